@@ -1,0 +1,29 @@
+#include "model/Device.h"
+
+#include "model/Convert.h"
+#include "model/Errors.h"
+#include "model/Settings.h"
+#include "model/Xmlutil.h"
+
+#include <cstring>
+
+TDevice::TDevice() : Settings(std::make_unique<TSettings>(this)) {}
+
+TDevice::~TDevice() = default;
+
+void TDevice::LoadFromXml(const pugi::xml_node& element, const pugi::xml_node& root) {
+    Name = XmlGetAttribute(element, "name");
+    DeviceId = StrToInt(XmlGetAttribute(element, "device_id"));
+    LiveStatusId = StrToInt(XmlGetAttribute(element, "live_status_id"));
+    SettingsId = StrToInt(XmlGetAttribute(element, "settings_id"));
+
+    for (pugi::xml_node child : root.children()) {
+        if (std::strcmp(child.name(), "settings") != 0)
+            continue;
+        if (StrToInt(XmlGetAttribute(child, "settings_id")) == SettingsId) {
+            Settings->LoadFromXml(child);
+            return;
+        }
+    }
+    throw TModelError("Could not find a settings node with id " + std::to_string(SettingsId));
+}

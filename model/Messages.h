@@ -1,0 +1,24 @@
+#pragma once
+// Every message box of the program goes through this seam, so the window shows real boxes,
+// the command-line tool prints, and tests capture the text and choose the answer.
+#include <functional>
+#include <string>
+
+enum class TMessageKind {
+    Error,       // error box with a single OK button
+    Information, // information box with OK
+    Plain,       // plain box, used for caught exception messages
+    Question     // information box with Yes and No
+};
+
+// Returns the answer: true for OK or Yes, false for No.
+using TMessageHandler = std::function<bool(TMessageKind kind, const std::string& text)>;
+
+// Replaces the handler; returns the previous one. An empty handler restores the default
+// (real boxes when a QApplication exists, standard error otherwise).
+TMessageHandler SetMessageHandler(TMessageHandler handler);
+
+void ShowError(const std::string& text);
+void ShowInformation(const std::string& text);
+void ShowPlain(const std::string& text);
+bool AskYesNo(const std::string& text);

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Configures and builds one flavour of the project into build/<flavour>.
+#   scripts/build.sh [release|asan|tsan|werror] [extra cmake args...]
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+flavour=${1:-release}
+shift || true
+
+bash "$here/scripts/setup.sh"
+
+args=(-G Ninja -S "$here" -B "$here/build/$flavour")
+case "$flavour" in
+  release) args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  werror)  args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DDEZ_WERROR=ON) ;;
+  asan)    args+=(-DCMAKE_BUILD_TYPE=Debug -DDEZ_WERROR=ON "-DDEZ_SANITIZE=address,undefined" -DDEZ_BUILD_BENCH=OFF) ;;
+  tsan)    args+=(-DCMAKE_BUILD_TYPE=Debug -DDEZ_WERROR=ON -DDEZ_SANITIZE=thread -DDEZ_BUILD_BENCH=OFF) ;;
+  *) echo "unknown flavour: $flavour" >&2; exit 2 ;;
+esac
+
+cmake "${args[@]}" "$@" >/dev/null
+cmake --build "$here/build/$flavour" -j "$(nproc)"

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs the whole test suite.
+# With CI=true it runs the suite twice: a build with warnings as errors, then a build under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+jobs=$(nproc)
+
+run_suite() {
+  local flavour=$1
+  echo "== $flavour: build"
+  bash "$here/scripts/build.sh" "$flavour"
+  echo "== $flavour: tests"
+  (cd "$here/build/$flavour" && ctest --output-on-failure -j "$jobs" --timeout 600)
+}
+
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+# Tests keep their user settings in a folder of their own, never the user's.
+export XDG_CONFIG_HOME=${XDG_CONFIG_HOME_FOR_TESTS:-$(mktemp -d)}
+
+if [ "${CI:-}" = "true" ]; then
+  run_suite werror
+  export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+  export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+  export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp}
+  run_suite asan
+else
+  run_suite release
+fi
+echo "== all tests passed"

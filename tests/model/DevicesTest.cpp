@@ -1,0 +1,228 @@
+#include "model/Devices.h"
+#include "model/Errors.h"
+#include "model/Xmlutil.h"
+#include "support/TestSupport.h"
+
+#include <QComboBox>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Loads `xml` into a fresh catalogue; returns the error text, empty when the load succeeded.
+std::string Load(TDevices& devices, const std::string& xml) {
+    TTempDir dir;
+    const std::string path = dir.Write("Devices.xml", xml);
+    try {
+        devices.LoadFromFile(path);
+        return {};
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+}
+
+const char* const TwoTypes = R"(<?xml version="1.0"?>
+<rur>
+  <device name="AHU Interface" device_id="12" live_status_id="3" settings_id="1"/>
+  <!-- a comment between elements is skipped -->
+  <Device name="Ignored" device_id="99" live_status_id="0" settings_id="1"/>
+  <device name="Fan Coil Interface" device_id="14" live_status_id="4" settings_id="2"/>
+  <settings settings_id="2"/>
+  <settings settings_id="1"/>
+</rur>)";
+
+} // namespace
+
+TEST(DevicesLoad, ReadsDeviceTypesInDocumentOrderSkippingOtherNames) {
+    TDevices devices;
+    ASSERT_EQ(Load(devices, TwoTypes), "");
+    ASSERT_EQ(devices.Devices.size(), 2u);
+    EXPECT_EQ(devices.Devices[0]->Name, "AHU Interface");
+    EXPECT_EQ(devices.Devices[0]->DeviceId, 12);
+    EXPECT_EQ(devices.Devices[0]->LiveStatusId, 3);
+    EXPECT_EQ(devices.Devices[0]->SettingsId, 1);
+    EXPECT_EQ(devices.Devices[1]->Name, "Fan Coil Interface");
+    EXPECT_FALSE(devices.Devices[1]->Online);
+    EXPECT_EQ(devices.Devices[1]->CommPort, 0);
+}
+
+TEST(DevicesLoad, DocumentProblems) {
+    {
+        TDevices devices;
+        EXPECT_EQ(Load(devices, "<rur/>"), "");
+        EXPECT_TRUE(devices.Devices.empty());
+    }
+    {
+        TDevices devices;
+        EXPECT_EQ(Load(devices, "<RUR><device name='a' device_id='1' live_status_id='0' settings_id='1'/></RUR>"),
+                  "Could not find parent tag: rur");
+        EXPECT_TRUE(devices.Devices.empty());
+    }
+    {
+        TDevices devices;
+        const std::string error = Load(devices, "<rur><device name='a'</rur>");
+        EXPECT_NE(error.find("XML parse error"), std::string::npos) << error;
+        EXPECT_TRUE(devices.Devices.empty());
+    }
+    {
+        TDevices devices;
+        EXPECT_THROW(
+            {
+                try {
+                    devices.LoadFromFile("/nonexistent/Devices.xml");
+                } catch (const TModelError& e) {
+                    EXPECT_STREQ(e.what(), "Could not find XML document : /nonexistent/Devices.xml");
+                    throw;
+                }
+            },
+            TModelError);
+    }
+}
+
+TEST(DevicesLoad, SettingsLookupTakesTheFirstMatchWhereverItStands) {
+    // The settings element after the device is found; of two with the same id the first is used
+    // (the second has a group without description, which would fail if it were read).
+    TDevices devices;
+    EXPECT_EQ(Load(devices, R"(<rur>
+      <device name="a" device_id="1" live_status_id="0" settings_id="7"/>
+      <settings settings_id="7"/>
+      <settings settings_id="7"><group name="x"/></settings>
+    </rur>)"),
+              "");
+    ASSERT_EQ(devices.Devices.size(), 1u);
+
+    TDevices missing;
+    EXPECT_EQ(Load(missing, R"(<rur>
+      <device name="a" device_id="1" live_status_id="0" settings_id="8"/>
+      <settings settings_id="7"/>
+    </rur>)"),
+              "Could not find a settings node with id 8");
+    EXPECT_EQ(missing.Devices.size(), 1u);
+}
+
+TEST(DevicesLoad, SettingsWithoutIdFailsOnlyWhenExamined) {
+    TDevices before;
+    EXPECT_EQ(Load(before, R"(<rur>
+      <device name="a" device_id="1" live_status_id="0" settings_id="7"/>
+      <settings/>
+      <settings settings_id="7"/>
+    </rur>)"),
+              "Could not find attribute \"settings_id\" in XML node.");
+
+    TDevices after;
+    EXPECT_EQ(Load(after, R"(<rur>
+      <device name="a" device_id="1" live_status_id="0" settings_id="7"/>
+      <settings settings_id="7"/>
+      <settings/>
+    </rur>)"),
+              "");
+}
+
+TEST(DevicesLoad, MissingDeviceAttributesInReadingOrder) {
+    const struct {
+        const char* attributes;
+        const char* missing;
+    } cases[] = {
+        {R"(device_id="1" live_status_id="0" settings_id="1")", "name"},
+        {R"(name="a" live_status_id="0" settings_id="1")", "device_id"},
+        {R"(name="a" device_id="1" settings_id="1")", "live_status_id"},
+        {R"(name="a" device_id="1" live_status_id="0")", "settings_id"},
+        {R"(settings_id="1")", "name"},
+    };
+    for (const auto& c : cases) {
+        TDevices devices;
+        const std::string xml = std::string("<rur><settings settings_id='1'/><device ") + c.attributes + "/></rur>";
+        EXPECT_EQ(Load(devices, xml), std::string("Could not find attribute \"") + c.missing + "\" in XML node.");
+        // The device type is appended before it is read.
+        EXPECT_EQ(devices.Devices.size(), 1u);
+    }
+}
+
+TEST(DevicesLoad, ThirdDeviceWithoutSettingsIdKeepsTheFirstThree) {
+    TDevices devices;
+    EXPECT_EQ(Load(devices, R"(<rur>
+      <settings settings_id="1"/>
+      <device name="a" device_id="1" live_status_id="0" settings_id="1"/>
+      <device name="b" device_id="2" live_status_id="0" settings_id="1"/>
+      <device name="c" device_id="3" live_status_id="0"/>
+      <device name="d" device_id="4" live_status_id="0" settings_id="1"/>
+    </rur>)"),
+              "Could not find attribute \"settings_id\" in XML node.");
+    ASSERT_EQ(devices.Devices.size(), 3u);
+    EXPECT_EQ(devices.Devices[2]->Name, "c");
+    EXPECT_NE(devices.Devices[2]->Settings, nullptr);
+}
+
+TEST(DevicesLoad, IntegerAttributesMustConvert) {
+    for (const char* bad : {"twelve", "", "12a", "99999999999"}) {
+        TDevices devices;
+        const std::string xml = std::string("<rur><settings settings_id='1'/><device name='a' device_id='") + bad +
+                                "' live_status_id='0' settings_id='1'/></rur>";
+        EXPECT_EQ(Load(devices, xml), std::string("'") + bad + "' is not a valid integer value");
+    }
+    TDevices negative;
+    EXPECT_EQ(Load(negative, "<rur><settings settings_id='-1'/>"
+                             "<device name='a' device_id=' -5' live_status_id='0' settings_id='-1'/></rur>"),
+              "");
+    EXPECT_EQ(negative.Devices.at(0)->DeviceId, -5);
+}
+
+TEST(DevicesLookup, ByIdAndByIndex) {
+    TDevices devices;
+    ASSERT_EQ(Load(devices, R"(<rur><settings settings_id="1"/>
+      <device name="first" device_id="5" live_status_id="0" settings_id="1"/>
+      <device name="second" device_id="5" live_status_id="0" settings_id="1"/>
+      <device name="third" device_id="6" live_status_id="0" settings_id="1"/></rur>)"),
+              "");
+    EXPECT_EQ(devices.DeviceById(5)->Name, "first");
+    EXPECT_EQ(devices.DeviceById(6)->Name, "third");
+    try {
+        devices.DeviceById(7);
+        FAIL() << "no error";
+    } catch (const TModelError& e) {
+        EXPECT_STREQ(e.what(), "Could not find device with ID '7' in the XML device definitions list");
+    }
+    EXPECT_EQ(devices.DeviceByIndex(1)->Name, "second");
+    EXPECT_THROW(devices.DeviceByIndex(-1), std::out_of_range);
+    EXPECT_THROW(devices.DeviceByIndex(3), std::out_of_range);
+    EXPECT_EQ(devices.Devices.size(), 3u);
+}
+
+TEST(DevicesLookup, FillComboBoxReplacesItems) {
+    TDevices devices;
+    ASSERT_EQ(Load(devices, TwoTypes), "");
+    QComboBox combo;
+    combo.addItem("stale 1");
+    combo.addItem("stale 2");
+    combo.addItem("stale 3");
+    devices.FillComboBox(&combo);
+    ASSERT_EQ(combo.count(), 2);
+    EXPECT_EQ(combo.itemText(0).toStdString(), "AHU Interface");
+    EXPECT_EQ(combo.itemText(1).toStdString(), "Fan Coil Interface");
+}
+
+TEST(XmlRoutines, FindChildTakesTheLastElementOfThatExactName) {
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string("<r><device n='1'/><!--x--><Device n='2'/><device n='3'/>text</r>"));
+    const pugi::xml_node found = XmlFindChild(doc.document_element(), "device");
+    ASSERT_TRUE(found);
+    EXPECT_STREQ(found.attribute("n").value(), "3");
+    EXPECT_FALSE(XmlFindChild(doc.document_element(), "settings"));
+}
+
+TEST(XmlRoutines, GetAttributeNamesTheMissingAttribute) {
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string("<r a='' Name='x'/>"));
+    EXPECT_EQ(XmlGetAttribute(doc.document_element(), "a"), "");
+    try {
+        XmlGetAttribute(doc.document_element(), "name");
+        FAIL() << "no error";
+    } catch (const TModelError& e) {
+        EXPECT_STREQ(e.what(), "Could not find attribute \"name\" in XML node.");
+    }
+}
+
+TEST(BundledDefinitions, LoadsEveryDeviceType) {
+    TDevices devices;
+    ASSERT_NO_THROW(devices.LoadFromFile(SourcePath("data/Devices.xml")));
+    EXPECT_GE(devices.Devices.size(), 3u);
+}

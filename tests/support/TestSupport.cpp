@@ -1,0 +1,54 @@
+#include "support/TestSupport.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+TMessageCapture::TMessageCapture() {
+    FPrevious = SetMessageHandler([this](TMessageKind kind, const std::string& text) {
+        messages.push_back({kind, text});
+        if (kind != TMessageKind::Question || answers.empty())
+            return true;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    });
+}
+
+TMessageCapture::~TMessageCapture() { SetMessageHandler(FPrevious); }
+
+std::vector<std::string> TMessageCapture::Texts() const {
+    std::vector<std::string> texts;
+    for (const auto& m : messages)
+        texts.push_back(m.text);
+    return texts;
+}
+
+TTempDir::TTempDir() {
+    if (!FDir.isValid())
+        throw std::runtime_error("cannot create a temporary folder");
+}
+
+std::string TTempDir::Path(const std::string& name) const {
+    return FDir.filePath(QString::fromStdString(name)).toStdString();
+}
+
+std::string TTempDir::Write(const std::string& name, const std::string& content) const {
+    const std::string path = Path(name);
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+    return path;
+}
+
+std::string ReadFileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::string SourcePath(const std::string& relative) { return std::string(DEZ_SOURCE_DIR) + "/" + relative; }
+
+std::string BinPath(const std::string& name) { return std::string(DEZ_BIN_DIR) + "/" + name; }

@@ -1,0 +1,48 @@
+#pragma once
+// Helpers shared by the test programs.
+#include "model/Messages.h"
+
+#include <QTemporaryDir>
+#include <deque>
+#include <string>
+#include <vector>
+
+// Captures every message box while it lives; questions take the queued answers (Yes when none).
+class TMessageCapture {
+public:
+    TMessageCapture();
+    ~TMessageCapture();
+    TMessageCapture(const TMessageCapture&) = delete;
+    TMessageCapture& operator=(const TMessageCapture&) = delete;
+
+    struct Message {
+        TMessageKind kind;
+        std::string text;
+    };
+    std::vector<Message> messages;
+    std::deque<bool> answers;
+
+    std::vector<std::string> Texts() const;
+    std::string Last() const { return messages.empty() ? std::string() : messages.back().text; }
+    void Clear() { messages.clear(); }
+
+private:
+    TMessageHandler FPrevious;
+};
+
+// A temporary folder removed with its contents at the end of the test.
+class TTempDir {
+public:
+    TTempDir();
+    std::string Path(const std::string& name) const;
+    std::string Write(const std::string& name, const std::string& content) const;
+
+private:
+    QTemporaryDir FDir;
+};
+
+std::string ReadFileText(const std::string& path);
+
+// The bundled definition file in the source tree, and the folder of the built programs.
+std::string SourcePath(const std::string& relative);
+std::string BinPath(const std::string& name);

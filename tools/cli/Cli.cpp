@@ -1,0 +1,87 @@
+#include "Cli.h"
+
+#include "model/Devices.h"
+
+#include <exception>
+#include <filesystem>
+
+namespace {
+
+const char* const UsageText =
+    "usage: dezadizi-cli COMMAND [options]\n"
+    "commands:\n"
+    "  devices [-d FILE]    list the device types of the definition file\n"
+    "options:\n"
+    "  -d FILE              the definition file (default: Devices.xml next to the program)\n"
+    "  --help               show this text\n";
+
+} // namespace
+
+bool ParseCliOptions(const std::vector<std::string>& args, const std::string& exeDir, TCliOptions& options,
+                     std::ostream& err) {
+    options.definitionFile = (std::filesystem::path(exeDir) / "Devices.xml").string();
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "-d" || arg == "-o") {
+            if (i + 1 >= args.size()) {
+                err << "dezadizi-cli: option " << arg << " needs a value\n";
+                return false;
+            }
+            (arg == "-d" ? options.definitionFile : options.output) = args[++i];
+        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+            err << "dezadizi-cli: unknown option " << arg << "\n";
+            return false;
+        } else {
+            options.positional.push_back(arg);
+        }
+    }
+    return true;
+}
+
+int CliDevices(const TCliOptions& options, std::ostream& out, std::ostream& err) {
+    if (!options.positional.empty() || !options.output.empty()) {
+        err << "usage: dezadizi-cli devices [-d FILE]\n";
+        return cliUsage;
+    }
+    TDevices devices;
+    try {
+        devices.LoadFromFile(options.definitionFile);
+    } catch (const std::exception& e) {
+        // Nothing is listed from a file that did not load completely.
+        err << e.what() << "\n";
+        return cliFailed;
+    }
+    int position = 0;
+    for (const auto& device : devices.Devices) {
+        out << position++ << '\t' << device->DeviceId << '\t' << device->SettingsId << '\t' << device->Name << '\n';
+    }
+    return cliOk;
+}
+
+int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        err << UsageText;
+        return cliUsage;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        out << UsageText;
+        return cliOk;
+    }
+    const std::string command = args[0];
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    for (const auto& arg : rest) {
+        if (arg == "--help") {
+            out << UsageText;
+            return cliOk;
+        }
+    }
+    TCliOptions options;
+    if (!ParseCliOptions(rest, exeDir, options, err)) {
+        err << UsageText;
+        return cliUsage;
+    }
+    if (command == "devices")
+        return CliDevices(options, out, err);
+    err << "dezadizi-cli: unknown command " << command << "\n" << UsageText;
+    return cliUsage;
+}
