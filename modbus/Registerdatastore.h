@@ -1,0 +1,101 @@
+#pragma once
+// The program's image of the unit's coils and holding registers, and the read and write runs
+// that move it between the unit and the program one block per step.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class MbusMasterFunctions;
+class TRegisterDataStore;
+
+// Listener for run reports: (sender, text, error flag, number of coils or registers just done).
+using TStoreProgressEvent =
+    std::function<void(TRegisterDataStore* sender, const std::string& text, bool errorFlag, int32_t increment)>;
+
+enum TStoreState : int32_t { ssIdle = 0, ssCollecting = 1, ssReading = 2, ssWriting = 3 };
+
+// The four master requests the store issues, with the protocol and slave passed explicitly.
+class TModbusHandler {
+public:
+    virtual ~TModbusHandler() = default;
+    int32_t ReadCoils(MbusMasterFunctions* protocol, int32_t slave, int32_t start, int32_t* values, int32_t count);
+    int32_t ReadHoldingRegisters(MbusMasterFunctions* protocol, int32_t slave, int32_t start, int16_t* values,
+                                 int32_t count);
+    int32_t WriteSingleCoil(MbusMasterFunctions* protocol, int32_t slave, int32_t address, int32_t value);
+    int32_t WriteSingleRegister(MbusMasterFunctions* protocol, int32_t slave, int32_t address, int16_t value);
+};
+
+class TRegisterDataStore {
+public:
+    // The address a write run commits to, and the value it sends there.
+    static constexpr int32_t CommitRegister = 9999;
+    static constexpr int16_t CommitValue = 123;
+    // Largest coil or register reference a definition can name.
+    static constexpr int32_t MaxAddress = 65536;
+
+    explicit TRegisterDataStore(MbusMasterFunctions* protocol = nullptr, TModbusHandler* handler = nullptr);
+    virtual ~TRegisterDataStore();
+    TRegisterDataStore(const TRegisterDataStore&) = delete;
+    TRegisterDataStore& operator=(const TRegisterDataStore&) = delete;
+
+    // Registration. Refuses negative addresses and addresses above MaxAddress.
+    void InsertCoilIndex(int32_t address);
+    void InsertHoldingRegisterIndex(int32_t address);
+
+    // Image access; an address that is not registered raises std::out_of_range.
+    bool GetCoil(int32_t address) const;
+    void SetCoil(int32_t address, bool value);
+    void GetHoldingRegisters(int32_t start, int16_t* destination, int32_t count) const;
+    void SetHoldingRegisters(int32_t start, const int16_t* source, int32_t count);
+    void SetHoldingRegister(int32_t address, int16_t value);
+    int16_t GetHoldingRegisterBits(int32_t address, int16_t mask) const;
+    void SetHoldingRegisterBits(int32_t address, int16_t value, int16_t mask);
+
+    // Runs.
+    void Reset();
+    void StartRead();
+    void StartWrite();
+    void SetProtocol(MbusMasterFunctions* protocol);
+    void ReadStep();
+    void WriteStep();
+
+    bool IsComplete() const;
+    bool HasFailed() const { return FFailed; }
+    int32_t TotalCount() const { return FTotalCount; }
+    TStoreState State() const { return FState; }
+
+    TStoreProgressEvent OnProgress;
+
+private:
+    enum class TPassKind { Coils, Registers };
+    void Insert(std::vector<int32_t>& slots, int32_t& maxAddress, int32_t address, bool coil);
+    int32_t CoilSlot(int32_t address) const;
+    int32_t RegisterSlot(int32_t address) const;
+    void ReportProgress(const std::string& text, bool errorFlag, int32_t increment);
+    void RunPass(TPassKind kind, bool write);
+    void TransferCoils(int32_t start, int32_t count, bool write);
+    void TransferRegisters(int32_t start, int32_t count, bool write);
+    void Fail();
+    bool RunFinished() const;
+    void Step(TStoreState state, bool write);
+
+    MbusMasterFunctions* FProtocol;
+    TModbusHandler* FHandler;
+    TModbusHandler FOwnHandler;
+    int32_t FMaxCoilAddress = 0;
+    int32_t FMaxHoldingRegisterAddress = 0;
+    int32_t FCoilCount = 0;
+    int32_t FHoldingRegisterCount = 0;
+    std::vector<bool> FCoils;
+    std::vector<int32_t> FCoilSlots;
+    std::vector<int16_t> FHoldingRegisters;
+    std::vector<int32_t> FHoldingRegisterSlots;
+    std::atomic<int32_t> FCoilPosition{0};
+    std::atomic<int32_t> FHoldingRegisterPosition{0};
+    bool FYield = false;
+    int32_t FTotalCount = 0;
+    std::atomic<TStoreState> FState{ssIdle};
+    std::atomic<bool> FFailed{false};
+};
