@@ -21,14 +21,21 @@ public:
     // User-interface thread, locked.
     void Add(TDevice* device);
     void Remove(TDevice* device);
+    // Removes an online device; when it was the last one the store is reset under the lock.
+    void RemoveOnline(TDevice* device);
     bool HasDeviceOnPort(int32_t commPort);
     bool IsEmpty();
+    TDevice* First();
     // User-interface thread, not locked: the first device's tree shows its first group again.
     void SelectFirstGroup();
+    // User-interface thread, locked: after a read, every setting of every connected tree takes
+    // its value from the store.
+    void TakeValuesFromStore();
 
     // Worker steps, each under the lock. `commPort` is the worker's port: a worker steps the
     // store and polls only for devices on its own port.
-    void PollDevices(MbusMasterFunctions* protocol, int32_t commPort);
+    // Returns true when a serviced setting has something to show.
+    bool PollDevices(MbusMasterFunctions* protocol, int32_t commPort);
     void ReadDevices(MbusMasterFunctions* protocol, int32_t commPort);
     void WriteDevices(MbusMasterFunctions* protocol, int32_t commPort);
 
@@ -45,6 +52,8 @@ public:
     TRegisterDataStore* Store() const { return FStore; }
 
 private:
+    bool HasDeviceOnPortLocked(int32_t commPort) const;
+
     std::mutex FLock;
     std::vector<TDevice*> FDevices;
     TRegisterDataStore* FStore;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "link/Serialthread.h"
@@ -46,6 +47,7 @@ private:
     void ClosePort(int32_t commPort);
     void StopThread(TSerialThread* thread, bool remove);
     void CloseAllPorts();
+    void StopIdleWorkers();
 
     struct TWorker {
         std::unique_ptr<MbusSerialMasterProtocol> protocol;
@@ -53,6 +55,9 @@ private:
     };
     std::unique_ptr<TDeviceList> FDeviceList;
     std::vector<TWorker> FThreads;
+    // Guards FThreads and FCurrentThread for ReopenPort, which runs on a worker; never held
+    // while waiting for a worker.
+    mutable std::mutex FThreadsLock;
     TSerialThread* FCurrentThread = nullptr;
     int32_t FCommPort = 1;
     TProtocolFactory FFactory;

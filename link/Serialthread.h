@@ -35,9 +35,15 @@ protected:
     void run() override;
 
 private:
+    void Search();
     void DeliverSearchResult();
+    void RefreshDevices();
+    void HandOver(void (TSerialThread::*routine)());
 
+    // Pending from the request until the result is delivered.
     std::atomic<bool> FSearchPending{false};
+    // Set by the request, cleared by the worker once it has searched.
+    std::atomic<bool> FSearchRequested{false};
     int32_t FSearchAddress = 0;
     TSearchCallback FSearchCallback;
     int32_t FSearchResult = -1;

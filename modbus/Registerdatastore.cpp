@@ -335,6 +335,11 @@ void TRegisterDataStore::Step(TStoreState state, bool write) {
     }
 }
 
+void TRegisterDataStore::FailRun(const std::string& text) {
+    Fail();
+    ReportProgress(text, true, 0);
+}
+
 void TRegisterDataStore::ReadStep() {
     Step(ssReading, false);
 }

@@ -61,6 +61,8 @@ public:
     void SetProtocol(MbusMasterFunctions* protocol);
     void ReadStep();
     void WriteStep();
+    // Ends the current run as failed and reports `text` as its failing block would.
+    void FailRun(const std::string& text);
 
     bool IsComplete() const;
     bool HasFailed() const { return FFailed; }
