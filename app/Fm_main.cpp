@@ -1,25 +1,597 @@
 #include "app/Fm_main.h"
 
 #include "app/Application.h"
+#include "app/Dialogs.h"
+#include "app/Fm_connect.h"
+#include "app/Gradient.h"
+#include "app/Panel.h"
+#include "link/Devicelist.h"
+#include "link/Serialmanager.h"
+#include "modbus/Registerdatastore.h"
 #include "model/Devices.h"
+#include "model/Group.h"
+#include "model/Messages.h"
+#include "model/Settings.h"
+#include "settings/Storeaccess.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <QWheelEvent>
 
-TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), FDevices(std::make_unique<TDevices>()) {
-    setObjectName("fmMain");
-    setWindowTitle("Dezadizi (Z7E) Configuration Manager");
-    resize(1000, 723);
-    FormCreate();
+namespace {
+
+// Colours with red in the low byte.
+constexpr TColorRef TitleFrom = 0xDDDDDD;
+constexpr TColorRef TitleTo = 0xFFFFFF;
+constexpr TColorRef TitleEdge = 0x9B9B9C;
+constexpr TColorRef PaneLine = 0x99A8AC;
+constexpr TColorRef ButtonPanel = 0xC8D0D4;
+
+const char* const OpenFilter = "RUR Settings File (*.RUR)|*.RUR|All Files (*.*)|*.*";
+const char* const SaveFilter =
+    "RUR Settings File (*.RUR)|*.RUR|Comma Separated Values (*.CSV)|*.CSV|All Files (*.*)|*.*";
+
+QScrollArea* NewScrollBox(QWidget* parent, const QColor& background) {
+    auto* box = new QScrollArea(parent);
+    box->setFrameShape(QFrame::NoFrame);
+    box->setWidgetResizable(false);
+    auto* content = new QWidget;
+    content->setAutoFillBackground(true);
+    QPalette palette = content->palette();
+    palette.setColor(QPalette::Window, background);
+    content->setPalette(palette);
+    box->setWidget(content);
+    box->viewport()->setAutoFillBackground(true);
+    box->viewport()->setPalette(palette);
+    return box;
 }
 
-TfmMain::~TfmMain() = default;
+QPushButton* NewButton(QWidget* parent, const char* name, const char* caption, QRect geometry) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    return button;
+}
+
+} // namespace
+
+TfmMain::TfmMain(QWidget* parent, const std::string& definitionPath) : QMainWindow(parent) {
+    setObjectName("fmMain");
+    setWindowTitle("Dezadizi (Z7E) Configuration Manager");
+    QFont windowFont("MS Sans Serif");
+    windowFont.setPixelSize(11);
+    setFont(windowFont);
+    // 1000 x 723 with the frame of a classic window.
+    resize(992, 696);
+    CreateControls();
+    // Creation errors (a missing or faulty definition file) are shown; the window still opens.
+    RunGuarded([this, &definitionPath] { FormCreate(definitionPath); });
+}
+
+TfmMain::~TfmMain() {
+    // A window destroyed without being closed still lets go of its unit first.
+    RunGuarded([this] { FormClose(); });
+    FormDestroy();
+}
 
 std::string TfmMain::DefinitionPath() {
     return QDir(QCoreApplication::applicationDirPath()).filePath("Devices.xml").toStdString();
 }
 
-void TfmMain::FormCreate() {
-    // A load error is reported and the window opens with the device types read before it.
-    RunGuarded([this] { FDevices->LoadFromFile(DefinitionPath()); });
+void TfmMain::CreateControls() {
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+    auto* clientLayout = new QVBoxLayout(client);
+    clientLayout->setContentsMargins(0, 0, 0, 0);
+    clientLayout->setSpacing(0);
+
+    // Title strip.
+    pnTitle = new QWidget(client);
+    pnTitle->setObjectName("pnTitle");
+    pnTitle->setFixedHeight(71);
+    auto* titleLayout = new QVBoxLayout(pnTitle);
+    titleLayout->setContentsMargins(0, 0, 0, 0);
+    pb = new QWidget(pnTitle);
+    pb->setObjectName("pb");
+    pb->installEventFilter(this);
+    titleLayout->addWidget(pb);
+    Label1 = new QLabel("Dezadizi (Z7E) Configuration Manager", pb);
+    Label1->setObjectName("Label1");
+    QFont titleFont("Arial Narrow");
+    titleFont.setPixelSize(27);
+    titleFont.setBold(true);
+    Label1->setFont(titleFont);
+    Label1->move(16, 20);
+    Label1->adjustSize();
+    clientLayout->addWidget(pnTitle);
+
+    auto* body = new QHBoxLayout;
+    body->setContentsMargins(0, 0, 0, 0);
+    body->setSpacing(0);
+    clientLayout->addLayout(body, 1);
+
+    // Left pane: buttons, groups list, status.
+    auto* groups = new TPanel(client, Qt::white);
+    pnGroups = groups;
+    pnGroups->setObjectName("pnGroups");
+    pnGroups->setFixedWidth(225);
+    groups->AddLine(TPanel::TEdge::Right, ColorFromRef(PaneLine), 41);
+    auto* groupsLayout = new QVBoxLayout(pnGroups);
+    // The right-hand pixel column stays free for the pane's edge line.
+    groupsLayout->setContentsMargins(0, 0, 1, 0);
+    groupsLayout->setSpacing(0);
+    auto* buttonPanel = new TPanel(pnGroups, ColorFromRef(ButtonPanel));
+    Panel2 = buttonPanel;
+    Panel2->setObjectName("Panel2");
+    Panel2->setFixedHeight(41);
+    buttonPanel->AddLine(TPanel::TEdge::Bottom, Qt::red);
+    groupsLayout->addWidget(Panel2);
+    btConnectNew = NewButton(Panel2, "btConnectNew", "Connect", QRect(8, 8, 81, 25));
+    btRefresh2 = NewButton(Panel2, "btRefresh2", "Options...", QRect(96, 8, 81, 25));
+    btRefresh2->installEventFilter(this);
+    sbSettingsGroups = NewScrollBox(pnGroups, Qt::white);
+    sbSettingsGroups->setObjectName("sbSettingsGroups");
+    groupsLayout->addWidget(sbSettingsGroups, 1);
+    pnConnectStatus = new TPanel(pnGroups, Qt::white);
+    pnConnectStatus->setObjectName("pnConnectStatus");
+    pnConnectStatus->setFixedHeight(33);
+    lbConnectStatus = new QLabel("Disconnected.", pnConnectStatus);
+    lbConnectStatus->setObjectName("lbConnectStatus");
+    lbConnectStatus->setGeometry(6, 3, 211, 27);
+    lbConnectStatus->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
+    QPalette grey = lbConnectStatus->palette();
+    grey.setColor(QPalette::WindowText, Qt::gray);
+    lbConnectStatus->setPalette(grey);
+    groupsLayout->addWidget(pnConnectStatus);
+    body->addWidget(pnGroups);
+
+    // Settings area and the bottom toolbar.
+    auto* right = new QVBoxLayout;
+    right->setContentsMargins(0, 0, 0, 0);
+    right->setSpacing(0);
+    body->addLayout(right, 1);
+    sbMainArea = NewScrollBox(client, palette().color(QPalette::Window));
+    sbMainArea->setObjectName("sbMainArea");
+    sbMainArea->viewport()->installEventFilter(this);
+    sbMainArea->widget()->installEventFilter(this);
+    right->addWidget(sbMainArea, 1);
+    auto* toolbar = new TPanel(client, Qt::white);
+    pnToolbarBottom = toolbar;
+    pnToolbarBottom->setObjectName("pnToolbarBottom");
+    pnToolbarBottom->setFixedHeight(40);
+    toolbar->AddLine(TPanel::TEdge::Top, ColorFromRef(PaneLine));
+    right->addWidget(pnToolbarBottom);
+    lbProgress = new QLabel(pnToolbarBottom);
+    lbProgress->setObjectName("lbProgress");
+    lbProgress->move(16, 5);
+    lbProgress->resize(409, 16);
+    lbProgress->hide();
+    ProgressBar1 = new QProgressBar(pnToolbarBottom);
+    ProgressBar1->setObjectName("ProgressBar1");
+    ProgressBar1->setGeometry(15, 23, 409, 17);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    btWriteSettingsNew =
+        NewButton(pnToolbarBottom, "btWriteSettingsNew", "Write Settings", QRect(560, 8, 91, 25));
+    btWriteSettingsNew->setEnabled(false);
+    btExitNew = NewButton(pnToolbarBottom, "btExitNew", "Exit", QRect(664, 8, 91, 25));
+
+    // Options menu.
+    PopupMenu = new QMenu(this);
+    PopupMenu->setObjectName("PopupMenu");
+    const auto addItem = [this](const char* name, const char* caption, const char* hint) {
+        QAction* item = PopupMenu->addAction(caption);
+        item->setObjectName(name);
+        item->setStatusTip(hint);
+        item->setToolTip(hint);
+        item->setEnabled(false);
+        return item;
+    };
+    tbLoadSettings = addItem("tbLoadSettings", "&Load Settings", "Load Settings");
+    tbSaveSettings = addItem("tbSaveSettings", "&Save Settings", "Save Settings");
+    PopupMenu->addSeparator();
+    tbRestoreDefault = addItem("tbRestoreDefault", "&Restore Factory Defaults", "Restore Factory Defaults");
+
+    for (QTimer* timer : {&WrittenSettingsTimer, &FailTimer, &ReadCompleteTimer})
+        timer->setInterval(100);
+
+    // Every handler runs behind the standard exception display.
+    const auto guarded = [this](void (TfmMain::*handler)()) {
+        return [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); };
+    };
+    connect(btConnectNew, &QPushButton::clicked, this, guarded(&TfmMain::btConnectNewClick));
+    connect(btWriteSettingsNew, &QPushButton::clicked, this, guarded(&TfmMain::btWriteSettingsNewClick));
+    connect(btExitNew, &QPushButton::clicked, this, guarded(&TfmMain::btExitNewClick));
+    connect(PopupMenu, &QMenu::aboutToHide, this, guarded(&TfmMain::PopupMenuCloseUp));
+    connect(tbLoadSettings, &QAction::triggered, this, guarded(&TfmMain::tbLoadSettingsClick));
+    connect(tbSaveSettings, &QAction::triggered, this, guarded(&TfmMain::tbSaveSettingsClick));
+    connect(tbRestoreDefault, &QAction::triggered, this, guarded(&TfmMain::tbRestoreDefaultClick));
+    connect(&WrittenSettingsTimer, &QTimer::timeout, this, guarded(&TfmMain::WrittenSettingsTimerTimer));
+    connect(&FailTimer, &QTimer::timeout, this, guarded(&TfmMain::FailTimerTimer));
+    connect(&ReadCompleteTimer, &QTimer::timeout, this, guarded(&TfmMain::ReadCompleteTimerTimer));
+
+    // The wheel anywhere over the window scrolls the settings area.
+    qApp->installEventFilter(this);
+}
+
+void TfmMain::FormCreate(const std::string& definitionPath) {
+    FCurrentDevice = nullptr;
+    FDevices = std::make_unique<TDevices>();
+    // The serial manager takes the store, so the store and its handler come first.
+    FModbusHandler = std::make_unique<TModbusHandler>();
+    FStore = std::make_unique<TRegisterDataStore>(nullptr, FModbusHandler.get());
+    FSerialManager = std::make_unique<TSerialManager>(FStore.get());
+    SetRegisterDataStore(FStore.get());
+
+    // Reports of the worker must not wait for this thread: they are posted, in order.
+    FSerialManager->DeviceList()->OnBeginRead = [this] { BeginReadProgress(); };
+    FSerialManager->DeviceList()->OnWriteError = [this](const std::string& text) {
+        QMetaObject::invokeMethod(
+            this, [text] { ShowError(text); }, Qt::QueuedConnection);
+    };
+    FProgress.ReopenPort = [this] { return FSerialManager && FSerialManager->ReopenPort(); };
+
+    FDevices->LoadFromFile(definitionPath);
+}
+
+void TfmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!FShown) {
+        FShown = true;
+        if (QScreen* screen = this->screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+}
+
+void TfmMain::closeEvent(QCloseEvent* event) {
+    RunGuarded([this] { FormClose(); });
+    event->accept();
+}
+
+void TfmMain::FormClose() {
+    TDevice* device = FCurrentDevice;
+    if (device != nullptr && device->Online) {
+        FSerialManager->DisconnectDevice(device);
+        FCurrentDevice = nullptr;
+    }
+}
+
+void TfmMain::FormDestroy() {
+    qApp->removeEventFilter(this);
+    FCurrentDevice = nullptr;
+    // A page still shown belongs to a tree about to go.
+    if (ShownGroup != nullptr) {
+        ShownGroup->Hide();
+        ShownGroup = nullptr;
+    }
+    FDevices.reset();
+    // Stops every worker, which may still report through the store.
+    FSerialManager.reset();
+    if (RegisterDataStore() == FStore.get())
+        SetRegisterDataStore(nullptr);
+    FStore.reset();
+    FModbusHandler.reset();
+}
+
+bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::Paint:
+        if (watched == pb) {
+            QPainter canvas(pb);
+            PaintGradient(canvas, pb->rect(), TitleFrom, TitleTo, false);
+            PaintTitleEdges(canvas, pb->rect(), TitleEdge);
+            return true;
+        }
+        break;
+    case QEvent::MouseButtonPress:
+        if (watched == btRefresh2 && btRefresh2->isEnabled())
+            RunGuarded([this] { btRefresh2MouseDown(); });
+        break;
+    case QEvent::MouseButtonRelease:
+        if (watched == sbMainArea->viewport() || watched == sbMainArea->widget())
+            RunGuarded([this] { sbMainAreaClick(); });
+        break;
+    case QEvent::Wheel:
+        if (auto* widget = qobject_cast<QWidget*>(watched); widget != nullptr && widget->window() == this) {
+            OnMouseWheel(static_cast<QWheelEvent*>(event)->angleDelta().y());
+            // Nothing else scrolls on top of it.
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TfmMain::OnMouseWheel(int delta) {
+    QScrollBar* bar = sbMainArea->verticalScrollBar();
+    bar->setValue(bar->value() - delta);
+}
+
+void TfmMain::sbMainAreaClick() {
+    if (ShownGroup != nullptr)
+        ShownGroup->FocusButton();
+}
+
+void TfmMain::btConnectNewClick() {
+    TDevice* current = FCurrentDevice;
+    if (current != nullptr && current->Online) {
+        if (!AskYesNo("Are you sure you wish to disconnect?"))
+            return;
+        SetConnected(false);
+    }
+
+    TDeviceInfo info;
+    int result = mrCancel;
+    {
+        TfmConnect dialog(this);
+        FDevices->FillComboBox(dialog.cbDevice);
+        result = RunConnectDialog(dialog);
+        if (result != mrCancel)
+            info = dialog.FDeviceInfo;
+    }
+
+    if (result == mrOk) {
+        TDevice* device = nullptr;
+        try {
+            device = FDevices->DeviceById(info.DeviceNumber);
+        } catch (const std::exception& e) {
+            ShowPlain(e.what());
+            return;
+        }
+        FCurrentDevice = device;
+        device->CommPort = info.CommPort;
+        device->Address = info.Address;
+        device->Online = true;
+        const auto progress = [this](void* sender, const std::string& text, bool errorFlag,
+                                     int32_t increment) {
+            SettingsProgress(sender, text, errorFlag, increment);
+        };
+        FStore->OnProgress = progress;
+        device->Settings->OnProgress = progress;
+        device->Settings->ClearPending();
+        FStore->Reset();
+        device->Settings->SetEnabled(false);
+        SetConnected(true);
+        FSerialManager->ConnectDevice(device);
+    } else if (result == mrYes) {
+        TDevice* device = nullptr;
+        try {
+            device = FDevices->DeviceByIndex(info.DeviceNumber);
+        } catch (const std::exception& e) {
+            ShowPlain(e.what());
+            return;
+        }
+        FCurrentDevice = device;
+        lbConnectStatus->setText(QString::fromStdString("Offline edit " + device->Name + "."));
+        device->Online = false;
+        FReadComplete = false;
+        FStore->Reset();
+        device->Settings->RegisterWithStore();
+        device->Settings->RestoreDefaults();
+        device->Settings->SetEnabled(true);
+        btWriteSettingsNew->setEnabled(false);
+        SetOptionsEnabled(true);
+    }
+
+    if (TDevice* device = FCurrentDevice; device != nullptr && result != mrCancel)
+        OpenGroupList(device);
+}
+
+void TfmMain::OpenGroupList(TDevice* device) {
+    device->Settings->MainArea = sbMainArea;
+    device->Settings->BuildGroupList(sbSettingsGroups);
+    // Always the first group: a page left from another device would edit the wrong image.
+    device->Settings->SelectFirstGroup();
+}
+
+void TfmMain::ReleaseDevice(TDevice* device) {
+    if (device == nullptr)
+        return;
+    FSerialManager->DisconnectDevice(device);
+    device->Settings->ClearGroupList();
+    // The page goes with the list: its editors belong to a device that is no longer edited.
+    if (ShownGroup != nullptr && ShownGroup->Owner == device->Settings.get()) {
+        ShownGroup->Hide();
+        ShownGroup = nullptr;
+    }
+}
+
+void TfmMain::SetConnected(bool connected) {
+    if (connected) {
+        TDevice* device = FCurrentDevice;
+        lbConnectStatus->setText(QString::fromStdString(
+            "Connected to " + (device != nullptr ? device->Name : std::string()) + "."));
+        lbProgress->setText("Reading settings please wait...");
+        lbProgress->show();
+        FProgress.SetWriting(false);
+        // Nothing has been read yet: writing now would send an empty image.
+        FReadComplete = false;
+        btWriteSettingsNew->setEnabled(false);
+        return;
+    }
+    ShowDisconnected();
+    if (TDevice* device = FCurrentDevice) {
+        ReleaseDevice(device);
+        FCurrentDevice = nullptr;
+    }
+}
+
+void TfmMain::ShowDisconnected() {
+    lbConnectStatus->setText("Disconnected.");
+    FProgress.SetWriting(false);
+    if (TDevice* device = FCurrentDevice)
+        device->Settings->SetEnabled(false);
+    btWriteSettingsNew->setEnabled(false);
+    SetOptionsEnabled(false);
+}
+
+void TfmMain::SetEditingEnabled(bool enabled) {
+    if (TDevice* device = FCurrentDevice)
+        device->Settings->SetEnabled(enabled);
+    TDevice* device = FCurrentDevice;
+    btWriteSettingsNew->setEnabled(enabled && FReadComplete && device != nullptr && device->Online);
+    SetOptionsEnabled(enabled);
+}
+
+void TfmMain::SetOptionsEnabled(bool enabled) {
+    tbLoadSettings->setEnabled(enabled);
+    tbSaveSettings->setEnabled(enabled);
+    tbRestoreDefault->setEnabled(enabled);
+}
+
+void TfmMain::BeginReadProgress() {
+    // Worker thread, under the device-list lock: book-keeping here, controls on the UI thread.
+    const int32_t total = FStore->TotalCount();
+    if (TDevice* device = FCurrentDevice)
+        device->Settings->ClearPending();
+    FProgress.Begin(total, false);
+    QMetaObject::invokeMethod(
+        this, [this, total] { ApplyBeginRead(total); }, Qt::QueuedConnection);
+}
+
+void TfmMain::ApplyBeginRead(int32_t total) {
+    ProgressBar1->setRange(0, std::max(total, 0));
+    ProgressBar1->setValue(0);
+}
+
+void TfmMain::SettingsProgress(void* sender, const std::string& text, bool errorFlag, int32_t increment) {
+    (void)sender;
+    // The store's states as they are now, on the reporting thread.
+    const bool complete = FStore->IsComplete();
+    const bool failed = FStore->HasFailed();
+    const TProgressOutcome outcome = FProgress.Report(text, errorFlag, increment, complete, failed);
+    // Queued on every thread, so that reports take effect in the order made.
+    QMetaObject::invokeMethod(
+        this, [this, outcome] { ApplyProgress(outcome); }, Qt::QueuedConnection);
+}
+
+void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
+    ProgressBar1->show();
+    lbProgress->show();
+    lbProgress->setText(QString::fromStdString(outcome.Text));
+    SetOptionsEnabled(false);
+    btWriteSettingsNew->setEnabled(false);
+    ProgressBar1->setRange(0, std::max(outcome.Maximum, 0));
+    ProgressBar1->setValue(outcome.Position);
+    if (!outcome.Finished)
+        return;
+
+    ProgressBar1->hide();
+    lbProgress->hide();
+    if (!outcome.ErrorFlag && !outcome.Writing)
+        FReadComplete = true;
+    SetEditingEnabled(true);
+    if (!outcome.ErrorFlag) {
+        if (outcome.Writing)
+            WrittenSettingsTimer.start();
+        else
+            ReadCompleteTimer.start();
+    } else if (outcome.Failed) {
+        if (outcome.ShowDisconnected)
+            ShowDisconnected();
+        FFailMessage = outcome.FailMessage;
+        FailTimer.start();
+    }
+}
+
+void TfmMain::btWriteSettingsNewClick() {
+    btWriteSettingsNew->setEnabled(false);
+    const int32_t total = FStore->TotalCount();
+    FProgress.Begin(total, true);
+    ProgressBar1->setRange(0, std::max(total, 0));
+    ProgressBar1->setValue(0);
+    lbProgress->setText("Writing settings please wait...");
+    lbProgress->show();
+    if (TDevice* device = FCurrentDevice)
+        device->Settings->SetEnabled(false);
+    FStore->StartWrite();
+}
+
+void TfmMain::btExitNewClick() {
+    close();
+}
+
+void TfmMain::WrittenSettingsTimerTimer() {
+    WrittenSettingsTimer.stop();
+    ShowInformation("Settings written successfully.");
+}
+
+void TfmMain::FailTimerTimer() {
+    FailTimer.stop();
+    ShowError(FFailMessage);
+}
+
+void TfmMain::ReadCompleteTimerTimer() {
+    ReadCompleteTimer.stop();
+    FSerialManager->SelectFirstGroup();
+}
+
+void TfmMain::btRefresh2MouseDown() {
+    PopupMenu->popup(frameGeometry().topLeft() + QPoint(PopupLeft, PopupTop));
+}
+
+void TfmMain::PopupMenuCloseUp() {
+    // Drops the button's pressed look.
+    btRefresh2->setDown(false);
+    btRefresh2->setEnabled(false);
+    btRefresh2->setEnabled(true);
+}
+
+void TfmMain::tbLoadSettingsClick() {
+    TDevice* device = FCurrentDevice;
+    if (device == nullptr)
+        return;
+    const QString path = RunFileDialog(this, {false, "Load Settings...", ".RUR", OpenFilter});
+    if (path.isEmpty())
+        return;
+    if (device->Online &&
+        !AskYesNo(
+            "Are you sure you wish to load the new settings?  This will overwrite any settings stored in "
+            "the unit."))
+        return;
+    device->Settings->LoadFromFile(path.toStdString());
+    ReadCompleteTimer.start();
+}
+
+void TfmMain::tbSaveSettingsClick() {
+    TDevice* device = FCurrentDevice;
+    if (device == nullptr)
+        return;
+    const QString path = RunFileDialog(this, {true, "Save Settings...", ".RUR", SaveFilter});
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().compare("CSV", Qt::CaseInsensitive) == 0)
+        device->Settings->ExportCsv(path.toStdString());
+    else
+        device->Settings->SaveToFile(path.toStdString());
+}
+
+void TfmMain::tbRestoreDefaultClick() {
+    TDevice* device = FCurrentDevice;
+    if (device == nullptr)
+        return;
+    if (device->Online && !AskYesNo("Are you sure you wish to restore the factory defaults?"))
+        return;
+    device->Settings->RestoreDefaults();
 }

@@ -1,24 +1,125 @@
 #pragma once
-// The main window: owner of the catalogue and of every long-lived object.
+// The main window: owner of the catalogue, the serial manager, the register data store and
+// the Modbus handler; the groups list on the left, the selected group's page on the right.
+#include "app/Progress.h"
+
 #include <QMainWindow>
+#include <QTimer>
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
+class QAction;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QScrollArea;
+class QWidget;
+class TDevice;
 class TDevices;
+class TModbusHandler;
+class TRegisterDataStore;
+class TSerialManager;
 
 class TfmMain : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TfmMain(QWidget* parent = nullptr);
+    // `definitionPath` is the definition file to load; by default the one next to the executable.
+    explicit TfmMain(QWidget* parent = nullptr, const std::string& definitionPath = DefinitionPath());
     ~TfmMain() override;
 
     TDevices* Devices() const { return FDevices.get(); }
+    TRegisterDataStore* Store() const { return FStore.get(); }
 
     // The definition file next to the executable.
     static std::string DefinitionPath();
 
+    // The progress callback of the register data store (worker thread) and of the current
+    // device's settings tree (user-interface thread).
+    void SettingsProgress(void* sender, const std::string& text, bool errorFlag, int32_t increment);
+    // Called on the worker when it has collected the registers of a read run.
+    void BeginReadProgress();
+
+    // Hands the device to the serial manager and takes its groups list and shown page down.
+    void ReleaseDevice(TDevice* device);
+
+    // The device type being edited, or none; read on the worker too.
+    std::atomic<TDevice*> FCurrentDevice{nullptr};
+    std::unique_ptr<TSerialManager> FSerialManager;
+
+    // Controls, by the names the handlers use.
+    QWidget* pnTitle;
+    QWidget* pb;
+    QLabel* Label1;
+    QWidget* pnGroups;
+    QWidget* Panel2;
+    QPushButton* btConnectNew;
+    QPushButton* btRefresh2;
+    QScrollArea* sbSettingsGroups;
+    QWidget* pnConnectStatus;
+    QLabel* lbConnectStatus;
+    QScrollArea* sbMainArea;
+    QWidget* pnToolbarBottom;
+    QLabel* lbProgress;
+    QProgressBar* ProgressBar1;
+    QPushButton* btWriteSettingsNew;
+    QPushButton* btExitNew;
+    QMenu* PopupMenu;
+    QAction* tbLoadSettings;
+    QAction* tbSaveSettings;
+    QAction* tbRestoreDefault;
+    QTimer WrittenSettingsTimer;
+    QTimer FailTimer;
+    QTimer ReadCompleteTimer;
+
+    // The screen point at which the Options menu opens, relative to the window's top left.
+    static constexpr int PopupLeft = 84;
+    static constexpr int PopupTop = 124;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
-    void FormCreate();
+    void CreateControls();
+    void FormCreate(const std::string& definitionPath);
+    void FormClose();
+    void FormDestroy();
+
+    void btConnectNewClick();
+    void btRefresh2MouseDown();
+    void PopupMenuCloseUp();
+    void tbLoadSettingsClick();
+    void tbSaveSettingsClick();
+    void tbRestoreDefaultClick();
+    void btWriteSettingsNewClick();
+    void btExitNewClick();
+    void sbMainAreaClick();
+    void OnMouseWheel(int delta);
+    void WrittenSettingsTimerTimer();
+    void FailTimerTimer();
+    void ReadCompleteTimerTimer();
+
+    void SetConnected(bool connected);
+    void ShowDisconnected();
+    void SetEditingEnabled(bool enabled);
+    void SetOptionsEnabled(bool enabled);
+    // Shows the settings tree's groups list and its first group.
+    void OpenGroupList(TDevice* device);
+    // The user-interface half of a progress report.
+    void ApplyProgress(const TProgressOutcome& outcome);
+    void ApplyBeginRead(int32_t total);
 
     std::unique_ptr<TDevices> FDevices;
+    std::unique_ptr<TModbusHandler> FModbusHandler;
+    std::unique_ptr<TRegisterDataStore> FStore;
+    TProgressTracker FProgress;
+    std::string FFailMessage;
+    // Set once a read run of the connected unit has completed: until then "Write Settings"
+    // would send an image that holds nothing read from the unit.
+    bool FReadComplete = false;
+    bool FShown = false;
 };

@@ -1,0 +1,231 @@
+#include "app/Fm_connect.h"
+
+#include "app/Application.h"
+#include "app/Fm_main.h"
+#include "app/Registry.h"
+#include "link/Serialmanager.h"
+#include "model/Device.h"
+#include "model/Messages.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+const char* const InstructionText =
+    "1) Set the correct communication settings in the right hand pane.\n"
+    "2) Set the Dezadizi to Modbus protocol via the DIP switches.\n"
+    "3) Power the unit up and click the 'Connect' button\n\n"
+    "You can modify a configuration settings file offline by choosing the 'Offline Setting Editor' "
+    "option and selecting the type of device.\n\n";
+
+constexpr int CommPortCount = 20;
+
+} // namespace
+
+TfmConnect::TfmConnect(TfmMain* owner) : QDialog(owner), FMain(owner) {
+    setObjectName("fmConnect");
+    setWindowTitle("Connect");
+    QFont dialogFont("MS Sans Serif");
+    dialogFont.setPixelSize(11);
+    setFont(dialogFont);
+    // A fixed dialog border.
+    setFixedSize(604, 400);
+    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+    gbInstructions = new QGroupBox(this);
+    gbInstructions->setGeometry(16, 8, 193, 329);
+    Label1 = new QLabel("Connect Instructions...", gbInstructions);
+    Label1->setObjectName("Label1");
+    QFont bold = Label1->font();
+    bold.setBold(true);
+    Label1->setFont(bold);
+    Label1->move(8, 16);
+    Label1->adjustSize();
+    lbInstructions = new QLabel(gbInstructions);
+    lbInstructions->setObjectName("lbInstructions");
+    lbInstructions->setGeometry(8, 40, 169, 249);
+    lbInstructions->setWordWrap(true);
+    lbInstructions->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    gbConnection = new QGroupBox(this);
+    gbConnection->setGeometry(224, 8, 364, 329);
+    rbOnline = new QRadioButton("Online Configuration Manager", gbConnection);
+    rbOnline->setObjectName("rbOnline");
+    rbOnline->move(16, 24);
+    rbOnline->adjustSize();
+    rbOnline->setChecked(true);
+    Label4 = new QLabel("Comm Port", gbConnection);
+    Label4->setObjectName("Label4");
+    Label4->move(40, 65);
+    Label4->adjustSize();
+    Label3 = new QLabel("The comm port number can be found in your PC's device manager ", gbConnection);
+    Label3->setObjectName("Label3");
+    Label3->move(16, 96);
+    Label3->adjustSize();
+    rbOffline = new QRadioButton("Offline Settings Editor", gbConnection);
+    rbOffline->setObjectName("rbOffline");
+    rbOffline->move(16, 205);
+    rbOffline->adjustSize();
+    Label7 = new QLabel("Device", gbConnection);
+    Label7->setObjectName("Label7");
+    Label7->move(40, 241);
+    Label7->adjustSize();
+    cbDevice = new QComboBox(gbConnection);
+    cbDevice->setObjectName("cbDevice");
+    cbDevice->setGeometry(136, 237, 209, cbDevice->sizeHint().height());
+
+    // The comm port list lies over the right pane, placed in dialog coordinates.
+    cbCommPort = new QComboBox(this);
+    cbCommPort->setObjectName("cbCommPort");
+    for (int i = 0; i < CommPortCount; ++i)
+        cbCommPort->addItem(QString("Comm %1").arg(i + 1));
+    cbCommPort->setGeometry(368, 69, 145, cbCommPort->sizeHint().height());
+    cbCommPort->raise();
+
+    btnConnect = new QPushButton("&Connect", this);
+    btnConnect->setObjectName("btnConnect");
+    btnConnect->setGeometry(424, 360, 75, 25);
+    btnConnect->setDefault(true);
+    btnCancel = new QPushButton("&Cancel", this);
+    btnCancel->setObjectName("btnCancel");
+    btnCancel->setGeometry(512, 360, 75, 25);
+
+    CallBackTimer.setInterval(100);
+    CallBackTimer.setSingleShot(false);
+
+    // Every handler goes through the standard exception display.
+    connect(rbOnline, &QRadioButton::clicked, this,
+            [this] { RunGuarded([this] { rbOnlineClick(rbOnline); }); });
+    connect(rbOffline, &QRadioButton::clicked, this,
+            [this] { RunGuarded([this] { rbOnlineClick(rbOffline); }); });
+    connect(btnConnect, &QPushButton::clicked, this, [this] { RunGuarded([this] { btConnectClick(); }); });
+    connect(btnCancel, &QPushButton::clicked, this, [this] { RunGuarded([this] { btCancelClick(); }); });
+    connect(&CallBackTimer, &QTimer::timeout, this, [this] { RunGuarded([this] { CallBackTimerTimer(); }); });
+}
+
+TfmConnect::~TfmConnect() {
+    WithdrawSearch();
+}
+
+void TfmConnect::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!FShown) {
+        FShown = true;
+        // Centred on the owner.
+        if (parentWidget() != nullptr) {
+            const QRect owner = parentWidget()->frameGeometry();
+            move(owner.center() - rect().center());
+        }
+        RunGuarded([this] { FormShow(); });
+    }
+}
+
+void TfmConnect::FormShow() {
+    lbInstructions->setText(InstructionText);
+    cbCommPort->setCurrentIndex(ReadRegistryInteger("CommPortIndex", 0));
+    cbDevice->setCurrentIndex(ReadRegistryInteger("DeviceIndex", 0));
+    const bool online = ReadRegistryBool("Online", true);
+    rbOnline->setChecked(online);
+    rbOffline->setChecked(!online);
+    rbOnlineClick(online ? rbOnline : rbOffline);
+    rgConnectionTypeClick();
+}
+
+void TfmConnect::rbOnlineClick(QRadioButton* sender) {
+    const bool online = sender == rbOnline;
+    cbCommPort->setEnabled(online);
+    cbDevice->setEnabled(!online);
+    btnConnect->setText(online ? "&Connect" : "&Edit");
+}
+
+void TfmConnect::rgConnectionTypeClick() {
+    cbCommPort->setEnabled(rbOnline->isChecked());
+}
+
+void TfmConnect::btConnectClick() {
+    // Releasing the current device frees an offline device's groups list at once, whatever
+    // becomes of this dialog.
+    if (TDevice* current = FMain->FCurrentDevice)
+        FMain->ReleaseDevice(current);
+
+    WriteRegistryInteger("CommPortIndex", cbCommPort->currentIndex());
+    WriteRegistryInteger("DeviceIndex", cbDevice->currentIndex());
+    WriteRegistryBool("Online", rbOnline->isChecked());
+
+    try {
+        if (rbOnline->isChecked()) {
+            btnConnect->setEnabled(false);
+            btnConnect->setText("&Connecting");
+            FDeviceInfo.CommPort = cbCommPort->currentIndex() + 1;
+            FDeviceInfo.Address = 1;
+            // The guard keeps a result that arrives after this dialog has gone from reaching it.
+            QPointer<TfmConnect> self(this);
+            FMain->FSerialManager->SearchForDevice(
+                FDeviceInfo.CommPort, FDeviceInfo.Address,
+                [self](TSerialThread* worker, int32_t deviceId, bool found) {
+                    if (self)
+                        self->SearchDone(worker, deviceId, found);
+                });
+            FSearchPort = FDeviceInfo.CommPort;
+        } else {
+            FDeviceInfo.DeviceNumber = cbDevice->currentIndex();
+            done(mrYes);
+        }
+    } catch (const std::exception&) {
+        btnConnect->setEnabled(true);
+        btnConnect->setText("&Connect");
+        throw std::runtime_error("Failed to connect, please check connections and settings");
+    }
+}
+
+void TfmConnect::btCancelClick() {
+    done(mrCancel);
+}
+
+void TfmConnect::SearchDone(TSerialThread* worker, int32_t deviceId, bool found) {
+    (void)worker;
+    FSearchPort = 0;
+    FFound = found;
+    FDeviceInfo.DeviceNumber = deviceId;
+    CallBackTimer.start();
+}
+
+void TfmConnect::CallBackTimerTimer() {
+    CallBackTimer.stop();
+    btnConnect->setEnabled(true);
+    btnConnect->setText("&Connect");
+    if (FDeviceInfo.DeviceNumber == 0) {
+        ShowError("Could not find a device attached to comm port '" + std::to_string(FDeviceInfo.CommPort) +
+                  "' address '" + std::to_string(FDeviceInfo.Address) + "'\n\n" +
+                  "Please ensure the device is connected to the serial bus, \n"
+                  "you have chosen the correct comm port and address,\n"
+                  "and the serial options are set correctly");
+    } else if (!FFound) {
+        ShowError("Failed to connect, please check connections and settings\n");
+    } else {
+        done(mrOk);
+    }
+}
+
+void TfmConnect::done(int result) {
+    WithdrawSearch();
+    CallBackTimer.stop();
+    QDialog::done(result);
+}
+
+void TfmConnect::WithdrawSearch() {
+    if (FSearchPort == 0)
+        return;
+    const int32_t port = FSearchPort;
+    FSearchPort = 0;
+    if (FMain != nullptr && FMain->FSerialManager)
+        FMain->FSerialManager->WithdrawSearch(port);
+}

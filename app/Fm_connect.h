@@ -1,0 +1,74 @@
+#pragma once
+// The connect dialog: online (search a comm port for a unit) or offline (pick a device type),
+// with the last choices remembered per user.
+#include <QDialog>
+#include <QTimer>
+#include <cstdint>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class TSerialThread;
+class TfmMain;
+
+// The connection record the main window reads when the dialog has closed.
+struct TDeviceInfo {
+    int32_t Address = 0;
+    int32_t CommPort = 0;
+    // Online: the id the unit reported (-1 when the search failed). Offline: the chosen
+    // position in the catalogue (-1 when none is chosen).
+    int32_t DeviceNumber = 0;
+};
+
+// Modal results: QDialog's Rejected and Accepted serve as Cancel and OK.
+enum TModalResult : int { mrCancel = QDialog::Rejected, mrOk = QDialog::Accepted, mrYes = 6 };
+
+class TfmConnect : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfmConnect(TfmMain* owner);
+    ~TfmConnect() override;
+
+    // The search callback's target: records the result and lets the timer act on it.
+    void SearchDone(TSerialThread* worker, int32_t deviceId, bool found);
+
+    void done(int result) override;
+
+    TDeviceInfo FDeviceInfo;
+    bool FFound = false;
+
+    QGroupBox* gbInstructions;
+    QGroupBox* gbConnection;
+    QLabel* Label1;
+    QLabel* lbInstructions;
+    QRadioButton* rbOnline;
+    QLabel* Label4;
+    QComboBox* cbCommPort;
+    QLabel* Label3;
+    QRadioButton* rbOffline;
+    QLabel* Label7;
+    QComboBox* cbDevice;
+    QPushButton* btnConnect;
+    QPushButton* btnCancel;
+    QTimer CallBackTimer;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormShow();
+    void rbOnlineClick(QRadioButton* sender);
+    void rgConnectionTypeClick();
+    void btConnectClick();
+    void btCancelClick();
+    void CallBackTimerTimer();
+    // Makes sure a pending search's result never reaches this dialog once it has closed.
+    void WithdrawSearch();
+
+    TfmMain* FMain;
+    bool FShown = false;
+    // The port of a search whose result has not arrived yet; 0 when none is pending.
+    int32_t FSearchPort = 0;
+};

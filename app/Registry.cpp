@@ -1,0 +1,30 @@
+#include "app/Registry.h"
+
+#include <QSettings>
+#include <QString>
+
+int32_t ReadRegistryInteger(const std::string& name, int32_t defaultValue) {
+    QSettings key("Roduzede", "Dezadizi Config Manager");
+    const QString valueName = QString::fromStdString(name);
+    if (key.contains(valueName)) {
+        bool ok = false;
+        const int value = key.value(valueName).toInt(&ok);
+        if (ok)
+            return value;
+    }
+    key.setValue(valueName, defaultValue);
+    return defaultValue;
+}
+
+bool ReadRegistryBool(const std::string& name, bool defaultValue) {
+    return ReadRegistryInteger(name, defaultValue ? 1 : 0) != 0;
+}
+
+void WriteRegistryInteger(const std::string& name, int32_t value) {
+    QSettings key("Roduzede", "Dezadizi Config Manager");
+    key.setValue(QString::fromStdString(name), value);
+}
+
+void WriteRegistryBool(const std::string& name, bool value) {
+    WriteRegistryInteger(name, value ? 1 : 0);
+}
