@@ -1,0 +1,345 @@
+// The offline road through the window: open a device type, edit, switch units, save, load,
+// restore, and the groups list as the user moves between device types.
+#include "WindowRig.h"
+
+#include "modbus/Registerdatastore.h"
+#include "model/Device.h"
+#include "model/Group.h"
+#include "model/Settings.h"
+#include "settings/Setting.h"
+#include "settings/Setting_checkbox.h"
+#include "settings/Setting_dropdown.h"
+#include "settings/Setting_int.h"
+#include "settings/Setting_units.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTest>
+#include <QWheelEvent>
+#include <gtest/gtest.h>
+
+namespace {
+
+class OfflineRoad : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearRememberedChoices();
+        rig = std::make_unique<TWindowRig>();
+        rig->OpenOffline(0);
+        ASSERT_NE(rig->Current(), nullptr) << rig->messages.Last();
+        rig->messages.Clear();
+    }
+    void TearDown() override {
+        rig.reset();
+        ClearRememberedChoices();
+    }
+
+    template <class T> T* Setting(const std::string& name) {
+        auto* setting = dynamic_cast<T*>(rig->Find(name));
+        EXPECT_NE(setting, nullptr) << name;
+        return setting;
+    }
+
+    std::unique_ptr<TWindowRig> rig;
+};
+
+void Wheel(QWidget* target, int delta) {
+    const QPointF at(target->width() / 2.0, target->height() / 2.0);
+    QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(target, &event);
+}
+
+} // namespace
+
+TEST_F(OfflineRoad, TypedValuesAreCheckedAndGoIntoTheImage) {
+    auto* speed = Setting<TSettingInt>("Supply Fan Minimum Speed");
+    ASSERT_TRUE(speed->Edit);
+
+    rig->Type(speed->Edit, "35");
+    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
+    EXPECT_EQ(rig->HoldingRegister(116), 35);
+    EXPECT_TRUE(speed->Edit->text().startsWith("35"));
+
+    rig->Type(speed->Edit, "abc");
+    EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"'abc' is not a valid integer value"});
+    EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Error);
+    // The box keeps the focus and the image its value until the text is valid.
+    EXPECT_TRUE(speed->Edit->hasFocus());
+    EXPECT_EQ(rig->HoldingRegister(116), 35);
+
+    rig->messages.Clear();
+    rig->Type(speed->Edit, "101");
+    EXPECT_EQ(rig->messages.Texts(),
+              std::vector<std::string>{"The maximum value this setting can be is '100'"});
+    EXPECT_EQ(rig->HoldingRegister(116), 35);
+
+    // Refused by its bound: the maximum speed is 90.
+    rig->messages.Clear();
+    rig->Type(speed->Edit, "95");
+    EXPECT_EQ(rig->messages.Texts(),
+              std::vector<std::string>{
+                  "Setting 'Supply Fan Minimum Speed' must be less than setting 'Supply Fan Maximum Speed'"});
+    EXPECT_EQ(rig->HoldingRegister(116), 35);
+
+    rig->messages.Clear();
+    rig->Type(speed->Edit, "40");
+    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
+    EXPECT_EQ(rig->HoldingRegister(116), 40);
+    EXPECT_FALSE(speed->Edit->hasFocus());
+}
+
+TEST_F(OfflineRoad, MutuallyExclusiveChoicesAreRefused) {
+    auto* input1 = Setting<TSettingDropDown>("Digital Input 1");
+    auto* input2 = Setting<TSettingDropDown>("Digital Input 2");
+    ASSERT_TRUE(input1->ComboBox);
+    ASSERT_TRUE(input2->ComboBox);
+    rig->Choose(input1->ComboBox, 1); // Fire Alarm
+    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
+    EXPECT_EQ(rig->HoldingRegister(126), 1);
+
+    rig->Choose(input2->ComboBox, 1);
+    ASSERT_EQ(rig->messages.messages.size(), 1u);
+    EXPECT_EQ(rig->messages.Last(), "This setting is mutually exclusive and can not share the same value\n"
+                                    "as the following settings:\n\n"
+                                    " \u2022 Digital Input 1\n \u2022 Digital Input 3\n"
+                                    "\nPlease choose another value that is not being used.");
+    EXPECT_EQ(input2->ComboBox->currentIndex(), 0);
+    EXPECT_EQ(rig->HoldingRegister(127), 0);
+
+    // "Not Used" may be shared.
+    rig->messages.Clear();
+    rig->Choose(input1->ComboBox, 0);
+    rig->Choose(input2->ComboBox, 1);
+    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
+    EXPECT_EQ(rig->HoldingRegister(127), 1);
+}
+
+TEST_F(OfflineRoad, SwitchingUnitsRedisplaysEverySettingButKeepsTheImage) {
+    auto* velocity = Setting<TSettingUnits>("Minimum Supply Air Velocity");
+    auto* units = Setting<TSettingDropDown>("Display Units");
+    ASSERT_TRUE(velocity->Edit);
+    EXPECT_EQ(velocity->Edit->text(), "1.50 m/sec");
+    rig->Choose(units->ComboBox, 1); // ft/min
+    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
+    EXPECT_EQ(rig->Current()->Settings->CurrentUnits, "ft/min");
+    EXPECT_TRUE(velocity->Edit->text().endsWith(" ft/min")) << velocity->Edit->text().toStdString();
+    EXPECT_EQ(rig->HoldingRegister(113), 150);
+    // A template group's velocities follow too, once shown.
+    rig->ClickGroup(1);
+    auto* groupVelocity = dynamic_cast<TSettingUnits*>(ShownGroup->FindSetting("Group Minimum Air Velocity"));
+    ASSERT_NE(groupVelocity, nullptr);
+    ASSERT_TRUE(groupVelocity->Edit);
+    EXPECT_TRUE(groupVelocity->Edit->text().endsWith(" ft/min")) << groupVelocity->Edit->text().toStdString();
+}
+
+TEST_F(OfflineRoad, GroupsAreSelectedFromTheListAndTemplatesCopyToTheirGroups) {
+    TfmMain& w = rig->w();
+    rig->ClickGroup(1); // ZA9 1, the template of controller 1
+    TGroup* shown = ShownGroup;
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->IsTemplate);
+    ASSERT_TRUE(shown->TitleLabel);
+    EXPECT_EQ(shown->TitleLabel->text(), "ZA9 1");
+    auto* fan = dynamic_cast<TSettingInt*>(shown->FindSetting("Group Fan Speed"));
+    ASSERT_NE(fan, nullptr);
+    ASSERT_TRUE(fan->Edit);
+    ASSERT_TRUE(fan->CopyToAllGroupsButton);
+    rig->Type(fan->Edit, "75");
+    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
+    // A template setting is not in the image; the copy button carries it to group copies 1 to 50.
+    w.sbMainArea->ensureWidgetVisible(fan->CopyToAllGroupsButton);
+    QTest::mouseClick(fan->CopyToAllGroupsButton, Qt::LeftButton);
+    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
+    // Group Fan Speed: register 1009, offset 16; copy index 0 is reference 1010, index 49 is 1010 + 16 * 49.
+    EXPECT_EQ(rig->HoldingRegister(1010), 75);
+    EXPECT_EQ(rig->HoldingRegister(1010 + 16 * 49), 75);
+    EXPECT_EQ(rig->HoldingRegister(1010 + 16 * 50), 60); // controller 2 keeps its default
+
+    rig->ClickGroup(2); // Groups 1 to 10
+    ASSERT_NE(ShownGroup, nullptr);
+    EXPECT_TRUE(ShownGroup->TenGroups);
+    EXPECT_EQ(ShownGroup->TitleLabel->text(), "Groups 1 to 10");
+    EXPECT_FALSE(shown->TitleLabel); // the template's page is gone
+}
+
+TEST_F(OfflineRoad, WheelScrollsTheSettingsAreaByANotchNeverPastItsEnds) {
+    TfmMain& w = rig->w();
+    rig->ClickGroup(2); // ten group copies: a long page
+    QScrollBar* bar = w.sbMainArea->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 240);
+    EXPECT_EQ(bar->value(), 0);
+    Wheel(w.sbMainArea->viewport(), -120);
+    EXPECT_EQ(bar->value(), 120);
+    // Over another part of the window: the settings area scrolls all the same.
+    Wheel(w.pnToolbarBottom, -120);
+    EXPECT_EQ(bar->value(), 240);
+    Wheel(w.pb, 120);
+    EXPECT_EQ(bar->value(), 120);
+    Wheel(w.sbMainArea->viewport(), 120 * 5);
+    EXPECT_EQ(bar->value(), 0);
+    Wheel(w.sbMainArea->viewport(), -120 * 10000);
+    EXPECT_EQ(bar->value(), bar->maximum());
+}
+
+TEST_F(OfflineRoad, ClickingAnEmptyPartOfThePageFocusesTheGroupButton) {
+    TfmMain& w = rig->w();
+    rig->ClickGroup(3);
+    ASSERT_NE(ShownGroup, nullptr);
+    w.btConnectNew->setFocus();
+    QWidget* page = w.sbMainArea->widget();
+    QTest::mouseClick(page, Qt::LeftButton, {}, QPoint(5, 5));
+    ASSERT_TRUE(ShownGroup->Button);
+    EXPECT_TRUE(ShownGroup->Button->hasFocus());
+}
+
+TEST_F(OfflineRoad, SavesLoadsAndExportsThroughTheFileDialogs) {
+    TfmMain& w = rig->w();
+    TTempDir dir;
+    TFileDialogScope files;
+    auto* speed = Setting<TSettingInt>("Supply Fan Minimum Speed");
+    rig->Type(speed->Edit, "33");
+
+    const QString saved = QString::fromStdString(dir.Path("unit.RUR"));
+    const QString csvLower = QString::fromStdString(dir.Path("unit.csv"));
+    const QString csvMixed = QString::fromStdString(dir.Path("other.CsV"));
+    const QString noExtension = QString::fromStdString(dir.Path("plain"));
+    files.answers = {saved, csvLower, csvMixed, noExtension, QString()};
+    for (int i = 0; i < 5; ++i)
+        rig->ClickOptionsItem(w.tbSaveSettings);
+    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
+    ASSERT_EQ(files.shown.size(), 5u);
+    EXPECT_TRUE(files.shown[0].Save);
+    EXPECT_EQ(files.shown[0].Title, "Save Settings...");
+    EXPECT_EQ(files.shown[0].DefaultExtension, ".RUR");
+    EXPECT_EQ(files.shown[0].Filter,
+              "RUR Settings File (*.RUR)|*.RUR|Comma Separated Values (*.CSV)|*.CSV|All Files (*.*)|*.*");
+
+    const std::string xml = ReadFileText(saved.toStdString());
+    EXPECT_NE(xml.find("<settings>"), std::string::npos);
+    EXPECT_NE(xml.find("name=\"Supply Fan Minimum Speed\""), std::string::npos);
+    EXPECT_EQ(ReadFileText(csvLower.toStdString()).rfind("Setting Name,Value\r\n", 0), 0u);
+    EXPECT_NE(ReadFileText(csvLower.toStdString()).find("Supply Fan Minimum Speed,33 %"), std::string::npos);
+    EXPECT_EQ(ReadFileText(csvMixed.toStdString()).rfind("Setting Name,Value", 0), 0u);
+    EXPECT_NE(ReadFileText(noExtension.toStdString()).find("<settings>"), std::string::npos);
+
+    // Change the value, then load the saved file back.
+    rig->Type(speed->Edit, "50");
+    EXPECT_EQ(rig->HoldingRegister(116), 50);
+    files.shown.clear();
+    files.answers = {saved};
+    rig->ClickOptionsItem(w.tbLoadSettings);
+    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
+    ASSERT_EQ(files.shown.size(), 1u);
+    EXPECT_FALSE(files.shown[0].Save);
+    EXPECT_EQ(files.shown[0].Title, "Load Settings...");
+    EXPECT_EQ(files.shown[0].Filter, "RUR Settings File (*.RUR)|*.RUR|All Files (*.*)|*.*");
+    EXPECT_EQ(rig->HoldingRegister(116), 33);
+    ASSERT_TRUE(speed->Edit);
+    EXPECT_TRUE(speed->Edit->text().startsWith("33"));
+    // Offline, nothing is asked.
+    for (const auto& message : rig->messages.messages)
+        EXPECT_NE(message.kind, TMessageKind::Question);
+}
+
+TEST_F(OfflineRoad, ALoadErrorIsShownAndEditingGoesOn) {
+    TfmMain& w = rig->w();
+    TTempDir dir;
+    TFileDialogScope files;
+    files.answers = {QString::fromStdString(dir.Write("bad.RUR", "<?xml version=\"1.0\"?>\n<other/>\n"))};
+    rig->ClickOptionsItem(w.tbLoadSettings);
+    EXPECT_EQ(rig->messages.Texts(),
+              std::vector<std::string>{"Could not find root node 'settings' in XML document"});
+    EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Error);
+    EXPECT_TRUE(w.tbLoadSettings->isEnabled());
+    EXPECT_EQ(rig->Current()->Name, "Z7E AHU Interface");
+}
+
+TEST_F(OfflineRoad, RestoreFactoryDefaultsPutsBackEveryDefault) {
+    TfmMain& w = rig->w();
+    auto* speed = Setting<TSettingInt>("Supply Fan Minimum Speed");
+    auto* frost = Setting<TSettingCheckBox>("Frost Protection");
+    rig->Type(speed->Edit, "44");
+    ASSERT_TRUE(frost->CheckBox);
+    w.sbMainArea->ensureWidgetVisible(frost->CheckBox);
+    QTest::mouseClick(frost->CheckBox, Qt::LeftButton);
+    EXPECT_FALSE(rig->Coil(1));
+    EXPECT_EQ(rig->HoldingRegister(116), 44);
+    rig->ClickOptionsItem(w.tbRestoreDefault);
+    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
+    EXPECT_EQ(rig->HoldingRegister(116), 20);
+    EXPECT_TRUE(rig->Coil(1));
+    EXPECT_TRUE(speed->Edit->text().startsWith("20"));
+    EXPECT_TRUE(frost->CheckBox->isChecked());
+}
+
+TEST_F(OfflineRoad, EditingTheSameDeviceTypeAgainStartsFromItsFirstGroup) {
+    TfmMain& w = rig->w();
+    TDevice* device = rig->Current();
+    rig->ClickGroup(4);
+    ASSERT_NE(ShownGroup, device->Settings->Groups[0].get());
+    // Offline is remembered, so the dialog opens with Edit ready.
+    TConnectRunnerScope scope([](TfmConnect& dialog) {
+        dialog.show();
+        EXPECT_TRUE(dialog.rbOffline->isChecked());
+        QTest::mouseClick(dialog.btnConnect, Qt::LeftButton);
+        return dialog.result();
+    });
+    QTest::mouseClick(w.btConnectNew, Qt::LeftButton);
+    EXPECT_EQ(rig->Current(), device);
+    EXPECT_EQ(rig->GroupButtons().size(), 25u);
+    EXPECT_EQ(ShownGroup, device->Settings->Groups[0].get());
+}
+
+TEST_F(OfflineRoad, ACancelledDialogLeavesTheReleasedDeviceWithoutListOrPage) {
+    TfmMain& w = rig->w();
+    TDevice* device = rig->Current();
+    rig->ClickGroup(2);
+    // Comm 20 leads nowhere, so the search fails at once.
+    QSettings("Roduzede", "Dezadizi Config Manager").setValue("Ports/COM20", "/nonexistent/ttyDEZ20");
+    TConnectRunnerScope scope([](TfmConnect& dialog) {
+        dialog.show();
+        // The connect button releases the offline device before the search is even tried.
+        dialog.cbCommPort->setCurrentIndex(19);
+        QTest::mouseClick(dialog.rbOnline, Qt::LeftButton);
+        QTest::mouseClick(dialog.btnConnect, Qt::LeftButton);
+        QTest::mouseClick(dialog.btnCancel, Qt::LeftButton);
+        return dialog.result();
+    });
+    QTest::mouseClick(w.btConnectNew, Qt::LeftButton);
+    EXPECT_EQ(rig->messages.Texts(),
+              std::vector<std::string>{"Failed to connect, please check connections and settings"});
+    // The device stays current, but neither its buttons nor its page are left to edit.
+    EXPECT_EQ(rig->Current(), device);
+    EXPECT_TRUE(rig->GroupButtons().empty());
+    EXPECT_EQ(ShownGroup, nullptr);
+    const auto editors = w.sbMainArea->widget()->findChildren<QLineEdit*>();
+    EXPECT_TRUE(editors.isEmpty());
+}
+
+TEST_F(OfflineRoad, OpeningAnotherDeviceTypeShowsItsOwnFirstGroup) {
+    TfmMain& w = rig->w();
+    rig->ClickGroup(5);
+    rig->OpenOffline(2);
+    ASSERT_NE(rig->Current(), nullptr);
+    EXPECT_EQ(rig->Current()->Name, "Z7E VAV Zone Interface");
+    EXPECT_EQ(w.lbConnectStatus->text(), "Offline edit Z7E VAV Zone Interface.");
+    const auto buttons = rig->GroupButtons();
+    ASSERT_EQ(buttons.size(), 2u);
+    EXPECT_EQ(buttons[0]->text().trimmed(), "Zone Settings");
+    EXPECT_EQ(buttons[1]->text().trimmed(), "Airflow");
+    EXPECT_EQ(ShownGroup, rig->Current()->Settings->Groups[0].get());
+    // The defaults of this device type are in the image (Damper Stroke Time 90 s at 214).
+    EXPECT_EQ(rig->HoldingRegister(215), 90);
+    auto* stroke = Setting<TSettingInt>("Damper Stroke Time");
+    ASSERT_TRUE(stroke->Edit);
+    rig->Type(stroke->Edit, "120");
+    EXPECT_EQ(rig->HoldingRegister(215), 120);
+}

@@ -1,0 +1,124 @@
+#include "WindowRig.h"
+
+#include "modbus/Registerdatastore.h"
+#include "model/Device.h"
+#include "model/Settings.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QSettings>
+#include <QTest>
+#include <algorithm>
+
+void ClearRememberedChoices() {
+    QSettings("Roduzede", "Dezadizi Config Manager").clear();
+}
+
+TFileDialogScope::TFileDialogScope() {
+    FPrevious = SetFileDialogRunner([this](QWidget*, const TFileDialogSpec& spec) {
+        shown.push_back(spec);
+        if (answers.empty())
+            return QString();
+        const QString answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
+    });
+}
+
+TFileDialogScope::~TFileDialogScope() {
+    SetFileDialogRunner(FPrevious);
+}
+
+TWindowRig::TWindowRig(const std::string& definitionPath) {
+    window = std::make_unique<TfmMain>(nullptr, definitionPath);
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    (void)QTest::qWaitForWindowActive(window.get());
+}
+
+TWindowRig::~TWindowRig() {
+    window.reset();
+}
+
+void TWindowRig::OpenOffline(int deviceIndex) {
+    TConnectRunnerScope scope([deviceIndex](TfmConnect& dialog) {
+        dialog.show();
+        QTest::mouseClick(dialog.rbOffline, Qt::LeftButton);
+        dialog.cbDevice->setFocus();
+        dialog.cbDevice->setCurrentIndex(0);
+        for (int i = 0; i < deviceIndex; ++i)
+            QTest::keyClick(dialog.cbDevice, Qt::Key_Down);
+        QTest::mouseClick(dialog.btnConnect, Qt::LeftButton);
+        if (dialog.isVisible())
+            QTest::mouseClick(dialog.btnCancel, Qt::LeftButton);
+        return dialog.result();
+    });
+    QTest::mouseClick(window->btConnectNew, Qt::LeftButton);
+}
+
+std::vector<QPushButton*> TWindowRig::GroupButtons() const {
+    std::vector<QPushButton*> buttons;
+    if (QWidget* content = window->sbSettingsGroups->widget()) {
+        for (QPushButton* button : content->findChildren<QPushButton*>())
+            buttons.push_back(button);
+    }
+    std::sort(buttons.begin(), buttons.end(), [](QPushButton* a, QPushButton* b) {
+        return a->property("tag").toInt() < b->property("tag").toInt();
+    });
+    return buttons;
+}
+
+void TWindowRig::ClickGroup(int position) {
+    const auto buttons = GroupButtons();
+    QPushButton* button = buttons.at(static_cast<size_t>(position));
+    window->sbSettingsGroups->ensureWidgetVisible(button);
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+TSetting* TWindowRig::Find(const std::string& name) const {
+    return Current()->Settings->FindSetting(name);
+}
+
+void TWindowRig::Type(QLineEdit* edit, const QString& text) {
+    window->sbMainArea->ensureWidgetVisible(edit);
+    QTest::mouseClick(edit, Qt::LeftButton);
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+    QTest::keyClick(edit, Qt::Key_Tab);
+}
+
+void TWindowRig::Choose(QComboBox* combo, int index) {
+    window->sbMainArea->ensureWidgetVisible(combo);
+    combo->setFocus(Qt::MouseFocusReason);
+    // A refused choice puts the old one back, so the steps are counted beforehand.
+    const int steps = index - combo->currentIndex();
+    for (int i = 0; i < steps; ++i)
+        QTest::keyClick(combo, Qt::Key_Down);
+    for (int i = 0; i < -steps; ++i)
+        QTest::keyClick(combo, Qt::Key_Up);
+}
+
+void TWindowRig::ClickOptionsItem(QAction* item) {
+    QTest::mousePress(window->btRefresh2, Qt::LeftButton);
+    QMenu* menu = window->PopupMenu;
+    if (!menu->isVisible())
+        return;
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+    QTest::mouseRelease(window->btRefresh2, Qt::LeftButton);
+    // The offscreen platform does not hand activation back when a pop-up closes.
+    QApplication::setActiveWindow(window.get());
+    (void)QTest::qWaitForWindowActive(window.get());
+}
+
+int16_t TWindowRig::HoldingRegister(int32_t number) const {
+    int16_t value = 0;
+    window->Store()->GetHoldingRegisters(number, &value, 1);
+    return value;
+}
+
+bool TWindowRig::Coil(int32_t number) const {
+    return window->Store()->GetCoil(number);
+}
