@@ -199,10 +199,33 @@ bool TSettingUnits::ParseNumber(const std::string& text, float& number) const {
     return true;
 }
 
+bool TSettingUnits::FitsWord(float number) const {
+    const std::string& units = Units();
+    const long double magnitude = std::fabs(static_cast<long double>(number));
+    if (units == "Pa")
+        return magnitude < 16384.0L;
+    if (units == "ins Wg")
+        return Single(magnitude * 100.0L) < 16384.0f;
+    if (number < 0)
+        return false;
+    if (units == "ft/min")
+        return magnitude < 32768.0L;
+    return Single(magnitude * 100.0L) < 32768.0f;
+}
+
 bool TSettingUnits::ValidateText(const std::string& text) {
     float number = 0;
     if (!ParseNumber(text, number))
         return false;
+    // A negative velocity or a magnitude too large for its field would spill into the flag bits
+    // and name another unit or sign; such a number lies beyond one of the limits.
+    if (!FitsWord(number)) {
+        if (number < 0)
+            ShowError("The minimum value this setting can be is '" + FormatFixed2(Decode(MinValue)) + "'");
+        else
+            ShowError("The maximum value this setting can be is '" + FormatFixed2(Decode(MaxValue)) + "'");
+        return false;
+    }
     const uint16_t word = Encode(number);
     const float lower = Decode(Encode(Decode(MinValue)));
     const float upper = Decode(Encode(Decode(MaxValue)));

@@ -41,6 +41,8 @@ private:
     // is not a number of the kind those units take.
     bool ParseNumber(const std::string& text, float& number) const;
     const std::string& Units() const;
+    // Whether the number's magnitude fits the word of the current units without flag bits.
+    bool FitsWord(float number) const;
 
     QPointer<TEditEvents> FEvents;
     // What EditEnter showed: leaving the box with it unchanged changes nothing.
