@@ -29,6 +29,9 @@ namespace {
 bool MovesWithinWindow(const QFocusEvent* event) {
     return event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason;
 }
+// Set while a box with invalid text takes the focus back. The focus may already have reached the
+// next box, which then loses it without ever having been entered: that is not leaving it.
+bool BouncingBack = false;
 } // namespace
 
 bool TEditEvents::eventFilter(QObject* watched, QEvent* event) {
@@ -40,7 +43,8 @@ bool TEditEvents::eventFilter(QObject* watched, QEvent* event) {
             RunHandler(FEnter);
         return false;
     case QEvent::FocusOut: {
-        if (FInExit || FRefocusing || !MovesWithinWindow(static_cast<QFocusEvent*>(event)) || !FExit)
+        if (FInExit || FRefocusing || BouncingBack || !MovesWithinWindow(static_cast<QFocusEvent*>(event)) ||
+            !FExit)
             return false;
         bool valid = true;
         FInExit = true;
@@ -48,7 +52,9 @@ bool TEditEvents::eventFilter(QObject* watched, QEvent* event) {
         FInExit = false;
         if (!valid && FEdit) {
             FRefocusing = true;
+            BouncingBack = true;
             FEdit->setFocus(Qt::OtherFocusReason);
+            BouncingBack = false;
             FRefocusing = false;
             // The box keeps the focus and its text; it never sees this focus-out.
             return true;
