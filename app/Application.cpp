@@ -2,6 +2,8 @@
 
 #include "model/Messages.h"
 
+#include <QFont>
+#include <QStringList>
 #include <exception>
 
 void ShowException(const std::exception_ptr& error) {
@@ -23,4 +25,16 @@ bool RunGuarded(const std::function<void()>& handler) {
         ShowException(std::current_exception());
         return false;
     }
+}
+
+void InstallFontSubstitutes() {
+    static bool installed = false;
+    if (installed)
+        return;
+    installed = true;
+    // Narrow sans faces first: the layouts were drawn for fonts narrower than most defaults.
+    QFont::insertSubstitutions("MS Sans Serif",
+                               {"Microsoft Sans Serif", "Liberation Sans", "Arial", "DejaVu Sans Condensed"});
+    QFont::insertSubstitutions("Arial Narrow", {"Liberation Sans Narrow", "DejaVu Sans Condensed"});
+    QFont::insertSubstitutions("Arial", {"Liberation Sans", "DejaVu Sans"});
 }

@@ -8,3 +8,6 @@ void ShowException(const std::exception_ptr& error);
 
 // Runs `handler`, showing any exception that leaves it. Returns false when one did.
 bool RunGuarded(const std::function<void()>& handler);
+
+// Maps the classic font names the windows ask for onto the closest fonts a system has.
+void InstallFontSubstitutes();

@@ -68,8 +68,10 @@ TfmConnect::TfmConnect(TfmMain* owner) : QDialog(owner), FMain(owner) {
     Label4->adjustSize();
     Label3 = new QLabel("The comm port number can be found in your PC's device manager ", gbConnection);
     Label3->setObjectName("Label3");
-    Label3->move(16, 96);
-    Label3->adjustSize();
+    // Wrapped within the pane: with the fonts a system substitutes the hint is wider than the pane.
+    Label3->setWordWrap(true);
+    Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label3->setGeometry(16, 96, 332, 2 * Label3->fontMetrics().lineSpacing() + 2);
     rbOffline = new QRadioButton("Offline Settings Editor", gbConnection);
     rbOffline->setObjectName("rbOffline");
     rbOffline->move(16, 205);

@@ -32,6 +32,7 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <algorithm>
 
 namespace {
 
@@ -45,6 +46,16 @@ constexpr TColorRef ButtonPanel = 0xC8D0D4;
 const char* const OpenFilter = "RUR Settings File (*.RUR)|*.RUR|All Files (*.*)|*.*";
 const char* const SaveFilter =
     "RUR Settings File (*.RUR)|*.RUR|Comma Separated Values (*.CSV)|*.CSV|All Files (*.*)|*.*";
+
+// A vertical scroll bar of a given width; the scroll area lays it out by its size hint.
+class TNarrowScrollBar : public QScrollBar {
+public:
+    explicit TNarrowScrollBar(int width) : QScrollBar(Qt::Vertical), FWidth(width) {}
+    QSize sizeHint() const override { return {FWidth, QScrollBar::sizeHint().height()}; }
+
+private:
+    int FWidth;
+};
 
 QScrollArea* NewScrollBox(QWidget* parent, const QColor& background) {
     auto* box = new QScrollArea(parent);
@@ -73,6 +84,7 @@ QPushButton* NewButton(QWidget* parent, const char* name, const char* caption, Q
 TfmMain::TfmMain(QWidget* parent, const std::string& definitionPath) : QMainWindow(parent) {
     setObjectName("fmMain");
     setWindowTitle("Dezadizi (Z7E) Configuration Manager");
+    InstallFontSubstitutes();
     QFont windowFont("MS Sans Serif");
     windowFont.setPixelSize(11);
     setFont(windowFont);
@@ -146,6 +158,12 @@ void TfmMain::CreateControls() {
     btRefresh2->installEventFilter(this);
     sbSettingsGroups = NewScrollBox(pnGroups, Qt::white);
     sbSettingsGroups->setObjectName("sbSettingsGroups");
+    // The buttons fill the pane's width; a sideways scroll would only hide their edges.
+    sbSettingsGroups->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Narrow enough to leave the buttons' full width (13 + 200 pixels) beside it.
+    sbSettingsGroups->setVerticalScrollBar(new TNarrowScrollBar(224 - 213));
+    sbSettingsGroups->viewport()->installEventFilter(this);
+    sbSettingsGroups->widget()->installEventFilter(this);
     groupsLayout->addWidget(sbSettingsGroups, 1);
     pnConnectStatus = new TPanel(pnGroups, Qt::white);
     pnConnectStatus->setObjectName("pnConnectStatus");
@@ -306,6 +324,13 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
         if (watched == btRefresh2 && btRefresh2->isEnabled())
             RunGuarded([this] { btRefresh2MouseDown(); });
         break;
+    case QEvent::Resize:
+        // The page is as wide as the area it is shown in, less a scroll bar that has appeared.
+        for (QScrollArea* area : {sbMainArea, sbSettingsGroups}) {
+            if (watched == area->viewport() || watched == area->widget())
+                FitContentWidth(area);
+        }
+        break;
     case QEvent::MouseButtonRelease:
         if (watched == sbMainArea->viewport() || watched == sbMainArea->widget())
             RunGuarded([this] { sbMainAreaClick(); });
@@ -321,6 +346,13 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
         break;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TfmMain::FitContentWidth(QScrollArea* area) {
+    QWidget* content = area->widget();
+    const int width = std::max(content->childrenRect().right() + 1, area->viewport()->width());
+    if (content->width() != width)
+        content->resize(width, content->height());
 }
 
 void TfmMain::OnMouseWheel(int delta) {

@@ -99,6 +99,8 @@ private:
     void btExitNewClick();
     void sbMainAreaClick();
     void OnMouseWheel(int delta);
+    // A scroll area's content is as wide as its controls or its viewport, whichever is wider.
+    void FitContentWidth(QScrollArea* area);
     void WrittenSettingsTimerTimer();
     void FailTimerTimer();
     void ReadCompleteTimerTimer();

@@ -189,6 +189,21 @@ TEST_F(OfflineRoad, WheelScrollsTheSettingsAreaByANotchNeverPastItsEnds) {
     EXPECT_EQ(bar->value(), bar->maximum());
 }
 
+TEST_F(OfflineRoad, NeitherTheGroupsListNorThePageScrollsSideways) {
+    TfmMain& w = rig->w();
+    rig->ClickGroup(20); // far down the list, which has scrolled to show it
+    QScrollArea* list = w.sbSettingsGroups;
+    EXPECT_GT(list->verticalScrollBar()->value(), 0);
+    EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
+    for (QPushButton* button : rig->GroupButtons())
+        ASSERT_LE(button->geometry().right(), list->viewport()->width() - 1);
+    // A long page gets a vertical scroll bar and stays as wide as what is left beside it.
+    QCoreApplication::processEvents();
+    EXPECT_GT(w.sbMainArea->verticalScrollBar()->maximum(), 0);
+    EXPECT_TRUE(w.sbMainArea->verticalScrollBar()->isVisibleTo(w.sbMainArea));
+    EXPECT_EQ(w.sbMainArea->horizontalScrollBar()->maximum(), 0);
+}
+
 TEST_F(OfflineRoad, ClickingAnEmptyPartOfThePageFocusesTheGroupButton) {
     TfmMain& w = rig->w();
     rig->ClickGroup(3);

@@ -1,0 +1,213 @@
+#include "WindowRig.h"
+
+#include "model/Devices.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+class ConnectDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearRememberedChoices();
+        rig = std::make_unique<TWindowRig>();
+    }
+    void TearDown() override {
+        rig.reset();
+        ClearRememberedChoices();
+    }
+
+    // A dialog as the main window makes it, shown.
+    std::unique_ptr<TfmConnect> Open() {
+        auto dialog = std::make_unique<TfmConnect>(&rig->w());
+        rig->w().Devices()->FillComboBox(dialog->cbDevice);
+        dialog->show();
+        return dialog;
+    }
+
+    static QVariant Stored(const char* name) {
+        return QSettings("Roduzede", "Dezadizi Config Manager").value(name);
+    }
+
+    std::unique_ptr<TWindowRig> rig;
+};
+
+} // namespace
+
+TEST_F(ConnectDialog, ShowsItsControlsAndTexts) {
+    auto dialog = Open();
+    EXPECT_EQ(dialog->windowTitle(), "Connect");
+    EXPECT_EQ(dialog->size(), QSize(604, 400));
+    EXPECT_EQ(dialog->Label1->text(), "Connect Instructions...");
+    EXPECT_TRUE(dialog->Label1->font().bold());
+    EXPECT_EQ(dialog->lbInstructions->text(),
+              "1) Set the correct communication settings in the right hand pane.\n"
+              "2) Set the Dezadizi to Modbus protocol via the DIP switches.\n"
+              "3) Power the unit up and click the 'Connect' button\n\n"
+              "You can modify a configuration settings file offline by choosing the 'Offline Setting Editor' "
+              "option and selecting the type of device.\n\n");
+    EXPECT_TRUE(dialog->lbInstructions->wordWrap());
+    EXPECT_EQ(dialog->rbOnline->text(), "Online Configuration Manager");
+    EXPECT_EQ(dialog->rbOffline->text(), "Offline Settings Editor");
+    EXPECT_EQ(dialog->Label4->text(), "Comm Port");
+    EXPECT_EQ(dialog->Label3->text(), "The comm port number can be found in your PC's device manager ");
+    EXPECT_EQ(dialog->Label7->text(), "Device");
+    EXPECT_EQ(dialog->btnCancel->text(), "&Cancel");
+    ASSERT_EQ(dialog->cbCommPort->count(), 20);
+    EXPECT_EQ(dialog->cbCommPort->itemText(0), "Comm 1");
+    EXPECT_EQ(dialog->cbCommPort->itemText(19), "Comm 20");
+    ASSERT_EQ(dialog->cbDevice->count(), 3);
+    EXPECT_EQ(dialog->cbDevice->itemText(0), "Z7E AHU Interface");
+    EXPECT_EQ(dialog->cbDevice->itemText(2), "Z7E VAV Zone Interface");
+    EXPECT_EQ(dialog->gbInstructions->geometry(), QRect(16, 8, 193, 329));
+    EXPECT_EQ(dialog->gbConnection->geometry(), QRect(224, 8, 364, 329));
+    EXPECT_EQ(dialog->btnConnect->geometry(), QRect(424, 360, 75, 25));
+    EXPECT_EQ(dialog->btnCancel->geometry(), QRect(512, 360, 75, 25));
+    EXPECT_EQ(dialog->cbCommPort->pos(), QPoint(368, 69));
+    EXPECT_EQ(dialog->cbCommPort->width(), 145);
+    EXPECT_EQ(dialog->cbDevice->pos(), QPoint(136, 237));
+}
+
+TEST_F(ConnectDialog, EveryCaptionFitsItsControl) {
+    auto dialog = Open();
+    for (QLabel* label : dialog->findChildren<QLabel*>()) {
+        if (label->wordWrap())
+            EXPECT_LE(label->heightForWidth(label->width()), label->height()) << label->text().toStdString();
+        else
+            EXPECT_LE(label->sizeHint().width(), label->width()) << label->text().toStdString();
+    }
+    for (QAbstractButton* button : dialog->findChildren<QAbstractButton*>())
+        EXPECT_LE(button->sizeHint().width(), button->width() + 8) << button->text().toStdString();
+}
+
+TEST_F(ConnectDialog, FreshSettingsGiveComm1TheFirstDeviceAndOnlineAndAreWritten) {
+    auto dialog = Open();
+    EXPECT_EQ(dialog->cbCommPort->currentText(), "Comm 1");
+    EXPECT_EQ(dialog->cbDevice->currentIndex(), 0);
+    EXPECT_TRUE(dialog->rbOnline->isChecked());
+    EXPECT_FALSE(dialog->rbOffline->isChecked());
+    EXPECT_TRUE(dialog->cbCommPort->isEnabled());
+    EXPECT_FALSE(dialog->cbDevice->isEnabled());
+    EXPECT_EQ(dialog->btnConnect->text(), "&Connect");
+    EXPECT_EQ(Stored("CommPortIndex").toInt(), 0);
+    EXPECT_EQ(Stored("DeviceIndex").toInt(), 0);
+    EXPECT_EQ(Stored("Online").toInt(), 1);
+}
+
+TEST_F(ConnectDialog, TheRadioButtonsSwitchListsAndCaption) {
+    auto dialog = Open();
+    QTest::mouseClick(dialog->rbOffline, Qt::LeftButton);
+    EXPECT_FALSE(dialog->cbCommPort->isEnabled());
+    EXPECT_TRUE(dialog->cbDevice->isEnabled());
+    EXPECT_EQ(dialog->btnConnect->text(), "&Edit");
+    QTest::mouseClick(dialog->rbOnline, Qt::LeftButton);
+    EXPECT_TRUE(dialog->cbCommPort->isEnabled());
+    EXPECT_FALSE(dialog->cbDevice->isEnabled());
+    EXPECT_EQ(dialog->btnConnect->text(), "&Connect");
+}
+
+TEST_F(ConnectDialog, EditClosesWithYesAndOfflineIsRememberedForNextTime) {
+    {
+        auto dialog = Open();
+        QTest::mouseClick(dialog->rbOffline, Qt::LeftButton);
+        dialog->cbDevice->setFocus();
+        QTest::keyClick(dialog->cbDevice, Qt::Key_Down);
+        dialog->cbCommPort->setCurrentIndex(4);
+        QTest::mouseClick(dialog->btnConnect, Qt::LeftButton);
+        EXPECT_FALSE(dialog->isVisible());
+        EXPECT_EQ(dialog->result(), mrYes);
+        EXPECT_EQ(dialog->FDeviceInfo.DeviceNumber, 1);
+    }
+    EXPECT_EQ(Stored("Online").toInt(), 0);
+    EXPECT_EQ(Stored("DeviceIndex").toInt(), 1);
+    EXPECT_EQ(Stored("CommPortIndex").toInt(), 4);
+    auto dialog = Open();
+    EXPECT_TRUE(dialog->rbOffline->isChecked());
+    EXPECT_FALSE(dialog->rbOnline->isChecked());
+    EXPECT_FALSE(dialog->cbCommPort->isEnabled());
+    EXPECT_TRUE(dialog->cbDevice->isEnabled());
+    EXPECT_EQ(dialog->cbDevice->currentIndex(), 1);
+    EXPECT_EQ(dialog->cbCommPort->currentText(), "Comm 5");
+    EXPECT_EQ(dialog->btnConnect->text(), "&Edit");
+}
+
+TEST_F(ConnectDialog, CancelClosesWithCancelAndRemembersNothing) {
+    auto dialog = Open();
+    QTest::mouseClick(dialog->rbOffline, Qt::LeftButton);
+    QTest::mouseClick(dialog->btnCancel, Qt::LeftButton);
+    EXPECT_EQ(dialog->result(), mrCancel);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(Stored("Online").toInt(), 1);
+}
+
+TEST_F(ConnectDialog, ASearchThatCannotStartLeavesTheDialogOpenAndUsable) {
+    // Comm 7 leads to a path that does not exist.
+    QSettings("Roduzede", "Dezadizi Config Manager").setValue("Ports/COM7", "/nonexistent/ttyDEZ7");
+    auto dialog = Open();
+    dialog->cbCommPort->setCurrentIndex(6);
+    QTest::mouseClick(dialog->btnConnect, Qt::LeftButton);
+    EXPECT_EQ(rig->messages.Texts(),
+              std::vector<std::string>{"Failed to connect, please check connections and settings"});
+    EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Error);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_TRUE(dialog->btnConnect->isEnabled());
+    EXPECT_EQ(dialog->btnConnect->text(), "&Connect");
+    // The choices were remembered before the search was tried.
+    EXPECT_EQ(Stored("CommPortIndex").toInt(), 6);
+}
+
+TEST_F(ConnectDialog, SearchResultsAreShownFromTheTimer) {
+    auto dialog = Open();
+    dialog->FDeviceInfo.CommPort = 3;
+    dialog->FDeviceInfo.Address = 1;
+    dialog->btnConnect->setEnabled(false);
+    dialog->btnConnect->setText("&Connecting");
+
+    // A unit that answers with id 0.
+    dialog->SearchDone(nullptr, 0, true);
+    EXPECT_TRUE(rig->messages.messages.empty());
+    EXPECT_TRUE(dialog->CallBackTimer.isActive());
+    EXPECT_EQ(dialog->CallBackTimer.interval(), 100);
+    QTRY_VERIFY(!rig->messages.messages.empty());
+    EXPECT_EQ(rig->messages.Last(), "Could not find a device attached to comm port '3' address '1'\n\n"
+                                    "Please ensure the device is connected to the serial bus, \n"
+                                    "you have chosen the correct comm port and address,\n"
+                                    "and the serial options are set correctly");
+    EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Error);
+    EXPECT_FALSE(dialog->CallBackTimer.isActive());
+    EXPECT_TRUE(dialog->btnConnect->isEnabled());
+    EXPECT_EQ(dialog->btnConnect->text(), "&Connect");
+    EXPECT_TRUE(dialog->isVisible());
+
+    // No answer at all.
+    rig->messages.Clear();
+    dialog->SearchDone(nullptr, -1, false);
+    QTRY_VERIFY(!rig->messages.messages.empty());
+    EXPECT_EQ(rig->messages.Texts(),
+              std::vector<std::string>{"Failed to connect, please check connections and settings\n"});
+    EXPECT_TRUE(dialog->isVisible());
+
+    // A unit found: the dialog closes with OK and the reported id.
+    rig->messages.Clear();
+    dialog->SearchDone(nullptr, 19, true);
+    QTRY_VERIFY(!dialog->isVisible());
+    EXPECT_EQ(dialog->result(), mrOk);
+    EXPECT_EQ(dialog->FDeviceInfo.DeviceNumber, 19);
+    EXPECT_TRUE(rig->messages.messages.empty());
+}
+
+TEST_F(ConnectDialog, AResultArrivingAfterTheDialogClosedIsNotShown) {
+    auto dialog = Open();
+    dialog->FDeviceInfo.CommPort = 2;
+    dialog->SearchDone(nullptr, 0, true);
+    QTest::mouseClick(dialog->btnCancel, Qt::LeftButton);
+    QTest::qWait(250);
+    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
+    EXPECT_EQ(dialog->result(), mrCancel);
+}
