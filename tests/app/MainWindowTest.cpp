@@ -29,13 +29,6 @@ protected:
     void TearDown() override { ClearRememberedChoices(); }
 };
 
-void Wheel(QWidget* target, int delta) {
-    const QPointF at(target->width() / 2.0, target->height() / 2.0);
-    QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
-                      Qt::NoScrollPhase, false);
-    QApplication::sendEvent(target, &event);
-}
-
 } // namespace
 
 TEST_F(MainWindow, OpensWithItsCaptionsAndEverythingButConnectAndExitDisabled) {
