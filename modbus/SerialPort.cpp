@@ -8,6 +8,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -77,6 +79,13 @@ bool ModemLinesAbsent(int error) {
     return error == ENOTTY || error == EINVAL;
 }
 
+// Unix98 pseudo-terminal slaves have majors 136 to 143.
+bool IsPseudoTerminal(int fd) {
+    struct stat status {};
+    return ::fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) && major(status.st_rdev) >= 136 &&
+           major(status.st_rdev) <= 143;
+}
+
 } // namespace
 
 SerialPort::~SerialPort() {
@@ -130,6 +139,7 @@ int32_t SerialPort::Open(const std::string& name) {
     }
     ::ioctl(fd, TIOCEXCL);
     FHandle = fd;
+    FPseudoTerminal = IsPseudoTerminal(fd);
 
     if (::tcgetattr(FHandle, &FSavedSettings) != 0)
         return GeneralFailure;
@@ -200,7 +210,7 @@ int32_t SerialPort::Configure(int32_t baudRate, int32_t dataBits, int32_t stopBi
 int32_t SerialPort::Purge() {
     if (!IsOpen())
         return NotOpen;
-    return ::tcflush(FHandle, TCIOFLUSH) == 0 ? Success : GeneralFailure;
+    return ::tcflush(FHandle, PurgeQueues()) == 0 ? Success : GeneralFailure;
 }
 
 int32_t SerialPort::Write(const uint8_t* buffer, int32_t length, int32_t timeoutMs) {
@@ -279,7 +289,7 @@ bool SerialPort::IsOpen() const {
 void SerialPort::Close() {
     if (FHandle < 0)
         return;
-    ::tcflush(FHandle, TCIOFLUSH);
+    ::tcflush(FHandle, PurgeQueues());
     if (FHaveSavedSettings)
         ::tcsetattr(FHandle, TCSANOW, &FSavedSettings);
     // The exclusive flag outlives this descriptor on the terminal; clear it for the next user.
@@ -287,4 +297,11 @@ void SerialPort::Close() {
     ::close(FHandle);
     FHandle = -1;
     FHaveSavedSettings = false;
+}
+
+int SerialPort::PurgeQueues() const {
+    // A pseudo-terminal has no transmit queue of its own: what it wrote already sits in the
+    // peer's input, as bytes on a real line would already be on the wire. Discarding "output"
+    // there would take a request the peer has not read yet (a broadcast just sent) off the line.
+    return FPseudoTerminal ? TCIFLUSH : TCIOFLUSH;
 }

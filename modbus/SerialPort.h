@@ -43,7 +43,10 @@ public:
     static std::string ResolvePortName(const std::string& name);
 
 private:
+    int PurgeQueues() const;
+
     int FHandle = -1;
     termios FSavedSettings{};
     bool FHaveSavedSettings = false;
+    bool FPseudoTerminal = false;
 };

@@ -141,6 +141,14 @@ TEST(SerialPort, ReadsAndWritesWholeBuffers) {
     ASSERT_EQ(port.Read(in.data(), 1, 1000), SerialPort::Success);
     EXPECT_EQ(port.Purge(), SerialPort::Success);
     EXPECT_EQ(port.Read(in.data(), 1, 20), SerialPort::Timeout);
+
+    // What was written and flushed has left: a purge right after it (the next exchange after a
+    // broadcast) must not take it back off the line before the far end reads it.
+    ASSERT_EQ(port.Write(bytes.data(), 8, 100), SerialPort::Success);
+    EXPECT_EQ(port.Flush(), SerialPort::Success);
+    EXPECT_EQ(port.Purge(), SerialPort::Success);
+    port.Close();
+    EXPECT_EQ(pty.Receive(8, 1000), bytes);
 }
 
 TEST(SerialPort, TimeOutsAreTotalFromTheStartOfTheCall) {
