@@ -6,4 +6,6 @@ TSettings::TSettings(TDevice* device) : Device(device) {}
 
 TSettings::~TSettings() = default;
 
-void TSettings::LoadFromXml(const pugi::xml_node& settingsElement) { (void)settingsElement; }
+void TSettings::LoadFromXml(const pugi::xml_node& settingsElement) {
+    (void)settingsElement;
+}

@@ -53,12 +53,14 @@ int CliDevices(const TCliOptions& options, std::ostream& out, std::ostream& err)
     }
     int position = 0;
     for (const auto& device : devices.Devices) {
-        out << position++ << '\t' << device->DeviceId << '\t' << device->SettingsId << '\t' << device->Name << '\n';
+        out << position++ << '\t' << device->DeviceId << '\t' << device->SettingsId << '\t' << device->Name
+            << '\n';
     }
     return cliOk;
 }
 
-int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std::ostream& out, std::ostream& err) {
+int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std::ostream& out,
+           std::ostream& err) {
     if (args.empty()) {
         err << UsageText;
         return cliUsage;
