@@ -183,16 +183,6 @@ TEST(SimUnit, FaultRateIsAShareOfReplies) {
     EXPECT_LT(silent, 1200);
 }
 
-TEST(SimUnit, FaultNames) {
-    for (const char* name :
-         {"no-reply", "bad-crc", "wrong-slave", "exception", "garbage", "truncated", "slow"}) {
-        const auto fault = SimFaultFromName(name);
-        ASSERT_TRUE(fault.has_value()) << name;
-        EXPECT_EQ(SimFaultName(*fault), name);
-    }
-    EXPECT_FALSE(SimFaultFromName("crc").has_value());
-}
-
 TEST(SimUnit, StateFileRoundTripsAndRefusesForeignFiles) {
     TTempDir dir;
     const std::string path = dir.Path("unit.state");

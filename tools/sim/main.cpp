@@ -168,14 +168,6 @@ int main(int argc, char** argv) {
         return Fail(error);
     const QString path = QString::fromStdString(line.Path());
 
-    const QString key = QStringLiteral("Ports/") + port;
-    {
-        QSettings settings(SettingsOrganization, SettingsApplication);
-        settings.setValue(key, path);
-        settings.sync();
-        if (settings.status() != QSettings::NoError)
-            return Fail("cannot write the user settings " + settings.fileName().toStdString());
-    }
     const std::string link = parser.value(linkOption).toStdString();
     if (!link.empty()) {
         std::error_code code;
@@ -184,6 +176,18 @@ int main(int argc, char** argv) {
         std::filesystem::create_symlink(line.Path(), link, code);
         if (code)
             return Fail("cannot make the link " + link + ": " + code.message());
+    }
+    const QString key = QStringLiteral("Ports/") + port;
+    {
+        QSettings settings(SettingsOrganization, SettingsApplication);
+        settings.setValue(key, path);
+        settings.sync();
+        if (settings.status() != QSettings::NoError) {
+            std::error_code code;
+            if (!link.empty())
+                std::filesystem::remove(link, code);
+            return Fail("cannot write the user settings " + settings.fileName().toStdString());
+        }
     }
 
     std::cout << "dezadizi-sim ready port=" << line.Path() << " com=" << port.toStdString()
