@@ -81,7 +81,7 @@ TEST(RtuLine, RetriesAreCountedOnTheWire) {
             return reply;
         });
         MbusRtuMasterProtocol master;
-        OpenOn(master, pty, 2, 100);
+        OpenOn(master, pty, 2, 300);
         EXPECT_EQ(master.ReadHoldingRegisters(1, 1, &value, 1), FTALK_CHECKSUM_ERROR);
         const auto requests = unit.Requests();
         ASSERT_EQ(requests.size(), 3u);

@@ -43,11 +43,15 @@ public:
     // The pseudo-terminal's path; empty when the program did not come up.
     const std::string& Port() const { return FPort; }
 
-    // SIGTERM and wait; the exit code, or -1 when the program did not end by itself.
+    // SIGTERM and wait; the exit code, or -1 when the program did not end by itself (the reason
+    // is then added to Errors()).
     int Stop() {
+        if (FExitCode != -2)
+            return FExitCode;
         if (FProcess.state() != QProcess::NotRunning) {
             FProcess.terminate();
-            if (!FProcess.waitForFinished(5000)) {
+            if (!FProcess.waitForFinished(15000)) {
+                FErrors += "[did not end within 15 s of SIGTERM]";
                 FProcess.kill();
                 FProcess.waitForFinished(5000);
                 FExitCode = -1;
@@ -55,8 +59,12 @@ public:
                 return FExitCode;
             }
         }
-        if (FExitCode == -2)
-            FExitCode = FProcess.exitStatus() == QProcess::NormalExit ? FProcess.exitCode() : -1;
+        if (FProcess.exitStatus() == QProcess::NormalExit) {
+            FExitCode = FProcess.exitCode();
+        } else {
+            FErrors += "[ended abnormally: " + FProcess.errorString().toStdString() + "]";
+            FExitCode = -1;
+        }
         Collect();
         return FExitCode;
     }

@@ -39,17 +39,17 @@ TEST(SimProgram, EachFaultGivesTheMastersErrorCode) {
     TTempDir home;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
-        TSimProcess sim({"--port", "COM5", "--seed", "3", "--slow-ms", "300", "--fault",
+        TSimProcess sim({"--port", "COM5", "--seed", "3", "--slow-ms", "700", "--fault",
                          QString::fromLatin1(c.fault) + "=1"},
                         home.Path(""));
         ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
         MbusRtuMasterProtocol master;
-        OpenMaster(master, sim.Port(), 1, 100);
+        OpenMaster(master, sim.Port(), 1, 250);
         int16_t values[3] = {1, 1, 1};
         EXPECT_EQ(master.ReadHoldingRegisters(1, 1, values, 3), c.code);
         EXPECT_EQ(values[0], 0);
         master.Close();
-        EXPECT_EQ(sim.Stop(), 0);
+        EXPECT_EQ(sim.Stop(), 0) << sim.Errors();
         if (c.attempts > 0) {
             EXPECT_EQ(sim.CountLines(std::string("fault: ") + c.fault), c.attempts) << sim.Output();
         }
@@ -92,7 +92,7 @@ TEST(SimProgram, ServesTheMasterPublishesItselfAndEndsCleanly) {
     EXPECT_EQ(reg, 77);
     master.Close();
 
-    EXPECT_EQ(sim.Stop(), 0);
+    EXPECT_EQ(sim.Stop(), 0) << sim.Errors();
     EXPECT_EQ(sim.CountLines("commit (123 to holding register 9999)"), 1);
     EXPECT_FALSE(QSettings(SettingsFile(home), QSettings::IniFormat).contains("Ports/COM9"));
     EXPECT_FALSE(std::filesystem::is_symlink(link));
@@ -104,11 +104,11 @@ TEST(SimProgram, LeavesAPortNameThatAnotherSimulatorTookOver) {
     ASSERT_FALSE(first.Port().empty());
     TSimProcess second({"--port", "COM4"}, home.Path(""));
     ASSERT_FALSE(second.Port().empty());
-    EXPECT_EQ(first.Stop(), 0);
+    EXPECT_EQ(first.Stop(), 0) << first.Errors();
     EXPECT_EQ(
         QSettings(SettingsFile(home), QSettings::IniFormat).value("Ports/COM4").toString().toStdString(),
         second.Port());
-    EXPECT_EQ(second.Stop(), 0);
+    EXPECT_EQ(second.Stop(), 0) << second.Errors();
     EXPECT_FALSE(QSettings(SettingsFile(home), QSettings::IniFormat).contains("Ports/COM4"));
 }
 
@@ -123,7 +123,7 @@ TEST(SimProgram, StateFileKeepsTheImageAcrossRuns) {
         EXPECT_EQ(master.WriteSingleRegister(1, 100, 4242), 0);
         EXPECT_EQ(master.WriteSingleCoil(1, 5, true), 0);
         master.Close();
-        EXPECT_EQ(sim.Stop(), 0);
+        EXPECT_EQ(sim.Stop(), 0) << sim.Errors();
     }
     EXPECT_TRUE(QFileInfo::exists(state));
     TSimProcess sim({"--state", state}, home.Path(""));
@@ -212,5 +212,5 @@ TEST(SimProgram, AnswersALibmodbusMaster) {
 
     modbus_close(ctx);
     modbus_free(ctx);
-    EXPECT_EQ(sim.Stop(), 0);
+    EXPECT_EQ(sim.Stop(), 0) << sim.Errors();
 }

@@ -151,8 +151,11 @@ bool TSimPort::Send(const std::vector<uint8_t>& bytes, int stopFd) {
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR)
             return false;
-        pollfd out{FMaster, POLLOUT, 0};
-        ::poll(&out, 1, 10);
+        // A real line never holds bytes back: when nobody takes them (no master has the line
+        // open and the terminal's buffer is full), the rest of the reply is lost.
+        pollfd fds[2] = {{FMaster, POLLOUT, 0}, {stopFd, POLLIN, 0}};
+        if (::poll(fds, 2, 100) <= 0 || fds[1].revents != 0)
+            return false;
     }
     return true;
 }
