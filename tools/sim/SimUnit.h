@@ -10,7 +10,7 @@
 
 // Faults the unit can inject into its replies.
 enum class TSimFault {
-    NoReply,    // the request is lost: no reply at all
+    NoReply,    // the request is carried out but its reply is lost
     BadCrc,     // the reply's checksum is wrong
     WrongSlave, // the reply comes from another slave address
     Exception,  // a slave-device-failure exception reply
