@@ -4,39 +4,68 @@
 
 std::string ErrorText(int32_t code) {
     switch (code) {
-    case 0: return "Operation was successful";
-    case 1: return "Illegal argument error";
-    case 2: return "Illegal state error";
-    case 64: return "I/O error class";
-    case 65: return "I/O error";
-    case 66: return "Port or socket open error";
-    case 67: return "Serial port already open";
-    case 68: return "TCP/IP connection error";
-    case 69: return "TCP/IP connection was closed by remote peer";
-    case 70: return "Socket library error";
-    case 71: return "TCP Port alread bound";
-    case 72: return "Listen failed";
-    case 73: return "File descriptors exceeded";
-    case 74: return "No permission to access serial or TCP port";
-    case 75: return "TCP Port not available";
-    case 128: return "Fieldbus protocol error class";
-    case 129: return "Checksum error";
-    case 130: return "Invalid frame error";
-    case 131: return "Invalid reply error";
-    case 132: return "Reply time-out";
-    case 133: return "Send time-out";
-    case 160: return "Modbus exception response";
-    case 161: return "Illegal Function exception response";
-    case 162: return "Illegal Data Address exception response";
-    case 163: return "Illegal Data Value exception response";
-    case 164: return "Slave Device Failure exception response";
-    default: return "Unknwon error";
+    case 0:
+        return "Operation was successful";
+    case 1:
+        return "Illegal argument error";
+    case 2:
+        return "Illegal state error";
+    case 64:
+        return "I/O error class";
+    case 65:
+        return "I/O error";
+    case 66:
+        return "Port or socket open error";
+    case 67:
+        return "Serial port already open";
+    case 68:
+        return "TCP/IP connection error";
+    case 69:
+        return "TCP/IP connection was closed by remote peer";
+    case 70:
+        return "Socket library error";
+    case 71:
+        return "TCP Port alread bound";
+    case 72:
+        return "Listen failed";
+    case 73:
+        return "File descriptors exceeded";
+    case 74:
+        return "No permission to access serial or TCP port";
+    case 75:
+        return "TCP Port not available";
+    case 128:
+        return "Fieldbus protocol error class";
+    case 129:
+        return "Checksum error";
+    case 130:
+        return "Invalid frame error";
+    case 131:
+        return "Invalid reply error";
+    case 132:
+        return "Reply time-out";
+    case 133:
+        return "Send time-out";
+    case 160:
+        return "Modbus exception response";
+    case 161:
+        return "Illegal Function exception response";
+    case 162:
+        return "Illegal Data Address exception response";
+    case 163:
+        return "Illegal Data Value exception response";
+    case 164:
+        return "Slave Device Failure exception response";
+    default:
+        return "Unknwon error";
     }
 }
 
 namespace {
 
-bool ValidStart(int32_t start) { return start >= 1 && start <= 65536; }
+bool ValidStart(int32_t start) {
+    return start >= 1 && start <= 65536;
+}
 
 void PutWord(uint8_t* out, int32_t value) {
     out[0] = static_cast<uint8_t>((value >> 8) & 0xFF);
@@ -85,11 +114,13 @@ int32_t MbusMasterFunctions::ReadRegisters(int32_t function, int32_t slave, int3
     return FTALK_SUCCESS;
 }
 
-int32_t MbusMasterFunctions::ReadHoldingRegisters(int32_t slave, int32_t start, int16_t* values, int32_t count) {
+int32_t MbusMasterFunctions::ReadHoldingRegisters(int32_t slave, int32_t start, int16_t* values,
+                                                  int32_t count) {
     return ReadRegisters(3, slave, start, values, count);
 }
 
-int32_t MbusMasterFunctions::ReadInputRegisters(int32_t slave, int32_t start, int16_t* values, int32_t count) {
+int32_t MbusMasterFunctions::ReadInputRegisters(int32_t slave, int32_t start, int16_t* values,
+                                                int32_t count) {
     return ReadRegisters(4, slave, start, values, count);
 }
 

@@ -50,8 +50,8 @@ public:
     // One request and its reply, with repetition where the transport does it. `request` holds
     // the bytes after the function code; `reply` receives the `replyLength` bytes that follow
     // the function code in the reply.
-    virtual int32_t Transaction(int32_t slave, int32_t function, const uint8_t* request, int32_t requestLength,
-                                uint8_t* reply, int32_t replyLength) = 0;
+    virtual int32_t Transaction(int32_t slave, int32_t function, const uint8_t* request,
+                                int32_t requestLength, uint8_t* reply, int32_t replyLength) = 0;
 
     // Function code 1: slave 1..255, start 1..65536, count 1..2000. `values` receives 0 or 1.
     int32_t ReadCoils(int32_t slave, int32_t start, int32_t* values, int32_t count);

@@ -11,8 +11,8 @@ class MbusMasterFunctions;
 class TRegisterDataStore;
 
 // Listener for run reports: (sender, text, error flag, number of coils or registers just done).
-using TStoreProgressEvent =
-    std::function<void(TRegisterDataStore* sender, const std::string& text, bool errorFlag, int32_t increment)>;
+using TStoreProgressEvent = std::function<void(TRegisterDataStore* sender, const std::string& text,
+                                               bool errorFlag, int32_t increment)>;
 
 enum TStoreState : int32_t { ssIdle = 0, ssCollecting = 1, ssReading = 2, ssWriting = 3 };
 
@@ -20,7 +20,8 @@ enum TStoreState : int32_t { ssIdle = 0, ssCollecting = 1, ssReading = 2, ssWrit
 class TModbusHandler {
 public:
     virtual ~TModbusHandler() = default;
-    int32_t ReadCoils(MbusMasterFunctions* protocol, int32_t slave, int32_t start, int32_t* values, int32_t count);
+    int32_t ReadCoils(MbusMasterFunctions* protocol, int32_t slave, int32_t start, int32_t* values,
+                      int32_t count);
     int32_t ReadHoldingRegisters(MbusMasterFunctions* protocol, int32_t slave, int32_t start, int16_t* values,
                                  int32_t count);
     int32_t WriteSingleCoil(MbusMasterFunctions* protocol, int32_t slave, int32_t address, int32_t value);
@@ -60,6 +61,8 @@ public:
     void SetProtocol(MbusMasterFunctions* protocol);
     void ReadStep();
     void WriteStep();
+    // Ends the current run as failed and reports `text` as its failing block would.
+    void FailRun(const std::string& text);
 
     bool IsComplete() const;
     bool HasFailed() const { return FFailed; }

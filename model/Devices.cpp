@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <stdexcept>
 
-TDevices::TDevices() { ShownGroup = nullptr; }
+TDevices::TDevices() {
+    ShownGroup = nullptr;
+}
 
 TDevices::~TDevices() {
     // Device types first: their trees may refer to nodes of the document.
@@ -50,7 +52,8 @@ TDevice* TDevices::DeviceById(int32_t id) const {
         if (device->DeviceId == id)
             return device.get();
     }
-    throw TModelError("Could not find device with ID '" + std::to_string(id) + "' in the XML device definitions list");
+    throw TModelError("Could not find device with ID '" + std::to_string(id) +
+                      "' in the XML device definitions list");
 }
 
 void TDevices::FillComboBox(QComboBox* comboBox) const {

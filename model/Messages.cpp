@@ -28,7 +28,8 @@ bool DefaultHandler(TMessageKind kind, const std::string& text) {
         return true;
     }
     case TMessageKind::Question:
-        return QMessageBox::question(parent, title, body, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+        return QMessageBox::question(parent, title, body, QMessageBox::Yes | QMessageBox::No) ==
+               QMessageBox::Yes;
     }
     return false;
 }
@@ -46,7 +47,15 @@ TMessageHandler SetMessageHandler(TMessageHandler handler) {
     return previous;
 }
 
-void ShowError(const std::string& text) { Handler()(TMessageKind::Error, text); }
-void ShowInformation(const std::string& text) { Handler()(TMessageKind::Information, text); }
-void ShowPlain(const std::string& text) { Handler()(TMessageKind::Plain, text); }
-bool AskYesNo(const std::string& text) { return Handler()(TMessageKind::Question, text); }
+void ShowError(const std::string& text) {
+    Handler()(TMessageKind::Error, text);
+}
+void ShowInformation(const std::string& text) {
+    Handler()(TMessageKind::Information, text);
+}
+void ShowPlain(const std::string& text) {
+    Handler()(TMessageKind::Plain, text);
+}
+bool AskYesNo(const std::string& text) {
+    return Handler()(TMessageKind::Question, text);
+}

@@ -21,9 +21,10 @@ pugi::xml_node XmlFindChild(const pugi::xml_node& element, const char* name) {
 }
 
 void XmlLoadFile(pugi::xml_document& document, const std::string& path) {
-    const pugi::xml_parse_result result = document.load_file(path.c_str(), pugi::parse_default, pugi::encoding_auto);
+    const pugi::xml_parse_result result =
+        document.load_file(path.c_str(), pugi::parse_default, pugi::encoding_auto);
     if (!result) {
-        throw TModelError(std::string("XML parse error in ") + path + ": " + result.description() + " at offset " +
-                          std::to_string(result.offset));
+        throw TModelError(std::string("XML parse error in ") + path + ": " + result.description() +
+                          " at offset " + std::to_string(result.offset));
     }
 }

@@ -14,8 +14,14 @@ case "$flavour" in
   werror)  args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DDEZ_WERROR=ON) ;;
   asan)    args+=(-DCMAKE_BUILD_TYPE=Debug -DDEZ_WERROR=ON "-DDEZ_SANITIZE=address,undefined" -DDEZ_BUILD_BENCH=OFF) ;;
   tsan)    args+=(-DCMAKE_BUILD_TYPE=Debug -DDEZ_WERROR=ON -DDEZ_SANITIZE=thread -DDEZ_BUILD_BENCH=OFF) ;;
+  fuzz)    args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 "-DDEZ_SANITIZE=address,undefined"
+                  -DDEZ_FUZZ=ON -DDEZ_BUILD_TESTS=OFF -DDEZ_BUILD_BENCH=OFF) ;;
   *) echo "unknown flavour: $flavour" >&2; exit 2 ;;
 esac
 
 cmake "${args[@]}" "$@" >/dev/null
-cmake --build "$here/build/$flavour" -j "$(nproc)"
+if [ "$flavour" = fuzz ]; then
+  cmake --build "$here/build/$flavour" -j "$(nproc)" --target fuzz-all
+else
+  cmake --build "$here/build/$flavour" -j "$(nproc)"
+fi

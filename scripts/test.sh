@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs the whole test suite.
 # With CI=true it runs the suite twice: a build with warnings as errors, then a build under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then each fuzz target for a bounded time.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=$(nproc)
@@ -24,6 +24,8 @@ if [ "${CI:-}" = "true" ]; then
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
   export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp}
   run_suite asan
+  # Every parser of outside input under libFuzzer for a bounded time.
+  bash "$here/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}"
 else
   run_suite release
 fi

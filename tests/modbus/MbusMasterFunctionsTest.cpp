@@ -21,7 +21,8 @@ public:
     bool IsOpen() const override { return open; }
     int32_t Transaction(int32_t slave, int32_t function, const uint8_t* request, int32_t requestLength,
                         uint8_t* replyOut, int32_t replyLength) override {
-        requests.push_back({slave, function, std::vector<uint8_t>(request, request + requestLength), replyLength});
+        requests.push_back(
+            {slave, function, std::vector<uint8_t>(request, request + requestLength), replyLength});
         if (result != 0)
             return result;
         for (int32_t i = 0; i < replyLength && i < static_cast<int32_t>(reply.size()); ++i)

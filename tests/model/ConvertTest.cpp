@@ -16,7 +16,8 @@ TEST(Convert, DecimalAndHexadecimalForms) {
 }
 
 TEST(Convert, RejectsWhatIsNotANumber) {
-    for (const char* bad : {"", " ", "-", "$", "0x", "1.5", "12 ", "abc", "2147483648", "-2147483649", "$100000000"}) {
+    for (const char* bad :
+         {"", " ", "-", "$", "0x", "1.5", "12 ", "abc", "2147483648", "-2147483649", "$100000000"}) {
         EXPECT_FALSE(TryStrToInt(bad).has_value()) << bad;
     }
     try {

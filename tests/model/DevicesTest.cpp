@@ -53,8 +53,9 @@ TEST(DevicesLoad, DocumentProblems) {
     }
     {
         TDevices devices;
-        EXPECT_EQ(Load(devices, "<RUR><device name='a' device_id='1' live_status_id='0' settings_id='1'/></RUR>"),
-                  "Could not find parent tag: rur");
+        EXPECT_EQ(
+            Load(devices, "<RUR><device name='a' device_id='1' live_status_id='0' settings_id='1'/></RUR>"),
+            "Could not find parent tag: rur");
         EXPECT_TRUE(devices.Devices.empty());
     }
     {
@@ -130,8 +131,10 @@ TEST(DevicesLoad, MissingDeviceAttributesInReadingOrder) {
     };
     for (const auto& c : cases) {
         TDevices devices;
-        const std::string xml = std::string("<rur><settings settings_id='1'/><device ") + c.attributes + "/></rur>";
-        EXPECT_EQ(Load(devices, xml), std::string("Could not find attribute \"") + c.missing + "\" in XML node.");
+        const std::string xml =
+            std::string("<rur><settings settings_id='1'/><device ") + c.attributes + "/></rur>";
+        EXPECT_EQ(Load(devices, xml),
+                  std::string("Could not find attribute \"") + c.missing + "\" in XML node.");
         // The device type is appended before it is read.
         EXPECT_EQ(devices.Devices.size(), 1u);
     }
@@ -155,8 +158,8 @@ TEST(DevicesLoad, ThirdDeviceWithoutSettingsIdKeepsTheFirstThree) {
 TEST(DevicesLoad, IntegerAttributesMustConvert) {
     for (const char* bad : {"twelve", "", "12a", "99999999999"}) {
         TDevices devices;
-        const std::string xml = std::string("<rur><settings settings_id='1'/><device name='a' device_id='") + bad +
-                                "' live_status_id='0' settings_id='1'/></rur>";
+        const std::string xml = std::string("<rur><settings settings_id='1'/><device name='a' device_id='") +
+                                bad + "' live_status_id='0' settings_id='1'/></rur>";
         EXPECT_EQ(Load(devices, xml), std::string("'") + bad + "' is not a valid integer value");
     }
     TDevices negative;

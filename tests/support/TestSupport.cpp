@@ -15,7 +15,9 @@ TMessageCapture::TMessageCapture() {
     });
 }
 
-TMessageCapture::~TMessageCapture() { SetMessageHandler(FPrevious); }
+TMessageCapture::~TMessageCapture() {
+    SetMessageHandler(FPrevious);
+}
 
 std::vector<std::string> TMessageCapture::Texts() const {
     std::vector<std::string> texts;
@@ -49,6 +51,10 @@ std::string ReadFileText(const std::string& path) {
     return content.str();
 }
 
-std::string SourcePath(const std::string& relative) { return std::string(DEZ_SOURCE_DIR) + "/" + relative; }
+std::string SourcePath(const std::string& relative) {
+    return std::string(DEZ_SOURCE_DIR) + "/" + relative;
+}
 
-std::string BinPath(const std::string& name) { return std::string(DEZ_BIN_DIR) + "/" + name; }
+std::string BinPath(const std::string& name) {
+    return std::string(DEZ_BIN_DIR) + "/" + name;
+}

@@ -9,12 +9,13 @@ enum TCliExit : int { cliOk = 0, cliFailed = 1, cliUsage = 2 };
 
 // Runs the tool with its arguments (without the program name). `exeDir` is the directory in
 // which the default Devices.xml lies.
-int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std::ostream& out, std::ostream& err);
+int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std::ostream& out,
+           std::ostream& err);
 
 // Shared by the commands: the -d FILE option (default: Devices.xml in exeDir).
 struct TCliOptions {
     std::string definitionFile;
-    std::string output;                 // -o OUT
+    std::string output;                  // -o OUT
     std::vector<std::string> positional; // the command's own arguments
 };
 

@@ -1,0 +1,64 @@
+#pragma once
+// Opens comm ports, owns one worker and one Modbus master per open port, and the list of device
+// types connected online.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "link/Serialthread.h"
+
+class MbusSerialMasterProtocol;
+class TDevice;
+class TDeviceList;
+class TRegisterDataStore;
+
+class TSerialManager {
+public:
+    // Makes the master for a newly opened port; tests replace it.
+    using TProtocolFactory = std::function<std::unique_ptr<MbusSerialMasterProtocol>()>;
+
+    explicit TSerialManager(TRegisterDataStore* store, TProtocolFactory factory = {});
+    ~TSerialManager();
+    TSerialManager(const TSerialManager&) = delete;
+    TSerialManager& operator=(const TSerialManager&) = delete;
+
+    // User-interface thread; failures raise with the message to show.
+    void SearchForDevice(int32_t commPort, int32_t address, TSearchCallback callback);
+    void ConnectDevice(TDevice* device);
+    void DisconnectDevice(TDevice* device);
+    void SelectFirstGroup();
+    // Called on the worker that reported a failed write: closes and reopens the connected
+    // device's port. Never raises.
+    bool ReopenPort();
+    // The requester of a pending search on this port no longer wants its result.
+    void WithdrawSearch(int32_t commPort);
+
+    bool HasThreadOnPort(int32_t commPort) const;
+    TSerialThread* FindThread(int32_t commPort) const;
+
+    TDeviceList* DeviceList() const { return FDeviceList.get(); }
+    int32_t CommPort() const { return FCommPort; }
+
+private:
+    bool OpenPort(int32_t commPort);
+    bool OpenProtocol(MbusSerialMasterProtocol* protocol, int32_t commPort);
+    void ClosePort(int32_t commPort);
+    void StopThread(TSerialThread* thread, bool remove);
+    void CloseAllPorts();
+    void StopIdleWorkers();
+
+    struct TWorker {
+        std::unique_ptr<MbusSerialMasterProtocol> protocol;
+        std::unique_ptr<TSerialThread> thread;
+    };
+    std::unique_ptr<TDeviceList> FDeviceList;
+    std::vector<TWorker> FThreads;
+    // Guards FThreads and FCurrentThread for ReopenPort, which runs on a worker; never held
+    // while waiting for a worker.
+    mutable std::mutex FThreadsLock;
+    TSerialThread* FCurrentThread = nullptr;
+    int32_t FCommPort = 1;
+    TProtocolFactory FFactory;
+};

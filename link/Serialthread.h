@@ -1,0 +1,51 @@
+#pragma once
+// One worker per open comm port: it runs a pending unit search, one step of the register data
+// store's job, then hands the refresh of the displayed settings to the user-interface thread.
+#include <QThread>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+class MbusMasterFunctions;
+class TDeviceList;
+class TSerialThread;
+
+// (worker, device id, found), called on the user-interface thread.
+using TSearchCallback = std::function<void(TSerialThread* worker, int32_t deviceId, bool found)>;
+
+class TSerialThread : public QThread {
+    Q_OBJECT
+public:
+    // Starts running at once.
+    TSerialThread(MbusMasterFunctions* protocol, TDeviceList* devices);
+    ~TSerialThread() override;
+
+    // User-interface thread. Raises "Can only search for 1 device at a time on any comm port."
+    // while a search is pending.
+    void RequestSearch(int32_t address, TSearchCallback callback);
+    // User-interface thread: the requester no longer wants the result (a closed dialog).
+    void WithdrawSearchCallback();
+    bool SearchPending() const { return FSearchPending; }
+
+    std::atomic<int32_t> CommPort{0};
+    MbusMasterFunctions* Protocol;
+    TDeviceList* Devices;
+
+protected:
+    void run() override;
+
+private:
+    void Search();
+    void DeliverSearchResult();
+    void RefreshDevices();
+    void HandOver(void (TSerialThread::*routine)());
+
+    // Pending from the request until the result is delivered.
+    std::atomic<bool> FSearchPending{false};
+    // Set by the request, cleared by the worker once it has searched.
+    std::atomic<bool> FSearchRequested{false};
+    int32_t FSearchAddress = 0;
+    TSearchCallback FSearchCallback;
+    int32_t FSearchResult = -1;
+    bool FSearchFound = false;
+};

@@ -1,0 +1,50 @@
+#include "support/FakeUnit.h"
+
+TFakeUnitMaster::TFakeUnitMaster() : coils(65537, 0), registers(65537, 0), inputs(65537, 0) {}
+
+int32_t TFakeUnitMaster::Transaction(int32_t slave, int32_t function, const uint8_t* request,
+                                     int32_t requestLength, uint8_t* reply, int32_t replyLength) {
+    (void)slave;
+    (void)requestLength;
+    (void)replyLength;
+    if (!open)
+        return FTALK_ILLEGAL_STATE_ERROR;
+    const int32_t address = (request[0] << 8 | request[1]) + 1;
+    const int32_t word = request[2] << 8 | request[3];
+    const auto index = static_cast<int32_t>(requests.size());
+    requests.push_back({function, address, word});
+    if (index == failRequest)
+        return failCode;
+    switch (function) {
+    case 1:
+        reply[0] = static_cast<uint8_t>((word + 7) / 8);
+        for (int32_t j = 0; j < word; ++j) {
+            if (j % 8 == 0)
+                reply[1 + j / 8] = 0;
+            if (coils[static_cast<size_t>(address + j)] != 0)
+                reply[1 + j / 8] = static_cast<uint8_t>(reply[1 + j / 8] | (1 << (j % 8)));
+        }
+        return 0;
+    case 3:
+    case 4: {
+        const auto& image = function == 3 ? registers : inputs;
+        reply[0] = static_cast<uint8_t>(2 * word);
+        for (int32_t i = 0; i < word; ++i) {
+            reply[1 + 2 * i] = static_cast<uint8_t>(image[static_cast<size_t>(address + i)] >> 8);
+            reply[2 + 2 * i] = static_cast<uint8_t>(image[static_cast<size_t>(address + i)] & 0xFF);
+        }
+        return 0;
+    }
+    case 5:
+        coils[static_cast<size_t>(address)] = request[2] == 0xFF ? 1 : 0;
+        break;
+    case 6:
+        registers[static_cast<size_t>(address)] = static_cast<uint16_t>(word);
+        break;
+    default:
+        return FTALK_MBUS_ILLEGAL_FUNCTION_RESPONSE;
+    }
+    for (int i = 0; i < 4; ++i)
+        reply[i] = request[i];
+    return 0;
+}
