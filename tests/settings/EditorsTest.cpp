@@ -7,6 +7,7 @@
 #include "settings/Setting_sectionlabel.h"
 #include "settings/Setting_uint32.h"
 #include "settings/Setting_units.h"
+#include "support/FakeUnit.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -17,7 +18,6 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
-#include <map>
 
 namespace {
 
@@ -392,32 +392,10 @@ TEST_F(EditorsTest, EditingStateFollowsTheTree) {
     EXPECT_FALSE(speed.Edit->isReadOnly());
 }
 
-namespace {
-// A unit that answers every read with the registers it holds (coils all off).
-class TFakeUnit : public MbusMasterFunctions {
-public:
-    int32_t Transaction(int32_t, int32_t function, const uint8_t* request, int32_t, uint8_t* reply,
-                        int32_t replyLength) override {
-        std::fill(reply, reply + replyLength, 0);
-        reply[0] = static_cast<uint8_t>(replyLength - 1);
-        if (function == 3) {
-            const int start = (request[0] << 8 | request[1]) + 1;
-            for (int i = 0; 1 + 2 * i + 1 < replyLength; ++i) {
-                const uint16_t value = Registers.count(start + i) ? Registers[start + i] : 0;
-                reply[1 + 2 * i] = static_cast<uint8_t>(value >> 8);
-                reply[2 + 2 * i] = static_cast<uint8_t>(value);
-            }
-        }
-        return 0;
-    }
-    std::map<int, uint16_t> Registers;
-};
-} // namespace
-
 TEST_F(EditorsTest, ShowingAGroupReadsTheCompletedImage) {
     auto& speed = T.As<TSettingInt>("Speed");
-    TFakeUnit unit;
-    unit.Registers[3] = 66; // register 2 on the wire is reference 3
+    TFakeUnitMaster unit;
+    unit.registers[3] = 66; // register 2 on the wire is reference 3
     // Before a completed read the page shows the values it has.
     T.Group(0).Select();
     EXPECT_EQ(speed.Edit->text(), "20 %");
