@@ -1,6 +1,9 @@
 #include "model/Devices.h"
 #include "model/Errors.h"
+#include "model/Group.h"
+#include "model/Settings.h"
 #include "model/Xmlutil.h"
+#include "settings/Setting.h"
 #include "support/TestSupport.h"
 
 #include <QComboBox>
@@ -228,4 +231,53 @@ TEST(BundledDefinitions, LoadsEveryDeviceType) {
     TDevices devices;
     ASSERT_NO_THROW(devices.LoadFromFile(SourcePath("data/Devices.xml")));
     EXPECT_GE(devices.Devices.size(), 3u);
+}
+
+TEST(DevicesLoad, GroupWithoutDescriptionFailsWithTheAttributeMessage) {
+    TDevices devices;
+    EXPECT_EQ(Load(devices, R"(<rur>
+      <device name="a" device_id="1" live_status_id="0" settings_id="1"/>
+      <settings settings_id="1"><group name="Unit"/></settings>
+    </rur>)"),
+              "Could not find attribute \"description\" in XML node.");
+    ASSERT_EQ(devices.Devices.size(), 1u);
+    // The group being built stays in the tree.
+    EXPECT_EQ(devices.Devices[0]->Settings->Groups.size(), 1u);
+}
+
+TEST(DevicesLoad, EveryDeviceTypeNumbersItsOwnTreeInCatalogueOrder) {
+    // Two device types naming one settings element: each builds its own tree, and the second
+    // tree's groups and settings continue the numbers of the first.
+    const int32_t firstGroup = GroupIdCounter;
+    const int32_t firstSetting = SettingIdCounter;
+    TDevices devices;
+    ASSERT_EQ(Load(devices, R"(<rur>
+      <device name="a" device_id="1" live_status_id="0" settings_id="1"/>
+      <device name="b" device_id="2" live_status_id="0" settings_id="1"/>
+      <settings settings_id="1">
+        <group name="One" description="d"><setting value_type="checkbox" name="x" register="0" type="coil" default="checked"/></group>
+        <group name="Two" description="d"><setting value_type="checkbox" name="y" register="1" type="coil" default="checked"/></group>
+      </settings>
+    </rur>)"),
+              "");
+    ASSERT_EQ(devices.Devices.size(), 2u);
+    const TSettings& second = *devices.Devices[1]->Settings;
+    ASSERT_EQ(second.Groups.size(), 2u);
+    EXPECT_EQ(devices.Devices[0]->Settings->Groups[0]->Id, firstGroup);
+    EXPECT_EQ(second.Groups[0]->Id, firstGroup + 2);
+    EXPECT_EQ(second.Groups[1]->Id, firstGroup + 3);
+    EXPECT_EQ(second.Groups[1]->Settings[0]->Id, firstSetting + 3);
+    EXPECT_NE(&second.Groups[0]->Settings[0], &devices.Devices[0]->Settings->Groups[0]->Settings[0]);
+}
+
+TEST(BundledDefinitions, EveryDeviceTypeBuildsItsTree) {
+    TDevices devices;
+    ASSERT_NO_THROW(devices.LoadFromFile(SourcePath("data/Devices.xml")));
+    for (const auto& device : devices.Devices) {
+        const TSettings& tree = *device->Settings;
+        EXPECT_FALSE(tree.Groups.empty()) << device->Name;
+        EXPECT_GT(tree.EntryCount(), 0u) << device->Name;
+    }
+    // The AHU's template group became 24 groups after its unit group.
+    EXPECT_EQ(devices.Devices.at(0)->Settings->Groups.size(), 25u);
 }

@@ -177,10 +177,14 @@ TEST(SettingsFileLoad, ErrorsInOrderAndNothingApplied) {
             text.replace(at, from.size(), to);
         return dir.Write("bad.rur", text);
     };
-    const std::string group0 = "ID=\"" + std::to_string(t.Group(0).Id) + "\"";
-    const std::string group5 = "ID=\"" + std::to_string(t.Group(5).Id) + "\"";
-    const std::string speedId = "ID=\"" + std::to_string(t.Entry(0, 4).Id) + "\"";
-    const std::string frostId = "ID=\"" + std::to_string(t.Entry(0, 6).Id) + "\"";
+    // Names with IDs, since group and setting numbers may coincide.
+    const auto named = [](const std::string& name, int32_t id) {
+        return "name=\"" + name + "\" ID=\"" + std::to_string(id) + "\"";
+    };
+    const std::string group0 = named("Unit, main", t.Group(0).Id);
+    const std::string group5 = named(t.Group(5).Name, t.Group(5).Id);
+    const std::string speedId = named("Speed", t.Entry(0, 4).Id);
+    const std::string frostId = named("Frost", t.Entry(0, 6).Id);
 
     EXPECT_NE(Load(t, dir.Write("bad.rur", "<settings><device>")).find("XML parse error"), std::string::npos);
     EXPECT_EQ(Load(t, dir.Write("bad.rur", "<Settings/>")),
@@ -191,14 +195,14 @@ TEST(SettingsFileLoad, ErrorsInOrderAndNothingApplied) {
         Load(t, replaced("name=\"Unit\" device_id=\"17\"", "name=\"Other\" device_id=\"17\"")),
         "Device name is not ' Unit.'\nThis settings file has been created for a different type of device.");
     EXPECT_EQ(Load(t, replaced("device_id=\"17\"", "device_id=\"18\"")), "Device id is not ' 17'");
-    EXPECT_EQ(Load(t, replaced(group5, "ID=\"-9\"")),
+    EXPECT_EQ(Load(t, replaced(group5, named(t.Group(5).Name, -9))),
               "Could not find settings group '" + t.Group(5).Name + "' in the XML document");
-    EXPECT_EQ(Load(t, replaced(speedId, "ID=\"-9\"")),
+    EXPECT_EQ(Load(t, replaced(speedId, named("Speed", -9))),
               "Could not find a value for setting 'Speed' in the XML document");
     EXPECT_EQ(Load(t, replaced(frostId + " value=\"1\"", frostId + " value=\"x\"")),
               "'x' is not a valid integer value");
-    EXPECT_EQ(Load(t, replaced(group0, "")), "'' is not a valid integer value");
-    // A missing group ID in a group after the first is met when the walk gets there.
+    EXPECT_EQ(Load(t, replaced(group0, "name=\"Unit, main\"")), "'' is not a valid integer value");
+    // A setting element without its value attribute fails when it is examined.
     EXPECT_EQ(Load(t, replaced(speedId + " value=\"55\"", speedId)), "'' is not a valid integer value");
 
     // None of the failed loads applied anything: the speed setting (55 in the file) is at its

@@ -1,5 +1,6 @@
 #pragma once
 // Builds settings trees from definition text and gives them a register image of their own.
+#include "modbus/MbusMasterFunctions.h"
 #include "modbus/Registerdatastore.h"
 #include "model/Device.h"
 #include "model/Errors.h"
@@ -8,9 +9,13 @@
 #include "settings/Setting.h"
 #include "settings/Storeaccess.h"
 
+#include <QString>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 // A device type built from `settingsXml` (the settings element), with a store of its own
 // installed while it lives; offline editing state: registered, defaults restored.

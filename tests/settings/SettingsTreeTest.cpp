@@ -225,8 +225,9 @@ TEST(SettingsTreeCopy, CopyToAllGroupsReachesEveryCopyOfOneController) {
     dynamic_cast<TSettingName&>(label).Text = "Office";
     t.Tree().CopyToAllControllers(&label);
     for (size_t g = 2; g < 25; ++g) {
-        if (!t.Group(g).IsTemplate)
+        if (!t.Group(g).IsTemplate) {
             EXPECT_EQ(dynamic_cast<TSettingName&>(t.Entry(g, 3)).Text, "Office");
+        }
     }
     EXPECT_EQ(t.Register(1000 + 16 * 199), 0x4F66); // "Of" pair-exchanged: 'O' in the high byte
 }

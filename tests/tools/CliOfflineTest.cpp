@@ -1,0 +1,125 @@
+#include "CliOffline.h"
+#include "model/Devices.h"
+#include "support/TestSupport.h"
+
+#include <QProcess>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace {
+
+struct TRun {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+TRun Cli(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = RunCli(args, SourcePath("data"), out, err);
+    return {code, out.str(), err.str()};
+}
+
+const char* const Devices[] = {"Z7E AHU Interface", "Z7E Fan Coil Interface", "Z7E VAV Zone Interface"};
+
+} // namespace
+
+TEST(CliOffline, DefaultsAndConvertOfEveryBundledDeviceTypeAreStable) {
+    TTempDir dir;
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = Devices[i];
+        const std::string first = dir.Path("first" + std::to_string(i) + ".rur");
+        const std::string second = dir.Path("second" + std::to_string(i) + ".rur");
+        const std::string third = dir.Path("third" + std::to_string(i) + ".RUR");
+        ASSERT_EQ(Cli({"defaults", name, "-o", first}).code, cliOk) << name;
+        const TRun convert = Cli({"convert", "#" + std::to_string(i), first, "-o", second});
+        ASSERT_EQ(convert.code, cliOk) << convert.err;
+        ASSERT_EQ(Cli({"convert", name, second, "-o", third}).code, cliOk);
+        // save -> load -> save gives identical files
+        EXPECT_EQ(ReadFileText(first), ReadFileText(second)) << name;
+        EXPECT_EQ(ReadFileText(second), ReadFileText(third)) << name;
+        EXPECT_NE(ReadFileText(first).find("<device name=\"" + name + "\""), std::string::npos);
+
+        const std::string csv = dir.Path("export" + std::to_string(i) + ".Csv");
+        ASSERT_EQ(Cli({"convert", "id:" + std::to_string(17 + i), first, "-o", csv}).code, cliOk);
+        const std::string text = ReadFileText(csv);
+        EXPECT_EQ(text.rfind("Setting Name,Value\r\n", 0), 0u);
+    }
+    // The AHU's defaults in CSV: text, units selector, units, label, check box lines.
+    const std::string csv = dir.Path("ahu.csv");
+    ASSERT_EQ(Cli({"defaults", "#0", "-o", csv}).code, cliOk);
+    const std::string text = ReadFileText(csv);
+    for (const char* line :
+         {"\r\nUnit Name,Z7E Unit\r\n", "\r\nDisplay Units,m/sec\r\n",
+          "\r\nMinimum Supply Air Velocity,1.50 m/sec\r\n", "\r\nFrost Protection,Enabled\r\n",
+          "\r\nService Interval,8760 hours\r\n", "\r\nTemplate Group,0\r\n", "\r\nGroup 50,0\r\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+}
+
+TEST(CliOffline, ConvertAppliesTheFileOverTheDefaults) {
+    TTempDir dir;
+    const std::string defaults = dir.Path("d.rur");
+    ASSERT_EQ(Cli({"defaults", "#0", "-o", defaults}).code, cliOk);
+    std::string text = ReadFileText(defaults);
+    const std::string from = "name=\"Supply Fan Minimum Speed\"";
+    const size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos);
+    const size_t value = text.find("value=\"20\"", at);
+    ASSERT_NE(value, std::string::npos);
+    text.replace(value, std::string("value=\"20\"").size(), "value=\"35\"");
+    const std::string edited = dir.Write("e.rur", text);
+    const std::string csv = dir.Path("e.csv");
+    ASSERT_EQ(Cli({"convert", "#0", edited, "-o", csv}).code, cliOk);
+    EXPECT_NE(ReadFileText(csv).find("\r\nSupply Fan Minimum Speed,35 %\r\n"), std::string::npos);
+}
+
+TEST(CliOffline, ErrorsAndUsage) {
+    TTempDir dir;
+    const std::string out = dir.Path("o.rur");
+    const TRun unknown = Cli({"defaults", "No Such Unit", "-o", out});
+    EXPECT_EQ(unknown.code, cliFailed);
+    EXPECT_EQ(unknown.err, "Could not find device type 'No Such Unit' in the XML device definitions list\n");
+    EXPECT_EQ(Cli({"defaults", "id:99", "-o", out}).err,
+              "Could not find device with ID '99' in the XML device definitions list\n");
+    EXPECT_EQ(Cli({"defaults", "#3", "-o", out}).code, cliFailed);
+    const TRun wrongType = Cli({"defaults", "#0", "-o", out});
+    ASSERT_EQ(wrongType.code, cliOk);
+    const TRun mismatch = Cli({"convert", "#2", out, "-o", dir.Path("x.rur")});
+    EXPECT_EQ(mismatch.code, cliFailed);
+    EXPECT_EQ(mismatch.err,
+              "Device name is not ' Z7E VAV Zone Interface.'\nThis settings file has been created for "
+              "a different type of device.\n");
+    EXPECT_EQ(Cli({"convert", "#0", dir.Path("missing.rur"), "-o", out}).code, cliFailed);
+    EXPECT_EQ(Cli({"defaults", "#0", "-o", dir.Path("no/such/folder.rur")}).code, cliFailed);
+    const TRun badDefinitions = Cli({"defaults", "#0", "-o", out, "-d", dir.Path("none.xml")});
+    EXPECT_EQ(badDefinitions.err, "Could not find XML document : " + dir.Path("none.xml") + "\n");
+
+    EXPECT_EQ(Cli({"defaults", "#0"}).code, cliUsage);
+    EXPECT_EQ(Cli({"defaults", "-o", out}).code, cliUsage);
+    EXPECT_EQ(Cli({"convert", "#0", "-o", out}).code, cliUsage);
+    EXPECT_EQ(Cli({"convert", "#0", "a", "b", "-o", out}).code, cliUsage);
+    EXPECT_EQ(Cli({"defaults", "#0", "-o"}).code, cliUsage);
+    EXPECT_NE(Cli({"--help"}).out.find("convert DEVICE IN -o OUT"), std::string::npos);
+
+    EXPECT_TRUE(IsCsvPath("a.CSV"));
+    EXPECT_TRUE(IsCsvPath("dir.x/a.cSv"));
+    EXPECT_FALSE(IsCsvPath("a.csv.rur"));
+    EXPECT_FALSE(IsCsvPath("acsv"));
+}
+
+TEST(CliOffline, TheBuiltProgramRunsWithoutAWindowSystem) {
+    TTempDir dir;
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("QT_QPA_PLATFORM");
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    process.setProcessEnvironment(environment);
+    const std::string out = dir.Path("fan.csv");
+    process.start(QString::fromStdString(BinPath("dezadizi-cli")),
+                  {"defaults", "Z7E Fan Coil Interface", "-o", QString::fromStdString(out)});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    EXPECT_EQ(ReadFileText(out).rfind("Setting Name,Value\r\nUnit Name,Z7E Unit\r\n", 0), 0u);
+}
