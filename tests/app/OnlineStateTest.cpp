@@ -259,7 +259,6 @@ TEST_F(OnlineState, LoadAndRestoreAskFirstAndOnlyNoAbandons) {
     rig->messages.answers = {true};
     rig->ClickOptionsItem(w.tbLoadSettings);
     EXPECT_EQ(rig->HoldingRegister(116), 20);
-    EXPECT_TRUE(w.ReadCompleteTimer.isActive());
 }
 
 TEST_F(OnlineState, AnUnknownDeviceIdIsShownPlainAndTheWindowStaysAsItWas) {

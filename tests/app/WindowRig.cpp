@@ -35,8 +35,7 @@ TFileDialogScope::~TFileDialogScope() {
 TWindowRig::TWindowRig(const std::string& definitionPath) {
     window = std::make_unique<TfmMain>(nullptr, definitionPath);
     window->show();
-    QApplication::setActiveWindow(window.get());
-    (void)QTest::qWaitForWindowActive(window.get());
+    Activate();
 }
 
 TWindowRig::~TWindowRig() {
@@ -109,8 +108,7 @@ void TWindowRig::ClickOptionsItem(QAction* item) {
     QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
     QTest::mouseRelease(window->btRefresh2, Qt::LeftButton);
     // The offscreen platform does not hand activation back when a pop-up closes.
-    QApplication::setActiveWindow(window.get());
-    (void)QTest::qWaitForWindowActive(window.get());
+    Activate();
 }
 
 int16_t TWindowRig::HoldingRegister(int32_t number) const {
@@ -121,4 +119,11 @@ int16_t TWindowRig::HoldingRegister(int32_t number) const {
 
 bool TWindowRig::Coil(int32_t number) const {
     return window->Store()->GetCoil(number);
+}
+
+void TWindowRig::Activate() {
+    // Focus moves only within the active window. Without a window manager (a bare X server)
+    // activation may never be confirmed; a short wait then does as well as a long one.
+    QApplication::setActiveWindow(window.get());
+    (void)QTest::qWaitFor([this] { return window->isActiveWindow(); }, 500);
 }

@@ -63,6 +63,7 @@ public:
     void Choose(QComboBox* combo, int index);
     void ClickOptionsItem(QAction* item);
     int16_t HoldingRegister(int32_t number) const;
+    void Activate();
     bool Coil(int32_t number) const;
 
     TMessageCapture messages;
