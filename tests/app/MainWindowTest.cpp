@@ -206,7 +206,8 @@ TEST_F(MainWindow, OfflineEditingOpensTheDeviceTypeWithDefaultsAndItsFirstGroup)
     EXPECT_TRUE(rig.Coil(1)); // Frost Protection, checked by default
     auto* speed = dynamic_cast<TSettingInt*>(rig.Find("Supply Fan Minimum Speed"));
     ASSERT_NE(speed, nullptr);
-    ASSERT_TRUE(speed->Edit);
-    EXPECT_TRUE(speed->Edit->isEnabled());
-    EXPECT_TRUE(speed->Edit->text().startsWith("20"));
+    QLineEdit* edit = speed->Edit;
+    ASSERT_NE(edit, nullptr);
+    EXPECT_TRUE(edit->isEnabled());
+    EXPECT_TRUE(edit->text().startsWith("20"));
 }
