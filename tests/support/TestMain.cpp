@@ -1,7 +1,6 @@
 // main() of every test program: a QApplication on the offscreen platform (also when the test
 // list is discovered outside CTest's environment), user settings in a private folder.
 #include <QApplication>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <gmock/gmock.h>
@@ -12,7 +11,6 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QTemporaryDir config;
     setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
-    QStandardPaths::setTestModeEnabled(true);
     QApplication application(argc, argv);
     ::testing::InitGoogleMock(&argc, argv);
     return RUN_ALL_TESTS();

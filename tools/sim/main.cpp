@@ -1,7 +1,226 @@
-#include <iostream>
+// dezadizi-sim: a simulated unit. A Modbus RTU slave (address 1) on a pseudo-terminal that it
+// creates and publishes as a comm port, so the configuration manager can connect to it as it
+// would to a unit on a real line.
+#include "SimPort.h"
+#include "SimUnit.h"
+#include "model/Devices.h"
 
-// The simulated unit. Its Modbus slave is added with the serial port and the RTU master.
-int main() {
-    std::cerr << "dezadizi-sim: the simulated unit is not available in this build yet" << std::endl;
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <iostream>
+#include <unistd.h>
+
+namespace {
+
+int StopPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(StopPipe[1], &byte, 1);
+}
+
+void InstallStopHandlers() {
+    if (::pipe2(StopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("dezadizi-sim: pipe");
+        std::exit(1);
+    }
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+int Fail(const std::string& message) {
+    std::cerr << "dezadizi-sim: " << message << std::endl;
     return 1;
+}
+
+// The user settings where the configuration manager looks up "COMn".
+const QString SettingsOrganization = QStringLiteral("Roduzede");
+const QString SettingsApplication = QStringLiteral("Dezadizi Config Manager");
+
+// The device id of a device type named in the definition file.
+bool DeviceIdByName(const std::string& definitions, const std::string& name, int32_t* id,
+                    std::string* error) {
+    TDevices devices;
+    try {
+        devices.LoadFromFile(definitions);
+    } catch (const std::exception& e) {
+        *error = e.what();
+        return false;
+    }
+    for (const auto& device : devices.Devices) {
+        if (device->Name == name) {
+            *id = device->DeviceId;
+            return true;
+        }
+    }
+    *error = "no device type named \"" + name + "\" in " + definitions;
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("dezadizi-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "A simulated unit: a Modbus RTU slave (address 1) on a pseudo-terminal, published as a comm port.\n"
+        "Fault kinds: no-reply, bad-crc, wrong-slave, exception, garbage, truncated, slow."));
+    parser.addHelpOption();
+    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Comm port name to publish."),
+                                        QStringLiteral("COMn"), QStringLiteral("COM1"));
+    const QCommandLineOption linkOption(
+        QStringLiteral("link"), QStringLiteral("Also make a symbolic link here."), QStringLiteral("path"));
+    const QCommandLineOption deviceIdOption(
+        QStringLiteral("device-id"), QStringLiteral("Device id in input register 4."), QStringLiteral("n"));
+    const QCommandLineOption deviceOption(QStringLiteral("device"),
+                                          QStringLiteral("Device type whose id to report (needs -d)."),
+                                          QStringLiteral("name"));
+    const QCommandLineOption definitionsOption(QStringList{QStringLiteral("d"), QStringLiteral("devices")},
+                                               QStringLiteral("Device definition file."),
+                                               QStringLiteral("file"));
+    const QCommandLineOption stateOption(
+        QStringLiteral("state"), QStringLiteral("Keep the coils and registers in this file across runs."),
+        QStringLiteral("file"));
+    const QCommandLineOption wireSpeedOption(
+        QStringLiteral("wire-speed"), QStringLiteral("Pace every byte as a 9600-baud 8N1 line would."));
+    const QCommandLineOption faultOption(
+        QStringLiteral("fault"), QStringLiteral("Inject a fault into this share of replies (0 to 1)."),
+        QStringLiteral("kind=rate"));
+    const QCommandLineOption slowOption(QStringLiteral("slow-ms"),
+                                        QStringLiteral("Delay of a slow reply (default 1500)."),
+                                        QStringLiteral("ms"), QStringLiteral("1500"));
+    const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Seed of the fault rolls."),
+                                        QStringLiteral("n"));
+    const QCommandLineOption verboseOption(QStringLiteral("verbose"), QStringLiteral("Log every request."));
+    parser.addOptions({portOption, linkOption, deviceIdOption, deviceOption, definitionsOption, stateOption,
+                       wireSpeedOption, faultOption, slowOption, seedOption, verboseOption});
+    parser.process(application);
+
+    const QString port = parser.value(portOption);
+    if (!QRegularExpression(QStringLiteral("^COM[1-9][0-9]*$")).match(port).hasMatch())
+        return Fail("--port takes a name such as COM1");
+
+    TSimUnit unit;
+    const bool verbose = parser.isSet(verboseOption);
+    unit.OnLog = [](const std::string& line) { std::cout << "dezadizi-sim: " << line << std::endl; };
+
+    int32_t deviceId = 0;
+    if (parser.isSet(deviceIdOption)) {
+        bool ok = false;
+        deviceId = parser.value(deviceIdOption).toInt(&ok, 0);
+        if (!ok || deviceId < 0 || deviceId > 0xFFFF)
+            return Fail("--device-id takes a number from 0 to 65535");
+    } else if (parser.isSet(deviceOption)) {
+        if (!parser.isSet(definitionsOption))
+            return Fail("--device needs -d with the device definition file");
+        std::string error;
+        if (!DeviceIdByName(parser.value(definitionsOption).toStdString(),
+                            parser.value(deviceOption).toStdString(), &deviceId, &error))
+            return Fail(error);
+    }
+    unit.SetDeviceId(static_cast<uint16_t>(deviceId));
+
+    for (const QString& fault : parser.values(faultOption)) {
+        const QStringList parts = fault.split(QLatin1Char('='));
+        bool ok = parts.size() == 2;
+        const double rate = ok ? parts[1].toDouble(&ok) : 0.0;
+        const auto kind = ok ? SimFaultFromName(parts[0].toStdString()) : std::nullopt;
+        if (!kind || rate < 0.0 || rate > 1.0)
+            return Fail("--fault takes kind=rate with a known kind and a rate from 0 to 1: " +
+                        fault.toStdString());
+        unit.AddFault(*kind, rate);
+    }
+    bool ok = false;
+    const int slowMs = parser.value(slowOption).toInt(&ok);
+    if (!ok || slowMs < 0)
+        return Fail("--slow-ms takes a number of milliseconds");
+    unit.SetSlowDelayMs(slowMs);
+    if (parser.isSet(seedOption))
+        unit.SetSeed(parser.value(seedOption).toUInt());
+
+    const std::string statePath = parser.value(stateOption).toStdString();
+    if (!statePath.empty() && QFileInfo::exists(QString::fromStdString(statePath))) {
+        std::string error;
+        if (!unit.LoadState(statePath, &error))
+            return Fail("cannot load " + statePath + ": " + error);
+    }
+
+    InstallStopHandlers();
+    TSimPort line;
+    line.SetWireSpeed(parser.isSet(wireSpeedOption));
+    std::string error;
+    if (!line.Create(&error))
+        return Fail(error);
+    const QString path = QString::fromStdString(line.Path());
+
+    const std::string link = parser.value(linkOption).toStdString();
+    if (!link.empty()) {
+        std::error_code code;
+        if (std::filesystem::is_symlink(link, code))
+            std::filesystem::remove(link, code);
+        std::filesystem::create_symlink(line.Path(), link, code);
+        if (code)
+            return Fail("cannot make the link " + link + ": " + code.message());
+    }
+    const QString key = QStringLiteral("Ports/") + port;
+    {
+        QSettings settings(SettingsOrganization, SettingsApplication);
+        settings.setValue(key, path);
+        settings.sync();
+        if (settings.status() != QSettings::NoError) {
+            std::error_code code;
+            if (!link.empty())
+                std::filesystem::remove(link, code);
+            return Fail("cannot write the user settings " + settings.fileName().toStdString());
+        }
+    }
+
+    std::cout << "dezadizi-sim ready port=" << line.Path() << " com=" << port.toStdString()
+              << (link.empty() ? "" : " link=" + link) << " slave=1 device-id=" << deviceId
+              << (parser.isSet(wireSpeedOption) ? " wire-speed" : "") << std::endl;
+
+    unit.SetLogRequests(verbose);
+    const auto saveIfChanged = [&] {
+        if (statePath.empty() || !unit.Dirty())
+            return;
+        std::string saveError;
+        if (!unit.SaveState(statePath, &saveError))
+            std::cerr << "dezadizi-sim: cannot save " << statePath << ": " << saveError << std::endl;
+    };
+    line.Serve(unit, StopPipe[0], saveIfChanged);
+    saveIfChanged();
+
+    // Leave the published names only when they still point here (another simulator may have
+    // taken them over meanwhile).
+    {
+        QSettings settings(SettingsOrganization, SettingsApplication);
+        if (settings.value(key).toString() == path) {
+            settings.remove(key);
+            settings.sync();
+        }
+    }
+    if (!link.empty()) {
+        std::error_code code;
+        if (std::filesystem::is_symlink(link, code) &&
+            std::filesystem::read_symlink(link, code) == line.Path())
+            std::filesystem::remove(link, code);
+    }
+    std::cout << "dezadizi-sim stopped after " << unit.Requests() << " requests and " << unit.Commits()
+              << " commits" << std::endl;
+    return 0;
 }

@@ -1,0 +1,112 @@
+#include "modbus/MbusRtuMasterProtocol.h"
+
+#include "modbus/Crc16.h"
+
+#include <QByteArray>
+#include <QLoggingCategory>
+#include <chrono>
+#include <cstring>
+
+// Off by default; QT_LOGGING_RULES="dezadizi.modbus.lowlevel.debug=true" shows every frame.
+Q_LOGGING_CATEGORY(lcModbusLowLevel, "dezadizi.modbus.lowlevel", QtWarningMsg)
+
+namespace {
+
+QByteArray Hex(const uint8_t* bytes, int32_t length) {
+    return QByteArray(reinterpret_cast<const char*>(bytes), length).toHex(' ');
+}
+
+} // namespace
+
+MbusRtuMasterProtocol::MbusRtuMasterProtocol(std::unique_ptr<SerialPort> port)
+    : MbusSerialMasterProtocol(std::move(port)) {}
+
+int32_t MbusRtuMasterProtocol::Open(const std::string& portName, int32_t baudRate, int32_t dataBits,
+                                    int32_t stopBits, int32_t parity) {
+    // 11 bits a character, four characters: 9600 baud gives 5 ms. A baud rate of 0 or less is
+    // refused by the port's configuration below; the interval then only has to stay sane.
+    const double interval = baudRate > 0 ? 11000.0 / baudRate * 4 + 0.5 : 1.0;
+    FSilentInterval = interval >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(interval);
+    if (FSilentInterval == 0)
+        FSilentInterval = 1;
+    if (dataBits != 8)
+        return FTALK_ILLEGAL_ARGUMENT_ERROR;
+    return MbusSerialMasterProtocol::Open(portName, baudRate, dataBits, stopBits, parity);
+}
+
+int32_t MbusRtuMasterProtocol::BuildFrame(uint8_t* frame, int32_t slave, int32_t function,
+                                          const uint8_t* data, int32_t length) {
+    frame[0] = static_cast<uint8_t>(slave);
+    frame[1] = static_cast<uint8_t>(function);
+    if (length > 0)
+        std::memcpy(frame + 2, data, static_cast<size_t>(length));
+    return static_cast<int32_t>(AppendCrc16(frame, static_cast<size_t>(length) + 2));
+}
+
+int32_t MbusRtuMasterProtocol::CheckReplyFrame(const uint8_t* frame, int32_t length, int32_t slave,
+                                               int32_t function) {
+    if (length < 4 || !HasValidCrc16(frame, static_cast<size_t>(length)))
+        return FTALK_CHECKSUM_ERROR;
+    if (frame[0] != static_cast<uint8_t>(slave) || (frame[1] & 0x7F) != static_cast<uint8_t>(function))
+        return FTALK_INVALID_FRAME_ERROR;
+    if (frame[1] & 0x80)
+        return FTALK_MBUS_EXCEPTION_RESPONSE | frame[2];
+    return FTALK_SUCCESS;
+}
+
+int32_t MbusRtuMasterProtocol::WaitForQuietLine() {
+    // Bounded by the time-out as a whole: a line that never falls quiet (a second master, a
+    // floating RS-485 pair) must not hold the worker, and the lock it holds, forever.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FTimeout);
+    const int32_t interval =
+        static_cast<int32_t>(FSilentInterval > 0x7FFFFFFF ? 0x7FFFFFFF : FSilentInterval);
+    for (;;) {
+        uint8_t noise = 0;
+        if (FPort->Read(&noise, 1, interval) != SerialPort::Success)
+            return FTALK_SUCCESS;
+        qCDebug(lcModbusLowLevel, "discarded %02x", noise);
+        if (std::chrono::steady_clock::now() >= deadline)
+            return FTALK_IO_ERROR;
+    }
+}
+
+int32_t MbusRtuMasterProtocol::ExchangeFrame(int32_t slave, int32_t function, const uint8_t* request,
+                                             int32_t requestLength, uint8_t* reply, int32_t replyLength) {
+    if (requestLength < 0 || requestLength + 4 > MaxFrameLength || replyLength + 4 > MaxFrameLength)
+        return FTALK_ILLEGAL_ARGUMENT_ERROR;
+    const int32_t expected = replyLength + 4;
+
+    const int32_t frameLength = BuildFrame(FFrame, slave, function, request, requestLength);
+    FPort->Purge();
+    const int32_t quiet = WaitForQuietLine();
+    if (quiet != FTALK_SUCCESS) {
+        qCDebug(lcModbusLowLevel, "line never fell quiet");
+        return quiet;
+    }
+
+    qCDebug(lcModbusLowLevel, "send %s", Hex(FFrame, frameLength).constData());
+    const int32_t sent = FPort->Write(FFrame, frameLength, FTimeout);
+    FPort->Flush();
+    if (sent != SerialPort::Success)
+        return sent == SerialPort::Timeout ? FTALK_SEND_TIMEOUT_ERROR : FTALK_IO_ERROR;
+    if (slave == 0 || replyLength <= 0)
+        return FTALK_SUCCESS;
+
+    // Five bytes are the shortest reply (an exception); they tell whether more follow.
+    int32_t received = FPort->Read(FFrame, 5, FTimeout);
+    if (received == SerialPort::Success && (FFrame[1] & 0x80) == 0 && expected > 5)
+        received = FPort->Read(FFrame + 5, expected - 5, FTimeout);
+    if (received != SerialPort::Success) {
+        qCDebug(lcModbusLowLevel, "no complete reply (port result %d)", received);
+        return received == SerialPort::Timeout ? FTALK_REPLY_TIMEOUT_ERROR : FTALK_IO_ERROR;
+    }
+    const int32_t length = (FFrame[1] & 0x80) == 0 && expected > 5 ? expected : 5;
+    qCDebug(lcModbusLowLevel, "recv %s", Hex(FFrame, length).constData());
+
+    const int32_t checked = CheckReplyFrame(FFrame, length, slave, function);
+    if (checked != FTALK_SUCCESS)
+        return checked;
+    if (replyLength > 0)
+        std::memcpy(reply, FFrame + 2, static_cast<size_t>(replyLength));
+    return FTALK_SUCCESS;
+}

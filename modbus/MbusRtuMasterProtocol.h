@@ -1,0 +1,38 @@
+#pragma once
+// Modbus RTU framing on the serial master: address, function code, data and CRC-16, with a
+// quiet line before each request.
+#include "modbus/MbusSerialMasterProtocol.h"
+
+#include <cstdint>
+
+class MbusRtuMasterProtocol : public MbusSerialMasterProtocol {
+public:
+    static constexpr int32_t MaxFrameLength = 296;
+
+    MbusRtuMasterProtocol() = default;
+    explicit MbusRtuMasterProtocol(std::unique_ptr<SerialPort> port);
+
+    // Also sets the quiet-line interval, about four characters of 11 bits at the baud rate.
+    int32_t Open(const std::string& portName, int32_t baudRate, int32_t dataBits, int32_t stopBits,
+                 int32_t parity) override;
+
+    uint32_t SilentInterval() const { return FSilentInterval; }
+
+    // Writes address, function code, data and CRC into `frame`; returns the frame length.
+    static int32_t BuildFrame(uint8_t* frame, int32_t slave, int32_t function, const uint8_t* data,
+                              int32_t length);
+    // Checks a received frame against the request, in this order: CRC (129), slave address and
+    // function code (130), exception reply (160 OR the exception code). 0 when it is a reply.
+    static int32_t CheckReplyFrame(const uint8_t* frame, int32_t length, int32_t slave, int32_t function);
+
+protected:
+    int32_t ExchangeFrame(int32_t slave, int32_t function, const uint8_t* request, int32_t requestLength,
+                          uint8_t* reply, int32_t replyLength) override;
+
+private:
+    // Throws away bytes until the line has been quiet for one interval; 65 when it never is.
+    int32_t WaitForQuietLine();
+
+    uint32_t FSilentInterval = 1;
+    uint8_t FFrame[MaxFrameLength] = {};
+};

@@ -1,0 +1,161 @@
+#include "SimPort.h"
+
+#include "SimUnit.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// A frame of unknown length ends after a quiet line of about 3.5 characters.
+constexpr int FrameGapMs = 5;
+constexpr int IdleMs = 200;
+
+// Sleeps until the deadline; false when `stopFd` became readable first.
+bool SleepUntil(std::chrono::steady_clock::time_point deadline, int stopFd) {
+    for (;;) {
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero())
+            return true;
+        if (left < std::chrono::milliseconds(2)) {
+            std::this_thread::sleep_until(deadline);
+            return true;
+        }
+        pollfd stop{stopFd, POLLIN, 0};
+        const int ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count());
+        if (::poll(&stop, 1, ms) > 0)
+            return false;
+    }
+}
+
+} // namespace
+
+TSimPort::~TSimPort() {
+    if (FSlave >= 0)
+        ::close(FSlave);
+    if (FMaster >= 0)
+        ::close(FMaster);
+}
+
+bool TSimPort::Create(std::string* error) {
+    FMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (FMaster < 0 || ::grantpt(FMaster) != 0 || ::unlockpt(FMaster) != 0) {
+        *error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
+        return false;
+    }
+    char name[128] = {};
+    if (::ptsname_r(FMaster, name, sizeof name) != 0) {
+        *error = std::string("cannot name the pseudo-terminal: ") + std::strerror(errno);
+        return false;
+    }
+    FPath = name;
+    FSlave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (FSlave < 0) {
+        *error = "cannot open " + FPath + ": " + std::strerror(errno);
+        return false;
+    }
+    // A fresh terminal echoes and translates line ends; a Modbus line must do neither, also
+    // for a master that does not set raw mode itself.
+    termios settings{};
+    ::tcgetattr(FSlave, &settings);
+    ::cfmakeraw(&settings);
+    ::cfsetispeed(&settings, B9600);
+    ::cfsetospeed(&settings, B9600);
+    ::tcsetattr(FSlave, TCSANOW, &settings);
+    ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+void TSimPort::Serve(TSimUnit& unit, int stopFd, const std::function<void()>& idle) {
+    std::vector<uint8_t> pending;
+    Clock::time_point firstByte{};
+    for (;;) {
+        pollfd fds[2] = {{FMaster, POLLIN, 0}, {stopFd, POLLIN, 0}};
+        const int result = ::poll(fds, 2, pending.empty() ? IdleMs : FrameGapMs);
+        if (result < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[1].revents != 0)
+            return;
+        if (result == 0) {
+            if (pending.empty()) {
+                if (idle)
+                    idle();
+                continue;
+            }
+            // The line fell quiet: whatever arrived is one frame.
+            Process(unit, pending, firstByte, stopFd);
+            pending.clear();
+            continue;
+        }
+        uint8_t chunk[512];
+        const ssize_t n = ::read(FMaster, chunk, sizeof chunk);
+        if (n <= 0) {
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
+            return; // cannot happen while the slave side is held open
+        }
+        if (pending.empty())
+            firstByte = Clock::now();
+        pending.insert(pending.end(), chunk, chunk + n);
+        for (;;) {
+            const size_t length = TSimUnit::RequestLength(pending.data(), pending.size());
+            if (length == 0 || pending.size() < length)
+                break;
+            const std::vector<uint8_t> frame(pending.begin(), pending.begin() + static_cast<long>(length));
+            pending.erase(pending.begin(), pending.begin() + static_cast<long>(length));
+            Process(unit, frame, firstByte, stopFd);
+            firstByte = Clock::now();
+        }
+    }
+}
+
+void TSimPort::Process(TSimUnit& unit, const std::vector<uint8_t>& frame, Clock::time_point firstByte,
+                       int stopFd) {
+    if (FWireSpeed) {
+        // The master's write lands all at once; on a real line its last byte would only now arrive.
+        if (!SleepUntil(firstByte + CharacterTime * static_cast<long>(frame.size()), stopFd))
+            return;
+    }
+    const TSimReply reply = unit.Handle(frame.data(), frame.size());
+    if (reply.bytes.empty())
+        return;
+    if (reply.delayMs > 0 && !SleepUntil(Clock::now() + std::chrono::milliseconds(reply.delayMs), stopFd))
+        return;
+    Send(reply.bytes, stopFd);
+}
+
+bool TSimPort::Send(const std::vector<uint8_t>& bytes, int stopFd) {
+    const Clock::time_point start = Clock::now();
+    size_t done = 0;
+    while (done < bytes.size()) {
+        // At wire speed each byte is handed over when its last bit would have arrived.
+        size_t chunk = bytes.size() - done;
+        if (FWireSpeed) {
+            if (!SleepUntil(start + CharacterTime * static_cast<long>(done + 1), stopFd))
+                return false;
+            chunk = 1;
+        }
+        const ssize_t n = ::write(FMaster, bytes.data() + done, chunk);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        // A real line never holds bytes back: when nobody takes them (no master has the line
+        // open and the terminal's buffer is full), the rest of the reply is lost.
+        pollfd fds[2] = {{FMaster, POLLOUT, 0}, {stopFd, POLLIN, 0}};
+        if (::poll(fds, 2, 100) <= 0 || fds[1].revents != 0)
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The simulated unit's line: a pseudo-terminal whose far side the master opens as its comm port.
+// It cuts the byte stream into request frames (by length where the function code tells it, else
+// by a quiet line), hands them to the unit and sends the replies, optionally at the pace of a
+// real 9600-baud 8N1 line.
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TSimUnit;
+
+class TSimPort {
+public:
+    // 11 bits a character (start, 8 data, stop, and the gap of a real line rounded in) at 9600 baud.
+    static constexpr std::chrono::microseconds CharacterTime{11'000'000 / 9600};
+
+    TSimPort() = default;
+    ~TSimPort();
+    TSimPort(const TSimPort&) = delete;
+    TSimPort& operator=(const TSimPort&) = delete;
+
+    // Creates the pseudo-terminal; false with a reason when the system refuses.
+    bool Create(std::string* error);
+    // The path a master opens, such as /dev/pts/3.
+    const std::string& Path() const { return FPath; }
+
+    void SetWireSpeed(bool on) { FWireSpeed = on; }
+
+    // Serves requests until `stopFd` becomes readable (or fails). `idle` runs whenever the line
+    // has been quiet for a while.
+    void Serve(TSimUnit& unit, int stopFd, const std::function<void()>& idle);
+
+private:
+    using Clock = std::chrono::steady_clock;
+    void Process(TSimUnit& unit, const std::vector<uint8_t>& frame, Clock::time_point firstByte, int stopFd);
+    bool Send(const std::vector<uint8_t>& bytes, int stopFd);
+
+    int FMaster = -1;
+    int FSlave = -1; // held open so the line survives masters coming and going
+    std::string FPath;
+    bool FWireSpeed = false;
+};

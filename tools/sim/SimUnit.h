@@ -1,0 +1,102 @@
+#pragma once
+// The simulated unit's logic, apart from any line: the coil, holding-register and input-register
+// image of a Modbus RTU slave, request frames in and reply frames out, and the injected faults.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+// Faults the unit can inject into its replies.
+enum class TSimFault {
+    NoReply,    // the request is carried out but its reply is lost
+    BadCrc,     // the reply's checksum is wrong
+    WrongSlave, // the reply comes from another slave address
+    Exception,  // a slave-device-failure exception reply
+    Garbage,    // noise in place of the reply
+    Truncated,  // the reply stops half-way
+    Slow,       // the reply comes after the master has given up
+};
+
+// "no-reply", "bad-crc", "wrong-slave", "exception", "garbage", "truncated", "slow".
+std::optional<TSimFault> SimFaultFromName(const std::string& name);
+std::string SimFaultName(TSimFault fault);
+
+// The reply to one request: its bytes (none: stay silent) and how long to wait before sending.
+struct TSimReply {
+    std::vector<uint8_t> bytes;
+    int32_t delayMs = 0;
+};
+
+class TSimUnit {
+public:
+    static constexpr int32_t ObjectCount = 65536;
+    static constexpr uint8_t Address = 1;
+    // Input register reference 4 (wire address 3) holds the device id.
+    static constexpr uint16_t DeviceIdWireAddress = 3;
+    // A write of 123 to holding register reference 9999 ends a write run.
+    static constexpr uint16_t CommitWireAddress = 9998;
+    static constexpr uint16_t CommitValue = 123;
+
+    TSimUnit();
+
+    // Length of the request frame that starts with these bytes, or 0 when it cannot be told
+    // from them (an unknown function code: the frame then ends with a quiet line).
+    static size_t RequestLength(const uint8_t* bytes, size_t available);
+
+    // One request frame, CRC included. Broadcasts and frames for other slaves get no reply.
+    TSimReply Handle(const uint8_t* frame, size_t length);
+
+    void SetDeviceId(uint16_t id) { FInputRegisters[DeviceIdWireAddress] = id; }
+    uint16_t DeviceId() const { return FInputRegisters[DeviceIdWireAddress]; }
+    // Wire addresses (reference number - 1).
+    bool Coil(int32_t address) const { return FCoils.at(static_cast<size_t>(address)) != 0; }
+    void SetCoil(int32_t address, bool value) { FCoils.at(static_cast<size_t>(address)) = value ? 1 : 0; }
+    uint16_t HoldingRegister(int32_t address) const {
+        return FHoldingRegisters.at(static_cast<size_t>(address));
+    }
+    void SetHoldingRegister(int32_t address, uint16_t value) {
+        FHoldingRegisters.at(static_cast<size_t>(address)) = value;
+    }
+
+    // Faults are tried in the order added; the first whose roll hits shapes the reply.
+    void AddFault(TSimFault fault, double rate);
+    void SetSeed(uint32_t seed) { FRandom.seed(seed); }
+    void SetSlowDelayMs(int32_t ms) { FSlowDelayMs = ms; }
+    // Logs every request and reply frame as hex.
+    void SetLogRequests(bool on) { FLogRequests = on; }
+
+    // The image (coils and holding registers) as a file; written to a temporary file and renamed,
+    // so a reader, or a simulator killed half-way, never sees a torn file.
+    bool SaveState(const std::string& path, std::string* error = nullptr) const;
+    bool LoadState(const std::string& path, std::string* error = nullptr);
+    // Set by every write request, cleared by SaveState.
+    bool Dirty() const { return FDirty; }
+
+    int64_t Requests() const { return FRequests; }
+    int64_t Commits() const { return FCommits; }
+    // Receives one line per notable event (a commit, a dropped frame, an injected fault).
+    std::function<void(const std::string&)> OnLog;
+
+private:
+    std::vector<uint8_t> Execute(const uint8_t* frame, size_t length, bool broadcast);
+    std::vector<uint8_t> Exception(uint8_t function, uint8_t code) const;
+    void InjectFault(TSimReply& reply);
+    void Log(const std::string& line) const;
+
+    std::vector<uint8_t> FCoils;
+    std::vector<uint16_t> FHoldingRegisters;
+    std::vector<uint16_t> FInputRegisters;
+    struct FaultRate {
+        TSimFault fault;
+        double rate;
+    };
+    std::vector<FaultRate> FFaults;
+    std::mt19937 FRandom{std::random_device{}()};
+    int32_t FSlowDelayMs = 1500;
+    bool FLogRequests = false;
+    mutable bool FDirty = false;
+    int64_t FRequests = 0;
+    int64_t FCommits = 0;
+};
