@@ -1,15 +1,28 @@
 #pragma once
-// The settings tree of one device type. (Skeleton: the catalogue's seam only; the tree's
-// groups, settings and operations are built on it.)
+// The settings tree of one device type: its groups in display order, built once from the
+// definition file, with the groups list, the shown page, the worker's poll cycle, lookups,
+// copies between group copies, settings files, exports and defaults.
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <pugixml.hpp>
+#include <string>
 #include <vector>
 
+class MbusMasterFunctions;
+class QScrollArea;
 class TDevice;
 class TGroup;
+class TSetting;
 
 // The group whose page is in the main area; none when the catalogue is created.
 extern TGroup* ShownGroup;
+// Set until the first groups list of the run has been built; that one selects its first group.
+extern bool FirstGroupList;
+
+// Progress report of a setting: (sender, text, error flag, number of items just done).
+using TSettingsProgressEvent =
+    std::function<void(void* sender, const std::string& text, bool errorFlag, int32_t increment)>;
 
 class TSettings {
 public:
@@ -18,7 +31,52 @@ public:
     TSettings(const TSettings&) = delete;
     TSettings& operator=(const TSettings&) = delete;
 
+    // Building.
     void LoadFromXml(const pugi::xml_node& settingsElement);
+    void AddGroupFromXml(const pugi::xml_node& groupElement);
 
+    // Groups list.
+    void BuildGroupList(QScrollArea* scrollBox);
+    void ClearGroupList();
+    void SelectFirstGroup();
+
+    void SetEnabled(bool enabled);
+    void SetCurrentUnits(const std::string& text);
+    void RegisterWithStore();
+    void ClearPending();
+
+    // Poll cycle: PollNext on the worker thread, RefreshPolled on the user-interface thread.
+    void PollNext(int32_t address, MbusMasterFunctions* protocol);
+    void RefreshPolled();
+    TSetting* NextSetting();
+
+    // Lookups.
+    TSetting* FindSetting(const std::string& name) const;
+    bool CheckExclusion(const TSetting* setting, int32_t value, bool showMessage) const;
+    std::string ExclusionPeers(const TSetting* setting) const;
+
+    // Copies of a template setting into its group copies.
+    void CopyToAllGroups(TSetting* setting, TGroup* group);
+    void CopyToAllControllers(TSetting* setting);
+
+    // Settings files, exports and defaults (Settingsfile.cpp).
+    void SaveToFile(const std::string& path) const;
+    void LoadFromFile(const std::string& path);
+    void ExportCsv(const std::string& path) const;
+    void RestoreDefaults();
+
+    // Number of entries of every group.
+    size_t EntryCount() const;
+
+    TSettingsProgressEvent OnProgress;
+    QScrollArea* MainArea = nullptr;
+    std::vector<std::unique_ptr<TGroup>> Groups;
+    std::string CurrentUnits;
     TDevice* Device;
+    TSetting* PolledSetting = nullptr;
+    // Whether editors accept input; Select gives a shown group's entries this state.
+    bool Enabled = true;
+
+private:
+    TGroup* NewGroup();
 };

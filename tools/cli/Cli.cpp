@@ -1,5 +1,7 @@
 #include "Cli.h"
 
+#include "CliOffline.h"
+
 #include "model/Devices.h"
 
 #include <exception>
@@ -11,8 +13,15 @@ const char* const UsageText =
     "usage: dezadizi-cli COMMAND [options]\n"
     "commands:\n"
     "  devices [-d FILE]    list the device types of the definition file\n"
+    "  defaults DEVICE -o OUT [-d FILE]\n"
+    "                       save the device type's factory defaults as a settings file\n"
+    "                       (or as CSV when OUT ends in .csv)\n"
+    "  convert DEVICE IN -o OUT [-d FILE]\n"
+    "                       load the settings file IN over the defaults and save or export it\n"
     "options:\n"
     "  -d FILE              the definition file (default: Devices.xml next to the program)\n"
+    "  -o OUT               the file to write\n"
+    "DEVICE is a device type's name, #N for catalogue position N, or id:N for its device_id.\n"
     "  --help               show this text\n";
 
 } // namespace
@@ -84,6 +93,10 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
     }
     if (command == "devices")
         return CliDevices(options, out, err);
+    if (command == "defaults")
+        return CliDefaults(options, out, err);
+    if (command == "convert")
+        return CliConvert(options, out, err);
     err << "dezadizi-cli: unknown command " << command << "\n" << UsageText;
     return cliUsage;
 }

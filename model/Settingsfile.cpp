@@ -1,0 +1,135 @@
+// Settings files, the comma-separated export and the factory defaults of a settings tree.
+#include "model/Convert.h"
+#include "model/Device.h"
+#include "model/Errors.h"
+#include "model/Group.h"
+#include "model/Settings.h"
+#include "model/Xmlutil.h"
+#include "settings/Setting.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+std::string WriteError(const std::string& path) {
+    return "Cannot create file \"" + path + "\". " + std::strerror(errno);
+}
+
+// One value of a settings file, found and converted, waiting to be applied.
+struct TPendingValue {
+    TSetting* Entry;
+    TLoadedValue Loaded;
+};
+
+// The group elements of the device element whose ID is the group's; raises when there is none.
+std::vector<pugi::xml_node> GroupElements(const TGroup& group, const pugi::xml_node& deviceElement) {
+    std::vector<pugi::xml_node> found;
+    for (pugi::xml_node child : deviceElement.children()) {
+        if (std::strcmp(child.name(), "group") != 0)
+            continue;
+        // A missing ID reads as empty text, which the conversion refuses.
+        if (StrToInt(child.attribute("ID").value()) == group.Id)
+            found.push_back(child);
+    }
+    if (found.empty())
+        throw TModelError("Could not find settings group '" + group.Name + "' in the XML document");
+    return found;
+}
+
+} // namespace
+
+void TGroup::SaveToXml(pugi::xml_node& deviceElement) {
+    pugi::xml_node element = deviceElement.append_child("group");
+    element.append_attribute("name") = Name.c_str();
+    element.append_attribute("ID") = Id;
+    for (auto& entry : Settings)
+        entry->SaveToXml(element);
+}
+
+void TGroup::LoadFromSettingsXml(const pugi::xml_node& deviceElement) {
+    for (const pugi::xml_node& element : GroupElements(*this, deviceElement)) {
+        for (auto& entry : Settings)
+            entry->LoadFromSettingsXml(element);
+    }
+}
+
+void TGroup::ExportCsv(std::vector<std::string>& list) {
+    for (auto& entry : Settings)
+        entry->AddCsvLine(list);
+}
+
+void TGroup::RestoreDefaults() {
+    for (auto& entry : Settings)
+        entry->RestoreDefault();
+}
+
+void TSettings::SaveToFile(const std::string& path) const {
+    pugi::xml_document document;
+    pugi::xml_node settings = document.append_child("settings");
+    pugi::xml_node device = settings.append_child("device");
+    device.append_attribute("name") = Device != nullptr ? Device->Name.c_str() : "";
+    device.append_attribute("device_id") = Device != nullptr ? Device->DeviceId : 0;
+    for (const auto& group : Groups)
+        group->SaveToXml(device);
+    errno = 0;
+    if (!document.save_file(path.c_str(), "  ", pugi::format_default, pugi::encoding_utf8))
+        throw TModelError(WriteError(path));
+}
+
+void TSettings::LoadFromFile(const std::string& path) {
+    pugi::xml_document document;
+    XmlLoadFile(document, path);
+    const pugi::xml_node root = document.document_element();
+    if (std::strcmp(root.name(), "settings") != 0)
+        throw TModelError("Could not find root node 'settings' in XML document");
+    const pugi::xml_node device = XmlFindChild(root, "device");
+    if (!device)
+        throw TModelError("Could not find node 'device' in XML document");
+    const std::string name = Device != nullptr ? Device->Name : std::string();
+    const int32_t deviceId = Device != nullptr ? Device->DeviceId : 0;
+    if (std::string(device.attribute("name").value()) != name) {
+        throw TModelError("Device name is not ' " + name +
+                          ".'\nThis settings file has been created for a different type of device.");
+    }
+    if (StrToInt(device.attribute("device_id").value()) != deviceId)
+        throw TModelError("Device id is not ' " + std::to_string(deviceId) + "'");
+
+    // Every group and every value is found and converted before anything is applied, so a file
+    // that fails leaves the tree and the register image as they were. The walk is the one the
+    // values are applied in, so the first problem is reported as it would be met.
+    std::vector<TPendingValue> pending;
+    pending.reserve(EntryCount());
+    for (const auto& group : Groups) {
+        for (const pugi::xml_node& element : GroupElements(*group, device)) {
+            for (auto& entry : group->Settings)
+                pending.push_back({entry.get(), entry->FindLoadedValue(element)});
+        }
+    }
+    for (const TPendingValue& value : pending)
+        value.Entry->ApplyLoadedValue(value.Loaded);
+}
+
+void TSettings::ExportCsv(const std::string& path) const {
+    std::vector<std::string> lines;
+    lines.reserve(EntryCount() + 1);
+    lines.push_back("Setting Name,Value");
+    for (const auto& group : Groups)
+        group->ExportCsv(lines);
+
+    errno = 0;
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file)
+        throw TModelError(WriteError(path));
+    for (const std::string& line : lines)
+        file << line << "\r\n";
+    file.close();
+    if (!file)
+        throw TModelError(WriteError(path));
+}
+
+void TSettings::RestoreDefaults() {
+    for (auto& group : Groups)
+        group->RestoreDefaults();
+}

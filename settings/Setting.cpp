@@ -1,0 +1,352 @@
+#include "settings/Setting.h"
+
+#include "modbus/Registerdatastore.h"
+#include "model/Convert.h"
+#include "model/Errors.h"
+#include "model/Group.h"
+#include "model/Messages.h"
+#include "model/Settings.h"
+#include "model/Xmlutil.h"
+#include "settings/Storeaccess.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <cmath>
+#include <cstring>
+
+int32_t SettingIdCounter = 0;
+
+void RunHandler(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ShowError(e.what());
+    }
+}
+
+bool ReadOptionalInt(const pugi::xml_node& element, const char* name, int32_t& value) {
+    const pugi::xml_attribute attribute = element.attribute(name);
+    if (!attribute)
+        return false;
+    value = StrToInt(attribute.value());
+    return true;
+}
+
+int32_t ReadRequiredInt(const pugi::xml_node& element, const char* name) {
+    return StrToInt(XmlGetAttribute(element, name));
+}
+
+TSetting::TSetting(TGroup* group, int32_t copyIndex) : Group(group), CopyIndex(copyIndex) {}
+
+TSetting::~TSetting() {
+    TSetting::DestroyControls();
+}
+
+TSettings* TSetting::Owner() const {
+    return Group->Owner;
+}
+
+void TSetting::LoadFromXml(const pugi::xml_node& element) {
+    Id = SettingIdCounter++;
+    Name = XmlGetAttribute(element, "name");
+    Register = ReadRequiredInt(element, "register") + 1;
+
+    const std::string type = XmlGetAttribute(element, "type");
+    if (type == "coil")
+        RegisterType = rtCoil;
+    else if (type == "discrete_input")
+        RegisterType = rtDiscreteInput;
+    else if (type == "holding_register")
+        RegisterType = rtHoldingRegister;
+    else if (type == "input_register")
+        RegisterType = rtInputRegister;
+    else
+        throw TModelError("Unknown value type : " + type);
+
+    if (element.attribute("units"))
+        IsUnitsSelector = true;
+    ReadOptionalInt(element, "exclusiongroup", ExclusionGroup);
+    ReadOptionalInt(element, "excludeallowed", ExcludeAllowed);
+    if (const pugi::xml_attribute a = element.attribute("minsetting"))
+        MinSetting = a.value();
+    if (const pugi::xml_attribute a = element.attribute("maxsetting"))
+        MaxSetting = a.value();
+    if (const pugi::xml_attribute a = element.attribute("bold"))
+        Bold = StrToBool(a.value());
+    int32_t offset = 0;
+    if (ReadOptionalInt(element, "offset", offset))
+        Register =
+            static_cast<int32_t>(static_cast<int64_t>(Register) + static_cast<int64_t>(offset) * CopyIndex);
+    ReadOptionalInt(element, "value_offset", ValueOffset);
+    int32_t mask = 0;
+    if (ReadOptionalInt(element, "bitmask", mask)) {
+        if (mask < -32768 || mask > 32767) {
+            throw TConvertError("'" + std::string(element.attribute("bitmask").value()) +
+                                "' is not a valid bitmask (-32768 to 32767)");
+        }
+        BitMask = static_cast<int16_t>(mask);
+    }
+    ReadOptionalInt(element, "scaling_factor", ScalingFactor);
+}
+
+void TSetting::CreateControls(QWidget* parent, int32_t index, int32_t top) {
+    auto* label = new QLabel(parent);
+    label->hide();
+    label->setProperty("tag", index);
+    label->setText(QString::fromStdString(Name));
+    label->move(40, top);
+    if (Bold) {
+        QFont font = label->font();
+        font.setBold(true);
+        label->setFont(font);
+    }
+    label->adjustSize();
+    label->show();
+    CaptionLabel = label;
+}
+
+void TSetting::CreateCaptionAt(QWidget* parent, int32_t index, int32_t yOffset, int32_t xOffset,
+                               int32_t top) {
+    auto* label = new QLabel(parent);
+    label->hide();
+    label->setProperty("tag", index);
+    label->setText(QString::fromStdString(Name));
+    label->move(40 + xOffset, top + yOffset);
+    label->adjustSize();
+    label->show();
+    CaptionLabel = label;
+}
+
+void TSetting::DestroyControls() {
+    FreeControl(CaptionLabel);
+    FreeControl(CopyToAllGroupsButton);
+    FreeControl(CopyToAllControllersButton);
+}
+
+void TSetting::CreateCopyButtons(QWidget* parent, int32_t index, int32_t top, int32_t left) {
+    if (!InTemplate)
+        return;
+    const auto make = [&](int32_t x, const char* caption, void (TSetting::*click)()) {
+        auto* button = new QPushButton(parent);
+        button->hide();
+        button->setProperty("tag", index);
+        button->setText(caption);
+        button->setGeometry(x, top, 100, button->sizeHint().height());
+        QObject::connect(button, &QPushButton::clicked, button, [this, click] { (this->*click)(); });
+        button->show();
+        button->setEnabled(Enabled);
+        return button;
+    };
+    CopyToAllGroupsButton = make(left, "Copy to all groups", &TSetting::CopyToAllGroupsClick);
+    CopyToAllControllersButton = make(left + 105, "Copy to all ZA9s", &TSetting::CopyToAllControllersClick);
+}
+
+void TSetting::SetEnabled(bool enabled) {
+    Enabled = enabled;
+}
+
+void TSetting::UpdateDisplay(bool withUnits) {
+    (void)withUnits;
+}
+
+void TSetting::RestoreDefault() {
+    Value = DefaultValue;
+    WriteToStore();
+    UpdateDisplay(true);
+}
+
+void TSetting::SaveToXml(pugi::xml_node& groupElement) {
+    pugi::xml_node element = groupElement.append_child("setting");
+    element.append_attribute("name") = Name.c_str();
+    element.append_attribute("ID") = Id;
+    element.append_attribute("value") = Value;
+    element.append_attribute("register") = RegisterType == rtNone ? -1 : FileRegister();
+}
+
+TLoadedValue TSetting::ReadValueAttribute(const pugi::xml_node& settingElement, const char* attribute) const {
+    // A missing attribute reads as empty text, which the conversion refuses.
+    TLoadedValue loaded;
+    loaded.Value = StrToInt(settingElement.attribute(attribute).value());
+    return loaded;
+}
+
+TLoadedValue TSetting::LoadValue(const pugi::xml_node& settingElement) {
+    return ReadValueAttribute(settingElement, "value");
+}
+
+TLoadedValue TSetting::FindLoadedValue(const pugi::xml_node& groupElement) {
+    for (pugi::xml_node child : groupElement.children()) {
+        if (std::strcmp(child.name(), "setting") != 0)
+            continue;
+        if (StrToInt(child.attribute("ID").value()) == Id)
+            return LoadValue(child);
+    }
+    throw TModelError("Could not find a value for setting '" + Name + "' in the XML document");
+}
+
+void TSetting::ApplyLoadedValue(const TLoadedValue& loaded) {
+    Value = loaded.Value;
+    WriteToStore();
+    UpdateDisplay(true);
+}
+
+void TSetting::LoadFromSettingsXml(const pugi::xml_node& groupElement) {
+    ApplyLoadedValue(FindLoadedValue(groupElement));
+}
+
+void TSetting::MarkForRead() {
+    if (InTemplate)
+        return;
+    ProgressPending = false;
+    ReadPending = true;
+}
+
+void TSetting::AddCsvLine(std::vector<std::string>& list) {
+    list.push_back(Name + "," + std::to_string(Value));
+}
+
+void TSetting::RegisterWithStore() {
+    if (InTemplate)
+        return;
+    if (RegisterType == rtCoil)
+        RequireRegisterDataStore().InsertCoilIndex(Register);
+    else if (RegisterType == rtHoldingRegister)
+        RequireRegisterDataStore().InsertHoldingRegisterIndex(Register);
+}
+
+bool TSetting::Service(int32_t address, MbusMasterFunctions* protocol) {
+    (void)address;
+    (void)protocol;
+    ProgressPending = ReadPending;
+    DisplayPending = false;
+    ReadFromStore();
+    return true;
+}
+
+int16_t TSetting::ReadConverted() const {
+    uint16_t raw = 0;
+    if (RegisterType == rtCoil) {
+        raw = RequireRegisterDataStore().GetCoil(Register) ? 1 : 0;
+    } else if (RegisterType == rtHoldingRegister) {
+        TRegisterDataStore& store = RequireRegisterDataStore();
+        int16_t word = 0;
+        if (BitMask != 0)
+            word = store.GetHoldingRegisterBits(Register, BitMask);
+        else
+            store.GetHoldingRegisters(Register, &word, 1);
+        raw = static_cast<uint16_t>(static_cast<uint16_t>(word) - static_cast<uint16_t>(ValueOffset));
+        raw = static_cast<uint16_t>(static_cast<int32_t>(static_cast<int16_t>(raw)) / Scaling());
+    }
+    return static_cast<int16_t>(raw);
+}
+
+void TSetting::MarkRead() {
+    ProgressText = "Reading setting " + Name + "...";
+    DisplayPending = true;
+    ReadPending = false;
+}
+
+void TSetting::ReadFromStore() {
+    if (!ReadPending)
+        return;
+    const int16_t raw = ReadConverted();
+    ProgressText = "Reading setting " + Name + "...";
+    DisplayPending = true;
+    Value = raw;
+    ReadPending = false;
+}
+
+void TSetting::ReportProgress() {
+    if (ProgressPending) {
+        ProgressPending = false;
+        if (Owner()->OnProgress)
+            Owner()->OnProgress(this, ProgressText, false, 1);
+    }
+    if (DisplayPending) {
+        DisplayPending = false;
+        UpdateDisplay(true);
+    }
+}
+
+int32_t TSetting::PendingCount() {
+    return ReadPending ? 1 : 0;
+}
+
+void TSetting::ClearPending() {
+    ReadPending = false;
+}
+
+double TSetting::ComparableValue(int32_t value) {
+    return value;
+}
+
+void TSetting::PutToStore() {
+    if (RegisterType == rtCoil) {
+        RequireRegisterDataStore().SetCoil(Register, Value != 0);
+    } else if (RegisterType == rtHoldingRegister) {
+        const uint32_t wide = static_cast<uint32_t>(Value) * static_cast<uint32_t>(Scaling()) +
+                              static_cast<uint32_t>(ValueOffset);
+        const int16_t word = static_cast<int16_t>(static_cast<uint16_t>(wide));
+        if (BitMask != 0)
+            RequireRegisterDataStore().SetHoldingRegisterBits(Register, word, BitMask);
+        else
+            RequireRegisterDataStore().SetHoldingRegister(Register, word);
+    }
+}
+
+void TSetting::WriteToStore() {
+    if (IsUnitsSelector || InTemplate)
+        return;
+    PutToStore();
+}
+
+void TSetting::CopyValueFrom(TSetting* source) {
+    Value = source->Value;
+    try {
+        PutToStore();
+    } catch (const std::exception&) {
+        // A copy whose register is not in the image simply does not reach it.
+    }
+}
+
+bool TSetting::CheckLimitSettings(int32_t value) {
+    TSetting* lower = MinSetting.empty() ? nullptr : Owner()->FindSetting(MinSetting);
+    TSetting* upper = MaxSetting.empty() ? nullptr : Owner()->FindSetting(MaxSetting);
+    const float v = static_cast<float>(ComparableValue(value));
+    const auto bound = [](TSetting* b) { return static_cast<float>(b->ComparableValue(b->Value)); };
+
+    if (lower != nullptr && upper != nullptr && (v < bound(lower) || v > bound(upper))) {
+        ShowError("Setting '" + Name + "' must be greater than setting '" + lower->Name +
+                  "' and less than setting '" + upper->Name + "'");
+        return false;
+    }
+    if (lower != nullptr && v < bound(lower)) {
+        ShowError("Setting '" + Name + "' must be greater than setting '" + lower->Name + "'");
+        return false;
+    }
+    if (upper != nullptr && v > bound(upper)) {
+        ShowError("Setting '" + Name + "' must be less than setting '" + upper->Name + "'");
+        return false;
+    }
+    return true;
+}
+
+void TSetting::SwapWords(uint32_t& value) {
+    value = (value << 16) | (value >> 16);
+}
+
+void TSetting::CopyToAllGroupsClick() {
+    try {
+        Owner()->CopyToAllGroups(this, Group);
+    } catch (const std::exception& e) {
+        ShowPlain(std::string("Copy to all groups exception - ") + e.what());
+    }
+}
+
+void TSetting::CopyToAllControllersClick() {
+    try {
+        Owner()->CopyToAllControllers(this);
+    } catch (const std::exception& e) {
+        ShowPlain(std::string("Copy to all ZA9's exception - ") + e.what());
+    }
+}

@@ -1,0 +1,143 @@
+#pragma once
+// The common base of every entry of a group: a named value bound to one coil or holding
+// register (or a bit field of it), its conversion to and from the register image, limit checks
+// against other settings, the read protocol the worker thread drives, and the row's controls.
+#include <QPointer>
+#include <cstdint>
+#include <functional>
+#include <pugixml.hpp>
+#include <string>
+#include <vector>
+
+class QWidget;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class TGroup;
+class TSettings;
+class MbusMasterFunctions;
+
+enum TRegisterType : int32_t {
+    rtNone = 0, // heading entries
+    rtCoil = 1,
+    rtDiscreteInput = 2,
+    rtHoldingRegister = 3,
+    rtInputRegister = 4
+};
+
+// Next setting Id. Counts up for every setting built from a definition file, in every tree of
+// the process, and is never reset, so one definition file always numbers its settings alike.
+extern int32_t SettingIdCounter;
+
+// A value read from a settings file before it is applied.
+struct TLoadedValue {
+    int32_t Value = 0;
+    bool HasText = false; // text settings: the file carried their text
+    std::string Text;
+};
+
+class TSetting {
+public:
+    TSetting(TGroup* group, int32_t copyIndex);
+    virtual ~TSetting();
+    TSetting(const TSetting&) = delete;
+    TSetting& operator=(const TSetting&) = delete;
+
+    virtual void LoadFromXml(const pugi::xml_node& element);
+    virtual void CreateControls(QWidget* parent, int32_t index, int32_t top);
+    virtual void CreateCaptionAt(QWidget* parent, int32_t index, int32_t yOffset, int32_t xOffset,
+                                 int32_t top);
+    virtual void DestroyControls();
+    virtual void CreateCopyButtons(QWidget* parent, int32_t index, int32_t top, int32_t left);
+    virtual void SetEnabled(bool enabled);
+    virtual void UpdateDisplay(bool withUnits);
+    virtual void RestoreDefault();
+    virtual void SaveToXml(pugi::xml_node& groupElement);
+    // Finds this setting's element in a group element of a settings file and applies it.
+    virtual void LoadFromSettingsXml(const pugi::xml_node& groupElement);
+    virtual void MarkForRead();
+    virtual void AddCsvLine(std::vector<std::string>& list);
+    virtual void RegisterWithStore();
+    virtual bool Service(int32_t address, MbusMasterFunctions* protocol);
+    virtual void ReadFromStore();
+    virtual void ReportProgress();
+    virtual int32_t PendingCount();
+    virtual double ComparableValue(int32_t value);
+    virtual void CopyValueFrom(TSetting* source);
+    virtual void WriteToStore();
+    virtual TLoadedValue LoadValue(const pugi::xml_node& settingElement);
+
+    // The two halves of LoadFromSettingsXml, so a settings file can be checked completely
+    // before anything is applied. FindLoadedValue raises the file's messages.
+    TLoadedValue FindLoadedValue(const pugi::xml_node& groupElement);
+    virtual void ApplyLoadedValue(const TLoadedValue& loaded);
+
+    bool CheckLimitSettings(int32_t value);
+    void ClearPending();
+    static void SwapWords(uint32_t& value);
+    void CopyToAllGroupsClick();
+    void CopyToAllControllersClick();
+
+    TSettings* Owner() const;
+    // The register as the definition file counts it (internal number minus 1).
+    int32_t FileRegister() const { return Register - 1; }
+
+    int32_t Value = 0;
+    int32_t MinValue = 0;
+    int32_t MaxValue = 0;
+    int32_t DefaultValue = 0;
+    int32_t NumOfRegisters = 1;
+    int32_t ExclusionGroup = -1;
+    int32_t ExcludeAllowed = -1;
+    std::string MinSetting;
+    std::string MaxSetting;
+    bool IsUnitsSelector = false;
+    bool InTemplate = false;
+    int32_t IndexInGroup = 0;
+    int32_t Register = 0;
+    TRegisterType RegisterType = rtNone;
+    std::string Name;
+    int32_t Id = 0;
+    TGroup* Group;
+    bool Enabled = true;
+    int32_t CopyIndex;
+    int32_t XOffset = 0;
+    int32_t YOffset = 0;
+    bool Bold = false;
+    bool ReadPending = false;
+    bool ProgressPending = false;
+    bool DisplayPending = false;
+    std::string ProgressText;
+    int32_t ValueOffset = 0;
+    int16_t BitMask = 0;
+    int32_t ScalingFactor = 1;
+    QPointer<QLabel> CaptionLabel;
+    QPointer<QPushButton> CopyToAllGroupsButton;
+    QPointer<QPushButton> CopyToAllControllersButton;
+
+protected:
+    // The register conversion of WriteToStore without its template and units-selector tests;
+    // copies use it directly.
+    virtual void PutToStore();
+    // The base read conversion: coil bit, or the holding register through mask, offset and
+    // scaling, as a signed 16-bit value. Input registers and headings read 0.
+    int16_t ReadConverted() const;
+    // A scaling factor of 0 is not a valid definition; it converts as 1 instead of faulting.
+    int32_t Scaling() const { return ScalingFactor == 0 ? 1 : ScalingFactor; }
+    void MarkRead();
+    TLoadedValue ReadValueAttribute(const pugi::xml_node& settingElement, const char* attribute) const;
+};
+
+// Frees a control created by a setting or group, if it still exists.
+template <class T> void FreeControl(QPointer<T>& control) {
+    delete control.data();
+    control = nullptr;
+}
+
+// Runs an editor handler; an exception that leaves it is shown in the error box, as the
+// application's standard exception display would.
+void RunHandler(const std::function<void()>& handler);
+
+// Reads an optional integer attribute; returns false when it is absent.
+bool ReadOptionalInt(const pugi::xml_node& element, const char* name, int32_t& value);
+int32_t ReadRequiredInt(const pugi::xml_node& element, const char* name);

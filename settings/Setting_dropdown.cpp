@@ -1,0 +1,129 @@
+#include "settings/Setting_dropdown.h"
+
+#include "model/Group.h"
+#include "model/Settings.h"
+#include "model/Xmlutil.h"
+
+#include <QComboBox>
+#include <cstring>
+
+TSettingDropDown::TSettingDropDown(TGroup* group, int32_t copyIndex) : TSetting(group, copyIndex) {}
+
+TSettingDropDown::~TSettingDropDown() {
+    DestroyControls();
+}
+
+void TSettingDropDown::LoadFromXml(const pugi::xml_node& element) {
+    TSetting::LoadFromXml(element);
+    Choices.clear();
+    for (pugi::xml_node child : element.children()) {
+        if (child.type() == pugi::node_element && std::strcmp(child.name(), "ddvalue") == 0)
+            AddChoice(child);
+    }
+}
+
+void TSettingDropDown::AddChoice(const pugi::xml_node& element) {
+    _DDType choice;
+    choice.Name = XmlGetAttribute(element, "name");
+    choice.Value = ReadRequiredInt(element, "value");
+    if (const pugi::xml_attribute a = element.attribute("default"); a && std::strcmp(a.value(), "true") == 0)
+        DefaultValue = choice.Value;
+    Choices.push_back(choice);
+    if (choice.Value == 0 && IsUnitsSelector)
+        Owner()->SetCurrentUnits(choice.Name);
+}
+
+int TSettingDropDown::IndexOfValue(int32_t value) const {
+    for (size_t i = 0; i < Choices.size(); ++i) {
+        if (Choices[i].Value == value)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void TSettingDropDown::CreateControls(QWidget* parent, int32_t index, int32_t top) {
+    TSetting::CreateControls(parent, index, top);
+    auto* combo = new QComboBox(parent);
+    combo->hide();
+    combo->setProperty("tag", index);
+    combo->setEditable(false);
+    combo->clear();
+    combo->setGeometry(200, top, 140, combo->sizeHint().height());
+    // Only a choice the user makes is a change; showing a value is not.
+    QObject::connect(combo, &QComboBox::activated, combo,
+                     [this] { RunHandler([this] { ComboBoxChange(); }); });
+    combo->setEnabled(Enabled);
+    ComboBox = combo;
+    CreateCopyButtons(parent, index, top, 350);
+    for (const auto& choice : Choices)
+        combo->addItem(QString::fromStdString(choice.Name));
+    UpdateDisplay(true);
+    combo->show();
+}
+
+void TSettingDropDown::DestroyControls() {
+    TSetting::DestroyControls();
+    FreeControl(ComboBox);
+}
+
+void TSettingDropDown::SetEnabled(bool enabled) {
+    Enabled = enabled;
+    if (ComboBox)
+        ComboBox->setEnabled(enabled);
+}
+
+void TSettingDropDown::UpdateDisplay(bool withUnits) {
+    (void)withUnits;
+    // A value that no choice holds shows no choice rather than claiming the first one.
+    if (ComboBox)
+        ComboBox->setCurrentIndex(IndexOfValue(Value));
+}
+
+void TSettingDropDown::ComboBoxChange() {
+    if (!ComboBox)
+        return;
+    const int position = ComboBox->currentIndex();
+    if (position < 0 || static_cast<size_t>(position) >= Choices.size())
+        return;
+    const int32_t value = Choices[static_cast<size_t>(position)].Value;
+    if (!Owner()->CheckExclusion(this, value, true)) {
+        UpdateDisplay(true);
+        return;
+    }
+    Value = value;
+    if (IsUnitsSelector)
+        Owner()->SetCurrentUnits(Choices[static_cast<size_t>(position)].Name);
+    else
+        WriteToStore();
+}
+
+void TSettingDropDown::FollowUnits() {
+    if (!IsUnitsSelector)
+        return;
+    const int position = IndexOfValue(Value);
+    if (position >= 0)
+        Owner()->SetCurrentUnits(Choices[static_cast<size_t>(position)].Name);
+}
+
+void TSettingDropDown::RestoreDefault() {
+    TSetting::RestoreDefault();
+    FollowUnits();
+}
+
+void TSettingDropDown::ApplyLoadedValue(const TLoadedValue& loaded) {
+    TSetting::ApplyLoadedValue(loaded);
+    FollowUnits();
+}
+
+void TSettingDropDown::ReportProgress() {
+    const bool refreshes = DisplayPending;
+    TSetting::ReportProgress();
+    if (refreshes)
+        FollowUnits();
+}
+
+void TSettingDropDown::AddCsvLine(std::vector<std::string>& list) {
+    const int position = IndexOfValue(Value);
+    list.push_back(Name + "," +
+                   (position >= 0 ? Choices[static_cast<size_t>(position)].Name : std::to_string(Value)));
+}

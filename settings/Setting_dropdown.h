@@ -1,0 +1,39 @@
+#pragma once
+// A value chosen from named choices; takes part in mutual exclusion, and one drop-down of a
+// tree can be the units selector whose chosen name sets the units of the tree.
+#include "settings/Setting.h"
+
+class QComboBox;
+
+class TSettingDropDown : public TSetting {
+public:
+    struct _DDType {
+        std::string Name;
+        int32_t Value = 0;
+    };
+
+    TSettingDropDown(TGroup* group, int32_t copyIndex);
+    ~TSettingDropDown() override;
+
+    void LoadFromXml(const pugi::xml_node& element) override;
+    void CreateControls(QWidget* parent, int32_t index, int32_t top) override;
+    void DestroyControls() override;
+    void SetEnabled(bool enabled) override;
+    void UpdateDisplay(bool withUnits) override;
+    void RestoreDefault() override;
+    void ApplyLoadedValue(const TLoadedValue& loaded) override;
+    void AddCsvLine(std::vector<std::string>& list) override;
+    void ReportProgress() override;
+
+    void AddChoice(const pugi::xml_node& element);
+    // Position of the first choice holding `value`; -1 when no choice holds it.
+    int IndexOfValue(int32_t value) const;
+    void ComboBoxChange();
+
+    std::vector<_DDType> Choices;
+    QPointer<QComboBox> ComboBox;
+
+private:
+    // The units selector keeps the tree's units in step with its value.
+    void FollowUnits();
+};

@@ -1,0 +1,229 @@
+#include "settings/Setting_int.h"
+
+#include "modbus/Registerdatastore.h"
+#include "model/Convert.h"
+#include "model/Errors.h"
+#include "model/Messages.h"
+#include "model/Xmlutil.h"
+#include "settings/Editevents.h"
+#include "settings/Storeaccess.h"
+
+#include <QLineEdit>
+
+bool ValidateIntegerText(const std::string& text, int32_t minValue, int32_t maxValue) {
+    const std::optional<int32_t> value = TryStrToInt(text);
+    if (!value) {
+        ShowError("'" + text + "' is not a valid integer value");
+        return false;
+    }
+    if (*value < minValue) {
+        ShowError("The minimum value this setting can be is '" + std::to_string(minValue) + "'");
+        return false;
+    }
+    if (*value > maxValue) {
+        ShowError("The maximum value this setting can be is '" + std::to_string(maxValue) + "'");
+        return false;
+    }
+    return true;
+}
+
+namespace {
+const char* const ReadCountError = "An Int register has been set to more than 2 registers";
+const char* const SizeError = "An Int register has been set to a size of more than 2 registers";
+} // namespace
+
+TSettingInt::TSettingInt(TGroup* group, int32_t copyIndex) : TSetting(group, copyIndex) {}
+
+TSettingInt::~TSettingInt() {
+    DestroyControls();
+}
+
+void TSettingInt::LoadFromXml(const pugi::xml_node& element) {
+    TSetting::LoadFromXml(element);
+    MinValue = ReadRequiredInt(element, "min");
+    MaxValue = ReadRequiredInt(element, "max");
+    DefaultValue = ReadRequiredInt(element, "default");
+    ReadOptionalInt(element, "XOffset", XOffset);
+    ReadOptionalInt(element, "YOffset", YOffset);
+    ValueText = XmlGetAttribute(element, "value_text");
+    if (ReadOptionalInt(element, "DisabledValue", DisabledValue))
+        HasDisabledValue = true;
+    else
+        DisabledValue = static_cast<int32_t>(static_cast<uint32_t>(MinValue) - 1u);
+    ReadOptionalInt(element, "NumOfRegisters", NumOfRegisters);
+}
+
+void TSettingInt::CreateControls(QWidget* parent, int32_t index, int32_t top) {
+    const bool shifted = !InTemplate;
+    if (shifted)
+        CreateCaptionAt(parent, index, YOffset, XOffset, top);
+    else
+        TSetting::CreateControls(parent, index, top);
+    QLineEdit* edit = shifted ? NewEditBox(parent, index, 200 + XOffset, top + YOffset, 140)
+                              : NewEditBox(parent, index, 200, top, 140);
+    Edit = edit;
+    FEvents = new TEditEvents(
+        edit, [this] { EditEnter(); }, [this] { return EditExit(); }, [this] { EditKeyDown(); });
+    edit->show();
+    edit->setEnabled(Enabled);
+    edit->setReadOnly(!Enabled);
+    CreateCopyButtons(parent, index, top, 350);
+    UpdateDisplay(true);
+}
+
+void TSettingInt::DestroyControls() {
+    TSetting::DestroyControls();
+    FreeEditBox(Edit, FEvents);
+}
+
+void TSettingInt::SetEnabled(bool enabled) {
+    Enabled = enabled;
+    if (Edit) {
+        Edit->setReadOnly(!enabled);
+        Edit->setEnabled(enabled);
+    }
+}
+
+void TSettingInt::UpdateDisplay(bool withUnits) {
+    if (!Edit)
+        return;
+    std::string text;
+    if (Value == DisabledValue)
+        text = "-";
+    else
+        text = std::to_string(Value) + (withUnits ? " " + ValueText : std::string());
+    Edit->setText(QString::fromStdString(text));
+}
+
+void TSettingInt::EditEnter() {
+    if (!Edit)
+        return;
+    Edit->setText(QString::number(Value));
+    Edit->selectAll();
+}
+
+bool TSettingInt::ValidateText(const std::string& text) {
+    return ValidateIntegerText(text, MinValue, MaxValue);
+}
+
+bool TSettingInt::EditExit() {
+    if (!Edit)
+        return true;
+    const std::string text = Edit->text().toStdString();
+    if (!ValidateText(text))
+        return false;
+    const int32_t value = StrToInt(text);
+    if (CheckLimitSettings(value) && value != Value) {
+        Value = value;
+        WriteToStore();
+    }
+    UpdateDisplay(true);
+    return true;
+}
+
+void TSettingInt::EditKeyDown() {
+    if (Edit)
+        ValidateText(Edit->text().toStdString());
+}
+
+void TSettingInt::AddCsvLine(std::vector<std::string>& list) {
+    list.push_back(Name + "," + std::to_string(Value) + " " + ValueText);
+}
+
+void TSettingInt::RegisterWithStore() {
+    if (NumOfRegisters == 1) {
+        TSetting::RegisterWithStore();
+    } else if (NumOfRegisters == 2) {
+        if (InTemplate)
+            return;
+        RequireRegisterDataStore().InsertHoldingRegisterIndex(Register);
+        RequireRegisterDataStore().InsertHoldingRegisterIndex(Register + 1);
+    } else {
+        throw TModelError(SizeError);
+    }
+}
+
+void TSettingInt::ReadFromStore() {
+    if (ReadPending) {
+        uint32_t raw = 0;
+        if (RegisterType == rtCoil) {
+            raw = RequireRegisterDataStore().GetCoil(Register) ? 1 : 0;
+        } else if (RegisterType == rtHoldingRegister) {
+            TRegisterDataStore& store = RequireRegisterDataStore();
+            if (NumOfRegisters == 1) {
+                int16_t word = 0;
+                if (BitMask != 0)
+                    word = store.GetHoldingRegisterBits(Register, BitMask);
+                else
+                    store.GetHoldingRegisters(Register, &word, 1);
+                raw = static_cast<uint32_t>(static_cast<int32_t>(word));
+            } else if (NumOfRegisters == 2) {
+                int16_t words[2] = {0, 0};
+                store.GetHoldingRegisters(Register, words, 2);
+                raw = static_cast<uint32_t>(static_cast<uint16_t>(words[0])) |
+                      (static_cast<uint32_t>(static_cast<uint16_t>(words[1])) << 16);
+            } else {
+                throw TModelError(ReadCountError);
+            }
+        }
+        ProgressText = "Reading setting " + Name + "...";
+        DisplayPending = true;
+        // Two registers hold the value high half first.
+        if (NumOfRegisters == 2)
+            SwapWords(raw);
+        const int64_t value = (static_cast<int64_t>(static_cast<int32_t>(raw)) - ValueOffset) / Scaling();
+        Value = static_cast<int32_t>(static_cast<uint32_t>(value));
+        ReadPending = false;
+    }
+    // The plain value is shown after every read step; this may run on the worker thread, so the
+    // display itself waits for ReportProgress on the user-interface thread.
+    if (HasDisabledValue)
+        FPlainDisplayPending = true;
+}
+
+void TSettingInt::ReportProgress() {
+    if (FPlainDisplayPending) {
+        FPlainDisplayPending = false;
+        // Never overwrite what the user is typing.
+        if (Edit && !Edit->hasFocus())
+            UpdateDisplay(false);
+    }
+    TSetting::ReportProgress();
+}
+
+void TSettingInt::PutToStore() {
+    if (RegisterType == rtCoil) {
+        RequireRegisterDataStore().SetCoil(Register, Value != 0);
+    } else if (RegisterType == rtHoldingRegister) {
+        if (NumOfRegisters == 1) {
+            TSetting::PutToStore();
+        } else if (NumOfRegisters == 2) {
+            uint32_t raw = static_cast<uint32_t>(Value) * static_cast<uint32_t>(Scaling()) +
+                           static_cast<uint32_t>(ValueOffset);
+            SwapWords(raw);
+            const int16_t words[2] = {static_cast<int16_t>(static_cast<uint16_t>(raw)),
+                                      static_cast<int16_t>(static_cast<uint16_t>(raw >> 16))};
+            RequireRegisterDataStore().SetHoldingRegisters(Register, words, 2);
+        } else {
+            throw TModelError(SizeError);
+        }
+    }
+}
+
+void TSettingInt::WriteToStore() {
+    if (IsUnitsSelector || InTemplate)
+        return;
+    PutToStore();
+}
+
+void TSettingInt::CopyValueFrom(TSetting* source) {
+    if (dynamic_cast<TSettingInt*>(source) == nullptr)
+        throw TModelError("CopyValuesFrom Exception - class is not of type TSettingInt");
+    Value = source->Value;
+    // The copy must reach the register image, or "Write Settings" would never send it.
+    try {
+        PutToStore();
+    } catch (const std::exception&) {
+        // As for every copy: a register outside the image is not written.
+    }
+}

@@ -1,0 +1,46 @@
+#pragma once
+// A typed whole number in a coil, one holding register (optionally a bit field of it) or two
+// holding registers, shown with a unit text; a reserved value shows as a dash.
+#include "settings/Setting.h"
+
+class TEditEvents;
+
+// Checks typed text against inclusive limits, showing the editors' messages; true when valid.
+bool ValidateIntegerText(const std::string& text, int32_t minValue, int32_t maxValue);
+
+class TSettingInt : public TSetting {
+public:
+    TSettingInt(TGroup* group, int32_t copyIndex);
+    ~TSettingInt() override;
+
+    void LoadFromXml(const pugi::xml_node& element) override;
+    void CreateControls(QWidget* parent, int32_t index, int32_t top) override;
+    void DestroyControls() override;
+    void SetEnabled(bool enabled) override;
+    void UpdateDisplay(bool withUnits) override;
+    void AddCsvLine(std::vector<std::string>& list) override;
+    void RegisterWithStore() override;
+    void ReadFromStore() override;
+    void ReportProgress() override;
+    void CopyValueFrom(TSetting* source) override;
+    void WriteToStore() override;
+
+    bool ValidateText(const std::string& text);
+    void EditEnter();
+    // Returns false when the text is not valid and the focus must stay in the box.
+    bool EditExit();
+    void EditKeyDown();
+
+    std::string ValueText;
+    QPointer<QLineEdit> Edit;
+    int32_t DisabledValue = -1;
+    bool HasDisabledValue = false;
+
+protected:
+    void PutToStore() override;
+
+private:
+    QPointer<TEditEvents> FEvents;
+    // A read asked for the plain value to be shown; done on the user-interface thread.
+    bool FPlainDisplayPending = false;
+};

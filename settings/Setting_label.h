@@ -1,0 +1,26 @@
+#pragma once
+// A read-only number shown with the tree's current units, or only a caption.
+#include "settings/Setting.h"
+
+class TSettingLabel : public TSetting {
+public:
+    TSettingLabel(TGroup* group, int32_t copyIndex);
+    ~TSettingLabel() override;
+
+    static float DecodeAs(int32_t word, const std::string& units);
+
+    void LoadFromXml(const pugi::xml_node& element) override;
+    void CreateControls(QWidget* parent, int32_t index, int32_t top) override;
+    void DestroyControls() override;
+    void SetEnabled(bool enabled) override;
+    void UpdateDisplay(bool withUnits) override;
+    void MarkForRead() override;
+    void AddCsvLine(std::vector<std::string>& list) override;
+    double ComparableValue(int32_t value) override;
+    void WriteToStore() override;
+
+    std::string DisplayText(bool withUnits) const;
+
+    QPointer<QLabel> ValueLabel;
+    bool LabelOnly = false;
+};

@@ -1,0 +1,43 @@
+#pragma once
+// A short text packed two characters to a holding register over consecutive registers.
+#include "settings/Setting.h"
+
+class TEditEvents;
+
+class TSettingName : public TSetting {
+public:
+    // The packing buffer: at most this many bytes of the text reach the registers.
+    static constexpr int BufferSize = 100;
+
+    TSettingName(TGroup* group, int32_t copyIndex);
+    ~TSettingName() override;
+
+    static void SwapBytePairs(uint8_t* buffer, int count);
+
+    void LoadFromXml(const pugi::xml_node& element) override;
+    void CreateControls(QWidget* parent, int32_t index, int32_t top) override;
+    void DestroyControls() override;
+    void SetEnabled(bool enabled) override;
+    void UpdateDisplay(bool withUnits) override;
+    void RestoreDefault() override;
+    void SaveToXml(pugi::xml_node& groupElement) override;
+    TLoadedValue LoadValue(const pugi::xml_node& settingElement) override;
+    void ApplyLoadedValue(const TLoadedValue& loaded) override;
+    void AddCsvLine(std::vector<std::string>& list) override;
+    void RegisterWithStore() override;
+    void ReadFromStore() override;
+    void CopyValueFrom(TSetting* source) override;
+    void WriteToStore() override;
+
+    void EditExit();
+
+    std::string Text;
+    std::string DefaultText;
+    QPointer<QLineEdit> Edit;
+
+protected:
+    void PutToStore() override;
+
+private:
+    QPointer<TEditEvents> FEvents;
+};

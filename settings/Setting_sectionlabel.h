@@ -1,0 +1,17 @@
+#pragma once
+// The heading at the start of every group copy of a replicated group: "Group n" or
+// "Template Group", in large bold type. It has no register and is never read from a file.
+#include "settings/Setting.h"
+
+class TSettingSectionLabel : public TSetting {
+public:
+    TSettingSectionLabel(TGroup* group, const std::string& headingText);
+    ~TSettingSectionLabel() override;
+
+    void CreateControls(QWidget* parent, int32_t index, int32_t top) override;
+    void DestroyControls() override;
+    void SetEnabled(bool enabled) override;
+    void UpdateDisplay(bool withUnits) override;
+
+    QPointer<QLabel> HeadingLabel;
+};

@@ -1,0 +1,179 @@
+#include "settings/Setting_uint32.h"
+
+#include "modbus/Registerdatastore.h"
+#include "model/Convert.h"
+#include "model/Errors.h"
+#include "model/Settings.h"
+#include "model/Xmlutil.h"
+#include "settings/Editevents.h"
+#include "settings/Setting_int.h"
+#include "settings/Storeaccess.h"
+
+#include <QLineEdit>
+#include <charconv>
+
+TSettingUint32::TSettingUint32(TGroup* group, int32_t copyIndex) : TSetting(group, copyIndex) {}
+
+TSettingUint32::~TSettingUint32() {
+    DestroyControls();
+}
+
+void TSettingUint32::LoadFromXml(const pugi::xml_node& element) {
+    TSetting::LoadFromXml(element);
+    MinValue32 = ReadRequiredInt(element, "min");
+    MaxValue32 = ReadRequiredInt(element, "max");
+    DefaultValue32 = ReadRequiredInt(element, "default");
+    Value = DefaultValue32;
+    ValueText = XmlGetAttribute(element, "value_text");
+}
+
+void TSettingUint32::CreateControls(QWidget* parent, int32_t index, int32_t top) {
+    TSetting::CreateControls(parent, index, top);
+    QLineEdit* edit = NewEditBox(parent, index, 200, top, 200);
+    Edit = edit;
+    edit->show();
+    edit->setEnabled(Enabled);
+    edit->setReadOnly(!Enabled);
+    FEvents = new TEditEvents(
+        edit, [this] { EditEnter(); }, [this] { return EditExit(); }, [this] { EditKeyDown(); });
+    UpdateDisplay(true);
+}
+
+void TSettingUint32::DestroyControls() {
+    TSetting::DestroyControls();
+    FreeEditBox(Edit, FEvents);
+}
+
+void TSettingUint32::SetEnabled(bool enabled) {
+    Enabled = enabled;
+    if (Edit) {
+        Edit->setReadOnly(!enabled);
+        Edit->setEnabled(enabled);
+    }
+}
+
+void TSettingUint32::UpdateDisplay(bool withUnits) {
+    (void)withUnits;
+    if (Edit)
+        Edit->setText(QString::fromStdString(std::to_string(Value) + " " + ValueText));
+}
+
+void TSettingUint32::EditEnter() {
+    if (!Edit)
+        return;
+    Edit->setText(QString::number(Value));
+    Edit->selectAll();
+}
+
+bool TSettingUint32::ValidateText(const std::string& text) {
+    return ValidateIntegerText(text, MinValue32, MaxValue32);
+}
+
+bool TSettingUint32::EditExit() {
+    if (!Edit)
+        return true;
+    const std::string text = Edit->text().toStdString();
+    if (!ValidateText(text))
+        return false;
+    const int32_t value = StrToInt(text);
+    if (CheckLimitSettings(value) && value != Value) {
+        Value = value;
+        WriteToStore();
+    }
+    UpdateDisplay(true);
+    return true;
+}
+
+void TSettingUint32::EditKeyDown() {
+    if (Edit)
+        ValidateText(Edit->text().toStdString());
+}
+
+void TSettingUint32::RestoreDefault() {
+    Value = DefaultValue32;
+    WriteToStore();
+    UpdateDisplay(true);
+}
+
+void TSettingUint32::SaveToXml(pugi::xml_node& groupElement) {
+    TSetting::SaveToXml(groupElement);
+    groupElement.last_child().append_attribute("Address") =
+        static_cast<unsigned int>(static_cast<uint32_t>(Value));
+}
+
+TLoadedValue TSettingUint32::LoadValue(const pugi::xml_node& settingElement) {
+    // The file carries the value unsigned; read it back as the 32 bits that were written.
+    const std::string text = settingElement.attribute("Address").value();
+    uint32_t unsignedValue = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), unsignedValue);
+    TLoadedValue loaded;
+    if (!text.empty() && error == std::errc() && end == text.data() + text.size())
+        loaded.Value = static_cast<int32_t>(unsignedValue);
+    else
+        loaded.Value = StrToInt(text);
+    return loaded;
+}
+
+void TSettingUint32::AddCsvLine(std::vector<std::string>& list) {
+    list.push_back(Name + "," + std::to_string(Value) + " " + ValueText);
+}
+
+void TSettingUint32::RegisterWithStore() {
+    if (InTemplate)
+        return;
+    RequireRegisterDataStore().InsertHoldingRegisterIndex(Register);
+    RequireRegisterDataStore().InsertHoldingRegisterIndex(Register + 1);
+}
+
+void TSettingUint32::ReadFromStore() {
+    if (!ReadPending)
+        return;
+    int16_t words[2] = {0, 0};
+    RequireRegisterDataStore().GetHoldingRegisters(Register, words, 2);
+    // The halves are unsigned: 0x0001, 0x86A0 is 100000.
+    const uint32_t value = (static_cast<uint32_t>(static_cast<uint16_t>(words[0])) << 16) |
+                           static_cast<uint32_t>(static_cast<uint16_t>(words[1]));
+    Value = static_cast<int32_t>(value);
+    MarkRead();
+}
+
+void TSettingUint32::ReportProgress() {
+    if (ProgressPending) {
+        ProgressPending = false;
+        if (Owner()->OnProgress)
+            Owner()->OnProgress(this, ProgressText, false, 2);
+    }
+    if (DisplayPending) {
+        DisplayPending = false;
+        UpdateDisplay(true);
+    }
+}
+
+int32_t TSettingUint32::PendingCount() {
+    return ReadPending ? 2 : 0;
+}
+
+void TSettingUint32::PutToStore() {
+    const uint32_t value = static_cast<uint32_t>(Value);
+    const int16_t words[2] = {static_cast<int16_t>(static_cast<uint16_t>(value >> 16)),
+                              static_cast<int16_t>(static_cast<uint16_t>(value))};
+    RequireRegisterDataStore().SetHoldingRegisters(Register, words, 2);
+}
+
+void TSettingUint32::WriteToStore() {
+    if (IsUnitsSelector || InTemplate)
+        return;
+    PutToStore();
+}
+
+void TSettingUint32::CopyValueFrom(TSetting* source) {
+    if (dynamic_cast<TSettingUint32*>(source) == nullptr)
+        throw TModelError("CopyValuesFrom Exception - class is not of type TSettingUint32");
+    if (source->Value != Value)
+        Value = source->Value;
+    try {
+        PutToStore();
+    } catch (const std::exception&) {
+        // As for every copy: a register outside the image is not written.
+    }
+}

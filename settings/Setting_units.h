@@ -1,0 +1,54 @@
+#pragma once
+// An air velocity or pressure held as a units word: 16 bits that record the unit the number
+// was entered in, so it shows in either unit of its pair. Velocity words: bit 15 set for ft/min
+// (else hundredths of m/sec), bits 0-14 the magnitude. Pressure words: bit 15 set for Pa (else
+// hundredths of ins Wg), bit 14 set for zero and above, bits 0-13 the magnitude.
+#include "settings/Setting.h"
+
+class TEditEvents;
+
+class TSettingUnits : public TSetting {
+public:
+    TSettingUnits(TGroup* group, int32_t copyIndex);
+    ~TSettingUnits() override;
+
+    // The codec. Units other than "m/sec", "ft/min", "Pa" and "ins Wg" work as "m/sec".
+    static uint16_t EncodeAs(const std::string& units, float x);
+    static float DecodeAs(int32_t word, const std::string& units);
+    uint16_t Encode(float x) const;
+    float Decode(int32_t word) const;
+    // Two decimals with a point, whatever the locale.
+    static std::string FormatFixed2(float value);
+
+    void LoadFromXml(const pugi::xml_node& element) override;
+    void CreateControls(QWidget* parent, int32_t index, int32_t top) override;
+    void DestroyControls() override;
+    void SetEnabled(bool enabled) override;
+    void UpdateDisplay(bool withUnits) override;
+    void AddCsvLine(std::vector<std::string>& list) override;
+    double ComparableValue(int32_t value) override;
+
+    std::string DisplayText(bool withUnits) const;
+    bool ValidateText(const std::string& text);
+    void EditEnter();
+    bool EditExit();
+    void EditKeyDown();
+
+    QPointer<QLineEdit> Edit;
+
+private:
+    // The typed number in the current units; shows the message and returns false when the text
+    // is not a number of the kind those units take.
+    bool ParseNumber(const std::string& text, float& number) const;
+    const std::string& Units() const;
+    // Whether the number's magnitude fits the word of the current units without flag bits.
+    bool FitsWord(float number) const;
+
+    QPointer<TEditEvents> FEvents;
+    // What EditEnter showed: leaving the box with it unchanged changes nothing.
+    std::string FEnterText;
+};
+
+// Shared by units and label settings: a value compared across settings in whole m/sec or Pa,
+// whichever pair the current units belong to.
+double UnitsComparableValue(int32_t value, const std::string& units);

@@ -1,0 +1,24 @@
+#include "settings/Storeaccess.h"
+
+#include <atomic>
+#include <stdexcept>
+
+namespace {
+// Read by the worker thread while polling, so the hand-over is atomic.
+std::atomic<TRegisterDataStore*> InstalledStore{nullptr};
+} // namespace
+
+TRegisterDataStore* RegisterDataStore() {
+    return InstalledStore.load();
+}
+
+TRegisterDataStore* SetRegisterDataStore(TRegisterDataStore* store) {
+    return InstalledStore.exchange(store);
+}
+
+TRegisterDataStore& RequireRegisterDataStore() {
+    TRegisterDataStore* store = InstalledStore.load();
+    if (store == nullptr)
+        throw std::logic_error("No register data store is installed");
+    return *store;
+}

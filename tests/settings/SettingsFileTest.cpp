@@ -1,0 +1,286 @@
+#include "SettingsTestSupport.h"
+#include "model/Xmlutil.h"
+#include "settings/Setting_dropdown.h"
+#include "settings/Setting_int.h"
+#include "settings/Setting_name.h"
+#include "settings/Setting_uint32.h"
+#include "settings/Setting_units.h"
+#include "support/TestSupport.h"
+
+#include <fstream>
+
+namespace {
+
+// Every kind, a units selector and a template of three settings.
+const char* const EveryKind = R"(<settings>
+  <group name="Unit, main" description="Unit settings">
+    <setting value_type="name" name="Unit Name" register="100" type="holding_register" NumOfRegisters="4" default="Unit 1"/>
+    <setting value_type="drop_down" name="Units" register="110" type="holding_register" units="v">
+      <ddvalue name="m/sec" value="0" default="true"/><ddvalue name="ft/min" value="1"/><ddvalue name="Pa" value="2"/></setting>
+    <setting value_type="label" name="Firmware" register="111" type="holding_register" default="7"/>
+    <setting value_type="units" name="Velocity" register="112" type="holding_register" min="0" max="2000" default="250"/>
+    <setting value_type="int" name="Speed" register="113" type="holding_register" min="0" max="100" default="20" value_text="%"/>
+    <setting value_type="uint32" name="Service, hours" register="114" type="holding_register" min="$80000000" max="$7FFFFFFF" default="8760" value_text="hours"/>
+    <setting value_type="checkbox" name="Frost" register="0" type="coil" default="checked"/>
+    <setting value_type="drop_down" name="Mode" register="116" type="holding_register">
+      <ddvalue name="Off" value="2" default="true"/><ddvalue name="On" value="5"/></setting>
+  </group>
+  <group name="Group" description="one group">
+    <setting value_type="int" name="Fan" register="1000" type="holding_register" offset="16" min="0" max="100" default="60" value_text="%"/>
+    <setting value_type="checkbox" name="Occupied" register="100" type="coil" offset="1" default="unchecked"/>
+    <setting value_type="name" name="Label" register="1001" type="holding_register" offset="16" NumOfRegisters="3" default="Zone"/>
+  </group>
+</settings>)";
+
+std::string Load(TTestTree& t, const std::string& path) {
+    return ErrorOf([&] { t.Tree().LoadFromFile(path); });
+}
+
+// Every value of the tree, in tree order, with text settings' texts.
+std::vector<std::string> Snapshot(TTestTree& t) {
+    std::vector<std::string> values;
+    for (auto& group : t.Tree().Groups) {
+        for (auto& entry : group->Settings) {
+            values.push_back(std::to_string(entry->Value));
+            if (auto* name = dynamic_cast<TSettingName*>(entry.get()))
+                values.push_back(name->Text);
+        }
+    }
+    return values;
+}
+
+} // namespace
+
+TEST(SettingsFileSave, LayoutOfEveryKind) {
+    TTestTree t(EveryKind, true, "Unit <A>", 17);
+    TTempDir dir;
+    const std::string path = dir.Path("a.RUR");
+    t.As<TSettingUint32>("Service, hours").Value = -1;
+    t.Tree().SaveToFile(path);
+    const std::string text = ReadFileText(path);
+    EXPECT_EQ(text.rfind("<?xml version=\"1.0\"?>\n<settings>\n", 0), 0u) << text.substr(0, 80);
+
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file(path.c_str()));
+    const pugi::xml_node device = doc.child("settings").child("device");
+    EXPECT_STREQ(device.attribute("name").value(), "Unit <A>");
+    EXPECT_EQ(device.attribute("device_id").as_int(), 17);
+    std::vector<pugi::xml_node> groups;
+    for (pugi::xml_node g : device.children("group"))
+        groups.push_back(g);
+    ASSERT_EQ(groups.size(), 25u);
+    EXPECT_STREQ(groups[1].attribute("name").value(), "ZA9 1");
+    EXPECT_EQ(groups[24].attribute("ID").as_int(), t.Group(24).Id);
+
+    const pugi::xml_node name = groups[0].first_child();
+    EXPECT_STREQ(name.attribute("name").value(), "Unit Name");
+    EXPECT_EQ(name.attribute("ID").as_int(), t.Entry(0, 0).Id);
+    EXPECT_STREQ(name.attribute("register").value(), "100");
+    EXPECT_STREQ(name.attribute("text").value(), "Unit 1");
+    // The 32-bit setting: all ones is value -1 and Address 4294967295, written last.
+    const pugi::xml_node hours = groups[0].find_child_by_attribute("setting", "name", "Service, hours");
+    EXPECT_STREQ(hours.attribute("value").value(), "-1");
+    EXPECT_STREQ(hours.last_attribute().name(), "Address");
+    EXPECT_STREQ(hours.last_attribute().value(), "4294967295");
+    // Attributes in their order; a heading has ID 0, value 0 and register -1.
+    const pugi::xml_node heading = groups[2].first_child();
+    std::vector<std::string> attributes;
+    for (pugi::xml_attribute a : heading.attributes())
+        attributes.push_back(std::string(a.name()) + "=" + a.value());
+    EXPECT_EQ(attributes, (std::vector<std::string>{"name=Group 1", "ID=0", "value=0", "register=-1"}));
+    const pugi::xml_node lastCopy = groups[24].last_child();
+    EXPECT_STREQ(lastCopy.attribute("register").value(), std::to_string(1001 + 16 * 199).c_str());
+}
+
+TEST(SettingsFileLoad, RoundTripOfEveryKindThroughTemplateAndTenCopyGroups) {
+    TTempDir dir;
+    TTestTree t(EveryKind);
+    // Change something in every kind, in template groups and in ten-copy groups.
+    t.As<TSettingName>("Unit Name").Text = "Plant room";
+    t.As<TSettingDropDown>("Units").Value = 1;
+    t.Entry(0, 2).Value = 12;
+    t.Entry(0, 3).Value = 0x81EA;
+    t.Entry(0, 4).Value = 99;
+    t.Entry(0, 5).Value = -1;
+    t.Entry(0, 6).Value = 0;
+    t.Entry(0, 7).Value = 5;
+    t.Entry(1, 1).Value = 33; // template group
+    dynamic_cast<TSettingName&>(t.Entry(1, 3)).Text = "Tmpl";
+    t.Entry(24, 37).Value = 77; // group 50 of controller 4
+    t.Entry(24, 38).Value = 1;
+    dynamic_cast<TSettingName&>(t.Entry(24, 39)).Text = "Last";
+    const std::vector<std::string> before = Snapshot(t);
+    const std::string first = dir.Path("first.rur");
+    t.Tree().SaveToFile(first);
+
+    t.Open(); // back to defaults
+    ASSERT_NE(Snapshot(t), before);
+    ASSERT_EQ(Load(t, first), "");
+    EXPECT_EQ(Snapshot(t), before);
+    EXPECT_EQ(t.Tree().CurrentUnits, "ft/min"); // the selector's loaded choice
+    // Loaded values are in the register image; template values are not.
+    EXPECT_EQ(t.Register(113), 99);
+    EXPECT_EQ(t.Register(114), 0xFFFF);
+    EXPECT_EQ(t.Register(115), 0xFFFF);
+    EXPECT_EQ(t.Register(1000 + 16 * 199), 77);
+    EXPECT_TRUE(t.Coil(100 + 199));
+    EXPECT_EQ(t.Register(1001 + 16 * 199), 0x4C61); // "La" pair-exchanged
+    EXPECT_EQ(t.Register(100), 0x506C);             // "Pl"
+    EXPECT_FALSE(t.Coil(0));
+
+    // Saving again gives the same file.
+    const std::string second = dir.Path("second.rur");
+    t.Tree().SaveToFile(second);
+    EXPECT_EQ(ReadFileText(first), ReadFileText(second));
+}
+
+TEST(SettingsFileLoad, FilesWithoutTextKeepTheTextAndReadAddressUnsigned) {
+    TTempDir dir;
+    TTestTree t(EveryKind);
+    const std::string path = dir.Path("plain.rur");
+    t.Tree().SaveToFile(path);
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file(path.c_str()));
+    for (pugi::xml_node g : doc.child("settings").child("device").children("group")) {
+        for (pugi::xml_node s : g.children("setting"))
+            s.remove_attribute("text");
+    }
+    doc.child("settings")
+        .child("device")
+        .first_child()
+        .find_child_by_attribute("setting", "name", "Service, hours")
+        .attribute("Address")
+        .set_value("3000000000");
+    ASSERT_TRUE(doc.save_file(path.c_str()));
+
+    t.As<TSettingName>("Unit Name").Text = "Kept";
+    ASSERT_EQ(Load(t, path), "");
+    EXPECT_EQ(t.As<TSettingName>("Unit Name").Text, "Kept");
+    EXPECT_EQ(t.Register(100), 0x4B65); // written again from the kept text
+    EXPECT_EQ(static_cast<uint32_t>(t.As<TSettingUint32>("Service, hours").Value), 3000000000u);
+}
+
+TEST(SettingsFileLoad, ErrorsInOrderAndNothingApplied) {
+    TTempDir dir;
+    TTestTree t(EveryKind, true, "Unit", 17);
+    const std::string good = dir.Path("good.rur");
+    t.Entry(0, 4).Value = 55;
+    t.Tree().SaveToFile(good);
+    t.Open();
+    const std::string goodText = ReadFileText(good);
+
+    const auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = goodText;
+        const size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        if (at != std::string::npos)
+            text.replace(at, from.size(), to);
+        return dir.Write("bad.rur", text);
+    };
+    const std::string group0 = "ID=\"" + std::to_string(t.Group(0).Id) + "\"";
+    const std::string group5 = "ID=\"" + std::to_string(t.Group(5).Id) + "\"";
+    const std::string speedId = "ID=\"" + std::to_string(t.Entry(0, 4).Id) + "\"";
+    const std::string frostId = "ID=\"" + std::to_string(t.Entry(0, 6).Id) + "\"";
+
+    EXPECT_NE(Load(t, dir.Write("bad.rur", "<settings><device>")).find("XML parse error"), std::string::npos);
+    EXPECT_EQ(Load(t, dir.Write("bad.rur", "<Settings/>")),
+              "Could not find root node 'settings' in XML document");
+    EXPECT_EQ(Load(t, dir.Write("bad.rur", "<settings><Device/></settings>")),
+              "Could not find node 'device' in XML document");
+    EXPECT_EQ(
+        Load(t, replaced("name=\"Unit\" device_id=\"17\"", "name=\"Other\" device_id=\"17\"")),
+        "Device name is not ' Unit.'\nThis settings file has been created for a different type of device.");
+    EXPECT_EQ(Load(t, replaced("device_id=\"17\"", "device_id=\"18\"")), "Device id is not ' 17'");
+    EXPECT_EQ(Load(t, replaced(group5, "ID=\"-9\"")),
+              "Could not find settings group '" + t.Group(5).Name + "' in the XML document");
+    EXPECT_EQ(Load(t, replaced(speedId, "ID=\"-9\"")),
+              "Could not find a value for setting 'Speed' in the XML document");
+    EXPECT_EQ(Load(t, replaced(frostId + " value=\"1\"", frostId + " value=\"x\"")),
+              "'x' is not a valid integer value");
+    EXPECT_EQ(Load(t, replaced(group0, "")), "'' is not a valid integer value");
+    // A missing group ID in a group after the first is met when the walk gets there.
+    EXPECT_EQ(Load(t, replaced(speedId + " value=\"55\"", speedId)), "'' is not a valid integer value");
+
+    // None of the failed loads applied anything: the speed setting (55 in the file) is at its
+    // default, in the tree and in the register image.
+    EXPECT_EQ(t.Entry(0, 4).Value, 20);
+    EXPECT_EQ(t.Register(113), 20);
+    ASSERT_EQ(Load(t, good), "");
+    EXPECT_EQ(t.Register(113), 55);
+}
+
+TEST(SettingsFileLoad, DeviceElementAndGroupMatchingById) {
+    TTempDir dir;
+    TTestTree t(EveryKind, true, "Unit", 17);
+    const std::string path = dir.Path("s.rur");
+    t.Entry(0, 4).Value = 64;
+    t.Tree().SaveToFile(path);
+    std::string text = ReadFileText(path);
+
+    // Two device elements: the second one is compared and loaded.
+    std::string twice = text;
+    const size_t end = twice.find("</device>") + std::string("</device>").size();
+    const size_t begin = twice.find("<device ");
+    std::string copy = twice.substr(begin, end - begin);
+    const std::string speed = "value=\"64\"";
+    copy.replace(copy.find(speed), speed.size(), "value=\"65\"");
+    twice.insert(end, "\n" + copy);
+    t.Open();
+    ASSERT_EQ(Load(t, dir.Write("twice.rur", twice)), "");
+    EXPECT_EQ(t.Entry(0, 4).Value, 65);
+
+    // A second group element with the same ID is applied after the first.
+    std::string dup = text;
+    const size_t groupEnd = dup.find("</group>") + std::string("</group>").size();
+    std::string group = dup.substr(dup.find("<group "), groupEnd - dup.find("<group "));
+    group.replace(group.find(speed), speed.size(), "value=\"66\"");
+    dup.insert(groupEnd, "\n" + group);
+    ASSERT_EQ(Load(t, dir.Write("dup.rur", dup)), "");
+    EXPECT_EQ(t.Entry(0, 4).Value, 66);
+
+    // Another device type with the same ids fails at the name.
+    TTestTree other(EveryKind, true, "Other", 17);
+    EXPECT_EQ(
+        Load(other, path),
+        "Device name is not ' Other.'\nThis settings file has been created for a different type of device.");
+}
+
+TEST(SettingsFileCsv, LinesOfEveryKind) {
+    TTempDir dir;
+    TTestTree t(EveryKind);
+    t.As<TSettingUint32>("Service, hours").Value = -1;
+    const std::string path = dir.Path("a.csv");
+    t.Tree().ExportCsv(path);
+    const std::string text = ReadFileText(path);
+    // Nothing is quoted: a comma in a name or a text is written unchanged.
+    const std::string unitGroup = "Setting Name,Value\r\n"
+                                  "Unit Name,Unit 1\r\n"
+                                  "Units,m/sec\r\n"
+                                  "Firmware,7 m/sec\r\n"
+                                  "Velocity,2.50 m/sec\r\n"
+                                  "Speed,20 %\r\n"
+                                  "Service, hours,-1 hours\r\n"
+                                  "Frost,Enabled\r\n"
+                                  "Mode,Off\r\n";
+    EXPECT_EQ(text.substr(0, unitGroup.size()), unitGroup);
+    EXPECT_NE(
+        text.find("\r\nTemplate Group,0\r\nFan,60 %\r\nOccupied,Disabled\r\nLabel,Zone\r\nGroup 1,0\r\n"),
+        std::string::npos);
+    EXPECT_NE(text.find("\r\nGroup 50,0\r\nFan,60 %\r\nOccupied,Disabled\r\nLabel,Zone\r\n"),
+              std::string::npos);
+    size_t lines = 0;
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
+        ++lines;
+    EXPECT_EQ(lines, 1 + t.Tree().EntryCount());
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+
+    TTestTree empty("<settings/>");
+    empty.Tree().ExportCsv(path);
+    EXPECT_EQ(ReadFileText(path), "Setting Name,Value\r\n");
+    EXPECT_EQ(
+        ErrorOf([&] { empty.Tree().ExportCsv(dir.Path("missing/x.csv")); }).rfind("Cannot create file", 0),
+        0u);
+    EXPECT_EQ(
+        ErrorOf([&] { empty.Tree().SaveToFile(dir.Path("missing/x.rur")); }).rfind("Cannot create file", 0),
+        0u);
+}

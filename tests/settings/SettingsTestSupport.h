@@ -1,0 +1,91 @@
+#pragma once
+// Builds settings trees from definition text and gives them a register image of their own.
+#include "modbus/MbusMasterFunctions.h"
+#include "modbus/Registerdatastore.h"
+#include "model/Device.h"
+#include "model/Errors.h"
+#include "model/Group.h"
+#include "model/Settings.h"
+#include "settings/Setting.h"
+#include "settings/Storeaccess.h"
+
+#include <QString>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+// A device type built from `settingsXml` (the settings element), with a store of its own
+// installed while it lives; offline editing state: registered, defaults restored.
+class TTestTree {
+public:
+    explicit TTestTree(const std::string& settingsXml, bool openOffline = true,
+                       const std::string& name = "Test Unit", int32_t deviceId = 17)
+        : FPrevious(SetRegisterDataStore(&Store)) {
+        Device.Name = name;
+        Device.DeviceId = deviceId;
+        FirstGroupId = GroupIdCounter;
+        FirstSettingId = SettingIdCounter;
+        const pugi::xml_parse_result parsed = FDocument.load_string(settingsXml.c_str());
+        EXPECT_TRUE(parsed) << parsed.description();
+        Device.Settings->LoadFromXml(FDocument.document_element());
+        if (openOffline)
+            Open();
+    }
+    ~TTestTree() { SetRegisterDataStore(FPrevious); }
+    TTestTree(const TTestTree&) = delete;
+    TTestTree& operator=(const TTestTree&) = delete;
+
+    // As offline editing starts: an emptied store, registrations, defaults.
+    void Open() {
+        Store.Reset();
+        Tree().RegisterWithStore();
+        Tree().RestoreDefaults();
+    }
+
+    TSettings& Tree() { return *Device.Settings; }
+    TGroup& Group(size_t position) { return *Tree().Groups.at(position); }
+    TSetting& Entry(size_t group, size_t entry) { return *Group(group).Settings.at(entry); }
+    template <class T> T& As(const std::string& name) {
+        T* setting = dynamic_cast<T*>(Tree().FindSetting(name));
+        EXPECT_NE(setting, nullptr) << name;
+        return *setting;
+    }
+
+    uint16_t Register(int32_t fileRegister) {
+        int16_t value = 0;
+        Store.GetHoldingRegisters(fileRegister + 1, &value, 1);
+        return static_cast<uint16_t>(value);
+    }
+    void SetRegister(int32_t fileRegister, uint16_t value) {
+        Store.SetHoldingRegister(fileRegister + 1, static_cast<int16_t>(value));
+    }
+    bool Coil(int32_t fileRegister) { return Store.GetCoil(fileRegister + 1); }
+
+    // Reads one setting from the image as a shown group does.
+    static void Read(TSetting& setting) {
+        setting.MarkForRead();
+        setting.ReadFromStore();
+    }
+
+    TRegisterDataStore Store;
+    TDevice Device;
+    int32_t FirstGroupId = 0;
+    int32_t FirstSettingId = 0;
+
+private:
+    pugi::xml_document FDocument;
+    TRegisterDataStore* FPrevious;
+};
+
+// The message text of the exception `call` raises, or "" when it raises none.
+template <class F> std::string ErrorOf(F&& call) {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}

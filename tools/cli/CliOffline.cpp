@@ -1,0 +1,104 @@
+#include "CliOffline.h"
+
+#include "modbus/Registerdatastore.h"
+#include "model/Convert.h"
+#include "model/Devices.h"
+#include "model/Errors.h"
+#include "model/Group.h"
+#include "model/Settings.h"
+#include "settings/Setting.h"
+#include "settings/Storeaccess.h"
+
+#include <QString>
+#include <exception>
+
+namespace {
+
+// Installs a store for the command's lifetime.
+class TStoreInstall {
+public:
+    explicit TStoreInstall(TRegisterDataStore* store) : FPrevious(SetRegisterDataStore(store)) {}
+    ~TStoreInstall() { SetRegisterDataStore(FPrevious); }
+    TStoreInstall(const TStoreInstall&) = delete;
+    TStoreInstall& operator=(const TStoreInstall&) = delete;
+
+private:
+    TRegisterDataStore* FPrevious;
+};
+
+// Loads the catalogue, opens the device type offline (defaults restored), optionally loads a
+// settings file into it, and saves or exports the result.
+int RunOffline(const TCliOptions& options, const std::string& device, const std::string* input,
+               std::ostream& err) {
+    // Every command numbers groups and settings as a fresh run of the program does, so its files
+    // fit the window program and each other.
+    GroupIdCounter = 0;
+    SettingIdCounter = 0;
+    try {
+        TDevices devices;
+        devices.LoadFromFile(options.definitionFile);
+        TDevice* chosen = FindCliDevice(devices, device);
+        TSettings& tree = *chosen->Settings;
+
+        TRegisterDataStore store;
+        TStoreInstall install(&store);
+        store.Reset();
+        tree.RegisterWithStore();
+        tree.RestoreDefaults();
+        if (input != nullptr)
+            tree.LoadFromFile(*input);
+
+        if (IsCsvPath(options.output))
+            tree.ExportCsv(options.output);
+        else
+            tree.SaveToFile(options.output);
+    } catch (const std::exception& e) {
+        err << e.what() << "\n";
+        return cliFailed;
+    }
+    return cliOk;
+}
+
+} // namespace
+
+bool IsCsvPath(const std::string& path) {
+    return QString::fromStdString(path).endsWith(".csv", Qt::CaseInsensitive);
+}
+
+TDevice* FindCliDevice(const TDevices& devices, const std::string& spec) {
+    if (spec.size() > 1 && spec[0] == '#') {
+        const std::optional<int32_t> position = TryStrToInt(spec.substr(1));
+        if (!position)
+            throw TModelError("'" + spec + "' is not a catalogue position");
+        return devices.DeviceByIndex(*position);
+    }
+    if (spec.rfind("id:", 0) == 0) {
+        const std::optional<int32_t> id = TryStrToInt(spec.substr(3));
+        if (!id)
+            throw TModelError("'" + spec + "' is not a device id");
+        return devices.DeviceById(*id);
+    }
+    for (const auto& device : devices.Devices) {
+        if (device->Name == spec)
+            return device.get();
+    }
+    throw TModelError("Could not find device type '" + spec + "' in the XML device definitions list");
+}
+
+int CliDefaults(const TCliOptions& options, std::ostream& out, std::ostream& err) {
+    (void)out;
+    if (options.positional.size() != 1 || options.output.empty()) {
+        err << "usage: dezadizi-cli defaults DEVICE -o OUT [-d FILE]\n";
+        return cliUsage;
+    }
+    return RunOffline(options, options.positional[0], nullptr, err);
+}
+
+int CliConvert(const TCliOptions& options, std::ostream& out, std::ostream& err) {
+    (void)out;
+    if (options.positional.size() != 2 || options.output.empty()) {
+        err << "usage: dezadizi-cli convert DEVICE IN -o OUT [-d FILE]\n";
+        return cliUsage;
+    }
+    return RunOffline(options, options.positional[0], &options.positional[1], err);
+}
