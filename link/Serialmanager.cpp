@@ -20,12 +20,6 @@ constexpr int32_t DataBits = 8;
 constexpr int32_t StopBits = 1;
 constexpr int32_t NoParity = 0;
 
-std::string PortName(int32_t commPort) {
-    char name[32];
-    std::snprintf(name, sizeof name, "COM%d", commPort);
-    return name;
-}
-
 } // namespace
 
 TSerialManager::TSerialManager(TRegisterDataStore* store, TProtocolFactory factory)
@@ -142,6 +136,18 @@ bool TSerialManager::OpenPort(int32_t commPort) {
     FCurrentThread = thread.get();
     FThreads.push_back({std::move(protocol), std::move(thread)});
     return true;
+}
+
+void TSerialManager::MapPort(int32_t commPort, const std::string& name) {
+    FPortNames[commPort] = name;
+}
+
+std::string TSerialManager::PortName(int32_t commPort) const {
+    if (const auto mapped = FPortNames.find(commPort); mapped != FPortNames.end())
+        return mapped->second;
+    char name[32];
+    std::snprintf(name, sizeof name, "COM%d", commPort);
+    return name;
 }
 
 bool TSerialManager::OpenProtocol(MbusSerialMasterProtocol* protocol, int32_t commPort) {
