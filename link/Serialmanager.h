@@ -3,8 +3,10 @@
 // types connected online.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "link/Serialthread.h"
@@ -35,6 +37,9 @@ public:
     // The requester of a pending search on this port no longer wants its result.
     void WithdrawSearch(int32_t commPort);
 
+    // Opens `commPort` under `name` (a "COMn" name or a device path) instead of "COMn".
+    void MapPort(int32_t commPort, const std::string& name);
+
     bool HasThreadOnPort(int32_t commPort) const;
     TSerialThread* FindThread(int32_t commPort) const;
 
@@ -48,6 +53,7 @@ private:
     void StopThread(TSerialThread* thread, bool remove);
     void CloseAllPorts();
     void StopIdleWorkers();
+    std::string PortName(int32_t commPort) const;
 
     struct TWorker {
         std::unique_ptr<MbusSerialMasterProtocol> protocol;
@@ -61,4 +67,5 @@ private:
     TSerialThread* FCurrentThread = nullptr;
     int32_t FCommPort = 1;
     TProtocolFactory FFactory;
+    std::map<int32_t, std::string> FPortNames;
 };

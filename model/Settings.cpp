@@ -4,6 +4,7 @@
 #include "model/Group.h"
 #include "model/Messages.h"
 #include "settings/Setting.h"
+#include "settings/Setting_dropdown.h"
 
 #include <QGuiApplication>
 #include <QScrollArea>
@@ -154,6 +155,24 @@ void TSettings::PollNext(int32_t address, MbusMasterFunctions* protocol) {
 void TSettings::RefreshPolled() {
     if (PolledSetting != nullptr)
         PolledSetting->ReportProgress();
+}
+
+bool TSettings::HasPolledReport() const {
+    return PolledSetting != nullptr && (PolledSetting->ProgressPending || PolledSetting->DisplayPending);
+}
+
+void TSettings::TakeValuesFromStore() {
+    // Without this a save or export after a read would hold stale values for every group the
+    // user never opened, and writing such a file back would wipe the unit.
+    for (auto& group : Groups)
+        group->RefreshFromStore();
+    for (auto& group : Groups) {
+        for (auto& entry : group->Settings) {
+            if (auto* selector = dynamic_cast<TSettingDropDown*>(entry.get());
+                selector && selector->IsUnitsSelector)
+                selector->FollowUnits();
+        }
+    }
 }
 
 TSetting* TSettings::FindSetting(const std::string& name) const {

@@ -48,6 +48,11 @@ public:
     // Poll cycle: PollNext on the worker thread, RefreshPolled on the user-interface thread.
     void PollNext(int32_t address, MbusMasterFunctions* protocol);
     void RefreshPolled();
+    // Whether the setting PollNext serviced last has a report or display update due.
+    bool HasPolledReport() const;
+    // After a read run: every setting of every group takes its value from the store, then the
+    // units selector sets the tree's units (user-interface thread).
+    void TakeValuesFromStore();
     TSetting* NextSetting();
 
     // Lookups.

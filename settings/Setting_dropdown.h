@@ -7,6 +7,8 @@ class QComboBox;
 
 class TSettingDropDown : public TSetting {
 public:
+    // The units selector sets the tree's units to its chosen choice's name; others do nothing.
+    void FollowUnits();
     struct _DDType {
         std::string Name;
         int32_t Value = 0;
@@ -35,5 +37,4 @@ public:
 
 private:
     // The units selector keeps the tree's units in step with its value.
-    void FollowUnits();
 };

@@ -1,19 +1,19 @@
 #include "support/FakeUnit.h"
 
-TFakeUnitMaster::TFakeUnitMaster() : coils(65537, 0), registers(65537, 0), inputs(65537, 0) {}
+#include <chrono>
+#include <thread>
 
-int32_t TFakeUnitMaster::Transaction(int32_t slave, int32_t function, const uint8_t* request,
-                                     int32_t requestLength, uint8_t* reply, int32_t replyLength) {
-    (void)slave;
-    (void)requestLength;
-    (void)replyLength;
-    if (!open)
-        return FTALK_ILLEGAL_STATE_ERROR;
+TFakeUnit::TFakeUnit() : coils(65537, 0), registers(65537, 0), inputs(65537, 0) {}
+
+int32_t TFakeUnit::Answer(int32_t function, const uint8_t* request, uint8_t* reply) {
+    if (delayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    std::lock_guard<std::mutex> guard(lock);
     const int32_t address = (request[0] << 8 | request[1]) + 1;
     const int32_t word = request[2] << 8 | request[3];
     const auto index = static_cast<int32_t>(requests.size());
     requests.push_back({function, address, word});
-    if (index == failRequest)
+    if (failAll || index == failRequest)
         return failCode;
     switch (function) {
     case 1:
@@ -47,4 +47,49 @@ int32_t TFakeUnitMaster::Transaction(int32_t slave, int32_t function, const uint
     for (int i = 0; i < 4; ++i)
         reply[i] = request[i];
     return 0;
+}
+
+int32_t TFakeUnitMaster::Transaction(int32_t slave, int32_t function, const uint8_t* request,
+                                     int32_t requestLength, uint8_t* reply, int32_t replyLength) {
+    (void)slave;
+    (void)requestLength;
+    (void)replyLength;
+    if (!open)
+        return FTALK_ILLEGAL_STATE_ERROR;
+    return Answer(function, request, reply);
+}
+
+TFakeSerialUnit::TFakeSerialUnit(std::shared_ptr<TFakeUnit> unit) : FUnit(std::move(unit)) {}
+
+TFakeSerialUnit::~TFakeSerialUnit() {
+    TFakeSerialUnit::Close();
+}
+
+void TFakeSerialUnit::Close() {
+    if (FOpen.exchange(false))
+        FUnit->closed = true;
+}
+
+int32_t TFakeSerialUnit::Open(const std::string& portName, int32_t baudRate, int32_t dataBits,
+                              int32_t stopBits, int32_t parity) {
+    (void)portName;
+    (void)baudRate;
+    (void)dataBits;
+    (void)stopBits;
+    (void)parity;
+    if (FOpen)
+        return FTALK_ILLEGAL_STATE_ERROR;
+    const int32_t result = FUnit->openResult;
+    FOpen = result == 0;
+    if (FOpen)
+        FUnit->closed = false;
+    return result;
+}
+
+int32_t TFakeSerialUnit::ExchangeFrame(int32_t slave, int32_t function, const uint8_t* request,
+                                       int32_t requestLength, uint8_t* reply, int32_t replyLength) {
+    (void)slave;
+    (void)requestLength;
+    (void)replyLength;
+    return FUnit->Answer(function, request, reply);
 }

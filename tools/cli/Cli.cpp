@@ -1,6 +1,7 @@
 #include "Cli.h"
 
 #include "CliOffline.h"
+#include "CliOnline.h"
 
 #include "model/Devices.h"
 
@@ -18,11 +19,19 @@ const char* const UsageText =
     "                       (or as CSV when OUT ends in .csv)\n"
     "  convert DEVICE IN -o OUT [-d FILE]\n"
     "                       load the settings file IN over the defaults and save or export it\n"
+    "  read PORT -o OUT [-d FILE]\n"
+    "                       find the unit on PORT, read every setting, save or export OUT\n"
+    "  write PORT IN [-d FILE]\n"
+    "                       find the unit on PORT and write the settings file IN to it\n"
+    "  ports [set COMn PATH | clear COMn]\n"
+    "                       show or change which device each comm port name opens\n"
     "options:\n"
     "  -d FILE              the definition file (default: Devices.xml next to the program)\n"
     "  -o OUT               the file to write\n"
+    "  --help               show this text\n"
     "DEVICE is a device type's name, #N for catalogue position N, or id:N for its device_id.\n"
-    "  --help               show this text\n";
+    "PORT is COMn (see 'ports') or a device path such as /dev/ttyUSB0.\n"
+    "Exit status: 0 success, 1 failure (message on standard error), 2 usage error.\n";
 
 } // namespace
 
@@ -97,6 +106,12 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         return CliDefaults(options, out, err);
     if (command == "convert")
         return CliConvert(options, out, err);
+    if (command == "read")
+        return CliRead(options, out, err);
+    if (command == "write")
+        return CliWrite(options, out, err);
+    if (command == "ports")
+        return CliPorts(options, out, err);
     err << "dezadizi-cli: unknown command " << command << "\n" << UsageText;
     return cliUsage;
 }

@@ -1,0 +1,120 @@
+#include "link/Devicelist.h"
+
+#include "modbus/Registerdatastore.h"
+#include "model/Device.h"
+#include "model/Settings.h"
+
+#include <algorithm>
+#include <exception>
+
+TDeviceList::TDeviceList(TRegisterDataStore* store) : FStore(store) {}
+
+TDeviceList::~TDeviceList() {
+    FDevices.clear();
+}
+
+void TDeviceList::Add(TDevice* device) {
+    std::lock_guard<std::mutex> lock(FLock);
+    FDevices.push_back(device);
+}
+
+void TDeviceList::Remove(TDevice* device) {
+    std::lock_guard<std::mutex> lock(FLock);
+    FDevices.erase(std::remove(FDevices.begin(), FDevices.end(), device), FDevices.end());
+}
+
+void TDeviceList::RemoveOnline(TDevice* device) {
+    std::lock_guard<std::mutex> lock(FLock);
+    FDevices.erase(std::remove(FDevices.begin(), FDevices.end(), device), FDevices.end());
+    // With no device left a run cut short must never be resumed by another port's worker.
+    if (FDevices.empty() && FStore != nullptr)
+        FStore->Reset();
+}
+
+bool TDeviceList::HasDeviceOnPort(int32_t commPort) {
+    std::lock_guard<std::mutex> lock(FLock);
+    return HasDeviceOnPortLocked(commPort);
+}
+
+bool TDeviceList::HasDeviceOnPortLocked(int32_t commPort) const {
+    return std::any_of(FDevices.begin(), FDevices.end(),
+                       [commPort](const TDevice* d) { return d->CommPort == commPort; });
+}
+
+bool TDeviceList::IsEmpty() {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FDevices.empty();
+}
+
+TDevice* TDeviceList::First() {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FDevices.empty() ? nullptr : FDevices.front();
+}
+
+void TDeviceList::SelectFirstGroup() {
+    if (TDevice* device = First())
+        device->Settings->SelectFirstGroup();
+}
+
+void TDeviceList::TakeValuesFromStore() {
+    std::lock_guard<std::mutex> lock(FLock);
+    for (TDevice* device : FDevices)
+        device->Settings->TakeValuesFromStore();
+}
+
+bool TDeviceList::PollDevices(MbusMasterFunctions* protocol, int32_t commPort) {
+    std::lock_guard<std::mutex> lock(FLock);
+    bool report = false;
+    for (TDevice* device : FDevices) {
+        if (device->CommPort != commPort)
+            continue;
+        device->Settings->PollNext(device->Address, protocol);
+        report = report || device->Settings->HasPolledReport();
+    }
+    return report;
+}
+
+void TDeviceList::ReadDevices(MbusMasterFunctions* protocol, int32_t commPort) {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (FStore == nullptr || !HasDeviceOnPortLocked(commPort))
+        return;
+    FStore->SetProtocol(protocol);
+    if (FStore->State() == ssCollecting) {
+        try {
+            for (TDevice* device : FDevices) {
+                if (device->CommPort == commPort)
+                    device->Settings->RegisterWithStore();
+            }
+        } catch (const std::exception& e) {
+            // A definition the store refuses ends the run as a failure the user is told about.
+            FStore->FailRun(e.what());
+            return;
+        }
+        FStore->StartRead();
+        if (OnBeginRead)
+            OnBeginRead();
+    }
+    if (FStore->State() == ssReading)
+        FStore->ReadStep();
+}
+
+void TDeviceList::WriteDevices(MbusMasterFunctions* protocol, int32_t commPort) {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (FStore == nullptr || !HasDeviceOnPortLocked(commPort))
+        return;
+    FStore->SetProtocol(protocol);
+    if (FStore->State() != ssWriting)
+        return;
+    try {
+        FStore->WriteStep();
+    } catch (const std::exception& e) {
+        if (OnWriteError)
+            OnWriteError(e.what());
+    }
+}
+
+void TDeviceList::RefreshDevices() {
+    std::lock_guard<std::mutex> lock(FLock);
+    for (TDevice* device : FDevices)
+        device->Settings->RefreshPolled();
+}

@@ -1,0 +1,208 @@
+#include "link/Serialmanager.h"
+
+#include "link/Devicelist.h"
+#include "modbus/MbusRtuMasterProtocol.h"
+#include "model/Device.h"
+#include "model/Errors.h"
+#include "model/Settings.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+// The serial line is fixed: 9600 baud, 8 data bits, 1 stop bit, no parity.
+constexpr int32_t BaudRate = 9600;
+constexpr int32_t DataBits = 8;
+constexpr int32_t StopBits = 1;
+constexpr int32_t NoParity = 0;
+
+} // namespace
+
+TSerialManager::TSerialManager(TRegisterDataStore* store, TProtocolFactory factory)
+    : FDeviceList(std::make_unique<TDeviceList>(store)), FFactory(std::move(factory)) {
+    if (!FFactory)
+        FFactory = [] { return std::make_unique<MbusRtuMasterProtocol>(); };
+}
+
+TSerialManager::~TSerialManager() {
+    CloseAllPorts();
+    FCurrentThread = nullptr;
+}
+
+void TSerialManager::SearchForDevice(int32_t commPort, int32_t address, TSearchCallback callback) {
+    if (!HasThreadOnPort(commPort))
+        OpenPort(commPort);
+    FindThread(commPort)->RequestSearch(address, std::move(callback));
+}
+
+void TSerialManager::ConnectDevice(TDevice* device) {
+    FDeviceList->Add(device);
+    if (!HasThreadOnPort(device->CommPort))
+        OpenPort(device->CommPort);
+    StopIdleWorkers();
+}
+
+void TSerialManager::StopIdleWorkers() {
+    // A worker left by a search that found nothing on another port holds that port for no one;
+    // it goes once a device is connected elsewhere (never while its search is pending).
+    std::vector<TSerialThread*> idle;
+    for (const auto& worker : FThreads) {
+        if (!worker.thread->SearchPending() && !FDeviceList->HasDeviceOnPort(worker.thread->CommPort))
+            idle.push_back(worker.thread.get());
+    }
+    for (TSerialThread* thread : idle)
+        StopThread(thread, true);
+}
+
+void TSerialManager::DisconnectDevice(TDevice* device) {
+    if (device->Online) {
+        FDeviceList->RemoveOnline(device);
+        if (!FDeviceList->HasDeviceOnPort(device->CommPort) && HasThreadOnPort(device->CommPort))
+            ClosePort(device->CommPort);
+    } else {
+        FDeviceList->Remove(device);
+        device->Settings->ClearGroupList();
+    }
+}
+
+void TSerialManager::SelectFirstGroup() {
+    FDeviceList->TakeValuesFromStore();
+    FDeviceList->SelectFirstGroup();
+}
+
+void TSerialManager::WithdrawSearch(int32_t commPort) {
+    if (HasThreadOnPort(commPort))
+        FindThread(commPort)->WithdrawSearchCallback();
+}
+
+bool TSerialManager::ReopenPort() {
+    // The worker that reported the failed write is the connected device's; reopen its port.
+    MbusSerialMasterProtocol* protocol = nullptr;
+    int32_t commPort = 0;
+    {
+        std::lock_guard<std::mutex> lock(FThreadsLock);
+        const TWorker* chosen = nullptr;
+        for (const auto& worker : FThreads) {
+            if (worker.thread.get() == QThread::currentThread())
+                chosen = &worker;
+        }
+        if (chosen == nullptr) {
+            for (const auto& worker : FThreads) {
+                if (worker.thread.get() == FCurrentThread)
+                    chosen = &worker;
+            }
+        }
+        if (chosen == nullptr)
+            return false;
+        protocol = chosen->protocol.get();
+        commPort = chosen->thread->CommPort;
+    }
+    try {
+        protocol->Close();
+        return OpenProtocol(protocol, commPort);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool TSerialManager::HasThreadOnPort(int32_t commPort) const {
+    std::lock_guard<std::mutex> lock(FThreadsLock);
+    return std::any_of(FThreads.begin(), FThreads.end(),
+                       [commPort](const TWorker& w) { return w.thread && w.thread->CommPort == commPort; });
+}
+
+TSerialThread* TSerialManager::FindThread(int32_t commPort) const {
+    {
+        std::lock_guard<std::mutex> lock(FThreadsLock);
+        for (const auto& worker : FThreads) {
+            if (worker.thread && worker.thread->CommPort == commPort)
+                return worker.thread.get();
+        }
+    }
+    throw TModelError("Could not find serial thread with comm port '" + std::to_string(commPort) + "'");
+}
+
+bool TSerialManager::OpenPort(int32_t commPort) {
+    FCommPort = commPort;
+    std::unique_ptr<MbusSerialMasterProtocol> protocol = FFactory();
+    OpenProtocol(protocol.get(), commPort);
+    auto thread = std::make_unique<TSerialThread>(protocol.get(), FDeviceList.get());
+    thread->CommPort = commPort;
+    std::lock_guard<std::mutex> lock(FThreadsLock);
+    FCurrentThread = thread.get();
+    FThreads.push_back({std::move(protocol), std::move(thread)});
+    return true;
+}
+
+void TSerialManager::MapPort(int32_t commPort, const std::string& name) {
+    FPortNames[commPort] = name;
+}
+
+std::string TSerialManager::PortName(int32_t commPort) const {
+    if (const auto mapped = FPortNames.find(commPort); mapped != FPortNames.end())
+        return mapped->second;
+    char name[32];
+    std::snprintf(name, sizeof name, "COM%d", commPort);
+    return name;
+}
+
+bool TSerialManager::OpenProtocol(MbusSerialMasterProtocol* protocol, int32_t commPort) {
+    protocol->SetRetryCount(1);
+    const int32_t result = protocol->Open(PortName(commPort), BaudRate, DataBits, StopBits, NoParity);
+    if (result == 0)
+        return true;
+    if (result == FTALK_ILLEGAL_ARGUMENT_ERROR)
+        throw TModelError("Configuration setting not supported!");
+    throw TModelError(ErrorText(result));
+}
+
+void TSerialManager::ClosePort(int32_t commPort) {
+    StopThread(FindThread(commPort), true);
+}
+
+void TSerialManager::StopThread(TSerialThread* thread, bool remove) {
+    thread->requestInterruption();
+    // The worker may be waiting in a hand-over to this thread: keep servicing them.
+    while (!thread->wait(QDeadlineTimer(5)))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+
+    std::unique_ptr<MbusSerialMasterProtocol> protocol;
+    std::unique_ptr<TSerialThread> owned;
+    {
+        std::lock_guard<std::mutex> lock(FThreadsLock);
+        for (auto& worker : FThreads) {
+            if (worker.thread.get() == thread) {
+                protocol = std::move(worker.protocol);
+                owned = std::move(worker.thread);
+            }
+        }
+        if (remove)
+            FThreads.erase(
+                std::remove_if(FThreads.begin(), FThreads.end(), [](const TWorker& w) { return !w.thread; }),
+                FThreads.end());
+        if (FCurrentThread == thread)
+            FCurrentThread = nullptr;
+    }
+    if (protocol)
+        protocol->Close();
+    thread->Protocol = nullptr;
+    protocol.reset();
+    owned.reset();
+}
+
+void TSerialManager::CloseAllPorts() {
+    std::vector<TSerialThread*> threads;
+    {
+        std::lock_guard<std::mutex> lock(FThreadsLock);
+        for (const auto& worker : FThreads)
+            threads.push_back(worker.thread.get());
+    }
+    for (TSerialThread* thread : threads)
+        StopThread(thread, false);
+    std::lock_guard<std::mutex> lock(FThreadsLock);
+    FThreads.clear();
+}

@@ -1,0 +1,263 @@
+#include "link/Serialmanager.h"
+#include "link/Devicelist.h"
+#include "modbus/Registerdatastore.h"
+#include "model/Devices.h"
+#include "model/Settings.h"
+#include "settings/Setting.h"
+#include "settings/Storeaccess.h"
+#include "support/FakeUnit.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <optional>
+
+namespace {
+
+const char* const Definitions = R"(<rur>
+  <device name="Unit A" device_id="17" live_status_id="0" settings_id="1"/>
+  <device name="Unit B" device_id="18" live_status_id="0" settings_id="1"/>
+  <settings settings_id="1">
+    <group name="Main" description="d">
+      <setting value_type="int" name="Speed" register="9" type="holding_register" min="0" max="1000" default="5" value_text="%"/>
+      <setting value_type="int" name="Limit" register="10" type="holding_register" min="0" max="1000" default="6" value_text="%"/>
+      <setting value_type="checkbox" name="Enable" register="2" type="coil" default="checked"/>
+      <setting value_type="int" name="Far" register="300" type="holding_register" min="-100" max="100" default="0" value_text="x"/>
+    </group>
+  </settings>
+</rur>)";
+
+// Services events until `done` or the deadline; the workers' hand-overs run meanwhile.
+bool WaitFor(const std::function<bool()>& done, int milliseconds = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+struct Found {
+    int32_t id;
+    bool found;
+};
+
+struct LinkFixture : ::testing::Test {
+    TTempDir dir;
+    TDevices devices;
+    TRegisterDataStore store;
+    std::shared_ptr<TFakeUnit> unit = std::make_shared<TFakeUnit>();
+    int factoryCalls = 0;
+    std::unique_ptr<TSerialManager> manager;
+    std::vector<std::string> reports;
+    std::atomic<int> beginReads{0};
+
+    void SetUp() override {
+        SetRegisterDataStore(&store);
+        devices.LoadFromFile(dir.Write("Devices.xml", Definitions));
+        manager = std::make_unique<TSerialManager>(&store, [this] {
+            ++factoryCalls;
+            return std::make_unique<TFakeSerialUnit>(unit);
+        });
+        store.OnProgress = [this](TRegisterDataStore*, const std::string& text, bool error, int32_t) {
+            reports.push_back((error ? "!" : "") + text);
+        };
+        manager->DeviceList()->OnBeginRead = [this] { ++beginReads; };
+        unit->inputs[4] = 17;
+    }
+
+    void TearDown() override {
+        manager.reset();
+        SetRegisterDataStore(nullptr);
+    }
+
+    std::optional<Found> Search(int32_t port) {
+        std::optional<Found> result;
+        manager->SearchForDevice(port, 1, [&](TSerialThread*, int32_t id, bool found) {
+            result = Found{id, found};
+        });
+        EXPECT_TRUE(WaitFor([&] { return result.has_value(); }));
+        return result;
+    }
+
+    TDevice* ConnectOnline(int index, int32_t port) {
+        TDevice* device = devices.DeviceByIndex(index);
+        device->CommPort = port;
+        device->Address = 1;
+        device->Online = true;
+        device->Settings->ClearPending();
+        store.Reset();
+        manager->ConnectDevice(device);
+        return device;
+    }
+};
+
+} // namespace
+
+TEST_F(LinkFixture, SearchFindsTheUnitsDeviceId) {
+    const auto result = Search(3);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->id, 17);
+    EXPECT_TRUE(result->found);
+    ASSERT_EQ(unit->requests.size(), 1u);
+    EXPECT_EQ(unit->requests[0].function, 4);
+    EXPECT_EQ(unit->requests[0].address, 4);
+    EXPECT_TRUE(manager->HasThreadOnPort(3));
+}
+
+TEST_F(LinkFixture, SearchIdsZeroAndNegative) {
+    unit->inputs[4] = 0;
+    auto result = Search(3);
+    EXPECT_EQ(result->id, 0);
+    EXPECT_TRUE(result->found);
+    unit->inputs[4] = 0xFFFF;
+    result = Search(3);
+    EXPECT_EQ(result->id, -1);
+    EXPECT_TRUE(result->found);
+    EXPECT_EQ(factoryCalls, 1) << "the second search reuses the port's worker";
+}
+
+TEST_F(LinkFixture, SearchWithoutAnswerTriesTwiceAndReportsNotFound) {
+    unit->failAll = true;
+    const auto result = Search(2);
+    EXPECT_EQ(result->id, -1);
+    EXPECT_FALSE(result->found);
+    // Two attempts, each repeated once by the master's retry count.
+    EXPECT_EQ(unit->requests.size(), 4u);
+}
+
+TEST_F(LinkFixture, OnlyOneSearchAtATimeAndAWithdrawnResultIsNeverDelivered) {
+    unit->delayMs = 300;
+    bool called = false;
+    manager->SearchForDevice(1, 1, [&](TSerialThread*, int32_t, bool) { called = true; });
+    try {
+        manager->SearchForDevice(1, 1, [](TSerialThread*, int32_t, bool) {});
+        FAIL() << "a second search was accepted";
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "Can only search for 1 device at a time on any comm port.");
+    }
+    manager->WithdrawSearch(1);
+    TSerialThread* worker = manager->FindThread(1);
+    EXPECT_TRUE(WaitFor([&] { return !worker->SearchPending(); }));
+    EXPECT_FALSE(called);
+}
+
+TEST_F(LinkFixture, OpenFailuresRaiseTheirTextsAndLeaveNoWorker) {
+    unit->openResult = FTALK_OPEN_ERR;
+    try {
+        manager->SearchForDevice(4, 1, [](TSerialThread*, int32_t, bool) {});
+        FAIL();
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "Port or socket open error");
+    }
+    unit->openResult = FTALK_ILLEGAL_ARGUMENT_ERROR;
+    try {
+        manager->SearchForDevice(4, 1, [](TSerialThread*, int32_t, bool) {});
+        FAIL();
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "Configuration setting not supported!");
+    }
+    EXPECT_FALSE(manager->HasThreadOnPort(4));
+    try {
+        manager->FindThread(4);
+        FAIL();
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "Could not find serial thread with comm port '4'");
+    }
+}
+
+TEST_F(LinkFixture, ReadRunFillsTheImageAndEveryGroupTakesItsValues) {
+    unit->registers[10] = 250;
+    unit->registers[11] = 7;
+    unit->registers[301] = static_cast<uint16_t>(-42);
+    unit->coils[3] = 0;
+    ASSERT_TRUE(Search(3)->found);
+    TDevice* device = ConnectOnline(0, 3);
+    ASSERT_TRUE(WaitFor([&] { return store.IsComplete(); }));
+    EXPECT_EQ(beginReads, 1);
+    EXPECT_FALSE(store.HasFailed());
+    manager->SelectFirstGroup();
+    TSettings* tree = device->Settings.get();
+    EXPECT_EQ(tree->FindSetting("Speed")->Value, 250);
+    EXPECT_EQ(tree->FindSetting("Limit")->Value, 7);
+    EXPECT_EQ(tree->FindSetting("Far")->Value, -42);
+    EXPECT_EQ(tree->FindSetting("Enable")->Value, 0);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.front(), "Reading Coils 3 to 3\n");
+}
+
+TEST_F(LinkFixture, WriteRunSendsTheImageThenCommits) {
+    ASSERT_TRUE(Search(3)->found);
+    ConnectOnline(0, 3);
+    ASSERT_TRUE(WaitFor([&] { return store.IsComplete(); }));
+    store.SetHoldingRegister(10, 99);
+    store.SetCoil(3, true);
+    unit->requests.clear();
+    store.StartWrite();
+    ASSERT_TRUE(WaitFor([&] { return store.State() == ssIdle; }));
+    EXPECT_FALSE(store.HasFailed());
+    EXPECT_EQ(unit->registers[10], 99);
+    EXPECT_EQ(unit->coils[3], 1);
+    ASSERT_FALSE(unit->requests.empty());
+    EXPECT_EQ(unit->requests.back().address, 9999);
+    EXPECT_EQ(unit->requests.back().countOrValue, 123);
+    EXPECT_EQ(reports.back(), "");
+}
+
+TEST_F(LinkFixture, ReadFailureAtABlockIsReportedAndNothingLater) {
+    ASSERT_TRUE(Search(3)->found);
+    unit->failRequest = static_cast<int32_t>(unit->requests.size()) + 2; // coil 3, registers 10-11, then 301
+    unit->failCode = FTALK_MBUS_ILLEGAL_ADDRESS_RESPONSE;
+    ConnectOnline(0, 3);
+    ASSERT_TRUE(WaitFor([&] { return store.HasFailed(); }));
+    ASSERT_TRUE(WaitFor([&] { return !reports.empty() && reports.back()[0] == '!'; }));
+    EXPECT_EQ(reports.back(), "!Reading Holding Registers 301 to 301Failed");
+    EXPECT_FALSE(store.IsComplete());
+}
+
+TEST_F(LinkFixture, WorkersOnOtherPortsNeverCarryARun) {
+    unit->failAll = true;
+    EXPECT_FALSE(Search(5)->found); // leaves a worker on port 5
+    unit->failAll = false;
+    ASSERT_TRUE(Search(3)->found);
+    ConnectOnline(0, 3);
+    EXPECT_FALSE(manager->HasThreadOnPort(5)) << "the idle worker goes once a device is connected elsewhere";
+    ASSERT_TRUE(WaitFor([&] { return store.IsComplete(); }));
+}
+
+TEST_F(LinkFixture, DisconnectKeepsThePortUntilItsLastDevice) {
+    ASSERT_TRUE(Search(3)->found);
+    TDevice* a = ConnectOnline(0, 3);
+    TDevice* b = devices.DeviceByIndex(1);
+    b->CommPort = 3;
+    b->Online = true;
+    manager->ConnectDevice(b);
+    EXPECT_EQ(factoryCalls, 1);
+    manager->DisconnectDevice(a);
+    EXPECT_TRUE(manager->HasThreadOnPort(3));
+    manager->DisconnectDevice(b);
+    EXPECT_FALSE(manager->HasThreadOnPort(3));
+    EXPECT_EQ(store.State(), ssCollecting) << "the last online device resets the store";
+    EXPECT_FALSE(manager->ReopenPort()) << "no worker left to reopen";
+}
+
+TEST_F(LinkFixture, ReopenPortClosesAndOpensTheMaster) {
+    ASSERT_TRUE(Search(3)->found);
+    EXPECT_TRUE(manager->ReopenPort());
+    unit->openResult = FTALK_OPEN_ERR;
+    EXPECT_FALSE(manager->ReopenPort());
+}
+
+TEST_F(LinkFixture, DestroyingTheManagerStopsRunningWorkers) {
+    ASSERT_TRUE(Search(1)->found);
+    ASSERT_TRUE(Search(2)->found);
+    ConnectOnline(0, 2);
+    store.StartWrite();
+    manager.reset();
+    SUCCEED() << "destroyed without hanging";
+    EXPECT_TRUE(unit->closed);
+}

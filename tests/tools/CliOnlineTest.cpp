@@ -1,0 +1,130 @@
+#include "sim/SimProcess.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+namespace {
+
+struct CliResult {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+// Runs the built tool, as a script would: every run numbers its groups and settings afresh.
+CliResult Cli(const std::vector<std::string>& args) {
+    QStringList arguments;
+    for (const auto& arg : args)
+        arguments << QString::fromStdString(arg);
+    arguments << "-d" << QString::fromStdString(SourcePath("data/Devices.xml"));
+    QProcess process;
+    process.start(QString::fromStdString(BinPath("dezadizi-cli")), arguments);
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return {-1, "", "did not finish"};
+    }
+    return {process.exitCode(), process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
+}
+
+// The settings of a settings file that live on the unit: every group but the controllers'
+// template groups ("ZA9 n"), whose values are only copied from and never sent.
+std::vector<std::string> UnitSettings(const std::string& path) {
+    pugi::xml_document doc;
+    EXPECT_TRUE(doc.load_file(path.c_str()));
+    std::vector<std::string> lines;
+    for (pugi::xml_node group : doc.document_element().child("device").children("group")) {
+        if (std::string(group.attribute("name").value()).rfind("ZA9 ", 0) == 0)
+            continue;
+        for (pugi::xml_node setting : group.children("setting")) {
+            std::string line =
+                std::string(group.attribute("ID").value()) + "/" + setting.attribute("ID").value();
+            for (pugi::xml_attribute attribute : setting.attributes())
+                line += std::string(" ") + attribute.name() + "=" + attribute.value();
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST(CliOnline, WriteThenReadRoundTripsTheUnitsConfiguration) {
+    TTempDir dir;
+    TSimProcess sim({"--device-id", "17"}, dir.Path("config"));
+    ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
+
+    const std::string defaults = dir.Path("defaults.rur");
+    ASSERT_EQ(Cli({"defaults", "id:17", "-o", defaults}).code, 0);
+    const CliResult written = Cli({"write", sim.Port(), defaults});
+    ASSERT_EQ(written.code, 0) << written.err;
+    EXPECT_EQ(written.out, "Settings written successfully.\n");
+
+    const std::string readBack = dir.Path("read.rur");
+    const CliResult read = Cli({"read", sim.Port(), "-o", readBack});
+    ASSERT_EQ(read.code, 0) << read.err;
+    const auto expected = UnitSettings(defaults);
+    const auto actual = UnitSettings(readBack);
+    EXPECT_GT(expected.size(), 1000u);
+    ASSERT_EQ(actual.size(), expected.size());
+    int differences = 0;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (actual[i] != expected[i] && ++differences <= 5)
+            ADD_FAILURE() << "written " << expected[i] << "\nread    " << actual[i];
+    }
+    EXPECT_EQ(differences, 0) << "the unit holds exactly what was written";
+    sim.Stop();
+    EXPECT_NE(sim.Output().find("commit"), std::string::npos) << sim.Output();
+}
+
+TEST(CliOnline, UnitProblemsGiveTheirMessages) {
+    TTempDir dir;
+    {
+        TSimProcess sim({"--device-id", "99"}, dir.Path("config"));
+        ASSERT_FALSE(sim.Port().empty());
+        const CliResult r = Cli({"read", sim.Port(), "-o", dir.Path("x.rur")});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, "Could not find device with ID '99' in the XML device definitions list\n");
+    }
+    {
+        TSimProcess sim({}, dir.Path("config"));
+        ASSERT_FALSE(sim.Port().empty());
+        const CliResult r = Cli({"read", sim.Port(), "-o", dir.Path("x.rur")});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err.rfind("Could not find a device attached to comm port '1' address '1'\n\n", 0), 0u)
+            << r.err;
+    }
+    {
+        TSimProcess sim({"--device-id", "17", "--fault", "no-reply=1"}, dir.Path("config"));
+        ASSERT_FALSE(sim.Port().empty());
+        const CliResult r = Cli({"read", sim.Port(), "-o", dir.Path("x.rur")});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, "Failed to connect, please check connections and settings\n");
+    }
+    const CliResult noPort = Cli({"read", "/dev/nonexistent-port", "-o", dir.Path("x.rur")});
+    EXPECT_EQ(noPort.code, 1);
+    EXPECT_NE(noPort.err.find("Port or socket open error"), std::string::npos) << noPort.err;
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(dir.Path("x.rur"))));
+}
+
+TEST(CliOnline, UsageAndPortMapping) {
+    EXPECT_EQ(Cli({"read", "COM1"}).code, 2);
+    EXPECT_EQ(Cli({"write", "COM1"}).code, 2);
+    EXPECT_EQ(Cli({"read", "LPT1", "-o", "/tmp/x"}).code, 1);
+
+    const CliResult set = Cli({"ports", "set", "com7", "/dev/ttyUSB3"});
+    EXPECT_EQ(set.code, 0) << set.err;
+    EXPECT_EQ(QSettings("Roduzede", "Dezadizi Config Manager").value("Ports/COM7").toString(),
+              "/dev/ttyUSB3");
+    const CliResult list = Cli({"ports"});
+    EXPECT_NE(list.out.find("COM7\t/dev/ttyUSB3\n"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("COM1\t/dev/ttyS0\t(default)\n"), std::string::npos) << list.out;
+    EXPECT_EQ(Cli({"ports", "clear", "COM7"}).code, 0);
+    EXPECT_FALSE(QSettings("Roduzede", "Dezadizi Config Manager").contains("Ports/COM7"));
+    EXPECT_EQ(Cli({"ports", "set", "/dev/x", "/dev/y"}).code, 2);
+}

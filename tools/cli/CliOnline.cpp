@@ -1,0 +1,306 @@
+#include "CliOnline.h"
+
+#include "CliOffline.h"
+#include "link/Devicelist.h"
+#include "link/Serialmanager.h"
+#include "modbus/Registerdatastore.h"
+#include "modbus/SerialPort.h"
+#include "model/Devices.h"
+#include "model/Errors.h"
+#include "model/Settings.h"
+#include "settings/Storeaccess.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <optional>
+#include <unistd.h>
+
+namespace {
+
+// The unit is always slave 1.
+constexpr int32_t UnitAddress = 1;
+constexpr int MaxPorts = 20;
+
+// Services the workers' hand-overs until `done`; the runs themselves bound the wait (every
+// request has its time-out), so there is no deadline here.
+void WaitUntil(const std::function<bool()>& done) {
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+}
+
+// "COMn" (any letter case) gives port n; a path is opened as it is, under port 1.
+std::optional<std::pair<int32_t, std::string>> ParsePort(const std::string& text) {
+    if (!text.empty() && text[0] == '/')
+        return std::make_pair(1, text);
+    if (text.size() > 3) {
+        std::string prefix = text.substr(0, 3);
+        std::transform(prefix.begin(), prefix.end(), prefix.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        const std::string digits = text.substr(3);
+        if (prefix == "COM" && std::all_of(digits.begin(), digits.end(), ::isdigit) && digits.size() <= 4) {
+            const int32_t port = std::stoi(digits);
+            if (port >= 1)
+                return std::make_pair(port, "COM" + std::to_string(port));
+        }
+    }
+    return std::nullopt;
+}
+
+// A progress bar on a terminal; nothing when standard error is a file or a pipe.
+class TProgressBar {
+public:
+    TProgressBar(std::ostream& err, bool enabled) : FErr(err), FEnabled(enabled) {}
+    void Start(const std::string& what, int32_t total) {
+        FWhat = what;
+        FTotal = total;
+        FDone = 0;
+        Draw();
+    }
+    void Add(int32_t increment) {
+        FDone = std::min(FTotal, FDone + increment);
+        Draw();
+    }
+    void Finish() {
+        if (FEnabled && FTotal >= 0)
+            FErr << "\n";
+        FTotal = -1;
+    }
+
+private:
+    void Draw() {
+        if (!FEnabled || FTotal < 0)
+            return;
+        constexpr int Width = 40;
+        const int filled =
+            FTotal > 0 ? static_cast<int>(static_cast<int64_t>(FDone) * Width / FTotal) : Width;
+        FErr << "\r" << FWhat << " [" << std::string(static_cast<size_t>(filled), '#')
+             << std::string(static_cast<size_t>(Width - filled), ' ') << "] " << FDone << "/" << FTotal
+             << std::flush;
+    }
+    std::ostream& FErr;
+    bool FEnabled;
+    std::string FWhat;
+    int32_t FTotal = -1;
+    int32_t FDone = 0;
+};
+
+// One online session: the unit found on a port, its device type connected, its settings read.
+class TOnlineSession {
+public:
+    TOnlineSession(std::ostream& err)
+        : FBar(err, isatty(STDERR_FILENO) != 0), FManager(&FStore),
+          FPreviousStore(SetRegisterDataStore(&FStore)) {
+        FStore.OnProgress = [this](TRegisterDataStore* store, const std::string& text, bool error,
+                                   int32_t inc) {
+            // Called on the worker under the device-list lock: record only.
+            std::lock_guard<std::mutex> lock(FLock);
+            FReports.push_back({text, error, inc, store->IsComplete(), store->HasFailed()});
+        };
+        FManager.DeviceList()->OnBeginRead = [this] {
+            std::lock_guard<std::mutex> lock(FLock);
+            FBeginRead = true;
+        };
+    }
+    ~TOnlineSession() {
+        if (FDevice != nullptr)
+            FManager.DisconnectDevice(FDevice);
+        SetRegisterDataStore(FPreviousStore);
+    }
+
+    // Finds the unit and connects its device type; raises with the message to print.
+    TDevice* Connect(const TDevices& devices, const std::string& portText) {
+        const auto port = ParsePort(portText);
+        if (!port)
+            throw TModelError("Not a comm port: " + portText + " (use COMn or a device path)");
+        FManager.MapPort(port->first, port->second);
+        std::optional<std::pair<int32_t, bool>> result;
+        try {
+            FManager.SearchForDevice(port->first, UnitAddress,
+                                     [&result](TSerialThread*, int32_t id, bool found) {
+                                         result = {id, found};
+                                     });
+        } catch (const std::exception& e) {
+            throw TModelError(std::string("Failed to connect, please check connections and settings\n") +
+                              e.what());
+        }
+        WaitUntil([&] { return result.has_value(); });
+        if (result->first == 0) {
+            throw TModelError(
+                "Could not find a device attached to comm port '" + std::to_string(port->first) +
+                "' address '" + std::to_string(UnitAddress) +
+                "'\n\nPlease ensure the device is connected to the serial bus, \nyou have chosen the "
+                "correct comm port and address,\nand the serial options are set correctly");
+        }
+        if (!result->second)
+            throw TModelError("Failed to connect, please check connections and settings");
+        TDevice* device = devices.DeviceById(result->first);
+        device->CommPort = port->first;
+        device->Address = UnitAddress;
+        device->Online = true;
+        device->Settings->ClearPending();
+        FStore.Reset();
+        FDevice = device;
+        FManager.ConnectDevice(device);
+        return device;
+    }
+
+    // Waits for the read run that connecting started; raises with the failing block's text.
+    void AwaitRead() {
+        FBar.Start("Reading", 0);
+        // The run has ended once the store, having started reading, is idle again.
+        AwaitRun([this] { return FReadStarted && FStore.State() == ssIdle; });
+        FManager.DeviceList()->TakeValuesFromStore();
+    }
+
+    // Sends the image to the unit and commits; raises with the failing block's text.
+    void Write() {
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FReports.clear();
+        }
+        FBar.Start("Writing", FStore.TotalCount());
+        FStore.StartWrite();
+        AwaitRun([this] { return FStore.State() == ssIdle; });
+    }
+
+private:
+    struct TReport {
+        std::string text;
+        bool error;
+        int32_t increment;
+        bool complete;
+        bool failed;
+    };
+
+    void AwaitRun(const std::function<bool()>& finished) {
+        size_t seen = 0;
+        for (;;) {
+            std::vector<TReport> fresh;
+            bool beginRead = false;
+            {
+                std::lock_guard<std::mutex> lock(FLock);
+                fresh.assign(FReports.begin() + static_cast<std::ptrdiff_t>(seen), FReports.end());
+                seen = FReports.size();
+                std::swap(beginRead, FBeginRead);
+            }
+            if (beginRead) {
+                FReadStarted = true;
+                FBar.Start("Reading", FStore.TotalCount());
+            }
+            for (const TReport& report : fresh) {
+                FBar.Add(report.increment);
+                if (report.error && report.failed) {
+                    FBar.Finish();
+                    throw TModelError(report.text);
+                }
+            }
+            if (finished() && fresh.empty() && !FStore.HasFailed()) {
+                std::lock_guard<std::mutex> lock(FLock);
+                if (FReports.size() == seen)
+                    break;
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+        }
+        FBar.Finish();
+    }
+
+    TProgressBar FBar;
+    TRegisterDataStore FStore;
+    TSerialManager FManager;
+    TRegisterDataStore* FPreviousStore;
+    TDevice* FDevice = nullptr;
+    std::mutex FLock;
+    std::vector<TReport> FReports;
+    bool FBeginRead = false;
+    bool FReadStarted = false;
+};
+
+} // namespace
+
+int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
+    if (options.positional.size() != 1 || options.output.empty()) {
+        err << "usage: dezadizi-cli read PORT -o OUT [-d FILE]\n";
+        return cliUsage;
+    }
+    try {
+        TDevices devices;
+        devices.LoadFromFile(options.definitionFile);
+        TOnlineSession session(err);
+        TDevice* device = session.Connect(devices, options.positional[0]);
+        session.AwaitRead();
+        if (IsCsvPath(options.output))
+            device->Settings->ExportCsv(options.output);
+        else
+            device->Settings->SaveToFile(options.output);
+        out << "Read " << device->Name << " into " << options.output << "\n";
+        return cliOk;
+    } catch (const std::exception& e) {
+        err << e.what() << "\n";
+        return cliFailed;
+    }
+}
+
+int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
+    if (options.positional.size() != 2 || !options.output.empty()) {
+        err << "usage: dezadizi-cli write PORT IN [-d FILE]\n";
+        return cliUsage;
+    }
+    try {
+        TDevices devices;
+        devices.LoadFromFile(options.definitionFile);
+        TOnlineSession session(err);
+        TDevice* device = session.Connect(devices, options.positional[0]);
+        session.AwaitRead();
+        device->Settings->LoadFromFile(options.positional[1]);
+        session.Write();
+        out << "Settings written successfully.\n";
+        return cliOk;
+    } catch (const std::exception& e) {
+        err << e.what() << "\n";
+        return cliFailed;
+    }
+}
+
+int CliPorts(const TCliOptions& options, std::ostream& out, std::ostream& err) {
+    const auto& args = options.positional;
+    QSettings settings("Roduzede", "Dezadizi Config Manager");
+    const auto key = [](const std::string& com) { return QString::fromStdString("Ports/" + com); };
+    const auto comName = [&err](const std::string& text) -> std::optional<std::string> {
+        const auto port = ParsePort(text);
+        if (!port || text[0] == '/') {
+            err << "dezadizi-cli: not a comm port name: " << text << "\n";
+            return std::nullopt;
+        }
+        return port->second;
+    };
+    if (args.empty()) {
+        for (int n = 1; n <= MaxPorts; ++n) {
+            const std::string com = "COM" + std::to_string(n);
+            const bool mapped = settings.contains(key(com));
+            out << com << '\t' << SerialPort::ResolvePortName(com) << (mapped ? "" : "\t(default)") << '\n';
+        }
+        return cliOk;
+    }
+    if (args[0] == "set" && args.size() == 3) {
+        const auto com = comName(args[1]);
+        if (!com)
+            return cliUsage;
+        settings.setValue(key(*com), QString::fromStdString(args[2]));
+        settings.sync();
+        out << *com << '\t' << args[2] << '\n';
+        return settings.status() == QSettings::NoError ? cliOk : cliFailed;
+    }
+    if (args[0] == "clear" && args.size() == 2) {
+        const auto com = comName(args[1]);
+        if (!com)
+            return cliUsage;
+        settings.remove(key(*com));
+        settings.sync();
+        return settings.status() == QSettings::NoError ? cliOk : cliFailed;
+    }
+    err << "usage: dezadizi-cli ports [set COMn PATH | clear COMn]\n";
+    return cliUsage;
+}

@@ -1,0 +1,11 @@
+#pragma once
+// The online commands of dezadizi-cli: they use the same serial manager, workers and register
+// data store as the window, with this thread servicing the workers' hand-overs.
+#include "Cli.h"
+
+// "read PORT -o OUT": search PORT for the unit, read every setting, save or export OUT.
+int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err);
+// "write PORT IN": search PORT, read the unit, load IN over it, write every setting and commit.
+int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err);
+// "ports", "ports set COMn PATH", "ports clear COMn": the comm port mapping of the user settings.
+int CliPorts(const TCliOptions& options, std::ostream& out, std::ostream& err);
