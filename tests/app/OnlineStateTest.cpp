@@ -1,75 +1,80 @@
-// The window's side of the online road: a unit reported by the connect dialog, read and write
-// runs stepped on a worker thread of the test's own (an in-memory unit), and the states the
-// window passes through.
+// The online road through the window, against the simulated unit on a pseudo-terminal published
+// as "Comm 3": search, read, edit, write, failures, disconnecting.
 #include "WindowRig.h"
 
+#include "link/Devicelist.h"
+#include "link/Serialmanager.h"
 #include "modbus/Registerdatastore.h"
 #include "model/Device.h"
 #include "model/Group.h"
 #include "model/Settings.h"
 #include "settings/Setting_int.h"
-#include "support/FakeUnit.h"
+#include "sim/SimProcess.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QProgressBar>
+#include <QRadioButton>
 #include <QSettings>
 #include <QTest>
+#include <functional>
 #include <gtest/gtest.h>
-#include <thread>
 
 namespace {
 
+constexpr int SimCommIndex = 2; // "Comm 3"
+constexpr int SearchTimeoutMs = 20000;
+constexpr int RunTimeoutMs = 60000;
+
 class OnlineState : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ClearRememberedChoices();
-        // Comm 3 leads nowhere: the window's own worker never talks to anything.
-        QSettings("Roduzede", "Dezadizi Config Manager").setValue("Ports/COM3", "/nonexistent/ttyDEZ3");
-        rig = std::make_unique<TWindowRig>();
-        unit.registers[116] = 55; // Supply Fan Minimum Speed
-        unit.registers[117] = 90; // Supply Fan Maximum Speed
-        unit.coils[1] = 0;        // Frost Protection
-    }
+    void SetUp() override { ClearRememberedChoices(); }
     void TearDown() override {
-        if (rig && rig->window)
-            rig->window->Store()->SetProtocol(nullptr);
         rig.reset();
+        sim.reset();
         ClearRememberedChoices();
     }
 
-    // The connect dialog reports a unit with `deviceId` on Comm 3.
-    void ConnectOnline(int32_t deviceId) {
-        TConnectRunnerScope scope([deviceId](TfmConnect& dialog) {
-            dialog.FDeviceInfo = {1, 3, deviceId};
-            return static_cast<int>(mrOk);
+    // A simulated unit reporting `deviceId`, reachable as Comm 3, and the window.
+    void Start(int deviceId) {
+        sim = std::make_unique<TSimProcess>(QStringList{"--device-id", QString::number(deviceId)});
+        ASSERT_FALSE(sim->Port().empty()) << sim->Errors();
+        QSettings("Roduzede", "Dezadizi Config Manager")
+            .setValue("Ports/COM3", QString::fromStdString(sim->Port()));
+        rig = std::make_unique<TWindowRig>();
+    }
+
+    // Connect, online, Comm 3, press Connect and wait for the dialog's answer. `afterSearch`
+    // runs once the dialog has closed, before the window takes the result.
+    void ConnectOnline(const std::function<void()>& afterSearch = {}) {
+        TConnectRunnerScope scope([&](TfmConnect& dialog) {
+            dialog.show();
+            QTest::mouseClick(dialog.rbOnline, Qt::LeftButton);
+            dialog.cbCommPort->setCurrentIndex(SimCommIndex);
+            QTest::mouseClick(dialog.btnConnect, Qt::LeftButton);
+            searchingCaption = dialog.btnConnect->text().toStdString();
+            searchingEnabled = dialog.btnConnect->isEnabled();
+            (void)QTest::qWaitFor([&] { return !dialog.isVisible() || dialog.btnConnect->isEnabled(); },
+                                  SearchTimeoutMs);
+            if (dialog.isVisible())
+                QTest::mouseClick(dialog.btnCancel, Qt::LeftButton);
+            if (afterSearch)
+                afterSearch();
+            return dialog.result();
         });
         QTest::mouseClick(rig->w().btConnectNew, Qt::LeftButton);
+        writeEnabledAfterConnect = rig->w().btWriteSettingsNew->isEnabled();
+        rig->Activate();
     }
 
-    // What the port's worker does for a read: the tree registers its settings, the read starts,
-    // the window resets its bar, then the store reads block by block.
-    void WorkerRead() {
-        TfmMain& w = rig->w();
-        TDevice* device = rig->Current();
-        std::thread worker([&] {
-            w.Store()->SetProtocol(&unit);
-            device->Settings->RegisterWithStore();
-            w.Store()->StartRead();
-            w.BeginReadProgress();
-            while (w.Store()->State() == ssReading)
-                w.Store()->ReadStep();
-        });
-        worker.join();
-    }
-
-    void WorkerWrite() {
-        TfmMain& w = rig->w();
-        std::thread worker([&] {
-            while (w.Store()->State() == ssWriting)
-                w.Store()->WriteStep();
-        });
-        worker.join();
+    // Connects and waits until the read of the unit has completed and been shown.
+    void ConnectAndRead() {
+        ConnectOnline();
+        ASSERT_NE(rig->Current(), nullptr) << rig->messages.Last();
+        ASSERT_TRUE(
+            QTest::qWaitFor([this] { return rig->w().btWriteSettingsNew->isEnabled(); }, RunTimeoutMs));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !rig->w().ReadCompleteTimer.isActive(); }, 1000));
+        QCoreApplication::processEvents();
     }
 
     bool OptionsEnabled() {
@@ -78,134 +83,143 @@ protected:
                w.tbRestoreDefault->isEnabled();
     }
 
+    TSettingInt* Speed() { return dynamic_cast<TSettingInt*>(rig->Find("Supply Fan Minimum Speed")); }
+    // Maximum speed 100, minimum speed 1.
+    void SetSpeeds() {
+        auto* maximum = dynamic_cast<TSettingInt*>(rig->Find("Supply Fan Maximum Speed"));
+        ASSERT_NE(maximum, nullptr);
+        // Leaving by Tab would enter the next box, whose zero the unit's limits refuse.
+        rig->Type(maximum->Edit, "100", TWindowRig::TLeave::ClickPage);
+        rig->Type(Speed()->Edit, "1", TWindowRig::TLeave::ClickPage);
+        EXPECT_EQ(rig->HoldingRegister(117), 100);
+    }
+
+    std::unique_ptr<TSimProcess> sim;
     std::unique_ptr<TWindowRig> rig;
-    TFakeUnitMaster unit;
+    // The connect button right after it was pressed.
+    std::string searchingCaption;
+    bool searchingEnabled = true;
+    // "Write Settings" as the connect handler left it, before the read's reports arrive.
+    bool writeEnabledAfterConnect = true;
 };
 
 } // namespace
 
 TEST_F(OnlineState, AFoundUnitOpensItsDeviceTypeAndReadsWithWriteSettingsHeldBack) {
+    Start(17);
     TfmMain& w = rig->w();
-    ConnectOnline(17);
-    rig->messages.Clear(); // the window's own worker cannot open Comm 3
-    ASSERT_NE(rig->Current(), nullptr);
+    ConnectOnline();
+    ASSERT_NE(rig->Current(), nullptr) << rig->messages.Last();
+    EXPECT_EQ(searchingCaption, "&Connecting");
+    EXPECT_FALSE(searchingEnabled);
+    // Nothing has been read yet: writing now would send an empty image to the unit.
+    EXPECT_FALSE(writeEnabledAfterConnect);
     EXPECT_TRUE(rig->Current()->Online);
+    EXPECT_EQ(rig->Current()->Name, "Z7E AHU Interface");
     EXPECT_EQ(rig->Current()->CommPort, 3);
     EXPECT_EQ(rig->Current()->Address, 1);
     EXPECT_EQ(w.lbConnectStatus->text(), "Connected to Z7E AHU Interface.");
-    EXPECT_EQ(w.lbProgress->text(), "Reading settings please wait...");
-    EXPECT_TRUE(w.lbProgress->isVisible());
-    // Nothing has been read: writing now would send an empty image to the unit.
-    EXPECT_FALSE(w.btWriteSettingsNew->isEnabled());
-    EXPECT_TRUE(w.btConnectNew->isEnabled());
-    EXPECT_TRUE(w.btExitNew->isEnabled());
     EXPECT_EQ(rig->GroupButtons().size(), 25u);
-    EXPECT_EQ(ShownGroup, rig->Current()->Settings->Groups[0].get());
+    EXPECT_EQ(QSettings("Roduzede", "Dezadizi Config Manager").value("CommPortIndex").toInt(), SimCommIndex);
 
-    WorkerRead();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.btWriteSettingsNew->isEnabled(); }, RunTimeoutMs));
+    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
     const int32_t total = w.Store()->TotalCount();
     ASSERT_GT(total, 0);
-    QTRY_VERIFY(w.btWriteSettingsNew->isEnabled());
-    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
     EXPECT_EQ(w.ProgressBar1->maximum(), total);
     EXPECT_EQ(w.ProgressBar1->value(), total);
     EXPECT_FALSE(w.ProgressBar1->isVisible());
     EXPECT_FALSE(w.lbProgress->isVisible());
     EXPECT_TRUE(OptionsEnabled());
-    EXPECT_EQ(rig->HoldingRegister(116), 55);
-    EXPECT_FALSE(rig->Coil(1));
-    EXPECT_TRUE(w.ReadCompleteTimer.isActive());
-    QTRY_VERIFY(!w.ReadCompleteTimer.isActive());
-    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
+    // After the read the first group is shown again with the unit's values.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.ReadCompleteTimer.isActive(); }, 1000));
+    EXPECT_EQ(ShownGroup, rig->Current()->Settings->Groups[0].get());
+    TSettingInt* speed = Speed();
+    ASSERT_NE(speed, nullptr);
+    QLineEdit* edit = speed->Edit;
+    ASSERT_NE(edit, nullptr);
+    EXPECT_TRUE(edit->isEnabled());
+    EXPECT_EQ(edit->text().toStdString(), std::to_string(rig->HoldingRegister(116)) + " %");
 }
 
-TEST_F(OnlineState, WriteSettingsSendsTheImageAndReportsSuccessFromTheTimer) {
+TEST_F(OnlineState, WriteSettingsSendsTheImageAndAFreshReadFindsIt) {
+    Start(17);
     TfmMain& w = rig->w();
-    ConnectOnline(17);
-    WorkerRead();
-    QTRY_VERIFY(w.btWriteSettingsNew->isEnabled());
-    QTRY_VERIFY(!w.ReadCompleteTimer.isActive());
-    // Showing the group again takes every value from the image just read.
-    rig->ClickGroup(0);
+    ConnectAndRead();
     rig->messages.Clear();
-    auto* speed = dynamic_cast<TSettingInt*>(rig->Find("Supply Fan Minimum Speed"));
-    ASSERT_NE(speed, nullptr);
-    ASSERT_TRUE(speed->Edit);
-    EXPECT_TRUE(speed->Edit->text().startsWith("55"));
-    ASSERT_TRUE(speed->Edit);
-    rig->Type(speed->Edit, "66");
-    EXPECT_EQ(rig->HoldingRegister(116), 66);
+    // A fresh unit holds zeros: raise the bounding maximum first, then change the value.
+    SetSpeeds();
+    ASSERT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
+    EXPECT_EQ(rig->HoldingRegister(116), 1);
 
     QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
     EXPECT_FALSE(w.btWriteSettingsNew->isEnabled());
     EXPECT_EQ(w.lbProgress->text(), "Writing settings please wait...");
-    EXPECT_TRUE(w.lbProgress->isVisible());
-    EXPECT_EQ(w.ProgressBar1->value(), 0);
-    EXPECT_EQ(w.ProgressBar1->maximum(), w.Store()->TotalCount());
-    EXPECT_FALSE(speed->Edit->isEnabled());
-    EXPECT_EQ(w.Store()->State(), ssWriting);
-
-    WorkerWrite();
-    QTRY_VERIFY(!rig->messages.messages.empty());
+    EXPECT_FALSE(Speed()->Edit->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
     EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Settings written successfully."});
     EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Information);
-    EXPECT_EQ(unit.registers[116], 66);
-    EXPECT_EQ(unit.registers[9999], 123); // the commit
     EXPECT_TRUE(w.btWriteSettingsNew->isEnabled());
-    EXPECT_TRUE(speed->Edit->isEnabled());
-    EXPECT_TRUE(OptionsEnabled());
+    EXPECT_TRUE(Speed()->Edit->isEnabled());
+
+    // Disconnect (Yes), connect again: the unit now holds the written value.
+    rig->messages.Clear();
+    rig->messages.answers = {true};
+    ConnectAndRead();
+    EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Are you sure you wish to disconnect?"});
+    EXPECT_EQ(rig->HoldingRegister(116), 1);
 }
 
 TEST_F(OnlineState, AFailedReadShowsTheWindowDisconnectedAndTheReportText) {
+    Start(17);
     TfmMain& w = rig->w();
-    ConnectOnline(17);
-    rig->messages.Clear();
-    unit.failRequest = 1;
-    WorkerRead();
-    QTRY_VERIFY(!rig->messages.messages.empty());
-    ASSERT_EQ(rig->messages.messages.size(), 1u);
+    // The unit goes away between the search and the read.
+    ConnectOnline([this] { sim->Stop(); });
+    ASSERT_NE(rig->Current(), nullptr) << rig->messages.Last();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
+    ASSERT_EQ(rig->messages.messages.size(), 1u) << rig->messages.Last();
     EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Error);
     EXPECT_FALSE(rig->messages.Last().empty());
     EXPECT_EQ(w.lbConnectStatus->text(), "Disconnected.");
     EXPECT_FALSE(w.btWriteSettingsNew->isEnabled());
     EXPECT_FALSE(OptionsEnabled());
-    // The device stays current and online: the next Connect asks first.
+    // The device stays current and online: the next Connect asks first, and No keeps it.
     ASSERT_NE(rig->Current(), nullptr);
     EXPECT_TRUE(rig->Current()->Online);
+    rig->messages.Clear();
     rig->messages.answers = {false};
     QTest::mouseClick(w.btConnectNew, Qt::LeftButton);
-    EXPECT_EQ(rig->messages.Last(), "Are you sure you wish to disconnect?");
+    EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Are you sure you wish to disconnect?"});
     EXPECT_NE(rig->Current(), nullptr);
 }
 
-TEST_F(OnlineState, AFailedWriteWhosePortStaysClosedShowsDisconnected) {
+TEST_F(OnlineState, AFailedWriteWhosePortCannotReopenShowsDisconnected) {
+    Start(17);
     TfmMain& w = rig->w();
-    ConnectOnline(17);
-    WorkerRead();
-    QTRY_VERIFY(w.btWriteSettingsNew->isEnabled());
+    ConnectAndRead();
     rig->messages.Clear();
-    QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
-    unit.failRequest = static_cast<int32_t>(unit.requests.size());
-    // Three reopen attempts, a second apart, run on the worker inside the report.
+    sim->Stop();
     const auto started = std::chrono::steady_clock::now();
-    WorkerWrite();
+    QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
+    // Three reopen attempts, each followed by a second's pause.
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2900));
-    QTRY_VERIFY(!rig->messages.messages.empty());
-    ASSERT_EQ(rig->messages.messages.size(), 1u);
+    ASSERT_EQ(rig->messages.messages.size(), 1u) << rig->messages.Last();
     EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Error);
     EXPECT_NE(rig->messages.Last(), "Writing settings failed, please try writing again");
     EXPECT_EQ(w.lbConnectStatus->text(), "Disconnected.");
     EXPECT_FALSE(w.btWriteSettingsNew->isEnabled());
+    EXPECT_FALSE(OptionsEnabled());
 }
 
 TEST_F(OnlineState, DisconnectingAsksAndReleasesTheDeviceOnYes) {
+    Start(17);
     TfmMain& w = rig->w();
-    ConnectOnline(17);
+    ConnectAndRead();
     TDevice* device = rig->Current();
     rig->messages.Clear();
-    // No keeps the connection.
-    rig->messages.answers = {false};
     TConnectRunnerScope cancel([](TfmConnect&) { return static_cast<int>(mrCancel); });
+    rig->messages.answers = {false};
     QTest::mouseClick(w.btConnectNew, Qt::LeftButton);
     EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Are you sure you wish to disconnect?"});
     EXPECT_EQ(rig->Current(), device);
@@ -223,18 +237,18 @@ TEST_F(OnlineState, DisconnectingAsksAndReleasesTheDeviceOnYes) {
 }
 
 TEST_F(OnlineState, LoadAndRestoreAskFirstAndOnlyNoAbandons) {
+    Start(17);
     TfmMain& w = rig->w();
-    ConnectOnline(17);
-    WorkerRead();
-    QTRY_VERIFY(w.btWriteSettingsNew->isEnabled());
+    ConnectAndRead();
     rig->messages.Clear();
-    EXPECT_EQ(rig->HoldingRegister(116), 55);
+    SetSpeeds();
+    ASSERT_EQ(rig->HoldingRegister(116), 1);
 
     rig->messages.answers = {false};
     rig->ClickOptionsItem(w.tbRestoreDefault);
     EXPECT_EQ(rig->messages.Texts(),
               std::vector<std::string>{"Are you sure you wish to restore the factory defaults?"});
-    EXPECT_EQ(rig->HoldingRegister(116), 55);
+    EXPECT_EQ(rig->HoldingRegister(116), 1);
     rig->messages.Clear();
     rig->messages.answers = {true};
     rig->ClickOptionsItem(w.tbRestoreDefault);
@@ -243,8 +257,7 @@ TEST_F(OnlineState, LoadAndRestoreAskFirstAndOnlyNoAbandons) {
     TTempDir dir;
     const std::string path = dir.Path("unit.RUR");
     rig->Current()->Settings->SaveToFile(path);
-    auto* speed = dynamic_cast<TSettingInt*>(rig->Find("Supply Fan Minimum Speed"));
-    rig->Type(speed->Edit, "70");
+    rig->Type(Speed()->Edit, "5", TWindowRig::TLeave::ClickPage);
     TFileDialogScope files;
     files.answers = {QString::fromStdString(path), QString::fromStdString(path)};
     rig->messages.Clear();
@@ -254,7 +267,7 @@ TEST_F(OnlineState, LoadAndRestoreAskFirstAndOnlyNoAbandons) {
         rig->messages.Texts(),
         std::vector<std::string>{"Are you sure you wish to load the new settings?  This will overwrite any "
                                  "settings stored in the unit."});
-    EXPECT_EQ(rig->HoldingRegister(116), 70);
+    EXPECT_EQ(rig->HoldingRegister(116), 5);
     rig->messages.Clear();
     rig->messages.answers = {true};
     rig->ClickOptionsItem(w.tbLoadSettings);
@@ -262,21 +275,65 @@ TEST_F(OnlineState, LoadAndRestoreAskFirstAndOnlyNoAbandons) {
 }
 
 TEST_F(OnlineState, AnUnknownDeviceIdIsShownPlainAndTheWindowStaysAsItWas) {
-    TfmMain& w = rig->w();
-    ConnectOnline(99);
+    Start(99);
+    ConnectOnline();
     EXPECT_EQ(rig->Current(), nullptr);
-    ASSERT_EQ(rig->messages.messages.size(), 1u);
+    ASSERT_EQ(rig->messages.messages.size(), 1u) << rig->messages.Last();
     EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Plain);
     EXPECT_EQ(rig->messages.Last(), "Could not find device with ID '99' in the XML device definitions list");
-    EXPECT_EQ(w.lbConnectStatus->text(), "Disconnected.");
+    EXPECT_EQ(rig->w().lbConnectStatus->text(), "Disconnected.");
+}
+
+TEST_F(OnlineState, AUnitReportingIdZeroIsNamedByPortAndAddress) {
+    Start(0);
+    ConnectOnline();
+    EXPECT_EQ(rig->Current(), nullptr);
+    ASSERT_EQ(rig->messages.messages.size(), 1u) << rig->messages.Last();
+    EXPECT_EQ(rig->messages.Last(), "Could not find a device attached to comm port '3' address '1'\n\n"
+                                    "Please ensure the device is connected to the serial bus, \n"
+                                    "you have chosen the correct comm port and address,\n"
+                                    "and the serial options are set correctly");
+    EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Error);
+}
+
+TEST_F(OnlineState, ASearchWithoutAnswerFailsAndACancelledSearchNeverReportsBack) {
+    Start(17);
+    sim->Stop();
+    // The published path now leads nowhere that answers: the search fails at once or after its
+    // attempts, and the dialog says so.
+    QSettings("Roduzede", "Dezadizi Config Manager").setValue("Ports/COM3", "/nonexistent/ttyDEZ3");
+    ConnectOnline();
+    EXPECT_EQ(rig->Current(), nullptr);
+    EXPECT_EQ(rig->messages.Texts(),
+              std::vector<std::string>{"Failed to connect, please check connections and settings"});
+
+    // A unit that answers slowly: the user cancels while the search is pending.
+    rig->messages.Clear();
+    sim = std::make_unique<TSimProcess>(
+        QStringList{"--device-id", "17", "--fault", "slow=1", "--slow-ms", "800"});
+    ASSERT_FALSE(sim->Port().empty()) << sim->Errors();
+    QSettings("Roduzede", "Dezadizi Config Manager")
+        .setValue("Ports/COM3", QString::fromStdString(sim->Port()));
+    TConnectRunnerScope scope([](TfmConnect& dialog) {
+        dialog.show();
+        QTest::mouseClick(dialog.rbOnline, Qt::LeftButton);
+        dialog.cbCommPort->setCurrentIndex(SimCommIndex);
+        QTest::mouseClick(dialog.btnConnect, Qt::LeftButton);
+        EXPECT_FALSE(dialog.btnConnect->isEnabled());
+        QTest::mouseClick(dialog.btnCancel, Qt::LeftButton);
+        return dialog.result();
+    });
+    QTest::mouseClick(rig->w().btConnectNew, Qt::LeftButton);
+    QTest::qWait(3000);
+    EXPECT_EQ(rig->Current(), nullptr);
+    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
 }
 
 TEST_F(OnlineState, ClosingTheWindowLetsGoOfTheUnit) {
+    Start(17);
+    ConnectAndRead();
     TfmMain& w = rig->w();
-    ConnectOnline(17);
-    TDevice* device = rig->Current();
-    ASSERT_NE(device, nullptr);
     w.close();
     EXPECT_EQ(rig->Current(), nullptr);
-    EXPECT_TRUE(device->Online); // the device type itself keeps its last connection state
+    EXPECT_TRUE(w.FSerialManager->DeviceList()->IsEmpty());
 }

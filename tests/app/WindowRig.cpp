@@ -56,6 +56,8 @@ void TWindowRig::OpenOffline(int deviceIndex) {
         return dialog.result();
     });
     QTest::mouseClick(window->btConnectNew, Qt::LeftButton);
+    // The dialog took the activation; the offscreen platform does not hand it back.
+    Activate();
 }
 
 std::vector<QPushButton*> TWindowRig::GroupButtons() const {
@@ -81,12 +83,15 @@ TSetting* TWindowRig::Find(const std::string& name) const {
     return Current()->Settings->FindSetting(name);
 }
 
-void TWindowRig::Type(QLineEdit* edit, const QString& text) {
+void TWindowRig::Type(QLineEdit* edit, const QString& text, TLeave leave) {
     window->sbMainArea->ensureWidgetVisible(edit);
     QTest::mouseClick(edit, Qt::LeftButton);
     edit->selectAll();
     QTest::keyClicks(edit, text);
-    QTest::keyClick(edit, Qt::Key_Tab);
+    if (leave == TLeave::Tab)
+        QTest::keyClick(edit, Qt::Key_Tab);
+    else
+        QTest::mouseClick(window->sbMainArea->widget(), Qt::LeftButton, {}, QPoint(5, edit->y()));
 }
 
 void TWindowRig::Choose(QComboBox* combo, int index) {

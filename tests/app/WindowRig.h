@@ -57,8 +57,10 @@ public:
     void ClickGroup(int position);
     TDevice* Current() const { return window->FCurrentDevice; }
     TSetting* Find(const std::string& name) const;
-    // Types `text` into a setting's edit box and leaves it with Tab.
-    void Type(QLineEdit* edit, const QString& text);
+    // Types `text` into a setting's edit box and leaves it with Tab, or by clicking an empty part
+    // of the page (which enters no other box).
+    enum class TLeave { Tab, ClickPage };
+    void Type(QLineEdit* edit, const QString& text, TLeave leave = TLeave::Tab);
     // Chooses an entry of a drop-down with the keyboard.
     void Choose(QComboBox* combo, int index);
     void ClickOptionsItem(QAction* item);
