@@ -155,12 +155,14 @@ TEST_F(OnlineState, WriteSettingsSendsTheImageAndAFreshReadFindsIt) {
     QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
     EXPECT_FALSE(w.btWriteSettingsNew->isEnabled());
     EXPECT_EQ(w.lbProgress->text(), "Writing settings please wait...");
-    EXPECT_FALSE(Speed()->Edit->isEnabled());
+    QLineEdit* edit = Speed()->Edit;
+    ASSERT_NE(edit, nullptr);
+    EXPECT_FALSE(edit->isEnabled());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
     EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Settings written successfully."});
     EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Information);
     EXPECT_TRUE(w.btWriteSettingsNew->isEnabled());
-    EXPECT_TRUE(Speed()->Edit->isEnabled());
+    EXPECT_TRUE(edit->isEnabled());
 
     // Disconnect (Yes), connect again: the unit now holds the written value.
     rig->messages.Clear();
