@@ -52,8 +52,11 @@ TDevice* TDeviceList::First() {
 }
 
 void TDeviceList::SelectFirstGroup() {
-    if (TDevice* device = First())
-        device->Settings->SelectFirstGroup();
+    // Showing a group marks its settings for reading and reads them from the image, as the
+    // worker's polling does under this lock; unlocked, both wrote the same setting at once.
+    std::lock_guard<std::mutex> lock(FLock);
+    if (!FDevices.empty())
+        FDevices.front()->Settings->SelectFirstGroup();
 }
 
 void TDeviceList::TakeValuesFromStore() {

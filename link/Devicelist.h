@@ -26,7 +26,7 @@ public:
     bool HasDeviceOnPort(int32_t commPort);
     bool IsEmpty();
     TDevice* First();
-    // User-interface thread, not locked: the first device's tree shows its first group again.
+    // User-interface thread, locked: the first device's tree shows its first group again.
     void SelectFirstGroup();
     // User-interface thread, locked: after a read, every setting of every connected tree takes
     // its value from the store.
