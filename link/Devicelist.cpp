@@ -3,6 +3,7 @@
 #include "modbus/Registerdatastore.h"
 #include "model/Device.h"
 #include "model/Settings.h"
+#include "settings/Storeaccess.h"
 
 #include <algorithm>
 #include <exception>
@@ -14,17 +15,17 @@ TDeviceList::~TDeviceList() {
 }
 
 void TDeviceList::Add(TDevice* device) {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard<std::recursive_mutex> lock(FLock);
     FDevices.push_back(device);
 }
 
 void TDeviceList::Remove(TDevice* device) {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard<std::recursive_mutex> lock(FLock);
     FDevices.erase(std::remove(FDevices.begin(), FDevices.end(), device), FDevices.end());
 }
 
 void TDeviceList::RemoveOnline(TDevice* device) {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard<std::recursive_mutex> lock(FLock);
     FDevices.erase(std::remove(FDevices.begin(), FDevices.end(), device), FDevices.end());
     // With no device left a run cut short must never be resumed by another port's worker.
     if (FDevices.empty() && FStore != nullptr)
@@ -32,7 +33,7 @@ void TDeviceList::RemoveOnline(TDevice* device) {
 }
 
 bool TDeviceList::HasDeviceOnPort(int32_t commPort) {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard<std::recursive_mutex> lock(FLock);
     return HasDeviceOnPortLocked(commPort);
 }
 
@@ -42,31 +43,31 @@ bool TDeviceList::HasDeviceOnPortLocked(int32_t commPort) const {
 }
 
 bool TDeviceList::IsEmpty() {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard<std::recursive_mutex> lock(FLock);
     return FDevices.empty();
 }
 
 TDevice* TDeviceList::First() {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard<std::recursive_mutex> lock(FLock);
     return FDevices.empty() ? nullptr : FDevices.front();
 }
 
 void TDeviceList::SelectFirstGroup() {
     // Showing a group marks its settings for reading and reads them from the image, as the
     // worker's polling does under this lock; unlocked, both wrote the same setting at once.
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard<std::recursive_mutex> lock(FLock);
     if (!FDevices.empty())
         FDevices.front()->Settings->SelectFirstGroup();
 }
 
 void TDeviceList::TakeValuesFromStore() {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard<std::recursive_mutex> lock(FLock);
     for (TDevice* device : FDevices)
         device->Settings->TakeValuesFromStore();
 }
 
 bool TDeviceList::PollDevices(MbusMasterFunctions* protocol, int32_t commPort) {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard<std::recursive_mutex> lock(FLock);
     bool report = false;
     for (TDevice* device : FDevices) {
         if (device->CommPort != commPort)
@@ -78,7 +79,7 @@ bool TDeviceList::PollDevices(MbusMasterFunctions* protocol, int32_t commPort) {
 }
 
 void TDeviceList::ReadDevices(MbusMasterFunctions* protocol, int32_t commPort) {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard<std::recursive_mutex> lock(FLock);
     if (FStore == nullptr || !HasDeviceOnPortLocked(commPort))
         return;
     FStore->SetProtocol(protocol);
@@ -102,7 +103,7 @@ void TDeviceList::ReadDevices(MbusMasterFunctions* protocol, int32_t commPort) {
 }
 
 void TDeviceList::WriteDevices(MbusMasterFunctions* protocol, int32_t commPort) {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard<std::recursive_mutex> lock(FLock);
     if (FStore == nullptr || !HasDeviceOnPortLocked(commPort))
         return;
     FStore->SetProtocol(protocol);
@@ -117,7 +118,7 @@ void TDeviceList::WriteDevices(MbusMasterFunctions* protocol, int32_t commPort) 
 }
 
 void TDeviceList::RefreshDevices() {
-    std::lock_guard<std::mutex> lock(FLock);
+    std::lock_guard<std::recursive_mutex> lock(FLock);
     for (TDevice* device : FDevices)
         device->Settings->RefreshPolled();
 }

@@ -54,7 +54,8 @@ public:
 private:
     bool HasDeviceOnPortLocked(int32_t commPort) const;
 
-    std::mutex FLock;
+    // Recursive: the user-interface thread takes it again when a locked refresh selects a group.
+    std::recursive_mutex FLock;
     std::vector<TDevice*> FDevices;
     TRegisterDataStore* FStore;
 };

@@ -144,6 +144,7 @@ void TGroup::Select() {
         ShownGroup->Hide();
     TRegisterDataStore* store = RegisterDataStore();
     if (store != nullptr && store->IsComplete()) {
+        TSettingsLockGuard lock; // a polling worker services these settings too
         for (auto& entry : Settings) {
             entry->MarkForRead();
             entry->ReadFromStore();
@@ -241,6 +242,7 @@ void TGroup::RegisterWithStore() {
 }
 
 void TGroup::RefreshFromStore() {
+    TSettingsLockGuard lock; // a polling worker services these settings too
     for (auto& entry : Settings) {
         entry->MarkForRead();
         entry->ReadFromStore();

@@ -22,3 +22,21 @@ TRegisterDataStore& RequireRegisterDataStore() {
         throw std::logic_error("No register data store is installed");
     return *store;
 }
+
+namespace {
+std::atomic<std::recursive_mutex*> SettingsLock{nullptr};
+} // namespace
+
+void SetSettingsLock(std::recursive_mutex* lock) {
+    SettingsLock = lock;
+}
+
+TSettingsLockGuard::TSettingsLockGuard() : FLock(SettingsLock.load()) {
+    if (FLock != nullptr)
+        FLock->lock();
+}
+
+TSettingsLockGuard::~TSettingsLockGuard() {
+    if (FLock != nullptr)
+        FLock->unlock();
+}
