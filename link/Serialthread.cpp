@@ -14,6 +14,10 @@ namespace {
 // The unit reports its device id in input register reference 4.
 constexpr int32_t DeviceIdRegister = 4;
 constexpr int SearchAttempts = 2;
+// Pacing of the loop: 1 ms while there is work; an idle connection (store idle, nothing polled
+// to show) rests longer so it costs next to no CPU. A search or a write run starts within it.
+constexpr unsigned long BusySleepMs = 1;
+constexpr unsigned long IdleSleepMs = 10;
 
 } // namespace
 
@@ -76,6 +80,7 @@ void TSerialThread::Search() {
 void TSerialThread::run() {
     while (!isInterruptionRequested()) {
         bool refresh = true;
+        bool idle = false;
         try {
             if (FSearchRequested.load(std::memory_order_acquire))
                 Search();
@@ -92,6 +97,7 @@ void TSerialThread::run() {
                 // Nothing to show means nothing to hand over: an idle connection costs no
                 // user-interface work.
                 refresh = Devices->PollDevices(Protocol, CommPort);
+                idle = !refresh && !FSearchRequested;
                 break;
             }
             if (refresh)
@@ -99,6 +105,6 @@ void TSerialThread::run() {
         } catch (const std::exception&) {
             // A failing pass ends silently; the store's reports carry run failures.
         }
-        msleep(1);
+        msleep(idle ? IdleSleepMs : BusySleepMs);
     }
 }

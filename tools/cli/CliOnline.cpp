@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QSettings>
+#include <QTimer>
 #include <algorithm>
 #include <cctype>
 #include <functional>
@@ -26,9 +27,17 @@ constexpr int MaxPorts = 20;
 
 // Services the workers' hand-overs until `done`; the runs themselves bound the wait (every
 // request has its time-out), so there is no deadline here.
+void WaitForEvents() {
+    // The timer bounds the sleep: completion is a state, not always an event.
+    QTimer tick;
+    tick.setSingleShot(true);
+    tick.start(10);
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
 void WaitUntil(const std::function<bool()>& done) {
     while (!done())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+        WaitForEvents();
 }
 
 // "COMn" (any letter case) gives port n; a path is opened as it is, under port 1.
@@ -202,7 +211,7 @@ private:
                 if (FReports.size() == seen)
                     break;
             }
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+            WaitForEvents();
         }
         FBar.Finish();
     }

@@ -1,0 +1,151 @@
+// A full read and a full write of a bundled device type through the program's own online road
+// (serial manager, worker thread, register data store, RTU master) against dezadizi-sim with
+// --wire-speed, each compared with its wire-time lower bound: all frame bytes at 11 bits a
+// character and 9600 baud, plus the 5 ms quiet-line wait before each request. Then the CPU the
+// process uses while connected and idle.
+//
+//   bench-online_run [device id, default 17] [idle seconds, default 30]
+#include "link/Devicelist.h"
+#include "link/Serialmanager.h"
+#include "modbus/Registerdatastore.h"
+#include "model/Devices.h"
+#include "model/Settings.h"
+#include "settings/Storeaccess.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+constexpr double CharacterMs = 11.0 * 1000.0 / 9600.0;
+constexpr double QuietLineMs = 5.0;
+
+struct TBound {
+    int exchanges = 0;
+    int bytes = 0;
+    double Ms() const { return bytes * CharacterMs + exchanges * QuietLineMs; }
+};
+
+// Each block report names its first and last address; a read reply carries address, function,
+// byte count, data and CRC; a single write and its echo are 8 bytes each.
+void AddReport(TBound& bound, const std::string& text) {
+    int first = 0, last = 0;
+    if (std::sscanf(text.c_str(), "Reading Coils %d to %d", &first, &last) == 2)
+        bound.bytes += 8 + 5 + (last - first + 1 + 7) / 8;
+    else if (std::sscanf(text.c_str(), "Reading Holding Registers %d to %d", &first, &last) == 2)
+        bound.bytes += 8 + 5 + 2 * (last - first + 1);
+    else
+        bound.bytes += 16; // a single write, or the commit
+    ++bound.exchanges;
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Services the worker's hand-overs, sleeping in the event loop between them as the window does.
+void WaitUntil(const std::function<bool()>& done) {
+    QTimer tick;
+    tick.start(10);
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    const int deviceId = argc > 1 ? std::atoi(argv[1]) : 17;
+    const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 30;
+    const QString bin = QCoreApplication::applicationDirPath();
+
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QProcess sim;
+    sim.start(bin + "/dezadizi-sim",
+              {"--port", "COM1", "--wire-speed", "--device-id", QString::number(deviceId)});
+    std::string output;
+    while (output.find("ready") == std::string::npos && sim.waitForReadyRead(5000))
+        output += sim.readAllStandardOutput().toStdString();
+    if (output.find("ready") == std::string::npos) {
+        std::fprintf(stderr, "the simulator did not start\n");
+        return 1;
+    }
+
+    TDevices devices;
+    devices.LoadFromFile((bin + "/Devices.xml").toStdString());
+    TRegisterDataStore store;
+    SetRegisterDataStore(&store);
+    TSerialManager manager(&store);
+    std::mutex lock;
+    std::vector<std::string> reports;
+    store.OnProgress = [&](TRegisterDataStore*, const std::string& text, bool, int32_t) {
+        std::lock_guard<std::mutex> guard(lock);
+        reports.push_back(text);
+    };
+
+    std::optional<int32_t> id;
+    manager.SearchForDevice(1, 1, [&](TSerialThread*, int32_t found, bool ok) { id = ok ? found : -1; });
+    WaitUntil([&] { return id.has_value(); });
+    TDevice* device = devices.DeviceById(*id);
+    device->CommPort = 1;
+    device->Address = 1;
+    device->Online = true;
+    store.Reset();
+
+    QElapsedTimer timer;
+    timer.start();
+    manager.ConnectDevice(device);
+    WaitUntil([&] { return store.IsComplete() || store.HasFailed(); });
+    const double readMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    TBound readBound;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (const auto& text : reports)
+            AddReport(readBound, text);
+        reports.clear();
+    }
+
+    timer.restart();
+    store.StartWrite();
+    WaitUntil([&] { return store.State() == ssIdle; });
+    const double writeMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    TBound writeBound;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (const auto& text : reports)
+            AddReport(writeBound, text); // the closing empty report stands for the commit
+    }
+
+    std::printf("device %s (id %d): %d coils and registers\n", device->Name.c_str(), *id, store.TotalCount());
+    std::printf("read : %9.1f ms, wire-time bound %9.1f ms (%d exchanges, %d bytes): %+.1f %%\n", readMs,
+                readBound.Ms(), readBound.exchanges, readBound.bytes,
+                100.0 * (readMs / readBound.Ms() - 1.0));
+    std::printf("write: %9.1f ms, wire-time bound %9.1f ms (%d exchanges, %d bytes): %+.1f %%\n", writeMs,
+                writeBound.Ms(), writeBound.exchanges, writeBound.bytes,
+                100.0 * (writeMs / writeBound.Ms() - 1.0));
+
+    const double cpuBefore = CpuSeconds();
+    timer.restart();
+    WaitUntil([&] { return timer.elapsed() >= idleSeconds * 1000; });
+    const double cpu = CpuSeconds() - cpuBefore;
+    std::printf("idle : %.2f s of CPU in %d s connected and idle: %.2f %% of one core\n", cpu, idleSeconds,
+                100.0 * cpu / idleSeconds);
+
+    manager.DisconnectDevice(device);
+    SetRegisterDataStore(nullptr);
+    sim.terminate();
+    sim.waitForFinished(5000);
+    return store.HasFailed() ? 1 : 0;
+}
