@@ -2,6 +2,8 @@
 // A device type connected online, in this process, to a simulated unit: the serial manager, its
 // worker and the register data store as the window uses them, with the store's reports recorded
 // and every Modbus exchange checked to run off the user-interface thread.
+#include "SimPort.h"
+#include "SimUnit.h"
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
 #include "modbus/MbusRtuMasterProtocol.h"
@@ -10,11 +12,12 @@
 #include "model/Devices.h"
 #include "model/Settings.h"
 #include "settings/Storeaccess.h"
-#include "sim/SimProcess.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSettings>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
@@ -25,6 +28,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 // A unit with `coils` check boxes at coil references 1 up and `registers` integer settings at
@@ -47,6 +52,115 @@ inline std::string LineDefinitions(int coils, int registers) {
 }
 
 constexpr int32_t FirstRegister = 101;
+
+// The simulator's unit and line served on a thread of this process, taking the options of
+// dezadizi-sim that these tests use. A test process that starts child processes while its
+// workers run is one ThreadSanitizer cannot follow (it forks with threads alive); in-process,
+// the simulator's thread is checked along with ours. Stop() closes the line as a pulled cable.
+class TInProcessSim {
+public:
+    explicit TInProcessSim(const QStringList& arguments) {
+        for (int i = 0; i < arguments.size(); ++i) {
+            const QString& option = arguments[i];
+            const QString value = i + 1 < arguments.size() ? arguments[i + 1] : QString();
+            if (option == "--wire-speed") {
+                FLine->SetWireSpeed(true);
+                continue;
+            }
+            ++i;
+            if (option == "--fault") {
+                const QStringList parts = value.split('=');
+                FUnit.AddFault(*SimFaultFromName(parts[0].toStdString()), parts[1].toDouble());
+            } else if (option == "--fault-after") {
+                FUnit.SetFaultFreeRequests(value.toLongLong());
+            } else if (option == "--slow-ms") {
+                FUnit.SetSlowDelayMs(value.toInt());
+            } else if (option == "--seed") {
+                FUnit.SetSeed(value.toUInt());
+            } else if (option == "--device-id") {
+                FUnit.SetDeviceId(static_cast<uint16_t>(value.toInt()));
+            } else if (option == "--state") {
+                FStatePath = value.toStdString();
+            } else if (option == "--port") {
+                FComPort = value;
+            } else {
+                ADD_FAILURE() << "unknown simulator option " << option.toStdString();
+            }
+        }
+        FUnit.OnLog = [this](const std::string& line) {
+            std::lock_guard<std::mutex> guard(FLogLock);
+            FLog += line + "\n";
+        };
+        if (!FStatePath.empty() && QFileInfo::exists(QString::fromStdString(FStatePath))) {
+            EXPECT_TRUE(FUnit.LoadState(FStatePath));
+        }
+        std::string error;
+        if (!FLine->Create(&error) || ::pipe(FStop) != 0) {
+            ADD_FAILURE() << "no simulated line: " << error;
+            return;
+        }
+        FPath = FLine->Path();
+        if (!FComPort.isEmpty()) {
+            QSettings settings(QStringLiteral("Roduzede"), QStringLiteral("Dezadizi Config Manager"));
+            settings.setValue("Ports/" + FComPort, QString::fromStdString(FPath));
+        }
+        FThread = std::thread([this] { FLine->Serve(FUnit, FStop[0], {}); });
+    }
+    ~TInProcessSim() {
+        Stop();
+        for (int fd : FStop) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    TInProcessSim(const TInProcessSim&) = delete;
+    TInProcessSim& operator=(const TInProcessSim&) = delete;
+
+    // The pseudo-terminal's path; empty when the line could not be made.
+    const std::string& Port() const { return FPath; }
+    std::string Errors() const { return {}; }
+
+    // Ends serving and closes the line; the state file is written as the program writes it.
+    int Stop() {
+        if (!FThread.joinable())
+            return 0;
+        const char byte = 1;
+        EXPECT_EQ(::write(FStop[1], &byte, 1), 1);
+        FThread.join();
+        FLine.reset();
+        if (!FStatePath.empty()) {
+            EXPECT_TRUE(FUnit.SaveState(FStatePath));
+        }
+        if (!FComPort.isEmpty()) {
+            QSettings settings(QStringLiteral("Roduzede"), QStringLiteral("Dezadizi Config Manager"));
+            settings.remove("Ports/" + FComPort);
+        }
+        return 0;
+    }
+
+    std::string Output() {
+        std::lock_guard<std::mutex> guard(FLogLock);
+        return FLog;
+    }
+    int CountLines(const std::string& text) {
+        const std::string log = Output();
+        int count = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++count;
+        return count;
+    }
+
+private:
+    TSimUnit FUnit;
+    std::unique_ptr<TSimPort> FLine = std::make_unique<TSimPort>();
+    std::string FPath;
+    std::thread FThread;
+    int FStop[2] = {-1, -1};
+    std::string FStatePath;
+    QString FComPort;
+    std::mutex FLogLock;
+    std::string FLog;
+};
 
 // The RTU master the window uses, with a shorter time-out, that counts exchanges made on the
 // user-interface thread (there must be none: a window waiting on the line freezes).
@@ -89,8 +203,6 @@ public:
     TDevice* device = nullptr;
     std::mutex lock;
     std::vector<TReport> reports;
-    // The simulators publish their lines where this process resolves "COMn".
-    std::string configHome = std::getenv("XDG_CONFIG_HOME") != nullptr ? std::getenv("XDG_CONFIG_HOME") : "";
 
     void Load(int coils, int registers) {
         previousStore = SetRegisterDataStore(&store);
@@ -111,11 +223,11 @@ public:
         SetRegisterDataStore(previousStore);
     }
 
-    std::unique_ptr<TSimProcess> StartSim(QStringList arguments) {
+    std::unique_ptr<TInProcessSim> StartSim(QStringList arguments) {
         arguments << "--device-id"
                   << "17";
-        auto sim = std::make_unique<TSimProcess>(arguments, configHome);
-        EXPECT_FALSE(sim->Port().empty()) << sim->Errors();
+        auto sim = std::make_unique<TInProcessSim>(arguments);
+        EXPECT_FALSE(sim->Port().empty());
         return sim;
     }
 
