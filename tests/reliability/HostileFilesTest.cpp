@@ -275,6 +275,21 @@ std::vector<TCase> DefinitionCases() {
         {"register 2147483647", Definitions(Int(With(IntAttributes(), "register", "2147483647"))),
          Refused("InserHoldingRegistersSingleIndex - Trying to access a vector position that doesn't "
                  "exist")});
+    cases.push_back(
+        {"register -2147483648", Definitions(Int(With(IntAttributes(), "register", "-2147483648"))),
+         Refused("InserHoldingRegistersSingleIndex - Trying to access a vector position that doesn't "
+                 "exist")});
+    cases.push_back(
+        {"template copies past -2147483648",
+         "<rur>" + Element("device", DeviceAttributes) +
+             Element("settings", {{"settings_id", "1"}},
+                     Element("group", GroupAttributes, Int(IntAttributes())) +
+                         Element("group", {{"name", "Group"}, {"description", "t"}},
+                                 Int(With(With(IntAttributes(), "register", "-2147483648"), "offset",
+                                          "-1000000000")))) +
+             "</rur>",
+         Refused("InserHoldingRegistersSingleIndex - Trying to access a vector position that doesn't "
+                 "exist")});
     cases.push_back({"coil register -2",
                      Definitions(Element("setting", With(Kinds[1].attributes, "register", "-2"))),
                      Refused("InsertCoilIndex - Trying to access a vector position that doesn't exist")});
