@@ -165,10 +165,7 @@ void TSerialManager::ClosePort(int32_t commPort) {
 }
 
 void TSerialManager::StopThread(TSerialThread* thread, bool remove) {
-    thread->requestInterruption();
-    // The worker may be waiting in a hand-over to this thread: keep servicing them.
-    while (!thread->wait(QDeadlineTimer(5)))
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    thread->Stop();
 
     std::unique_ptr<MbusSerialMasterProtocol> protocol;
     std::unique_ptr<TSerialThread> owned;

@@ -5,6 +5,8 @@
 #include "modbus/Registerdatastore.h"
 #include "model/Errors.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QMetaObject>
 #include <chrono>
 #include <exception>
@@ -19,6 +21,30 @@ constexpr int SearchAttempts = 2;
 constexpr unsigned long BusySleepMs = 1;
 constexpr unsigned long IdleSleepMs = 10;
 
+// The end of the worker is ordered before the return of the wait for it by QThread itself. Qt is
+// not built with ThreadSanitizer, which cannot see that; under it the edge is declared here,
+// elsewhere these are nothing.
+#if defined(__SANITIZE_THREAD__)
+#define DEZ_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define DEZ_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(DEZ_THREAD_SANITIZER)
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+void WorkerEnds(void* worker) {
+    __tsan_release(worker);
+}
+void WorkerEnded(void* worker) {
+    __tsan_acquire(worker);
+}
+#else
+void WorkerEnds(void*) {}
+void WorkerEnded(void*) {}
+#endif
+
 } // namespace
 
 TSerialThread::TSerialThread(MbusMasterFunctions* protocol, TDeviceList* devices)
@@ -29,6 +55,15 @@ TSerialThread::TSerialThread(MbusMasterFunctions* protocol, TDeviceList* devices
 TSerialThread::~TSerialThread() {
     requestInterruption();
     wait();
+    WorkerEnded(this);
+}
+
+void TSerialThread::Stop() {
+    requestInterruption();
+    // The worker may be waiting in a hand-over to this thread: keep servicing them.
+    while (!wait(QDeadlineTimer(5)))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    WorkerEnded(this);
 }
 
 void TSerialThread::RequestSearch(int32_t address, TSearchCallback callback) {
@@ -56,10 +91,28 @@ void TSerialThread::DeliverSearchResult() {
     FSearchPending = false;
 }
 
-// Runs `routine` on the user-interface thread (where this object lives) and waits for it.
+// Runs `routine` on the user-interface thread (where this object lives) and waits for it. The
+// call is queued and the wait is on our own lock and condition rather than Qt's blocking
+// connection: the routine then works only on what this lock hands over (ThreadSanitizer sees the
+// ordering both ways, where it cannot see Qt's semaphore), and Qt keeps nothing of the call on
+// this thread's stack once the routine is done.
 void TSerialThread::HandOver(void (TSerialThread::*routine)()) {
+    {
+        std::lock_guard<std::mutex> lock(FHandOverLock);
+        FHandOverDone = false;
+    }
     QMetaObject::invokeMethod(
-        this, [this, routine] { (this->*routine)(); }, Qt::BlockingQueuedConnection);
+        this,
+        [this, routine] {
+            { std::lock_guard<std::mutex> lock(FHandOverLock); }
+            (this->*routine)();
+            std::lock_guard<std::mutex> lock(FHandOverLock);
+            FHandOverDone = true;
+            FHandOverEnded.notify_one();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lock(FHandOverLock);
+    FHandOverEnded.wait(lock, [this] { return FHandOverDone; });
 }
 
 void TSerialThread::RefreshDevices() {
@@ -107,4 +160,5 @@ void TSerialThread::run() {
         }
         msleep(idle ? IdleSleepMs : BusySleepMs);
     }
+    WorkerEnds(this);
 }

@@ -3,8 +3,10 @@
 // store's job, then hands the refresh of the displayed settings to the user-interface thread.
 #include <QThread>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
 class MbusMasterFunctions;
 class TDeviceList;
@@ -26,6 +28,9 @@ public:
     // User-interface thread: the requester no longer wants the result (a closed dialog).
     void WithdrawSearchCallback();
     bool SearchPending() const { return FSearchPending; }
+    // User-interface thread: asks the worker to end and waits for it, running its hand-overs
+    // meanwhile.
+    void Stop();
 
     std::atomic<int32_t> CommPort{0};
     MbusMasterFunctions* Protocol;
@@ -48,4 +53,8 @@ private:
     TSearchCallback FSearchCallback;
     int32_t FSearchResult = -1;
     bool FSearchFound = false;
+    // A hand-over in progress: set by the routine once it has run on the user-interface thread.
+    std::mutex FHandOverLock;
+    std::condition_variable FHandOverEnded;
+    bool FHandOverDone = true;
 };

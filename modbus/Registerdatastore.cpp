@@ -73,8 +73,8 @@ TRegisterDataStore::~TRegisterDataStore() = default;
 
 // ---- Registration -------------------------------------------------------------------------
 
-void TRegisterDataStore::Insert(std::vector<int32_t>& slots, int32_t& maxAddress, int32_t address,
-                                bool coil) {
+void TRegisterDataStore::Insert(std::vector<int32_t>& slots, std::atomic<int32_t>& maxAddress,
+                                int32_t address, bool coil) {
     // Addresses beyond the Modbus reference range are refused like negative ones, so a bad
     // definition cannot grow the slot vectors without bound.
     if (address < 0 || address > MaxAddress) {

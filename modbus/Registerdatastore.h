@@ -73,7 +73,7 @@ public:
 
 private:
     enum class TPassKind { Coils, Registers };
-    void Insert(std::vector<int32_t>& slots, int32_t& maxAddress, int32_t address, bool coil);
+    void Insert(std::vector<int32_t>& slots, std::atomic<int32_t>& maxAddress, int32_t address, bool coil);
     int32_t CoilSlot(int32_t address) const;
     int32_t RegisterSlot(int32_t address) const;
     void ReportProgress(const std::string& text, bool errorFlag, int32_t increment);
@@ -87,8 +87,9 @@ private:
     MbusMasterFunctions* FProtocol;
     TModbusHandler* FHandler;
     TModbusHandler FOwnHandler;
-    int32_t FMaxCoilAddress = 0;
-    int32_t FMaxHoldingRegisterAddress = 0;
+    // Set by registration on the worker while the user-interface thread asks IsComplete.
+    std::atomic<int32_t> FMaxCoilAddress{0};
+    std::atomic<int32_t> FMaxHoldingRegisterAddress{0};
     int32_t FCoilCount = 0;
     int32_t FHoldingRegisterCount = 0;
     std::vector<bool> FCoils;
@@ -98,7 +99,7 @@ private:
     std::atomic<int32_t> FCoilPosition{0};
     std::atomic<int32_t> FHoldingRegisterPosition{0};
     bool FYield = false;
-    int32_t FTotalCount = 0;
+    std::atomic<int32_t> FTotalCount{0};
     std::atomic<TStoreState> FState{ssIdle};
     std::atomic<bool> FFailed{false};
 };

@@ -7,14 +7,33 @@
 #include "model/Xmlutil.h"
 #include "settings/Setting.h"
 
-#include <cerrno>
+#include <QSaveFile>
+#include <QString>
 #include <cstring>
-#include <fstream>
+#include <sstream>
 
 namespace {
 
-std::string WriteError(const std::string& path) {
-    return "Cannot create file \"" + path + "\". " + std::strerror(errno);
+std::string WriteError(const std::string& path, const QSaveFile& file) {
+    return "Cannot create file \"" + path + "\". " + file.errorString().toStdString();
+}
+
+// Writes `content` beside `path` and renames it into place only once all of it is on disk, so a
+// failing disk or a program killed half-way leaves the file that was there untouched.
+void ReplaceFile(const std::string& path, const std::string& content) {
+    QSaveFile file(QString::fromStdString(path));
+    // Never write in place, not even where no temporary file can be made: the save then fails
+    // with the old file whole instead of risking a torn one.
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly))
+        throw TModelError(WriteError(path, file));
+    const auto size = static_cast<qint64>(content.size());
+    if (file.write(content.data(), size) != size) {
+        file.cancelWriting();
+        throw TModelError(WriteError(path, file));
+    }
+    if (!file.commit())
+        throw TModelError(WriteError(path, file));
 }
 
 // One value of a settings file, found and converted, waiting to be applied.
@@ -73,9 +92,9 @@ void TSettings::SaveToFile(const std::string& path) const {
     device.append_attribute("device_id") = Device != nullptr ? Device->DeviceId : 0;
     for (const auto& group : Groups)
         group->SaveToXml(device);
-    errno = 0;
-    if (!document.save_file(path.c_str(), "  ", pugi::format_default, pugi::encoding_utf8))
-        throw TModelError(WriteError(path));
+    std::ostringstream text;
+    document.save(text, "  ", pugi::format_default, pugi::encoding_utf8);
+    ReplaceFile(path, text.str());
 }
 
 void TSettings::LoadFromFile(const std::string& path) {
@@ -118,15 +137,12 @@ void TSettings::ExportCsv(const std::string& path) const {
     for (const auto& group : Groups)
         group->ExportCsv(lines);
 
-    errno = 0;
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file)
-        throw TModelError(WriteError(path));
-    for (const std::string& line : lines)
-        file << line << "\r\n";
-    file.close();
-    if (!file)
-        throw TModelError(WriteError(path));
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    ReplaceFile(path, text);
 }
 
 void TSettings::RestoreDefaults() {

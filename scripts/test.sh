@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs the whole test suite.
 # With CI=true it runs the suite twice: a build with warnings as errors, then a build under
-# AddressSanitizer and UndefinedBehaviorSanitizer; then each fuzz target for a bounded time.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then the threaded tests under ThreadSanitizer,
+# and each fuzz target for a bounded time.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=$(nproc)
@@ -24,6 +25,14 @@ if [ "${CI:-}" = "true" ]; then
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
   export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp}
   run_suite asan
+  # The threaded tests (workers, simulator, command-line tool's online commands, faults and the
+  # short soak) under ThreadSanitizer; only their programs are built.
+  echo "== tsan: build"
+  DEZ_TARGETS="test-link test-sim test-tools test-reliability" bash "$here/scripts/build.sh" tsan
+  echo "== tsan: tests"
+  (cd "$here/build/tsan" && \
+    TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$here/tests/tsan.supp" \
+    ctest --output-on-failure -j "$jobs" --timeout 900 -L '^(link|sim|tools|reliability)$')
   # Every parser of outside input under libFuzzer for a bounded time.
   bash "$here/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}"
 else

@@ -49,7 +49,9 @@ TSettings* TSetting::Owner() const {
 void TSetting::LoadFromXml(const pugi::xml_node& element) {
     Id = SettingIdCounter++;
     Name = XmlGetAttribute(element, "name");
-    Register = ReadRequiredInt(element, "register") + 1;
+    // 32-bit arithmetic that wraps: a register number past the end of the range comes out as a
+    // number the register data store refuses when the device type is opened.
+    Register = static_cast<int32_t>(static_cast<uint32_t>(ReadRequiredInt(element, "register")) + 1u);
 
     const std::string type = XmlGetAttribute(element, "type");
     if (type == "coil")

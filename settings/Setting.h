@@ -80,7 +80,7 @@ public:
 
     TSettings* Owner() const;
     // The register as the definition file counts it (internal number minus 1).
-    int32_t FileRegister() const { return Register - 1; }
+    int32_t FileRegister() const { return static_cast<int32_t>(static_cast<uint32_t>(Register) - 1u); }
 
     int32_t Value = 0;
     int32_t MinValue = 0;

@@ -1,7 +1,15 @@
 // Feeds arbitrary bytes to the definition-file loader: the catalogue and every settings tree.
-// Any exception is a refused file; anything else (a crash, a sanitizer report) is a bug.
-#include "model/Devices.h"
+// Every device type that loaded is then opened as offline editing opens it (registered with an
+// emptied image, defaults restored, values taken back), so a file that loads but describes
+// impossible registers is exercised too. Any exception is a refused file; anything else (a
+// crash, a sanitizer report) is a bug.
 #include "modbus/Registerdatastore.h"
+#include "model/Device.h"
+#include "model/Devices.h"
+#include "model/Group.h"
+#include "model/Settings.h"
+#include "settings/Setting.h"
+#include "settings/Storeaccess.h"
 
 #include <QCoreApplication>
 #include <cstdint>
@@ -16,6 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static char* argv[] = {name, nullptr};
     static QCoreApplication* application = new QCoreApplication(argc, argv);
     (void)application;
+    static TRegisterDataStore* store = [] {
+        auto* installed = new TRegisterDataStore();
+        SetRegisterDataStore(installed);
+        return installed;
+    }();
 
     static const std::string path = "/tmp/dezadizi-fuzz-definitions-" + std::to_string(getpid()) + ".xml";
     FILE* file = std::fopen(path.c_str(), "wb");
@@ -23,10 +36,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     std::fwrite(data, 1, size, file);
     std::fclose(file);
+    // Numbered afresh as a new run of the program would; the process-wide counters would
+    // otherwise overflow in a long campaign.
+    GroupIdCounter = 0;
+    SettingIdCounter = 0;
+    TDevices devices;
     try {
-        TDevices devices;
         devices.LoadFromFile(path);
     } catch (const std::exception&) {
     }
+    // The catalogue keeps what loaded before a failure, and the window offers it.
+    for (const auto& device : devices.Devices) {
+        if (!device->Settings)
+            continue;
+        try {
+            store->Reset();
+            device->Settings->RegisterWithStore();
+            device->Settings->RestoreDefaults();
+            device->Settings->TakeValuesFromStore();
+        } catch (const std::exception&) {
+        }
+    }
+    store->Reset();
     return 0;
 }

@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <atomic>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <optional>
 
 namespace {
@@ -53,7 +54,13 @@ struct LinkFixture : ::testing::Test {
     std::shared_ptr<TFakeUnit> unit = std::make_shared<TFakeUnit>();
     int factoryCalls = 0;
     std::unique_ptr<TSerialManager> manager;
+    // Reports arrive on the worker while the test looks at them.
+    std::mutex reportsLock;
     std::vector<std::string> reports;
+    std::vector<std::string> Reports() {
+        std::lock_guard<std::mutex> guard(reportsLock);
+        return reports;
+    }
     std::atomic<int> beginReads{0};
 
     void SetUp() override {
@@ -64,6 +71,7 @@ struct LinkFixture : ::testing::Test {
             return std::make_unique<TFakeSerialUnit>(unit);
         });
         store.OnProgress = [this](TRegisterDataStore*, const std::string& text, bool error, int32_t) {
+            std::lock_guard<std::mutex> guard(reportsLock);
             reports.push_back((error ? "!" : "") + text);
         };
         manager->DeviceList()->OnBeginRead = [this] { ++beginReads; };
@@ -186,8 +194,8 @@ TEST_F(LinkFixture, ReadRunFillsTheImageAndEveryGroupTakesItsValues) {
     EXPECT_EQ(tree->FindSetting("Limit")->Value, 7);
     EXPECT_EQ(tree->FindSetting("Far")->Value, -42);
     EXPECT_EQ(tree->FindSetting("Enable")->Value, 0);
-    ASSERT_FALSE(reports.empty());
-    EXPECT_EQ(reports.front(), "Reading Coils 3 to 3\n");
+    ASSERT_FALSE(Reports().empty());
+    EXPECT_EQ(Reports().front(), "Reading Coils 3 to 3\n");
 }
 
 TEST_F(LinkFixture, WriteRunSendsTheImageThenCommits) {
@@ -197,15 +205,20 @@ TEST_F(LinkFixture, WriteRunSendsTheImageThenCommits) {
     store.SetHoldingRegister(10, 99);
     store.SetCoil(3, true);
     unit->requests.clear();
+    {
+        std::lock_guard<std::mutex> guard(reportsLock);
+        reports.clear();
+    }
     store.StartWrite();
-    ASSERT_TRUE(WaitFor([&] { return store.State() == ssIdle; }));
+    // The run's last report, made after the commit, ends it; the state turns idle just before.
+    ASSERT_TRUE(
+        WaitFor([&] { return store.State() == ssIdle && !Reports().empty() && Reports().back().empty(); }));
     EXPECT_FALSE(store.HasFailed());
     EXPECT_EQ(unit->registers[10], 99);
     EXPECT_EQ(unit->coils[3], 1);
     ASSERT_FALSE(unit->requests.empty());
     EXPECT_EQ(unit->requests.back().address, 9999);
     EXPECT_EQ(unit->requests.back().countOrValue, 123);
-    EXPECT_EQ(reports.back(), "");
 }
 
 TEST_F(LinkFixture, ReadFailureAtABlockIsReportedAndNothingLater) {
@@ -214,8 +227,8 @@ TEST_F(LinkFixture, ReadFailureAtABlockIsReportedAndNothingLater) {
     unit->failCode = FTALK_MBUS_ILLEGAL_ADDRESS_RESPONSE;
     ConnectOnline(0, 3);
     ASSERT_TRUE(WaitFor([&] { return store.HasFailed(); }));
-    ASSERT_TRUE(WaitFor([&] { return !reports.empty() && reports.back()[0] == '!'; }));
-    EXPECT_EQ(reports.back(), "!Reading Holding Registers 301 to 301Failed");
+    ASSERT_TRUE(WaitFor([&] { return !Reports().empty() && Reports().back()[0] == '!'; }));
+    EXPECT_EQ(Reports().back(), "!Reading Holding Registers 301 to 301Failed");
     EXPECT_FALSE(store.IsComplete());
 }
 

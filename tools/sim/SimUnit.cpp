@@ -199,7 +199,7 @@ void TSimUnit::AddFault(TSimFault fault, double rate) {
 }
 
 void TSimUnit::InjectFault(TSimReply& reply) {
-    if (reply.bytes.empty())
+    if (reply.bytes.empty() || FRequests <= FFaultFreeRequests)
         return;
     std::uniform_real_distribution<double> roll(0.0, 1.0);
     for (const FaultRate& entry : FFaults) {

@@ -63,6 +63,9 @@ public:
     // Faults are tried in the order added; the first whose roll hits shapes the reply.
     void AddFault(TSimFault fault, double rate);
     void SetSeed(uint32_t seed) { FRandom.seed(seed); }
+    // The first `count` requests are answered faithfully: a master can find the unit before the
+    // line turns bad.
+    void SetFaultFreeRequests(int64_t count) { FFaultFreeRequests = count; }
     void SetSlowDelayMs(int32_t ms) { FSlowDelayMs = ms; }
     // Logs every request and reply frame as hex.
     void SetLogRequests(bool on) { FLogRequests = on; }
@@ -95,6 +98,7 @@ private:
     std::vector<FaultRate> FFaults;
     std::mt19937 FRandom{std::random_device{}()};
     int32_t FSlowDelayMs = 1500;
+    int64_t FFaultFreeRequests = 0;
     bool FLogRequests = false;
     mutable bool FDirty = false;
     int64_t FRequests = 0;

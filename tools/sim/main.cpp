@@ -104,11 +104,16 @@ int main(int argc, char** argv) {
     const QCommandLineOption slowOption(QStringLiteral("slow-ms"),
                                         QStringLiteral("Delay of a slow reply (default 1500)."),
                                         QStringLiteral("ms"), QStringLiteral("1500"));
+    const QCommandLineOption faultAfterOption(
+        QStringLiteral("fault-after"),
+        QStringLiteral("Answer the first n requests without faults (default 0)."), QStringLiteral("n"),
+        QStringLiteral("0"));
     const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Seed of the fault rolls."),
                                         QStringLiteral("n"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"), QStringLiteral("Log every request."));
     parser.addOptions({portOption, linkOption, deviceIdOption, deviceOption, definitionsOption, stateOption,
-                       wireSpeedOption, faultOption, slowOption, seedOption, verboseOption});
+                       wireSpeedOption, faultOption, faultAfterOption, slowOption, seedOption,
+                       verboseOption});
     parser.process(application);
 
     const QString port = parser.value(portOption);
@@ -150,6 +155,10 @@ int main(int argc, char** argv) {
     if (!ok || slowMs < 0)
         return Fail("--slow-ms takes a number of milliseconds");
     unit.SetSlowDelayMs(slowMs);
+    const qlonglong faultAfter = parser.value(faultAfterOption).toLongLong(&ok);
+    if (!ok || faultAfter < 0)
+        return Fail("--fault-after takes a number of requests");
+    unit.SetFaultFreeRequests(faultAfter);
     if (parser.isSet(seedOption))
         unit.SetSeed(parser.value(seedOption).toUInt());
 

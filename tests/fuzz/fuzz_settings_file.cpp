@@ -1,0 +1,70 @@
+// Feeds arbitrary bytes to the settings-file loader. The trees are those of the bundled
+// definition file, built once as the program builds them at start-up (groups and settings are
+// numbered from 0), so seeds saved by `dezadizi-cli defaults` reach deep into every group.
+// Any exception is a refused file; anything else (a crash, a sanitizer report) is a bug.
+#include "modbus/Registerdatastore.h"
+#include "model/Device.h"
+#include "model/Devices.h"
+#include "model/Settings.h"
+#include "settings/Storeaccess.h"
+
+#include <QCoreApplication>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+namespace {
+
+struct TFixture {
+    TFixture() {
+        SetRegisterDataStore(&Store);
+        try {
+            Devices.LoadFromFile(DEZ_SOURCE_DIR "/data/Devices.xml");
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "cannot load the bundled definitions: %s\n", e.what());
+            std::abort();
+        }
+    }
+    TRegisterDataStore Store;
+    TDevices Devices;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static int argc = 1;
+    static char name[] = "fuzz";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* application = new QCoreApplication(argc, argv);
+    (void)application;
+    static TFixture* fixture = new TFixture();
+
+    static const std::string path = "/tmp/dezadizi-fuzz-settings-" + std::to_string(getpid()) + ".rur";
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return 0;
+    std::fwrite(data, 1, size, file);
+    std::fclose(file);
+
+    // The name check comes first, so only the device type the file names is worth opening; the
+    // first one also meets every file that names none.
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    for (size_t i = 0; i < fixture->Devices.Devices.size(); ++i) {
+        TDevice& device = *fixture->Devices.Devices[i];
+        if (i != 0 && text.find("\"" + device.Name + "\"") == std::string_view::npos)
+            continue;
+        try {
+            // As offline editing opens a device type: an emptied image, registrations, defaults.
+            fixture->Store.Reset();
+            device.Settings->RegisterWithStore();
+            device.Settings->RestoreDefaults();
+            device.Settings->LoadFromFile(path);
+        } catch (const std::exception&) {
+        }
+    }
+    return 0;
+}

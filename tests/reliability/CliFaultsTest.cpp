@@ -1,0 +1,127 @@
+// What dezadizi-cli tells the user when the line fails, and that writing again after a failed
+// write completes the unit's configuration.
+#include "LineSupport.h"
+#include "sim/SimProcess.h"
+
+#include <QProcess>
+#include <pugixml.hpp>
+
+namespace {
+
+struct TCliRun {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+TCliRun RunCli(QStringList arguments, const std::string& definitions) {
+    arguments << "-d" << QString::fromStdString(definitions);
+    QProcess process;
+    process.start(QString::fromStdString(BinPath("dezadizi-cli")), arguments);
+    TCliRun run;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = "[did not finish]";
+        return run;
+    }
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput().toStdString();
+    run.err = process.readAllStandardError().toStdString();
+    return run;
+}
+
+// name=value of every setting in a settings file.
+std::vector<std::string> Values(const std::string& path) {
+    pugi::xml_document document;
+    EXPECT_TRUE(document.load_file(path.c_str())) << path;
+    std::vector<std::string> values;
+    for (pugi::xml_node group : document.document_element().child("device").children("group")) {
+        for (pugi::xml_node setting : group.children("setting"))
+            values.push_back(std::string(setting.attribute("name").value()) + "=" +
+                             setting.attribute("value").value());
+    }
+    return values;
+}
+
+struct CliFaults : ::testing::Test {
+    TTempDir dir;
+    std::string definitions = dir.Write("Devices.xml", LineDefinitions(4, 10));
+    std::string configHome = std::getenv("XDG_CONFIG_HOME") != nullptr ? std::getenv("XDG_CONFIG_HOME") : "";
+
+    std::unique_ptr<TSimProcess> StartSim(QStringList arguments) {
+        arguments << "--device-id"
+                  << "17";
+        auto sim = std::make_unique<TSimProcess>(arguments, configHome);
+        EXPECT_FALSE(sim->Port().empty()) << sim->Errors();
+        return sim;
+    }
+};
+
+} // namespace
+
+TEST_F(CliFaults, EveryFaultDuringTheReadIsReportedWithTheFailingBlock) {
+    for (const char* kind :
+         {"no-reply", "bad-crc", "wrong-slave", "exception", "garbage", "truncated", "slow"}) {
+        SCOPED_TRACE(kind);
+        // A slow reply comes after both tries of the tool's 1000 ms time-out; one that came during
+        // the second try would answer it.
+        auto sim = StartSim(
+            {"--fault", QString::fromLatin1(kind) + "=1", "--fault-after", "1", "--slow-ms", "2500"});
+        const TCliRun run = RunCli(
+            {"read", QString::fromStdString(sim->Port()), "-o", QString::fromStdString(dir.Path("out.rur"))},
+            definitions);
+        EXPECT_EQ(run.code, 1) << run.out << run.err;
+        EXPECT_EQ(run.err, "Reading coils1 to 4Failed\n");
+    }
+}
+
+TEST_F(CliFaults, NoAnswerToTheSearchIsAFailedConnection) {
+    auto sim = StartSim({"--fault", "exception=1"});
+    const TCliRun run = RunCli(
+        {"read", QString::fromStdString(sim->Port()), "-o", QString::fromStdString(dir.Path("out.rur"))},
+        definitions);
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.err, "Failed to connect, please check connections and settings\n");
+}
+
+TEST_F(CliFaults, AWriteCutShortIsCompletedByWritingAgain) {
+    const std::string state = dir.Path("unit.state");
+    const std::string wanted = dir.Path("wanted.rur");
+    ASSERT_EQ(RunCli({"defaults", "Line Unit", "-o", QString::fromStdString(wanted)}, definitions).code, 0);
+    {
+        pugi::xml_document document;
+        ASSERT_TRUE(document.load_file(wanted.c_str()));
+        int n = 0;
+        for (pugi::xml_node group : document.document_element().child("device").children("group")) {
+            for (pugi::xml_node setting : group.children("setting")) {
+                const bool coil = std::string(setting.attribute("name").value()).rfind("C", 0) == 0;
+                setting.attribute("value") = coil ? n % 2 : 500 + n;
+                ++n;
+            }
+        }
+        ASSERT_TRUE(document.save_file(wanted.c_str()));
+    }
+    {
+        // The search and the two read blocks are answered; the sixth write request gets an
+        // exception reply, which is not repeated.
+        auto sim = StartSim(
+            {"--state", QString::fromStdString(state), "--fault", "exception=1", "--fault-after", "8"});
+        const TCliRun run = RunCli(
+            {"write", QString::fromStdString(sim->Port()), QString::fromStdString(wanted)}, definitions);
+        EXPECT_EQ(run.code, 1) << run.out;
+        EXPECT_EQ(run.err, "Writing Holding Registers 102 to 102Failed\n");
+        ASSERT_EQ(sim->Stop(), 0) << sim->Errors();
+        EXPECT_EQ(sim->CountLines("commit (123"), 0) << "a write run cut short must not be committed";
+    }
+    auto sim = StartSim({"--state", QString::fromStdString(state)});
+    const TCliRun again =
+        RunCli({"write", QString::fromStdString(sim->Port()), QString::fromStdString(wanted)}, definitions);
+    EXPECT_EQ(again.code, 0) << again.err;
+    EXPECT_EQ(again.out, "Settings written successfully.\n");
+    const std::string back = dir.Path("back.rur");
+    const TCliRun read = RunCli(
+        {"read", QString::fromStdString(sim->Port()), "-o", QString::fromStdString(back)}, definitions);
+    ASSERT_EQ(read.code, 0) << read.err;
+    EXPECT_EQ(Values(back), Values(wanted));
+}

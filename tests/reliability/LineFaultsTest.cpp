@@ -1,0 +1,150 @@
+// Faults on the line, injected by the simulator or by ending it (a pulled cable): the failing
+// block's text reaches the listener, the user-interface thread never waits on the line, a dead
+// line does not keep a core busy, and the next connection works.
+#include "LineSupport.h"
+#include "SimUnit.h"
+
+#include <QSettings>
+#include <iostream>
+
+namespace {
+
+const char* const FaultKinds[] = {"no-reply", "bad-crc",   "wrong-slave", "exception",
+                                  "garbage",  "truncated", "slow"};
+
+// A shared core is busy with others too; a worker spinning on a dead line would use a whole one.
+constexpr double IdleCpuShare = 0.5;
+
+} // namespace
+
+TEST_F(TLineFixture, EveryFaultDuringAReadEndsTheRunWithItsTextAndTheNextConnectionWorks) {
+    Load(8, 20);
+    for (const char* kind : FaultKinds) {
+        SCOPED_TRACE(kind);
+        {
+            // The search is answered; every reply after it is spoilt.
+            auto sim = StartSim({"--fault", QString::fromLatin1(kind) + "=1", "--fault-after", "1",
+                                 "--slow-ms", "600", "--seed", "5"});
+            ASSERT_TRUE(Connect(sim->Port()));
+            EXPECT_FALSE(AwaitRun());
+            EXPECT_EQ(FailureText(), "Reading coils1 to 8Failed");
+            EXPECT_TRUE(store.HasFailed());
+            Disconnect();
+        }
+        auto sim = StartSim({});
+        ASSERT_TRUE(Connect(sim->Port()));
+        EXPECT_TRUE(AwaitRun()) << FailureText();
+        EXPECT_TRUE(store.IsComplete());
+        Disconnect();
+    }
+    EXPECT_EQ(uiThreadExchanges, 0);
+}
+
+TEST_F(TLineFixture, EveryFaultDuringTheSearchMeansNoUnitFound) {
+    Load(1, 1);
+    for (const char* kind : FaultKinds) {
+        SCOPED_TRACE(kind);
+        auto sim = StartSim({"--fault", QString::fromLatin1(kind) + "=1", "--slow-ms", "600"});
+        int32_t id = 0;
+        EXPECT_FALSE(Search(sim->Port(), &id));
+        EXPECT_EQ(id, -1);
+    }
+    EXPECT_EQ(uiThreadExchanges, 0);
+}
+
+TEST_F(TLineFixture, CablePulledDuringAReadFailsTheRunWithoutSpinningAndAFreshConnectionReads) {
+    // At wire speed each 50-register block takes about 130 ms, so the run is still going when
+    // the line goes.
+    Load(0, 600);
+    {
+        auto sim = StartSim({"--wire-speed"});
+        ASSERT_TRUE(Connect(sim->Port()));
+        ASSERT_TRUE(WaitFor([&] { return GoodReports() >= 1; }));
+        sim->Stop();
+        EXPECT_FALSE(AwaitRun());
+        const std::string failure = FailureText();
+        EXPECT_EQ(failure.rfind("Reading Holding Registers ", 0), 0u) << failure;
+        EXPECT_EQ(failure.substr(failure.size() - 6), "Failed") << failure;
+        EXPECT_LT(GoodReports(), 12u);
+    }
+    // Still connected to the dead line: the worker idles, it does not spin.
+    const double share = CpuShareWhileWaiting(1000);
+    std::cout << "[ cpu      ] " << share << " of a core while connected to a dead line" << std::endl;
+    EXPECT_LT(share, IdleCpuShare) << "the process used " << share << " of a core on a dead line";
+    Disconnect();
+
+    auto sim = StartSim({});
+    ASSERT_TRUE(Connect(sim->Port()));
+    EXPECT_TRUE(AwaitRun()) << FailureText();
+    EXPECT_EQ(uiThreadExchanges, 0);
+}
+
+TEST_F(TLineFixture, CablePulledDuringAWriteKeepsTheImageAndWritingAgainAfterReconnectingCompletesTheUnit) {
+    constexpr int Coils = 4;
+    constexpr int Registers = 40;
+    Load(Coils, Registers);
+    const std::string state = dir.Path("unit.state");
+    std::vector<int32_t> wanted;
+    for (int i = 0; i < Coils + Registers; ++i)
+        wanted.push_back(i < Coils ? (i % 2) : 1000 + i);
+    {
+        auto sim = StartSim({"--wire-speed", "--state", QString::fromStdString(state)});
+        ASSERT_TRUE(Connect(sim->Port()));
+        ASSERT_TRUE(AwaitRun()) << FailureText();
+        SetImage(wanted, Coils, Registers);
+        Write();
+        ASSERT_TRUE(WaitFor([&] { return GoodReports() >= 10; }));
+        sim->Stop();
+        EXPECT_FALSE(AwaitRun());
+        const std::string failure = FailureText();
+        EXPECT_EQ(failure.rfind("Writing Holding Registers ", 0), 0u) << failure;
+        EXPECT_EQ(Image(Coils, Registers), wanted) << "a failed write changed the program's image";
+        // The window's reopen attempts find no line.
+        EXPECT_FALSE(manager->ReopenPort());
+        const double share = CpuShareWhileWaiting(1000);
+        std::cout << "[ cpu      ] " << share << " of a core while connected to a dead line" << std::endl;
+        EXPECT_LT(share, IdleCpuShare) << "the process used " << share << " of a core on a dead line";
+    }
+    // The unit has part of the new configuration. A new line to it (the same unit: its state
+    // file), and the same image written again, completes it.
+    auto sim = StartSim({"--state", QString::fromStdString(state)});
+    manager->MapPort(1, sim->Port());
+    ASSERT_TRUE(manager->ReopenPort());
+    Write();
+    EXPECT_TRUE(AwaitRun()) << FailureText();
+    EXPECT_EQ(Image(Coils, Registers), wanted);
+    Disconnect();
+    ASSERT_EQ(sim->Stop(), 0) << sim->Errors();
+    EXPECT_EQ(sim->CountLines("commit (123"), 1) << sim->Output();
+
+    TSimUnit unit;
+    ASSERT_TRUE(unit.LoadState(state));
+    for (int i = 0; i < Coils; ++i)
+        EXPECT_EQ(unit.Coil(i) ? 1 : 0, wanted[static_cast<size_t>(i)]) << "coil " << i + 1;
+    for (int i = 0; i < Registers; ++i)
+        EXPECT_EQ(unit.HoldingRegister(FirstRegister - 1 + i), wanted[static_cast<size_t>(Coils + i)])
+            << "register " << FirstRegister + i;
+    EXPECT_EQ(uiThreadExchanges, 0);
+}
+
+TEST_F(TLineFixture, ASimulatorRestartedUnderTheSameCommPortIsReachedByReopening) {
+    Load(2, 10);
+    auto sim = StartSim({"--port", "COM7"});
+    ASSERT_TRUE(Connect("COM7"));
+    ASSERT_TRUE(AwaitRun()) << FailureText();
+
+    sim->Stop();
+    Write();
+    EXPECT_FALSE(AwaitRun());
+    EXPECT_EQ(FailureText(), "Writing coils1 to 1Failed");
+
+    // The simulator comes back on a new pseudo-terminal, published under the same name: the
+    // reopen that follows a failed write finds it there.
+    sim = StartSim({"--port", "COM7"});
+    ASSERT_TRUE(manager->ReopenPort());
+    Write();
+    EXPECT_TRUE(AwaitRun()) << FailureText();
+    ASSERT_EQ(sim->Stop(), 0) << sim->Errors();
+    EXPECT_EQ(sim->CountLines("commit (123"), 1) << sim->Output();
+    EXPECT_EQ(uiThreadExchanges, 0);
+}
