@@ -6,17 +6,17 @@
 
 namespace {
 
-QString RealFileDialog(QWidget* parent, const TFileDialogSpec& spec) {
-    QFileDialog dialog(parent, spec.Title);
-    dialog.setAcceptMode(spec.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+QString RealFileDialog(QWidget* parent, const TFileDialogRequest& request) {
+    QFileDialog dialog(parent, request.Title);
+    dialog.setAcceptMode(request.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     // Loading needs a file that exists; saving asks before replacing one.
-    dialog.setFileMode(spec.Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setFileMode(request.Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
-    QString suffix = spec.DefaultExtension;
+    QString suffix = request.DefaultExtension;
     if (suffix.startsWith('.'))
         suffix.remove(0, 1);
     dialog.setDefaultSuffix(suffix);
-    dialog.setNameFilters(NameFiltersFromFilter(spec.Filter));
+    dialog.setNameFilters(NameFiltersFromFilter(request.Filter));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();
@@ -50,8 +50,8 @@ TConnectDialogRunner SetConnectDialogRunner(TConnectDialogRunner runner) {
     return previous;
 }
 
-QString RunFileDialog(QWidget* parent, const TFileDialogSpec& spec) {
-    return FileRunner()(parent, spec);
+QString RunFileDialog(QWidget* parent, const TFileDialogRequest& request) {
+    return FileRunner()(parent, request);
 }
 
 int RunConnectDialog(TfmConnect& dialog) {

@@ -8,7 +8,7 @@
 class QWidget;
 class TfmConnect;
 
-struct TFileDialogSpec {
+struct TFileDialogRequest {
     bool Save = false;
     QString Title;
     // With its dot, e.g. ".RUR"; added to a name typed without an extension.
@@ -18,7 +18,7 @@ struct TFileDialogSpec {
 };
 
 // Returns the chosen path; empty when the dialog was cancelled.
-using TFileDialogRunner = std::function<QString(QWidget* parent, const TFileDialogSpec& spec)>;
+using TFileDialogRunner = std::function<QString(QWidget* parent, const TFileDialogRequest& request)>;
 // Runs the dialog modally and returns its modal result.
 using TConnectDialogRunner = std::function<int(TfmConnect& dialog)>;
 
@@ -26,7 +26,7 @@ using TConnectDialogRunner = std::function<int(TfmConnect& dialog)>;
 TFileDialogRunner SetFileDialogRunner(TFileDialogRunner runner);
 TConnectDialogRunner SetConnectDialogRunner(TConnectDialogRunner runner);
 
-QString RunFileDialog(QWidget* parent, const TFileDialogSpec& spec);
+QString RunFileDialog(QWidget* parent, const TFileDialogRequest& request);
 int RunConnectDialog(TfmConnect& dialog);
 
 // "Desc (*.A)|*.A|All (*.*)|*.*" as the name filters a file dialog takes.

@@ -18,8 +18,8 @@ void ClearRememberedChoices() {
 }
 
 TFileDialogScope::TFileDialogScope() {
-    FPrevious = SetFileDialogRunner([this](QWidget*, const TFileDialogSpec& spec) {
-        shown.push_back(spec);
+    FPrevious = SetFileDialogRunner([this](QWidget*, const TFileDialogRequest& request) {
+        shown.push_back(request);
         if (answers.empty())
             return QString();
         const QString answer = answers.front();

@@ -38,7 +38,7 @@ public:
     TFileDialogScope();
     ~TFileDialogScope();
     std::vector<QString> answers;
-    std::vector<TFileDialogSpec> shown;
+    std::vector<TFileDialogRequest> shown;
 
 private:
     TFileDialogRunner FPrevious;
