@@ -1,0 +1,263 @@
+// Faults on the line as the window shows them: every simulator fault during a read, a silent unit
+// (the window keeps serving events), a hostile definition file at start-up, and a unit whose
+// simulator is restarted under the same comm port while a write is under way (the window's
+// reopen finds it, and writing again completes the unit).
+#include "WindowRig.h"
+
+#include "SimUnit.h"
+#include "model/Device.h"
+#include "settings/Setting.h"
+#include "sim/SimProcess.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr int SimCommIndex = 2; // "Comm 3"
+constexpr int RunTimeoutMs = 60000;
+constexpr int Coils = 4;
+constexpr int Registers = 10;
+
+// Check boxes C0.. at coil references 1 up, integers R0.. at holding register references 101 up.
+std::string Definitions() {
+    std::string settings;
+    for (int i = 0; i < Coils; ++i) {
+        settings += "<setting value_type=\"checkbox\" name=\"C" + std::to_string(i) + "\" register=\"" +
+                    std::to_string(i) + "\" type=\"coil\" default=\"unchecked\"/>";
+    }
+    for (int i = 0; i < Registers; ++i) {
+        settings +=
+            "<setting value_type=\"int\" name=\"R" + std::to_string(i) + "\" register=\"" +
+            std::to_string(100 + i) +
+            "\" type=\"holding_register\" min=\"-32768\" max=\"32767\" default=\"0\" value_text=\"\"/>";
+    }
+    return "<rur><device name=\"Line Unit\" device_id=\"17\" live_status_id=\"0\" settings_id=\"1\"/>"
+           "<settings settings_id=\"1\"><group name=\"Main\" description=\"d\">" +
+           settings + "</group></settings></rur>";
+}
+
+class WindowFaults : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearRememberedChoices();
+        definitions = dir.Write("Devices.xml", Definitions());
+        rig = std::make_unique<TWindowRig>(definitions);
+    }
+    void TearDown() override {
+        rig.reset();
+        sim.reset();
+        ClearRememberedChoices();
+    }
+
+    // A simulated unit (device id 17) published as Comm 3.
+    void StartSim(QStringList arguments) {
+        sim.reset();
+        arguments << "--device-id"
+                  << "17";
+        sim = std::make_unique<TSimProcess>(arguments);
+        ASSERT_FALSE(sim->Port().empty()) << sim->Errors();
+        QSettings("Roduzede", "Dezadizi Config Manager")
+            .setValue("Ports/COM3", QString::fromStdString(sim->Port()));
+    }
+
+    // Connect, online, Comm 3, Connect; a device type that is open is let go first (Yes).
+    void ConnectOnline() {
+        TConnectRunnerScope scope([](TfmConnect& dialog) {
+            dialog.show();
+            QTest::mouseClick(dialog.rbOnline, Qt::LeftButton);
+            dialog.cbCommPort->setCurrentIndex(SimCommIndex);
+            QTest::mouseClick(dialog.btnConnect, Qt::LeftButton);
+            (void)QTest::qWaitFor([&] { return !dialog.isVisible() || dialog.btnConnect->isEnabled(); },
+                                  20000);
+            if (dialog.isVisible())
+                QTest::mouseClick(dialog.btnCancel, Qt::LeftButton);
+            return dialog.result();
+        });
+        rig->messages.answers = {true};
+        QTest::mouseClick(rig->w().btConnectNew, Qt::LeftButton);
+        rig->Activate();
+    }
+
+    bool AwaitMessage() {
+        return QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs);
+    }
+
+    bool AwaitReadShown() {
+        return QTest::qWaitFor(
+                   [this] {
+                       return rig->w().btWriteSettingsNew->isEnabled() &&
+                              !rig->w().ReadCompleteTimer.isActive();
+                   },
+                   RunTimeoutMs) &&
+               rig->messages.messages.empty();
+    }
+
+    TTempDir dir;
+    std::string definitions;
+    std::unique_ptr<TWindowRig> rig;
+    std::unique_ptr<TSimProcess> sim;
+};
+
+} // namespace
+
+TEST_F(WindowFaults, EveryFaultDuringTheReadShowsTheFailingBlockAndTheNextConnectReads) {
+    for (const char* kind :
+         {"no-reply", "bad-crc", "wrong-slave", "exception", "garbage", "truncated", "slow"}) {
+        SCOPED_TRACE(kind);
+        // The search is answered, every reply after it is spoilt; a slow one comes after both
+        // tries of the 1000 ms time-out.
+        StartSim({"--fault", QString::fromLatin1(kind) + "=1", "--fault-after", "1", "--slow-ms", "2500"});
+        rig->messages.Clear();
+        ConnectOnline();
+        ASSERT_NE(rig->Current(), nullptr) << rig->messages.Last();
+        // Connecting asked nothing (first time) or whether to let the last unit go.
+        rig->messages.Clear();
+        ASSERT_TRUE(AwaitMessage());
+        ASSERT_EQ(rig->messages.messages.size(), 1u) << rig->messages.Last();
+        EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Error);
+        EXPECT_EQ(rig->messages.Last(), "Reading coils1 to 4Failed");
+        EXPECT_EQ(rig->w().lbConnectStatus->text(), "Disconnected.");
+        EXPECT_FALSE(rig->w().btWriteSettingsNew->isEnabled());
+
+        // The same window reaches a sound unit at once.
+        StartSim({});
+        rig->messages.Clear();
+        ConnectOnline();
+        EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Are you sure you wish to disconnect?"});
+        rig->messages.Clear();
+        EXPECT_TRUE(AwaitReadShown()) << rig->messages.Last();
+    }
+}
+
+TEST_F(WindowFaults, TheWindowKeepsServingEventsWhileTheUnitIsSilent) {
+    // Every request after the search goes unanswered: the worker spends two 1000 ms time-outs on
+    // the first block. A window waiting on the line would stop its timers for as long.
+    StartSim({"--fault", "no-reply=1", "--fault-after", "1"});
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout,
+                     [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    ConnectOnline();
+    ASSERT_NE(rig->Current(), nullptr) << rig->messages.Last();
+    rig->messages.Clear();
+    sinceTick.start();
+    tick.start(10);
+    QElapsedTimer run;
+    run.start();
+    ASSERT_TRUE(AwaitMessage());
+    tick.stop();
+    EXPECT_GE(run.elapsed(), 1500) << "the run ended before the worker had waited on the line";
+    EXPECT_EQ(rig->messages.Last(), "Reading coils1 to 4Failed");
+    std::cout << "[ window   ] longest pause of a 10 ms timer while the worker waited: " << longestGap
+              << " ms" << std::endl;
+    EXPECT_LT(longestGap, 1000) << "the user-interface thread waited as long as a reply time-out";
+}
+
+TEST_F(WindowFaults, ASimulatorRestartedDuringAWriteIsReopenedAndWritingAgainCompletesTheUnit) {
+    const std::string state = dir.Path("unit.state");
+    StartSim({"--state", QString::fromStdString(state), "--wire-speed"});
+    ConnectOnline();
+    ASSERT_NE(rig->Current(), nullptr) << rig->messages.Last();
+    ASSERT_TRUE(AwaitReadShown()) << rig->messages.Last();
+
+    // Accepted edits go straight into the store's image, as the editors put them there.
+    std::vector<int16_t> wanted;
+    for (int i = 0; i < Registers; ++i) {
+        TSetting* setting = rig->Find("R" + std::to_string(i));
+        setting->Value = 1000 + i;
+        setting->WriteToStore();
+        wanted.push_back(static_cast<int16_t>(1000 + i));
+    }
+    for (int i = 0; i < Coils; i += 2) {
+        TSetting* setting = rig->Find("C" + std::to_string(i));
+        setting->Value = 1;
+        setting->WriteToStore();
+    }
+
+    rig->messages.Clear();
+    QTest::mouseClick(rig->w().btWriteSettingsNew, Qt::LeftButton);
+    // At wire speed a write request takes some 20 ms; pull the line a few requests in and bring
+    // the unit back, with what it had received, under the same comm port.
+    QTest::qWait(60);
+    ASSERT_EQ(sim->Stop(), 0) << sim->Errors();
+    // The search and the two read blocks were 3 requests; the line went after some writes and
+    // before the commit.
+    const std::string first = sim->Output();
+    const size_t at = first.find("stopped after ");
+    ASSERT_NE(at, std::string::npos) << first;
+    EXPECT_GT(std::stoi(first.substr(at + 14)), 3) << first;
+    EXPECT_EQ(first.find("commit (123"), std::string::npos) << first;
+    StartSim({"--state", QString::fromStdString(state)});
+    ASSERT_TRUE(AwaitMessage());
+    EXPECT_EQ(rig->messages.Texts(),
+              std::vector<std::string>{"Writing settings failed, please try writing again"});
+    EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Error);
+    ASSERT_TRUE(rig->w().btWriteSettingsNew->isEnabled()) << "the window is not back to idle";
+    for (int i = 0; i < Registers; ++i)
+        EXPECT_EQ(rig->HoldingRegister(101 + i), wanted[static_cast<size_t>(i)])
+            << "the failed write changed the image";
+
+    rig->messages.Clear();
+    QTest::mouseClick(rig->w().btWriteSettingsNew, Qt::LeftButton);
+    ASSERT_TRUE(AwaitMessage());
+    EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Settings written successfully."});
+    ASSERT_EQ(sim->Stop(), 0) << sim->Errors();
+    EXPECT_EQ(sim->CountLines("commit (123"), 1) << sim->Output();
+
+    TSimUnit unit;
+    ASSERT_TRUE(unit.LoadState(state));
+    for (int i = 0; i < Registers; ++i)
+        EXPECT_EQ(static_cast<int16_t>(unit.HoldingRegister(100 + i)), wanted[static_cast<size_t>(i)])
+            << "R" << i;
+    for (int i = 0; i < Coils; ++i)
+        EXPECT_EQ(unit.Coil(i), i % 2 == 0) << "C" << i;
+}
+
+TEST(WindowHostileDefinitions, TheWindowOpensWithWhatLoadedAndShowsTheMessage) {
+    struct TCase {
+        const char* name;
+        std::string content;
+        std::string message; // exact, or the start of a parse error
+        size_t deviceTypes;  // offered by the connect dialog
+    };
+    const std::string device = "<device name=\"A\" device_id=\"1\" live_status_id=\"0\" settings_id=\"1\"/>";
+    const std::string settings =
+        "<settings settings_id=\"1\"><group name=\"G\" description=\"d\"/></settings>";
+    const std::vector<TCase> cases{
+        {"not well-formed", "<rur><device name='a'</rur>", "XML parse error in ", 0},
+        {"wrong root", "<settings/>", "Could not find parent tag: rur", 0},
+        {"second device without settings_id",
+         "<rur>" + device + "<device name=\"B\" device_id=\"2\" live_status_id=\"0\"/>" + settings + "</rur>",
+         "Could not find attribute \"settings_id\" in XML node.", 2},
+        {"bitmask out of range",
+         "<rur>" + device +
+             "<settings settings_id=\"1\"><group name=\"G\" description=\"d\"><setting value_type=\"int\" "
+             "name=\"S\" register=\"1\" type=\"holding_register\" min=\"0\" max=\"1\" default=\"0\" "
+             "value_text=\"\" bitmask=\"65536\"/></group></settings></rur>",
+         "'65536' is not a valid bitmask (-32768 to 32767)", 1},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TTempDir dir;
+        const std::string path = dir.Write("Devices.xml", c.content);
+        ClearRememberedChoices();
+        TWindowRig rig(path);
+        ASSERT_EQ(rig.messages.messages.size(), 1u);
+        EXPECT_EQ(rig.messages.Last().rfind(c.message, 0), 0u) << rig.messages.Last();
+        // The connect dialog offers the device types read before the failure.
+        size_t offered = 0;
+        TConnectRunnerScope scope([&](TfmConnect& dialog) {
+            offered = static_cast<size_t>(dialog.cbDevice->count());
+            return static_cast<int>(mrCancel);
+        });
+        QTest::mouseClick(rig.w().btConnectNew, Qt::LeftButton);
+        EXPECT_EQ(offered, c.deviceTypes);
+    }
+}
