@@ -11,6 +11,7 @@
 
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QSettings>
 #include <QTest>
@@ -183,9 +184,9 @@ TEST_F(WindowFaults, ASimulatorRestartedDuringAWriteIsReopenedAndWritingAgainCom
 
     rig->messages.Clear();
     QTest::mouseClick(rig->w().btWriteSettingsNew, Qt::LeftButton);
-    // At wire speed a write request takes some 20 ms; pull the line a few requests in and bring
-    // the unit back, with what it had received, under the same comm port.
-    QTest::qWait(60);
+    // At wire speed a write request takes some 20 ms; pull the line once the progress bar shows a
+    // few written and bring the unit back, with what it had received, under the same comm port.
+    ASSERT_TRUE(QTest::qWaitFor([this] { return rig->w().ProgressBar1->value() >= 3; }, RunTimeoutMs));
     ASSERT_EQ(sim->Stop(), 0) << sim->Errors();
     // The search and the two read blocks were 3 requests; the line went after some writes and
     // before the commit.
