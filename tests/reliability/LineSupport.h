@@ -54,9 +54,8 @@ inline std::string LineDefinitions(int coils, int registers) {
 constexpr int32_t FirstRegister = 101;
 
 // The simulator's unit and line served on a thread of this process, taking the options of
-// dezadizi-sim that these tests use. A test process that starts child processes while its
-// workers run is one ThreadSanitizer cannot follow (it forks with threads alive); in-process,
-// the simulator's thread is checked along with ours. Stop() closes the line as a pulled cable.
+// dezadizi-sim that these tests use. In-process, ThreadSanitizer checks the simulator's thread
+// along with ours. Stop() closes the line as a pulled cable.
 class TInProcessSim {
 public:
     explicit TInProcessSim(const QStringList& arguments) {
