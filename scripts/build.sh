@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds one flavour of the project into build/<flavour>.
 #   scripts/build.sh [release|asan|tsan|werror] [extra cmake args...]
-# DEZ_TARGETS="a b" builds only those targets (CI's ThreadSanitizer stage needs four programs).
+# DEZ_TARGETS="a b" builds only those targets (CI's ThreadSanitizer stage needs only its test programs).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 flavour=${1:-release}
