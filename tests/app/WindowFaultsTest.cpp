@@ -7,6 +7,7 @@
 #include "SimUnit.h"
 #include "model/Device.h"
 #include "settings/Setting.h"
+#include "settings/Setting_int.h"
 #include "sim/SimProcess.h"
 
 #include <QElapsedTimer>
@@ -261,4 +262,76 @@ TEST(WindowHostileDefinitions, TheWindowOpensWithWhatLoadedAndShowsTheMessage) {
         QTest::mouseClick(rig.w().btConnectNew, Qt::LeftButton);
         EXPECT_EQ(offered, c.deviceTypes);
     }
+}
+
+TEST(WindowHostileSettings, ARefusedFileShowsItsMessageAndChangesNothing) {
+    ClearRememberedChoices();
+    TWindowRig rig;
+    rig.OpenOffline(0);
+    ASSERT_NE(rig.Current(), nullptr) << rig.messages.Last();
+    auto* speed = dynamic_cast<TSettingInt*>(rig.Find("Supply Fan Minimum Speed"));
+    ASSERT_NE(speed, nullptr);
+    TTempDir dir;
+    const std::string good = dir.Path("good.rur");
+    {
+        TFileDialogScope files;
+        files.answers = {QString::fromStdString(good)};
+        rig.ClickOptionsItem(rig.w().tbSaveSettings);
+    }
+    const std::string saved = ReadFileText(good);
+    ASSERT_NE(saved.find("<settings>"), std::string::npos) << rig.messages.Last();
+    // The user's edit, made after saving: a refused load must leave it standing.
+    rig.Type(speed->Edit, "44");
+    ASSERT_EQ(rig.HoldingRegister(116), 44);
+    rig.messages.Clear();
+
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = saved;
+        const size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? text : text.replace(at, from.size(), to);
+    };
+    // Loading applies nothing unless the whole file is sound: the last setting's value spoilt
+    // (the speed comes before it).
+    std::string lastValueBroken = saved;
+    {
+        const size_t at = lastValueBroken.rfind(" value=\"") + 8;
+        lastValueBroken.replace(at, lastValueBroken.find('"', at) - at, "one");
+        EXPECT_LT(saved.find("name=\"Supply Fan Minimum Speed\""), at);
+    }
+    struct TCase {
+        const char* name;
+        std::string content;
+        std::string message; // the start of the error box's text
+    };
+    const std::vector<TCase> cases{
+        {"empty", "", "XML parse error in "},
+        {"truncated half-way", saved.substr(0, saved.size() / 2), "XML parse error in "},
+        {"another device type", replaced("name=\"Z7E AHU Interface\"", "name=\"Other\""),
+         "Device name is not '"},
+        {"the last value no number", lastValueBroken, "'one' is not a valid integer value"},
+        {"another device id", replaced("device_id=\"17\"", "device_id=\"18\""), "Device id is not ' 17'"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.Write("hostile.rur", c.content);
+        TFileDialogScope files;
+        files.answers = {QString::fromStdString(path)};
+        rig.ClickOptionsItem(rig.w().tbLoadSettings);
+        ASSERT_EQ(rig.messages.messages.size(), 1u) << rig.messages.Last();
+        EXPECT_EQ(rig.messages.messages[0].kind, TMessageKind::Error);
+        EXPECT_EQ(rig.messages.Last().rfind(c.message, 0), 0u) << rig.messages.Last();
+        EXPECT_EQ(rig.HoldingRegister(116), 44) << "a refused file changed a setting";
+        EXPECT_TRUE(speed->Edit->text().startsWith("44")) << speed->Edit->text().toStdString();
+        rig.messages.Clear();
+    }
+
+    // The sound file still loads, and puts back what it holds.
+    TFileDialogScope files;
+    files.answers = {QString::fromStdString(good)};
+    rig.ClickOptionsItem(rig.w().tbLoadSettings);
+    EXPECT_TRUE(rig.messages.messages.empty()) << rig.messages.Last();
+    EXPECT_EQ(rig.HoldingRegister(116), 20);
+    EXPECT_TRUE(speed->Edit->text().startsWith("20"));
+    ClearRememberedChoices();
 }
