@@ -26,29 +26,11 @@ constexpr int RunTimeoutMs = 60000;
 constexpr int Coils = 4;
 constexpr int Registers = 10;
 
-// Check boxes C0.. at coil references 1 up, integers R0.. at holding register references 101 up.
-std::string Definitions() {
-    std::string settings;
-    for (int i = 0; i < Coils; ++i) {
-        settings += "<setting value_type=\"checkbox\" name=\"C" + std::to_string(i) + "\" register=\"" +
-                    std::to_string(i) + "\" type=\"coil\" default=\"unchecked\"/>";
-    }
-    for (int i = 0; i < Registers; ++i) {
-        settings +=
-            "<setting value_type=\"int\" name=\"R" + std::to_string(i) + "\" register=\"" +
-            std::to_string(100 + i) +
-            "\" type=\"holding_register\" min=\"-32768\" max=\"32767\" default=\"0\" value_text=\"\"/>";
-    }
-    return "<rur><device name=\"Line Unit\" device_id=\"17\" live_status_id=\"0\" settings_id=\"1\"/>"
-           "<settings settings_id=\"1\"><group name=\"Main\" description=\"d\">" +
-           settings + "</group></settings></rur>";
-}
-
 class WindowFaults : public ::testing::Test {
 protected:
     void SetUp() override {
         ClearRememberedChoices();
-        definitions = dir.Write("Devices.xml", Definitions());
+        definitions = dir.Write("Devices.xml", LineDefinitions(Coils, Registers));
         rig = std::make_unique<TWindowRig>(definitions);
     }
     void TearDown() override {
@@ -81,7 +63,7 @@ protected:
                 QTest::mouseClick(dialog.btnCancel, Qt::LeftButton);
             return dialog.result();
         });
-        rig->messages.answers = {true};
+        rig->messages.answers = {TAnswer::Yes};
         QTest::mouseClick(rig->w().btConnectNew, Qt::LeftButton);
         rig->Activate();
     }

@@ -32,25 +32,6 @@
 #include <unistd.h>
 #include <vector>
 
-// A unit with `coils` check boxes at coil references 1 up and `registers` integer settings at
-// holding register references 101 up.
-inline std::string LineDefinitions(int coils, int registers) {
-    std::string settings;
-    for (int i = 0; i < coils; ++i) {
-        settings += "<setting value_type=\"checkbox\" name=\"C" + std::to_string(i) + "\" register=\"" +
-                    std::to_string(i) + "\" type=\"coil\" default=\"unchecked\"/>";
-    }
-    for (int i = 0; i < registers; ++i) {
-        settings +=
-            "<setting value_type=\"int\" name=\"R" + std::to_string(i) + "\" register=\"" +
-            std::to_string(100 + i) +
-            "\" type=\"holding_register\" min=\"-32768\" max=\"32767\" default=\"0\" value_text=\"\"/>";
-    }
-    return "<rur><device name=\"Line Unit\" device_id=\"17\" live_status_id=\"0\" settings_id=\"1\"/>"
-           "<settings settings_id=\"1\"><group name=\"Main\" description=\"d\">" +
-           settings + "</group></settings></rur>";
-}
-
 constexpr int32_t FirstRegister = 101;
 
 // The simulator's unit and line served on a thread of this process, taking the options of

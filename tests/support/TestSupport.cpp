@@ -8,8 +8,8 @@ TMessageCapture::TMessageCapture() {
     FPrevious = SetMessageHandler([this](TMessageKind kind, const std::string& text) {
         messages.push_back({kind, text});
         if (kind != TMessageKind::Question || answers.empty())
-            return true;
-        const bool answer = answers.front();
+            return TAnswer::Yes;
+        const TAnswer answer = answers.front();
         answers.pop_front();
         return answer;
     });
@@ -57,4 +57,21 @@ std::string SourcePath(const std::string& relative) {
 
 std::string BinPath(const std::string& name) {
     return std::string(DEZ_BIN_DIR) + "/" + name;
+}
+
+std::string LineDefinitions(int coils, int registers) {
+    std::string settings;
+    for (int i = 0; i < coils; ++i) {
+        settings += "<setting value_type=\"checkbox\" name=\"C" + std::to_string(i) + "\" register=\"" +
+                    std::to_string(i) + "\" type=\"coil\" default=\"unchecked\"/>";
+    }
+    for (int i = 0; i < registers; ++i) {
+        settings +=
+            "<setting value_type=\"int\" name=\"R" + std::to_string(i) + "\" register=\"" +
+            std::to_string(100 + i) +
+            "\" type=\"holding_register\" min=\"-32768\" max=\"32767\" default=\"0\" value_text=\"\"/>";
+    }
+    return "<rur><device name=\"Line Unit\" device_id=\"17\" live_status_id=\"0\" settings_id=\"1\"/>"
+           "<settings settings_id=\"1\"><group name=\"Main\" description=\"d\">" +
+           settings + "</group></settings></rur>";
 }

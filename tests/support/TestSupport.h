@@ -20,7 +20,7 @@ public:
         std::string text;
     };
     std::vector<Message> messages;
-    std::deque<bool> answers;
+    std::deque<TAnswer> answers;
 
     std::vector<std::string> Texts() const;
     std::string Last() const { return messages.empty() ? std::string() : messages.back().text; }
@@ -42,6 +42,10 @@ private:
 };
 
 std::string ReadFileText(const std::string& path);
+
+// Definitions of "Line Unit" (device id 17): `coils` check boxes at coil references 1 up and
+// `registers` integer settings at holding register references 101 up.
+std::string LineDefinitions(int coils, int registers);
 
 // The bundled definition file in the source tree, and the folder of the built programs.
 std::string SourcePath(const std::string& relative);
