@@ -368,7 +368,7 @@ void TfmMain::sbMainAreaClick() {
 void TfmMain::btConnectNewClick() {
     TDevice* current = FCurrentDevice;
     if (current != nullptr && current->Online) {
-        if (!AskYesNo("Are you sure you wish to disconnect?"))
+        if (AskYesNo("Are you sure you wish to disconnect?") != TAnswer::Yes)
             return;
         SetConnected(false);
     }
@@ -597,10 +597,11 @@ void TfmMain::tbLoadSettingsClick() {
     const QString path = RunFileDialog(this, {false, "Load Settings...", ".RUR", OpenFilter});
     if (path.isEmpty())
         return;
+    // Only No abandons: a question closed without an answer goes ahead.
     if (device->Online &&
-        !AskYesNo(
+        AskYesNo(
             "Are you sure you wish to load the new settings?  This will overwrite any settings stored in "
-            "the unit."))
+            "the unit.") == TAnswer::No)
         return;
     device->Settings->LoadFromFile(path.toStdString());
     ReadCompleteTimer.start();
@@ -623,7 +624,7 @@ void TfmMain::tbRestoreDefaultClick() {
     TDevice* device = FCurrentDevice;
     if (device == nullptr)
         return;
-    if (device->Online && !AskYesNo("Are you sure you wish to restore the factory defaults?"))
+    if (device->Online && AskYesNo("Are you sure you wish to restore the factory defaults?") == TAnswer::No)
         return;
     device->Settings->RestoreDefaults();
 }

@@ -1,16 +1,31 @@
 #include "model/Messages.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QMessageBox>
 #include <QString>
 #include <iostream>
 
 namespace {
 
-bool DefaultHandler(TMessageKind kind, const std::string& text) {
+// A question box that tells a close by the window's close button from a No (Escape still
+// answers No).
+class TQuestionBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+    bool Closed = false;
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        Closed = true;
+        QMessageBox::closeEvent(event);
+    }
+};
+
+TAnswer DefaultHandler(TMessageKind kind, const std::string& text) {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
         std::cerr << text << std::endl;
-        return kind != TMessageKind::Question;
+        return kind != TMessageKind::Question ? TAnswer::Yes : TAnswer::No;
     }
     const QString title = QApplication::applicationName();
     const QString body = QString::fromStdString(text);
@@ -18,20 +33,24 @@ bool DefaultHandler(TMessageKind kind, const std::string& text) {
     switch (kind) {
     case TMessageKind::Error:
         QMessageBox::critical(parent, title, body, QMessageBox::Ok);
-        return true;
+        return TAnswer::Yes;
     case TMessageKind::Information:
         QMessageBox::information(parent, title, body, QMessageBox::Ok);
-        return true;
+        return TAnswer::Yes;
     case TMessageKind::Plain: {
         QMessageBox box(QMessageBox::NoIcon, title, body, QMessageBox::Ok, parent);
         box.exec();
-        return true;
+        return TAnswer::Yes;
     }
-    case TMessageKind::Question:
-        return QMessageBox::question(parent, title, body, QMessageBox::Yes | QMessageBox::No) ==
-               QMessageBox::Yes;
+    case TMessageKind::Question: {
+        TQuestionBox box(QMessageBox::Question, title, body, QMessageBox::Yes | QMessageBox::No, parent);
+        const int answer = box.exec();
+        if (box.Closed)
+            return TAnswer::Closed;
+        return answer == QMessageBox::Yes ? TAnswer::Yes : TAnswer::No;
     }
-    return false;
+    }
+    return TAnswer::No;
 }
 
 TMessageHandler& Handler() {
@@ -56,6 +75,6 @@ void ShowInformation(const std::string& text) {
 void ShowPlain(const std::string& text) {
     Handler()(TMessageKind::Plain, text);
 }
-bool AskYesNo(const std::string& text) {
+TAnswer AskYesNo(const std::string& text) {
     return Handler()(TMessageKind::Question, text);
 }

@@ -11,8 +11,11 @@ enum class TMessageKind {
     Question     // information box with Yes and No
 };
 
-// Returns the answer: true for OK or Yes, false for No.
-using TMessageHandler = std::function<bool(TMessageKind kind, const std::string& text)>;
+// How a box was left: OK counts as Yes. A question can also be closed without an answer (the
+// window's close button), which each caller reads as its question requires.
+enum class TAnswer { Yes, No, Closed };
+
+using TMessageHandler = std::function<TAnswer(TMessageKind kind, const std::string& text)>;
 
 // Replaces the handler; returns the previous one. An empty handler restores the default
 // (real boxes when a QApplication exists, standard error otherwise).
@@ -21,4 +24,4 @@ TMessageHandler SetMessageHandler(TMessageHandler handler);
 void ShowError(const std::string& text);
 void ShowInformation(const std::string& text);
 void ShowPlain(const std::string& text);
-bool AskYesNo(const std::string& text);
+TAnswer AskYesNo(const std::string& text);

@@ -1,8 +1,16 @@
+// The standard exception display and the real question box.
 #include "app/Application.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <vector>
 
 TEST(StandardExceptionDisplay, ShowsTheMessageInAnErrorBoxAndCarriesOn) {
     TMessageCapture messages;
@@ -20,4 +28,35 @@ TEST(StandardExceptionDisplay, SomethingThatIsNotAStandardExceptionShowsAnEmptyM
     ASSERT_EQ(messages.messages.size(), 1u);
     EXPECT_EQ(messages.messages[0].kind, TMessageKind::Error);
     EXPECT_EQ(messages.Last(), "");
+}
+
+// The real question box, answered the three ways a user can leave it.
+TEST(QuestionBox, TellsYesNoAndAClosedBoxApart) {
+    const TMessageHandler previous = SetMessageHandler({});
+    struct TCase {
+        const char* name;
+        std::function<void(QMessageBox&)> leave;
+        TAnswer answer;
+    };
+    const std::vector<TCase> cases{
+        {"Yes", [](QMessageBox& box) { QTest::mouseClick(box.button(QMessageBox::Yes), Qt::LeftButton); },
+         TAnswer::Yes},
+        {"No", [](QMessageBox& box) { QTest::mouseClick(box.button(QMessageBox::No), Qt::LeftButton); },
+         TAnswer::No},
+        {"Escape", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }, TAnswer::No},
+        {"closed", [](QMessageBox& box) { box.close(); }, TAnswer::Closed},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string shown;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            shown = box->text().toStdString();
+            c.leave(*box);
+        });
+        EXPECT_EQ(AskYesNo("Are you sure?"), c.answer);
+        EXPECT_EQ(shown, "Are you sure?");
+    }
+    SetMessageHandler(previous);
 }

@@ -166,7 +166,7 @@ TEST_F(OnlineState, WriteSettingsSendsTheImageAndAFreshReadFindsIt) {
 
     // Disconnect (Yes), connect again: the unit now holds the written value.
     rig->messages.Clear();
-    rig->messages.answers = {true};
+    rig->messages.answers = {TAnswer::Yes};
     ConnectAndRead();
     EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Are you sure you wish to disconnect?"});
     EXPECT_EQ(rig->HoldingRegister(116), 1);
@@ -189,7 +189,7 @@ TEST_F(OnlineState, AFailedReadShowsTheWindowDisconnectedAndTheReportText) {
     ASSERT_NE(rig->Current(), nullptr);
     EXPECT_TRUE(rig->Current()->Online);
     rig->messages.Clear();
-    rig->messages.answers = {false};
+    rig->messages.answers = {TAnswer::No};
     QTest::mouseClick(w.btConnectNew, Qt::LeftButton);
     EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Are you sure you wish to disconnect?"});
     EXPECT_NE(rig->Current(), nullptr);
@@ -221,14 +221,18 @@ TEST_F(OnlineState, DisconnectingAsksAndReleasesTheDeviceOnYes) {
     TDevice* device = rig->Current();
     rig->messages.Clear();
     TConnectRunnerScope cancel([](TfmConnect&) { return static_cast<int>(mrCancel); });
-    rig->messages.answers = {false};
-    QTest::mouseClick(w.btConnectNew, Qt::LeftButton);
-    EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Are you sure you wish to disconnect?"});
-    EXPECT_EQ(rig->Current(), device);
-    EXPECT_EQ(rig->GroupButtons().size(), 25u);
+    // No, or the question closed without an answer, keeps the connection.
+    for (TAnswer answer : {TAnswer::No, TAnswer::Closed}) {
+        rig->messages.Clear();
+        rig->messages.answers = {answer};
+        QTest::mouseClick(w.btConnectNew, Qt::LeftButton);
+        EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Are you sure you wish to disconnect?"});
+        EXPECT_EQ(rig->Current(), device);
+        EXPECT_EQ(rig->GroupButtons().size(), 25u);
+    }
     // Yes releases it, even though the dialog is then cancelled.
     rig->messages.Clear();
-    rig->messages.answers = {true};
+    rig->messages.answers = {TAnswer::Yes};
     QTest::mouseClick(w.btConnectNew, Qt::LeftButton);
     EXPECT_EQ(rig->Current(), nullptr);
     EXPECT_EQ(w.lbConnectStatus->text(), "Disconnected.");
@@ -246,13 +250,14 @@ TEST_F(OnlineState, LoadAndRestoreAskFirstAndOnlyNoAbandons) {
     SetSpeeds();
     ASSERT_EQ(rig->HoldingRegister(116), 1);
 
-    rig->messages.answers = {false};
+    rig->messages.answers = {TAnswer::No};
     rig->ClickOptionsItem(w.tbRestoreDefault);
     EXPECT_EQ(rig->messages.Texts(),
               std::vector<std::string>{"Are you sure you wish to restore the factory defaults?"});
     EXPECT_EQ(rig->HoldingRegister(116), 1);
+    // A question closed without an answer goes ahead, as Yes does.
     rig->messages.Clear();
-    rig->messages.answers = {true};
+    rig->messages.answers = {TAnswer::Closed};
     rig->ClickOptionsItem(w.tbRestoreDefault);
     EXPECT_EQ(rig->HoldingRegister(116), 20);
 
@@ -261,9 +266,10 @@ TEST_F(OnlineState, LoadAndRestoreAskFirstAndOnlyNoAbandons) {
     rig->Current()->Settings->SaveToFile(path);
     rig->Type(Speed()->Edit, "5", TWindowRig::TLeave::ClickPage);
     TFileDialogScope files;
-    files.answers = {QString::fromStdString(path), QString::fromStdString(path)};
+    files.answers = {QString::fromStdString(path), QString::fromStdString(path),
+                     QString::fromStdString(path)};
     rig->messages.Clear();
-    rig->messages.answers = {false};
+    rig->messages.answers = {TAnswer::No};
     rig->ClickOptionsItem(w.tbLoadSettings);
     EXPECT_EQ(
         rig->messages.Texts(),
@@ -271,7 +277,12 @@ TEST_F(OnlineState, LoadAndRestoreAskFirstAndOnlyNoAbandons) {
                                  "settings stored in the unit."});
     EXPECT_EQ(rig->HoldingRegister(116), 5);
     rig->messages.Clear();
-    rig->messages.answers = {true};
+    rig->messages.answers = {TAnswer::Yes};
+    rig->ClickOptionsItem(w.tbLoadSettings);
+    EXPECT_EQ(rig->HoldingRegister(116), 20);
+    rig->Type(Speed()->Edit, "6", TWindowRig::TLeave::ClickPage);
+    ASSERT_EQ(rig->HoldingRegister(116), 6);
+    rig->messages.answers = {TAnswer::Closed};
     rig->ClickOptionsItem(w.tbLoadSettings);
     EXPECT_EQ(rig->HoldingRegister(116), 20);
 }
