@@ -165,7 +165,14 @@ void TSerialManager::ClosePort(int32_t commPort) {
 }
 
 void TSerialManager::StopThread(TSerialThread* thread, bool remove) {
+    // A stop serves the user-interface thread's events while it waits; what they run may ask to
+    // stop the same worker again. The first stop finishes the job; a second one would free the
+    // worker under it.
+    if (std::find(FStopping.begin(), FStopping.end(), thread) != FStopping.end())
+        return;
+    FStopping.push_back(thread);
     thread->Stop();
+    FStopping.erase(std::find(FStopping.begin(), FStopping.end(), thread));
 
     std::unique_ptr<MbusSerialMasterProtocol> protocol;
     std::unique_ptr<TSerialThread> owned;

@@ -65,6 +65,8 @@ private:
     // while waiting for a worker.
     mutable std::mutex FThreadsLock;
     TSerialThread* FCurrentThread = nullptr;
+    // Workers being stopped (user-interface thread only).
+    std::vector<TSerialThread*> FStopping;
     int32_t FCommPort = 1;
     TProtocolFactory FFactory;
     std::map<int32_t, std::string> FPortNames;

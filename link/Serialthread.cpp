@@ -60,9 +60,10 @@ TSerialThread::~TSerialThread() {
 
 void TSerialThread::Stop() {
     requestInterruption();
-    // The worker may be waiting in a hand-over to this thread: keep servicing them.
+    // The worker may be waiting in a hand-over to this thread: keep servicing them. The user's
+    // clicks and keys wait until the worker has gone, so no handler runs inside this one.
     while (!wait(QDeadlineTimer(5)))
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
     WorkerEnded(this);
 }
 

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -272,5 +273,24 @@ TEST_F(LinkFixture, DestroyingTheManagerStopsRunningWorkers) {
     store.StartWrite();
     manager.reset();
     SUCCEED() << "destroyed without hanging";
+    EXPECT_TRUE(unit->closed);
+}
+
+TEST_F(LinkFixture, AStopAskedForAgainWhileItWaitsIsFinishedOnce) {
+    ASSERT_TRUE(Search(3)->found);
+    // Every exchange now takes 500 ms: once the read has begun, the disconnect below waits for
+    // the exchange under way.
+    unit->delayMs = 500;
+    TDevice* device = ConnectOnline(0, 3);
+    ASSERT_TRUE(WaitFor([&] { return beginReads > 0; }));
+    // What the wait serves (here a timer) disconnects the same device again.
+    bool nested = false;
+    QTimer::singleShot(20, [&] {
+        manager->DisconnectDevice(device);
+        nested = true;
+    });
+    manager->DisconnectDevice(device);
+    EXPECT_TRUE(nested) << "the second disconnect did not come while the first one waited";
+    EXPECT_FALSE(manager->HasThreadOnPort(3));
     EXPECT_TRUE(unit->closed);
 }
