@@ -2,11 +2,11 @@
 // The dezadizi-sim program run as a child process for a test: started with the given options,
 // waited for until it says where it is, stopped with SIGTERM.
 //
-// It is started with posix_spawn rather than QProcess. Qt starts a child sharing this process's
-// memory until it execs and runs library calls in it; under ThreadSanitizer those calls change
-// its bookkeeping of our threads, and it then reports well-ordered code as racing (or dies).
-// posix_spawn's child runs only the C library's own code before exec. Output goes to files, so
-// the child never waits on a pipe nobody reads.
+// It is started with posix_spawn rather than QProcess. Under ThreadSanitizer a child started by
+// QProcess (with its default start or a plain fork) upsets the bookkeeping of our threads: the
+// test dies at its next thread start, or well-ordered code is reported as racing. posix_spawn's
+// child runs only the C library's own code before exec. Output goes to files, so the child
+// never waits on a pipe nobody reads.
 #include "support/TestSupport.h"
 
 #include <QStringList>
