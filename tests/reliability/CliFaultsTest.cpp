@@ -3,32 +3,13 @@
 #include "LineSupport.h"
 #include "sim/SimProcess.h"
 
-#include <QProcess>
 #include <pugixml.hpp>
 
 namespace {
 
-struct TCliRun {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
 TCliRun RunCli(QStringList arguments, const std::string& definitions) {
     arguments << "-d" << QString::fromStdString(definitions);
-    QProcess process;
-    process.start(QString::fromStdString(BinPath("dezadizi-cli")), arguments);
-    TCliRun run;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = "[did not finish]";
-        return run;
-    }
-    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput().toStdString();
-    run.err = process.readAllStandardError().toStdString();
-    return run;
+    return RunCliProcess(arguments);
 }
 
 // name=value of every setting in a settings file.

@@ -10,7 +10,6 @@
 #include "settings/Storeaccess.h"
 #include "support/TestSupport.h"
 
-#include <QProcess>
 #include <functional>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
@@ -20,30 +19,6 @@
 #include <vector>
 
 namespace {
-
-struct TCliRun {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-TCliRun RunCli(const QStringList& arguments) {
-    QProcess process;
-    process.start(QString::fromStdString(BinPath("dezadizi-cli")), arguments);
-    TCliRun run;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = "[did not finish]";
-        return run;
-    }
-    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput().toStdString();
-    run.err = process.readAllStandardError().toStdString();
-    if (process.exitStatus() != QProcess::NormalExit)
-        run.err += "[crashed]";
-    return run;
-}
 
 // What a file must give: Accepted, or the message (exactly; a parse error only by its start,
 // since it names the path and the parser's offset).
@@ -391,8 +366,9 @@ TEST(HostileDefinitions, EveryCaseGivesItsMessageHereAndInTheCli) {
             EXPECT_TRUE(Matches(c.expect, message)) << "got: " << message;
 
         // The command-line tool loads and opens the first device type; it prints the same text.
-        const TCliRun run = RunCli({"defaults", "#0", "-o", QString::fromStdString(dir.Path("out.rur")), "-d",
-                                    QString::fromStdString(path)});
+        const TCliRun run =
+            RunCliProcess({"defaults", "#0", "-o", QString::fromStdString(dir.Path("out.rur")), "-d",
+                           QString::fromStdString(path)});
         if (c.expect.accepted) {
             EXPECT_EQ(run.code, 0) << run.err;
         } else {
@@ -548,8 +524,9 @@ struct THostileSettings : ::testing::Test {
     void SetUp() override {
         definitions = dir.Write("Devices.xml", Definitions(AllKinds()));
         // Saved by the tool, which numbers groups and settings from 0 as a fresh program run does.
-        const TCliRun run = RunCli({"defaults", "Unit", "-o", QString::fromStdString(dir.Path("valid.rur")),
-                                    "-d", QString::fromStdString(definitions)});
+        const TCliRun run =
+            RunCliProcess({"defaults", "Unit", "-o", QString::fromStdString(dir.Path("valid.rur")), "-d",
+                           QString::fromStdString(definitions)});
         ASSERT_EQ(run.code, 0) << run.err;
         valid = ReadFileText(dir.Path("valid.rur"));
     }
@@ -600,9 +577,9 @@ TEST_F(THostileSettings, EveryCaseGivesItsMessageAndARefusedFileChangesNothing) 
             EXPECT_EQ(registerAfter, registerBefore) << "a refused file changed the register image";
         }
 
-        const TCliRun run =
-            RunCli({"convert", "Unit", QString::fromStdString(path), "-o",
-                    QString::fromStdString(dir.Path("out.rur")), "-d", QString::fromStdString(definitions)});
+        const TCliRun run = RunCliProcess({"convert", "Unit", QString::fromStdString(path), "-o",
+                                           QString::fromStdString(dir.Path("out.rur")), "-d",
+                                           QString::fromStdString(definitions)});
         if (c.expect.accepted) {
             EXPECT_EQ(run.code, 0) << run.err;
         } else {

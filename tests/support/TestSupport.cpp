@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <QProcess>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -74,4 +75,22 @@ std::string LineDefinitions(int coils, int registers) {
     return "<rur><device name=\"Line Unit\" device_id=\"17\" live_status_id=\"0\" settings_id=\"1\"/>"
            "<settings settings_id=\"1\"><group name=\"Main\" description=\"d\">" +
            settings + "</group></settings></rur>";
+}
+
+TCliRun RunCliProcess(const QStringList& arguments) {
+    QProcess process;
+    process.start(QString::fromStdString(BinPath("dezadizi-cli")), arguments);
+    TCliRun run;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = "[did not finish]";
+        return run;
+    }
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput().toStdString();
+    run.err = process.readAllStandardError().toStdString();
+    if (process.exitStatus() != QProcess::NormalExit)
+        run.err += "[crashed]";
+    return run;
 }

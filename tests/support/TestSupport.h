@@ -2,6 +2,7 @@
 // Helpers shared by the test programs.
 #include "model/Messages.h"
 
+#include <QStringList>
 #include <QTemporaryDir>
 #include <deque>
 #include <string>
@@ -42,6 +43,15 @@ private:
 };
 
 std::string ReadFileText(const std::string& path);
+
+// dezadizi-cli run as a child process: its exit code (-1 when it did not end normally) and what
+// it printed; a crash or a run past two minutes is noted at the end of `err`.
+struct TCliRun {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+TCliRun RunCliProcess(const QStringList& arguments);
 
 // Definitions of "Line Unit" (device id 17): `coils` check boxes at coil references 1 up and
 // `registers` integer settings at holding register references 101 up.

@@ -65,24 +65,24 @@ bool IsCsvPath(const std::string& path) {
     return QString::fromStdString(path).endsWith(".csv", Qt::CaseInsensitive);
 }
 
-TDevice* FindCliDevice(const TDevices& devices, const std::string& spec) {
-    if (spec.size() > 1 && spec[0] == '#') {
-        const std::optional<int32_t> position = TryStrToInt(spec.substr(1));
+TDevice* FindCliDevice(const TDevices& devices, const std::string& wanted) {
+    if (wanted.size() > 1 && wanted[0] == '#') {
+        const std::optional<int32_t> position = TryStrToInt(wanted.substr(1));
         if (!position)
-            throw TModelError("'" + spec + "' is not a catalogue position");
+            throw TModelError("'" + wanted + "' is not a catalogue position");
         return devices.DeviceByIndex(*position);
     }
-    if (spec.rfind("id:", 0) == 0) {
-        const std::optional<int32_t> id = TryStrToInt(spec.substr(3));
+    if (wanted.rfind("id:", 0) == 0) {
+        const std::optional<int32_t> id = TryStrToInt(wanted.substr(3));
         if (!id)
-            throw TModelError("'" + spec + "' is not a device id");
+            throw TModelError("'" + wanted + "' is not a device id");
         return devices.DeviceById(*id);
     }
     for (const auto& device : devices.Devices) {
-        if (device->Name == spec)
+        if (device->Name == wanted)
             return device.get();
     }
-    throw TModelError("Could not find device type '" + spec + "' in the XML device definitions list");
+    throw TModelError("Could not find device type '" + wanted + "' in the XML device definitions list");
 }
 
 int CliDefaults(const TCliOptions& options, std::ostream& out, std::ostream& err) {
