@@ -529,22 +529,28 @@ struct THostileSettings : ::testing::Test {
                            QString::fromStdString(definitions)});
         ASSERT_EQ(run.code, 0) << run.err;
         valid = ReadFileText(dir.Path("valid.rur"));
+
+        // The same numbering as the tool's: this tree is the first built.
+        GroupIdCounter = 0;
+        SettingIdCounter = 0;
+        previous = SetRegisterDataStore(&store);
+        devices.LoadFromFile(definitions);
+        tree = devices.Devices.at(0)->Settings.get();
+        store.Reset();
+        tree->RegisterWithStore();
     }
+    void TearDown() override { SetRegisterDataStore(previous); }
+
+    TRegisterDataStore store;
+    TRegisterDataStore* previous = nullptr;
+    TDevices devices;
+    TSettings* tree = nullptr;
 };
 
 } // namespace
 
 TEST_F(THostileSettings, EveryCaseGivesItsMessageAndARefusedFileChangesNothing) {
-    // The same numbering as the tool's: this tree is the first built.
-    GroupIdCounter = 0;
-    SettingIdCounter = 0;
-    TRegisterDataStore store;
-    TRegisterDataStore* previous = SetRegisterDataStore(&store);
-    TDevices devices;
-    devices.LoadFromFile(definitions);
-    TSettings& tree = *devices.Devices.at(0)->Settings;
-    store.Reset();
-    tree.RegisterWithStore();
+    TSettings& tree = *this->tree;
 
     int index = 0;
     for (const TCase& c : SettingsFileCases(valid)) {
@@ -587,19 +593,10 @@ TEST_F(THostileSettings, EveryCaseGivesItsMessageAndARefusedFileChangesNothing) 
             EXPECT_TRUE(Matches(c.expect, run.err.substr(0, run.err.size() - 1))) << "cli said: " << run.err;
         }
     }
-    SetRegisterDataStore(previous);
 }
 
 TEST_F(THostileSettings, TheLaterOfTwoCopiesOfAGroupWinsAndLimitsAreNotChecked) {
-    GroupIdCounter = 0;
-    SettingIdCounter = 0;
-    TRegisterDataStore store;
-    TRegisterDataStore* previous = SetRegisterDataStore(&store);
-    TDevices devices;
-    devices.LoadFromFile(definitions);
-    TSettings& tree = *devices.Devices.at(0)->Settings;
-    store.Reset();
-    tree.RegisterWithStore();
+    TSettings& tree = *this->tree;
     tree.RestoreDefaults();
     const std::vector<TCase> cases = SettingsFileCases(valid);
     const auto load = [&](const std::string& name) {
@@ -614,5 +611,4 @@ TEST_F(THostileSettings, TheLaterOfTwoCopiesOfAGroupWinsAndLimitsAreNotChecked) 
     EXPECT_EQ(tree.FindSetting("Speed")->Value, 99999);
     load("value in hexadecimal");
     EXPECT_EQ(tree.FindSetting("Speed")->Value, 32);
-    SetRegisterDataStore(previous);
 }
