@@ -1,5 +1,6 @@
 #include "app/Fm_main.h"
 
+#include "Version.h"
 #include "app/Application.h"
 #include "app/Dialogs.h"
 #include "app/Fm_connect.h"
@@ -8,6 +9,7 @@
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
 #include "modbus/Registerdatastore.h"
+#include "model/Definitionfile.h"
 #include "model/Devices.h"
 #include "model/Group.h"
 #include "model/Messages.h"
@@ -102,7 +104,7 @@ TfmMain::~TfmMain() {
 }
 
 std::string TfmMain::DefinitionPath() {
-    return QDir(QCoreApplication::applicationDirPath()).filePath("Devices.xml").toStdString();
+    return FindDefinitionFile(QCoreApplication::applicationDirPath().toStdString());
 }
 
 void TfmMain::CreateControls() {
@@ -116,6 +118,8 @@ void TfmMain::CreateControls() {
     pnTitle = new QWidget(client);
     pnTitle->setObjectName("pnTitle");
     pnTitle->setFixedHeight(71);
+    pnTitle->setToolTip(
+        QStringLiteral("Dezadizi (Z7E) Configuration Manager %1").arg(QLatin1String(DezVersion)));
     auto* titleLayout = new QVBoxLayout(pnTitle);
     titleLayout->setContentsMargins(0, 0, 0, 0);
     pb = new QWidget(pnTitle);

@@ -26,14 +26,14 @@ class TSerialManager;
 class TfmMain : public QMainWindow {
     Q_OBJECT
 public:
-    // `definitionPath` is the definition file to load; by default the one next to the executable.
+    // `definitionPath` is the definition file to load; by default the one DefinitionPath() finds.
     explicit TfmMain(QWidget* parent = nullptr, const std::string& definitionPath = DefinitionPath());
     ~TfmMain() override;
 
     TDevices* Devices() const { return FDevices.get(); }
     TRegisterDataStore* Store() const { return FStore.get(); }
 
-    // The definition file next to the executable.
+    // The definition file next to the executable, else in the XDG data folders.
     static std::string DefinitionPath();
 
     // The progress callback of the register data store (worker thread) and of the current

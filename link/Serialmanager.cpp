@@ -157,6 +157,12 @@ bool TSerialManager::OpenProtocol(MbusSerialMasterProtocol* protocol, int32_t co
         return true;
     if (result == FTALK_ILLEGAL_ARGUMENT_ERROR)
         throw TModelError("Configuration setting not supported!");
+    if (result == FTALK_PORT_NO_ACCESS) {
+        // The usual cause on Linux: the serial devices belong to the dialout group.
+        throw TModelError(ErrorText(result) + " " + SerialPort::ResolvePortName(PortName(commPort)) +
+                          ".\nAdd the user to the 'dialout' group (sudo adduser $USER dialout), then log "
+                          "out and in again.");
+    }
     throw TModelError(ErrorText(result));
 }
 

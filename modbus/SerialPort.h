@@ -18,6 +18,9 @@ public:
     static constexpr int32_t AccessDenied = 4356; // typically: another program holds the port
     static constexpr int32_t NotOpen = 4357;
     static constexpr int32_t Timeout = 4358; // fewer bytes transferred than requested
+    // The user may not open the device (on Linux: outside the group that owns it). Windows
+    // reports this as access denied; here it is told apart so the message can say what to do.
+    static constexpr int32_t PermissionDenied = 4359;
 
     SerialPort() = default;
     virtual ~SerialPort();

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the project builds, tests and runs with.
+# Installs the Debian 12 packages the project builds, tests and runs with, and any packages
+# named as arguments (the package script adds its tools).
 # Idempotent: only missing packages are installed.
 set -euo pipefail
 
-packages=(
+packages=("$@"
+
   build-essential cmake ninja-build pkg-config
   clang-14 libclang-rt-14-dev clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev

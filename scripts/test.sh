@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs the whole test suite.
-# With CI=true it runs the suite twice: a build with warnings as errors, then a build under
-# AddressSanitizer and UndefinedBehaviorSanitizer; then the threaded tests under ThreadSanitizer,
-# and each fuzz target for a bounded time.
+# With CI=true it runs the suite twice: a build with warnings as errors (from which it also builds
+# and checks the Debian package), then a build under AddressSanitizer and UndefinedBehaviorSanitizer;
+# then the threaded tests under ThreadSanitizer, and each fuzz target for a bounded time.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=$(nproc)
@@ -21,6 +21,10 @@ export XDG_CONFIG_HOME=${XDG_CONFIG_HOME_FOR_TESTS:-$(mktemp -d)}
 
 if [ "${CI:-}" = "true" ]; then
   run_suite werror
+  # The package from the build just tested (no extra build), checked from an unpacked copy.
+  echo "== package"
+  bash "$here/scripts/package.sh" --from werror
+  bash "$here/scripts/check-package.sh"
   export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
   export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp}

@@ -170,6 +170,15 @@ TEST_F(LinkFixture, OpenFailuresRaiseTheirTextsAndLeaveNoWorker) {
     } catch (const std::exception& e) {
         EXPECT_STREQ(e.what(), "Configuration setting not supported!");
     }
+    // No permission: the message names the device and says how to get it.
+    unit->openResult = FTALK_PORT_NO_ACCESS;
+    try {
+        manager->SearchForDevice(4, 1, [](TSerialThread*, int32_t, bool) {});
+        FAIL();
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "No permission to access serial or TCP port /dev/ttyS3.\nAdd the user to the "
+                               "'dialout' group (sudo adduser $USER dialout), then log out and in again.");
+    }
     EXPECT_FALSE(manager->HasThreadOnPort(4));
     try {
         manager->FindThread(4);

@@ -1,9 +1,14 @@
 #include "modbus/SerialPort.h"
 
 #include "TestPty.h"
+#include "modbus/MbusRtuMasterProtocol.h"
+#include "support/TestSupport.h"
 
 #include <QSettings>
 #include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -59,6 +64,39 @@ TEST(SerialPort, OpenResults) {
     EXPECT_EQ(second.Open(pty.path), SerialPort::Success);
     // Opening an open port closes it first.
     EXPECT_EQ(second.Open(pty.path), SerialPort::Success);
+}
+
+TEST(SerialPort, ADeviceTheUserMayNotOpenIsAPermissionProblemNotAPortInUse) {
+    // A device only its owner may open, tried by someone else: as root that means dropping to
+    // nobody in a child process, since root opens anything.
+    TTempDir dir;
+    const std::string device = dir.Write("ttyS9", "");
+    const std::string folder = std::filesystem::path(device).parent_path().string();
+    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(device.c_str(), ::geteuid() == 0 ? 0600 : 0000), 0);
+    int results[2] = {};
+    ASSERT_EQ(::pipe(results), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(2);
+        SerialPort port;
+        MbusRtuMasterProtocol protocol;
+        const int32_t codes[2] = {port.Open(device), protocol.Open(device, 9600, 8, 1, 0)};
+        ::_exit(::write(results[1], codes, sizeof codes) == sizeof codes ? 0 : 3);
+    }
+    ::close(results[1]);
+    int32_t codes[2] = {-1, -1};
+    const ssize_t got = ::read(results[0], codes, sizeof codes);
+    ::close(results[0]);
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    ASSERT_EQ(got, static_cast<ssize_t>(sizeof codes));
+    EXPECT_EQ(codes[0], SerialPort::PermissionDenied);
+    EXPECT_EQ(codes[1], FTALK_PORT_NO_ACCESS);
+    EXPECT_EQ(ErrorText(codes[1]), "No permission to access serial or TCP port");
 }
 
 TEST(SerialPort, ClosedPortRefusesEverything) {

@@ -140,10 +140,10 @@ TEST(SimProgram, StateFileKeepsTheImageAcrossRuns) {
 
 TEST(SimProgram, DeviceIdFromTheDefinitionFileAndBadOptions) {
     TTempDir home;
-    {
-        TSimProcess sim({"--device", "Z7E VAV Zone Interface", "-d",
-                         QString::fromStdString(SourcePath("data/Devices.xml"))},
-                        home.Path(""));
+    // With -d, and without: then the definition file next to the program is used.
+    for (const QStringList& definitions :
+         {QStringList{"-d", QString::fromStdString(SourcePath("data/Devices.xml"))}, QStringList{}}) {
+        TSimProcess sim(QStringList{"--device", "Z7E VAV Zone Interface"} + definitions, home.Path(""));
         ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
         MbusRtuMasterProtocol master;
         OpenMaster(master, sim.Port(), 1, 500);
@@ -153,7 +153,7 @@ TEST(SimProgram, DeviceIdFromTheDefinitionFileAndBadOptions) {
     }
     const QStringList bad[] = {
         {"--device", "No Such Device", "-d", QString::fromStdString(SourcePath("data/Devices.xml"))},
-        {"--device", "Z7E VAV Zone Interface"},
+        {"--device", "Z7E VAV Zone Interface", "-d", "/nonexistent/Devices.xml"},
         {"--fault", "bogus=1"},
         {"--fault", "bad-crc=2"},
         {"--port", "ttyS0"},

@@ -3,10 +3,11 @@
 #include "CliOffline.h"
 #include "CliOnline.h"
 
+#include "Version.h"
+#include "model/Definitionfile.h"
 #include "model/Devices.h"
 
 #include <exception>
-#include <filesystem>
 
 namespace {
 
@@ -26,9 +27,11 @@ const char* const UsageText =
     "  ports [set COMn PATH | clear COMn]\n"
     "                       show or change which device each comm port name opens\n"
     "options:\n"
-    "  -d FILE              the definition file (default: Devices.xml next to the program)\n"
+    "  -d FILE              the definition file (default: Devices.xml next to the program, else\n"
+    "                       dezadizi/Devices.xml in $XDG_DATA_HOME, then in each of $XDG_DATA_DIRS)\n"
     "  -o OUT               the file to write\n"
     "  --help               show this text\n"
+    "  --version            show the program's version\n"
     "DEVICE is a device type's name, #N for catalogue position N, or id:N for its device_id.\n"
     "PORT is COMn (see 'ports') or a device path such as /dev/ttyUSB0.\n"
     "Exit status: 0 success, 1 failure (message on standard error), 2 usage error.\n";
@@ -37,7 +40,6 @@ const char* const UsageText =
 
 bool ParseCliOptions(const std::vector<std::string>& args, const std::string& exeDir, TCliOptions& options,
                      std::ostream& err) {
-    options.definitionFile = (std::filesystem::path(exeDir) / "Devices.xml").string();
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "-d" || arg == "-o") {
@@ -53,6 +55,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
             options.positional.push_back(arg);
         }
     }
+    if (options.definitionFile.empty())
+        options.definitionFile = FindDefinitionFile(exeDir);
     return true;
 }
 
@@ -85,6 +89,10 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
     }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         out << UsageText;
+        return cliOk;
+    }
+    if (args[0] == "--version") {
+        out << "dezadizi-cli " << DezVersion << "\n";
         return cliOk;
     }
     const std::string command = args[0];

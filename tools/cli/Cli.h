@@ -7,12 +7,12 @@
 // Exit codes of the tool.
 enum TCliExit : int { cliOk = 0, cliFailed = 1, cliUsage = 2 };
 
-// Runs the tool with its arguments (without the program name). `exeDir` is the directory in
-// which the default Devices.xml lies.
+// Runs the tool with its arguments (without the program name). `exeDir` is the executable's
+// directory, where the default Devices.xml is looked for first.
 int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std::ostream& out,
            std::ostream& err);
 
-// Shared by the commands: the -d FILE option (default: Devices.xml in exeDir).
+// Shared by the commands: the -d FILE option (default: FindDefinitionFile(exeDir)).
 struct TCliOptions {
     std::string definitionFile;
     std::string output;                  // -o OUT

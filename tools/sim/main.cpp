@@ -3,6 +3,8 @@
 // would to a unit on a real line.
 #include "SimPort.h"
 #include "SimUnit.h"
+#include "Version.h"
+#include "model/Definitionfile.h"
 #include "model/Devices.h"
 
 #include <QCommandLineParser>
@@ -75,24 +77,26 @@ bool DeviceIdByName(const std::string& definitions, const std::string& name, int
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("dezadizi-sim"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(DezVersion));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "A simulated unit: a Modbus RTU slave (address 1) on a pseudo-terminal, published as a comm port.\n"
         "Fault kinds: no-reply, bad-crc, wrong-slave, exception, garbage, truncated, slow."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Comm port name to publish."),
                                         QStringLiteral("COMn"), QStringLiteral("COM1"));
     const QCommandLineOption linkOption(
         QStringLiteral("link"), QStringLiteral("Also make a symbolic link here."), QStringLiteral("path"));
     const QCommandLineOption deviceIdOption(
         QStringLiteral("device-id"), QStringLiteral("Device id in input register 4."), QStringLiteral("n"));
-    const QCommandLineOption deviceOption(QStringLiteral("device"),
-                                          QStringLiteral("Device type whose id to report (needs -d)."),
-                                          QStringLiteral("name"));
-    const QCommandLineOption definitionsOption(QStringList{QStringLiteral("d"), QStringLiteral("devices")},
-                                               QStringLiteral("Device definition file."),
-                                               QStringLiteral("file"));
+    const QCommandLineOption deviceOption(
+        QStringLiteral("device"), QStringLiteral("Device type whose id to report."), QStringLiteral("name"));
+    const QCommandLineOption definitionsOption(
+        QStringList{QStringLiteral("d"), QStringLiteral("devices")},
+        QStringLiteral("Device definition file (default: found as the window finds it)."),
+        QStringLiteral("file"));
     const QCommandLineOption stateOption(
         QStringLiteral("state"), QStringLiteral("Keep the coils and registers in this file across runs."),
         QStringLiteral("file"));
@@ -131,11 +135,12 @@ int main(int argc, char** argv) {
         if (!ok || deviceId < 0 || deviceId > 0xFFFF)
             return Fail("--device-id takes a number from 0 to 65535");
     } else if (parser.isSet(deviceOption)) {
-        if (!parser.isSet(definitionsOption))
-            return Fail("--device needs -d with the device definition file");
+        const std::string definitions =
+            parser.isSet(definitionsOption)
+                ? parser.value(definitionsOption).toStdString()
+                : FindDefinitionFile(QCoreApplication::applicationDirPath().toStdString());
         std::string error;
-        if (!DeviceIdByName(parser.value(definitionsOption).toStdString(),
-                            parser.value(deviceOption).toStdString(), &deviceId, &error))
+        if (!DeviceIdByName(definitions, parser.value(deviceOption).toStdString(), &deviceId, &error))
             return Fail(error);
     }
     unit.SetDeviceId(static_cast<uint16_t>(deviceId));
