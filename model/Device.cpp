@@ -20,7 +20,14 @@ void TDevice::LoadFromXml(const pugi::xml_node& element, const pugi::xml_node& r
     for (pugi::xml_node child : root.children()) {
         if (std::strcmp(child.name(), "settings") != 0)
             continue;
-        if (StrToInt(XmlGetAttribute(child, "settings_id")) == SettingsId) {
+        int32_t id = 0;
+        try {
+            id = StrToInt(XmlGetAttribute(child, "settings_id"));
+        } catch (TModelError& error) {
+            XmlPlaceError(error, child);
+            throw;
+        }
+        if (id == SettingsId) {
             Settings->LoadFromXml(child);
             return;
         }

@@ -28,15 +28,23 @@ bool TDevices::LoadFromFile(const std::string& path) {
     XmlLoadFile(*Document, path);
 
     const pugi::xml_node root = Document->document_element();
-    if (std::strcmp(root.name(), "rur") != 0)
-        throw TModelError(std::string("Could not find parent tag: ") + "rur");
+    if (std::strcmp(root.name(), "rur") != 0) {
+        TModelError refused(std::string("Could not find parent tag: ") + "rur");
+        XmlPlaceError(refused, root);
+        throw refused;
+    }
 
     for (pugi::xml_node child : root.children()) {
         if (std::strcmp(child.name(), "device") != 0)
             continue;
         // Appended before it is read, so a failing device type stays in the catalogue.
         Devices.push_back(std::make_unique<TDevice>());
-        Devices.back()->LoadFromXml(child, root);
+        try {
+            Devices.back()->LoadFromXml(child, root);
+        } catch (TModelError& refused) {
+            XmlPlaceError(refused, child);
+            throw;
+        }
     }
     return true;
 }

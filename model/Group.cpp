@@ -87,11 +87,19 @@ void TGroup::AddSettingFromXml(const pugi::xml_node& element, int32_t copyIndex)
         setting = std::make_unique<TSettingLabel>(this, copyIndex);
     else if (type == "uint32")
         setting = std::make_unique<TSettingUint32>(this, copyIndex);
-    else
-        throw TModelError("Unknown setting type " + type);
+    else {
+        TModelError error("Unknown setting type " + type);
+        XmlPlaceError(error, element);
+        throw error;
+    }
     if (IsTemplate)
         setting->InTemplate = true;
-    setting->LoadFromXml(element);
+    try {
+        setting->LoadFromXml(element);
+    } catch (TModelError& error) {
+        XmlPlaceError(error, element);
+        throw;
+    }
     AddSetting(std::move(setting));
 }
 

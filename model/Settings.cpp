@@ -3,6 +3,7 @@
 #include "model/Errors.h"
 #include "model/Group.h"
 #include "model/Messages.h"
+#include "model/Xmlutil.h"
 #include "settings/Setting.h"
 #include "settings/Setting_dropdown.h"
 
@@ -57,8 +58,14 @@ TGroup* TSettings::NewGroup() {
 
 void TSettings::LoadFromXml(const pugi::xml_node& settingsElement) {
     for (pugi::xml_node child : settingsElement.children()) {
-        if (std::strcmp(child.name(), "group") == 0)
+        if (std::strcmp(child.name(), "group") != 0)
+            continue;
+        try {
             AddGroupFromXml(child);
+        } catch (TModelError& error) {
+            XmlPlaceError(error, child);
+            throw;
+        }
     }
 }
 

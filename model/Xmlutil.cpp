@@ -24,7 +24,14 @@ void XmlLoadFile(pugi::xml_document& document, const std::string& path) {
     const pugi::xml_parse_result result =
         document.load_file(path.c_str(), pugi::parse_default, pugi::encoding_auto);
     if (!result) {
-        throw TModelError(std::string("XML parse error in ") + path + ": " + result.description() +
+        TModelError error(std::string("XML parse error in ") + path + ": " + result.description() +
                           " at offset " + std::to_string(result.offset));
+        error.SourceOffset = result.offset;
+        throw error;
     }
+}
+
+void XmlPlaceError(TModelError& error, const pugi::xml_node& element) {
+    if (error.SourceOffset < 0)
+        error.SourceOffset = element.offset_debug();
 }

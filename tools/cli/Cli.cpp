@@ -1,5 +1,6 @@
 #include "Cli.h"
 
+#include "CliCheck.h"
 #include "CliOffline.h"
 #include "CliOnline.h"
 
@@ -26,6 +27,8 @@ const char* const UsageText =
     "                       find the unit on PORT and write the settings file IN to it\n"
     "  ports [set COMn PATH | clear COMn]\n"
     "                       show or change which device each comm port name opens\n"
+    "  check [-d FILE]      check the definition file: each finding as FILE:LINE: error|warning: TEXT,\n"
+    "                       then \"N errors, M warnings\"; exit status 1 when there are errors\n"
     "options:\n"
     "  -d FILE              the definition file (default: Devices.xml next to the program, else\n"
     "                       dezadizi/Devices.xml in $XDG_DATA_HOME, then in each of $XDG_DATA_DIRS)\n"
@@ -120,6 +123,8 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         return CliWrite(options, out, err);
     if (command == "ports")
         return CliPorts(options, out, err);
+    if (command == "check")
+        return CliCheck(options, out, err);
     err << "dezadizi-cli: unknown command " << command << "\n" << UsageText;
     return cliUsage;
 }
