@@ -76,9 +76,10 @@ void TSettingCheckBox::RegisterWithStore() {
 
 void TSettingCheckBox::ReadFromStore() {
     if (!HasCustomValues) {
+        const bool reading = ReadPending;
         TSetting::ReadFromStore();
         // A lone unchecked value is what the unchecked box writes, so it reads as unchecked.
-        if (Value == UncheckedValue)
+        if (reading && Value == UncheckedValue)
             Value = 0;
         return;
     }
