@@ -179,10 +179,16 @@ TEST(CliOnline, ASharedRegistersChoiceAndAnAccentedNameReachTheUnitAsTheFileHold
     EXPECT_EQ(modbus_read_registers(ctx, 100, 3, name), 3);
     uint16_t mode = 0;
     EXPECT_EQ(modbus_read_registers(ctx, 124, 1, &mode), 1);
+    // A control byte in the name: the read says what it shows instead.
+    EXPECT_EQ(modbus_write_register(ctx, 100, 0x4101), 1);
     modbus_close(ctx);
     modbus_free(ctx);
     EXPECT_EQ(name[0], 0x42FC); // "Bü" on the wire: 42 FC
     EXPECT_EQ(name[1], 0x726F); // "ro": 72 6F
     EXPECT_EQ(name[2], 0);
     EXPECT_EQ(mode, 7);
+    const CliResult control = Cli({"read", sim.Port(), "-o", dir.Path("control.rur")});
+    EXPECT_EQ(control.code, 0);
+    EXPECT_EQ(control.err,
+              "warning: Setting 'Unit Name': 1 control byte(s) in the unit's text are shown as \"?\".\n");
 }
