@@ -9,6 +9,8 @@
 #include "settings/Storeaccess.h"
 
 #include <QLineEdit>
+#include <QList>
+#include <QString>
 #include <algorithm>
 #include <cstring>
 
@@ -74,8 +76,10 @@ bool TSettingName::EditExit() {
     EncodeUnitText(typed, &refused);
     if (!refused.empty()) {
         QString listed;
-        for (const QChar character : QString::fromStdString(refused))
-            listed += (listed.isEmpty() ? "" : " ") + QString(character);
+        for (const uint code : QString::fromStdString(refused).toUcs4()) {
+            const auto character = static_cast<char32_t>(code);
+            listed += (listed.isEmpty() ? "" : " ") + QString::fromUcs4(&character, 1);
+        }
         ShowError("The unit cannot store these characters of '" + typed + "': " + listed.toStdString() +
                   "\nA text setting holds only the characters of Windows-1252 (Western European).");
         return false;
