@@ -159,7 +159,9 @@ void TfmConnect::btConnectClick() {
         FMain->ReleaseDevice(current);
 
     WriteRegistryInteger("CommPortIndex", cbCommPort->currentIndex());
-    WriteRegistryInteger("DeviceIndex", cbDevice->currentIndex());
+    // An empty list has no choice to remember; the one remembered before stays.
+    if (cbDevice->currentIndex() >= 0)
+        WriteRegistryInteger("DeviceIndex", cbDevice->currentIndex());
     WriteRegistryBool("Online", rbOnline->isChecked());
 
     try {

@@ -581,6 +581,21 @@ void TfmMain::FailTimerTimer() {
 void TfmMain::ReadCompleteTimerTimer() {
     ReadCompleteTimer.stop();
     FSerialManager->SelectFirstGroup();
+    // Where the page shows a unit's text otherwise than its registers hold it, the status line
+    // says so: the first warning, all of them in its tool tip.
+    const TDevice* device = FCurrentDevice;
+    if (device == nullptr || device->Settings->ReadWarnings.empty())
+        return;
+    const std::vector<std::string>& warnings = device->Settings->ReadWarnings;
+    QString all;
+    for (const std::string& warning : warnings)
+        all += (all.isEmpty() ? "" : "\n") + QString::fromStdString(warning);
+    QString shown = QString::fromStdString(warnings.front());
+    if (warnings.size() > 1)
+        shown += QString(" (and %1 more)").arg(warnings.size() - 1);
+    lbProgress->setText(shown);
+    lbProgress->setToolTip(all);
+    lbProgress->show();
 }
 
 void TfmMain::btRefresh2MouseDown() {

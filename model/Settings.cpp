@@ -6,6 +6,7 @@
 #include "model/Xmlutil.h"
 #include "settings/Setting.h"
 #include "settings/Setting_dropdown.h"
+#include "settings/Setting_name.h"
 
 #include <QGuiApplication>
 #include <QScrollArea>
@@ -171,8 +172,20 @@ bool TSettings::HasPolledReport() const {
 void TSettings::TakeValuesFromStore() {
     // Without this a save or export after a read would hold stale values for every group the
     // user never opened, and writing such a file back would wipe the unit.
-    for (auto& group : Groups)
+    ReadWarnings.clear();
+    for (auto& group : Groups) {
+        for (auto& entry : group->Settings) {
+            // The unit's choice of units, which no later showing of a page reads again.
+            if (auto* selector = dynamic_cast<TSettingDropDown*>(entry.get());
+                selector && selector->IsUnitsSelector)
+                selector->MarkForUnitRead();
+        }
         group->RefreshFromStore();
+        for (auto& entry : group->Settings) {
+            if (auto* name = dynamic_cast<TSettingName*>(entry.get()); name && !name->ReadWarning.empty())
+                ReadWarnings.push_back(name->ReadWarning);
+        }
+    }
     for (auto& group : Groups) {
         for (auto& entry : group->Settings) {
             if (auto* selector = dynamic_cast<TSettingDropDown*>(entry.get());

@@ -74,6 +74,10 @@ public:
     size_t EntryCount() const;
 
     TSettingsProgressEvent OnProgress;
+    // What LoadFromFile changed to apply the file (one line each), cleared by every load.
+    std::vector<std::string> LoadWarnings;
+    // What TakeValuesFromStore changed to show the unit's values (one line each), cleared by it.
+    std::vector<std::string> ReadWarnings;
     QScrollArea* MainArea = nullptr;
     std::vector<std::unique_ptr<TGroup>> Groups;
     std::string CurrentUnits;

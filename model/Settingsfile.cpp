@@ -98,6 +98,7 @@ void TSettings::SaveToFile(const std::string& path) const {
 }
 
 void TSettings::LoadFromFile(const std::string& path) {
+    LoadWarnings.clear();
     pugi::xml_document document;
     XmlLoadFile(document, path);
     const pugi::xml_node root = document.document_element();
@@ -126,8 +127,11 @@ void TSettings::LoadFromFile(const std::string& path) {
                 pending.push_back({entry.get(), entry->FindLoadedValue(element)});
         }
     }
-    for (const TPendingValue& value : pending)
+    for (const TPendingValue& value : pending) {
         value.Entry->ApplyLoadedValue(value.Loaded);
+        if (!value.Loaded.Warning.empty())
+            LoadWarnings.push_back(value.Loaded.Warning);
+    }
 }
 
 void TSettings::ExportCsv(const std::string& path) const {

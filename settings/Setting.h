@@ -34,6 +34,7 @@ struct TLoadedValue {
     int32_t Value = 0;
     bool HasText = false; // text settings: the file carried their text
     std::string Text;
+    std::string Warning; // what was changed to apply the value; empty when nothing was
 };
 
 class TSetting {

@@ -76,34 +76,57 @@ void TSettingCheckBox::RegisterWithStore() {
 
 void TSettingCheckBox::ReadFromStore() {
     if (!HasCustomValues) {
+        const bool reading = ReadPending;
         TSetting::ReadFromStore();
+        // A lone unchecked value is what the unchecked box writes, so it reads as unchecked.
+        if (reading && Value == UncheckedValue)
+            Value = 0;
         return;
     }
     if (!ReadPending)
         return;
-    uint16_t raw = 0;
-    if (RegisterType == rtHoldingRegister) {
-        int16_t word = 0;
-        RequireRegisterDataStore().GetHoldingRegisters(Register, &word, 1);
-        raw = static_cast<uint16_t>(static_cast<uint16_t>(word) - static_cast<uint16_t>(ValueOffset));
-    }
+    const bool checked = RegisterType == rtHoldingRegister && RegisterHoldsChecked();
     MarkRead();
-    Value = static_cast<int16_t>(raw) == CheckedValue ? 1 : 0;
+    Value = checked ? 1 : 0;
+}
+
+bool TSettingCheckBox::RegisterHoldsChecked() const {
+    int16_t word = 0;
+    RequireRegisterDataStore().GetHoldingRegisters(Register, &word, 1);
+    const auto raw = static_cast<uint16_t>(static_cast<uint16_t>(word) - static_cast<uint16_t>(ValueOffset));
+    return static_cast<int16_t>(raw) == CheckedValue;
 }
 
 void TSettingCheckBox::PutToStore() {
     if (RegisterType == rtCoil) {
         RequireRegisterDataStore().SetCoil(Register, Value != 0);
-    } else if (RegisterType == rtHoldingRegister) {
-        const int16_t word =
-            static_cast<int16_t>(static_cast<uint16_t>(Value != 0 ? CheckedValue : UncheckedValue));
-        // Without custom values a masked register is written through its mask, so the check box
-        // never clobbers the bits that other settings hold there.
-        if (!HasCustomValues && BitMask != 0)
-            RequireRegisterDataStore().SetHoldingRegisterBits(Register, word, BitMask);
-        else
-            RequireRegisterDataStore().SetHoldingRegister(Register, word);
+        return;
     }
+    if (RegisterType != rtHoldingRegister)
+        return;
+    const int32_t state = Value != 0 ? CheckedValue : UncheckedValue;
+    TRegisterDataStore& store = RequireRegisterDataStore();
+    if (HasCustomValues) {
+        // The register also holds the values of another setting (a drop-down's "Optimised" reads
+        // as unchecked here): only a change of the checked state may replace it, so neither the
+        // order of the settings nor a copy of an unchanged box overwrites that setting's value.
+        if ((Value != 0) == RegisterHoldsChecked())
+            return;
+        // The offset the read takes off, put on.
+        store.SetHoldingRegister(Register,
+                                 static_cast<int16_t>(static_cast<uint16_t>(
+                                     static_cast<uint32_t>(state) + static_cast<uint32_t>(ValueOffset))));
+        return;
+    }
+    // Through the factor, the offset and the mask of the base conversion, so the box reads back
+    // what it wrote and never clobbers the bits other settings hold in a masked register.
+    const uint32_t wide =
+        static_cast<uint32_t>(state) * static_cast<uint32_t>(Scaling()) + static_cast<uint32_t>(ValueOffset);
+    const auto word = static_cast<int16_t>(static_cast<uint16_t>(wide));
+    if (BitMask != 0)
+        store.SetHoldingRegisterBits(Register, word, BitMask);
+    else
+        store.SetHoldingRegister(Register, word);
 }
 
 void TSettingCheckBox::WriteToStore() {

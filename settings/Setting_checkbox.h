@@ -29,4 +29,8 @@ public:
 
 protected:
     void PutToStore() override;
+
+private:
+    // Whether the whole register, less the offset, holds the checked value.
+    bool RegisterHoldsChecked() const;
 };

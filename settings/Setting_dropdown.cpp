@@ -122,6 +122,15 @@ void TSettingDropDown::ReportProgress() {
         FollowUnits();
 }
 
+void TSettingDropDown::MarkForRead() {
+    if (!IsUnitsSelector)
+        TSetting::MarkForRead();
+}
+
+void TSettingDropDown::MarkForUnitRead() {
+    TSetting::MarkForRead();
+}
+
 void TSettingDropDown::AddCsvLine(std::vector<std::string>& list) {
     const int position = IndexOfValue(Value);
     list.push_back(Name + "," +

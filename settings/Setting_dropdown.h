@@ -26,6 +26,11 @@ public:
     void ApplyLoadedValue(const TLoadedValue& loaded) override;
     void AddCsvLine(std::vector<std::string>& list) override;
     void ReportProgress() override;
+    // The units selector's value is the engineer's choice of units, which its register does not
+    // hold (the selector never writes it): showing or refreshing a page must not read it back.
+    void MarkForRead() override;
+    // Reads the units selector from the image too: after a read run, the unit's choice.
+    void MarkForUnitRead();
 
     void AddChoice(const pugi::xml_node& element);
     // Position of the first choice holding `value`; -1 when no choice holds it.
@@ -34,7 +39,4 @@ public:
 
     std::vector<_DDType> Choices;
     QPointer<QComboBox> ComboBox;
-
-private:
-    // The units selector keeps the tree's units in step with its value.
 };

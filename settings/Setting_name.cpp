@@ -2,11 +2,15 @@
 
 #include "modbus/Registerdatastore.h"
 #include "model/Errors.h"
+#include "model/Messages.h"
+#include "model/Unittext.h"
 #include "model/Xmlutil.h"
 #include "settings/Editevents.h"
 #include "settings/Storeaccess.h"
 
 #include <QLineEdit>
+#include <QList>
+#include <QString>
 #include <algorithm>
 #include <cstring>
 
@@ -37,12 +41,7 @@ void TSettingName::CreateControls(QWidget* parent, int32_t index, int32_t top) {
     QLineEdit* edit = NewEditBox(parent, index, 200, top, 140);
     Edit = edit;
     FEvents = new TEditEvents(
-        edit, nullptr,
-        [this] {
-            EditExit();
-            return true;
-        },
-        nullptr);
+        edit, nullptr, [this] { return EditExit(); }, nullptr);
     edit->show();
     edit->setEnabled(Enabled);
     edit->setReadOnly(!Enabled);
@@ -69,11 +68,25 @@ void TSettingName::UpdateDisplay(bool withUnits) {
         Edit->setText(QString::fromStdString(Text));
 }
 
-void TSettingName::EditExit() {
+bool TSettingName::EditExit() {
     if (!Edit)
-        return;
-    Text = Edit->text().toStdString();
+        return true;
+    const std::string typed = Edit->text().toStdString();
+    std::string refused;
+    EncodeUnitText(typed, &refused);
+    if (!refused.empty()) {
+        QString listed;
+        for (const uint code : QString::fromStdString(refused).toUcs4()) {
+            const auto character = static_cast<char32_t>(code);
+            listed += (listed.isEmpty() ? "" : " ") + QString::fromUcs4(&character, 1);
+        }
+        ShowError("The unit cannot store these characters of '" + typed + "': " + listed.toStdString() +
+                  "\nA text setting holds only the characters of Windows-1252 (Western European).");
+        return false;
+    }
+    Text = typed;
     WriteToStore();
+    return true;
 }
 
 void TSettingName::RestoreDefault() {
@@ -88,12 +101,32 @@ void TSettingName::SaveToXml(pugi::xml_node& groupElement) {
     groupElement.last_child().append_attribute("text") = Text.c_str();
 }
 
+int32_t TSettingName::Capacity() const {
+    return 2 * std::clamp(NumOfRegisters, 0, BufferSize / 2);
+}
+
 TLoadedValue TSettingName::LoadValue(const pugi::xml_node& settingElement) {
     TLoadedValue loaded = TSetting::LoadValue(settingElement);
-    if (const pugi::xml_attribute text = settingElement.attribute("text")) {
-        loaded.HasText = true;
-        loaded.Text = text.value();
-    }
+    const pugi::xml_attribute text = settingElement.attribute("text");
+    if (!text)
+        return loaded;
+    loaded.HasText = true;
+    // A file may hold what the unit cannot: characters outside its code page, or more than its
+    // registers hold. The text is made what the unit will hold, and the change is told.
+    std::string refused;
+    std::string bytes = EncodeUnitText(text.value(), &refused);
+    const bool cut = bytes.size() > static_cast<size_t>(Capacity());
+    if (cut)
+        bytes.resize(static_cast<size_t>(Capacity()));
+    loaded.Text = DecodeUnitText(bytes);
+    std::string changes;
+    if (!refused.empty())
+        changes = "characters the unit cannot store (" + refused + ") replaced by \"?\"";
+    if (cut)
+        changes += (changes.empty() ? "" : "; ") + std::string("cut to the ") + std::to_string(Capacity()) +
+                   " characters its registers hold";
+    if (!changes.empty())
+        loaded.Warning = "Setting '" + Name + "': text " + changes + ".";
     return loaded;
 }
 
@@ -115,7 +148,9 @@ void TSettingName::RegisterWithStore() {
 void TSettingName::PutToStore() {
     const int32_t count = std::clamp(NumOfRegisters, 0, BufferSize / 2);
     uint8_t buffer[BufferSize] = {};
-    std::memcpy(buffer, Text.data(), std::min<size_t>(Text.size(), BufferSize));
+    // The unit's code page, one byte a character.
+    const std::string bytes = EncodeUnitText(Text);
+    std::memcpy(buffer, bytes.data(), std::min<size_t>(bytes.size(), BufferSize));
     // Only the first NumOfRegisters bytes are pair-exchanged, as the unit expects them.
     SwapBytePairs(buffer, count);
     int16_t words[BufferSize / 2];
@@ -143,8 +178,16 @@ void TSettingName::ReadFromStore() {
     }
     // The exact inverse of the write: every byte of every register, so a long text comes back whole.
     SwapBytePairs(buffer, count);
-    Text = std::string(reinterpret_cast<const char*>(buffer),
-                       strnlen(reinterpret_cast<const char*>(buffer), 2 * count));
+    // The text ends at its first zero byte; a control byte before it shows as "?".
+    int replaced = 0;
+    Text = DecodeUnitText(std::string_view(reinterpret_cast<const char*>(buffer),
+                                           strnlen(reinterpret_cast<const char*>(buffer), 2 * count)),
+                          &replaced);
+    ReadWarning.clear();
+    if (replaced > 0) {
+        ReadWarning = "Setting '" + Name + "': " + std::to_string(replaced) +
+                      " control byte(s) in the unit's text are shown as \"?\".";
+    }
     MarkRead();
 }
 

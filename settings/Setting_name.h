@@ -29,15 +29,22 @@ public:
     void CopyValueFrom(TSetting* source) override;
     void WriteToStore() override;
 
-    void EditExit();
+    // Takes the typed text; refuses (false) a text with characters the unit cannot store.
+    bool EditExit();
 
     std::string Text;
     std::string DefaultText;
+    // What the last read from the image had to replace to show the unit's text; empty when
+    // nothing.
+    std::string ReadWarning;
     QPointer<QLineEdit> Edit;
 
 protected:
     void PutToStore() override;
 
 private:
+    // The most bytes the registers hold.
+    int32_t Capacity() const;
+
     QPointer<TEditEvents> FEvents;
 };

@@ -3,6 +3,7 @@
 #include "model/Devices.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
@@ -210,4 +211,22 @@ TEST_F(ConnectDialog, AResultArrivingAfterTheDialogClosedIsNotShown) {
     QTest::qWait(250);
     EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
     EXPECT_EQ(dialog->result(), mrCancel);
+}
+
+TEST(ConnectDialogWithoutDeviceTypes, ConnectKeepsTheRememberedDeviceIndex) {
+    ClearRememberedChoices();
+    QSettings("Roduzede", "Dezadizi Config Manager").setValue("DeviceIndex", 1);
+    TTempDir dir;
+    const std::string definitions = dir.Path("Devices.xml");
+    {
+        QFile file(QString::fromStdString(definitions));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("<?xml version=\"1.0\"?>\n<rur/>\n");
+    }
+    TWindowRig rig(definitions);
+    ASSERT_TRUE(rig.w().Devices()->Devices.empty());
+    rig.OpenOffline(0);
+    EXPECT_EQ(rig.Current(), nullptr);
+    EXPECT_EQ(QSettings("Roduzede", "Dezadizi Config Manager").value("DeviceIndex").toInt(), 1);
+    ClearRememberedChoices();
 }

@@ -9,6 +9,7 @@
 #include "model/Group.h"
 #include "model/Settings.h"
 #include "settings/Setting_int.h"
+#include "settings/Setting_name.h"
 #include "sim/SimProcess.h"
 
 #include <QAction>
@@ -19,6 +20,7 @@
 #include <QTest>
 #include <functional>
 #include <gtest/gtest.h>
+#include <modbus/modbus.h>
 
 namespace {
 
@@ -349,4 +351,30 @@ TEST_F(OnlineState, ClosingTheWindowLetsGoOfTheUnit) {
     w.close();
     EXPECT_EQ(rig->Current(), nullptr);
     EXPECT_TRUE(w.FSerialManager->DeviceList()->IsEmpty());
+}
+
+TEST_F(OnlineState, ControlBytesInAUnitsTextShowAsQuestionMarksAndTheStatusLineSaysSo) {
+    Start(17);
+    {
+        // The unit's name registers: 'A', 0x01, 'B', then a zero byte that ends the text.
+        modbus_t* ctx = modbus_new_rtu(sim->Port().c_str(), 9600, 'N', 8, 1);
+        ASSERT_NE(ctx, nullptr);
+        ASSERT_EQ(modbus_connect(ctx), 0) << modbus_strerror(errno);
+        modbus_set_response_timeout(ctx, 0, 500000);
+        modbus_set_slave(ctx, 1);
+        const uint16_t name[2] = {0x4101, 0x4200};
+        EXPECT_EQ(modbus_write_register(ctx, 100, name[0]), 1);
+        EXPECT_EQ(modbus_write_register(ctx, 101, name[1]), 1);
+        modbus_close(ctx);
+        modbus_free(ctx);
+    }
+    ConnectAndRead();
+    auto* name = dynamic_cast<TSettingName*>(rig->Find("Unit Name"));
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name->Text, "A?B");
+    ASSERT_NE(name->Edit, nullptr);
+    EXPECT_EQ(name->Edit->text(), "A?B");
+    EXPECT_FALSE(rig->w().lbProgress->isHidden());
+    EXPECT_EQ(rig->w().lbProgress->text().toStdString(),
+              "Setting 'Unit Name': 1 control byte(s) in the unit's text are shown as \"?\".");
 }

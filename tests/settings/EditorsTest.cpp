@@ -81,7 +81,16 @@ protected:
         edit->setFocus(Qt::MouseFocusReason);
         QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(edit, Qt::Key_Delete);
-        QTest::keyClicks(edit, text);
+        for (const QChar character : text) {
+            // QTest has no key for a character outside ASCII; such a key press carries its text.
+            if (character.unicode() < 0x80) {
+                QTest::keyClick(edit, character.toLatin1());
+            } else {
+                QTest::sendKeyEvent(QTest::Press, edit, Qt::Key_unknown, QString(character), Qt::NoModifier);
+                QTest::sendKeyEvent(QTest::Release, edit, Qt::Key_unknown, QString(character),
+                                    Qt::NoModifier);
+            }
+        }
         if (leave)
             Elsewhere->setFocus(Qt::TabFocusReason);
     }
@@ -356,6 +365,13 @@ TEST_F(EditorsTest, CheckBoxAndDropDowns) {
     Choose(combo, 2);
     EXPECT_EQ(T.Register(8), 7);
     EXPECT_EQ(modeOn.Value, 1); // not refreshed by a drop-down
+    // Unchecking a box whose register already reads unchecked ("Eco") changes no register; the
+    // page then shows what the register holds.
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+    EXPECT_EQ(T.Register(8), 7);
+    EXPECT_EQ(combo->currentText(), "Eco");
+    EXPECT_FALSE(box->isChecked());
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
     EXPECT_EQ(T.Register(8), 2);
     EXPECT_EQ(combo->currentText(), "Off");
@@ -410,4 +426,74 @@ TEST_F(EditorsTest, ShowingAGroupReadsTheCompletedImage) {
     T.Group(0).Select();
     EXPECT_EQ(speed.Value, 66);
     EXPECT_EQ(Control(speed.Edit)->text(), "66 %");
+}
+
+TEST_F(EditorsTest, TextEditorStoresTheUnitsCodePageAndRefusesWhatItCannotHold) {
+    auto& name = T.As<TSettingName>("Unit Name");
+    QLineEdit* text = Control(name.Edit);
+    Type(text, "Büro");
+    EXPECT_EQ(T.Register(20), 0x42FC);
+    EXPECT_EQ(T.Register(21), 0x726F);
+    EXPECT_TRUE(Capture.messages.empty());
+
+    Type(text, "Łódź");
+    ASSERT_EQ(Capture.messages.size(), 1u);
+    EXPECT_EQ(Capture.messages[0].kind, TMessageKind::Error);
+    EXPECT_EQ(Capture.Last(), "The unit cannot store these characters of 'Łódź': Ł ź\nA text setting holds "
+                              "only the characters of Windows-1252 (Western European).");
+    EXPECT_TRUE(text->hasFocus());
+    EXPECT_EQ(name.Text, "Büro");
+    EXPECT_EQ(T.Register(20), 0x42FC);
+    Type(text, "Lodz");
+    EXPECT_EQ(name.Text, "Lodz");
+
+    // A byte above 0x7F from the unit shows as its character, and tabbing through writes it back
+    // unchanged.
+    T.SetRegister(20, 0x80E9);
+    T.SetRegister(21, 0);
+    T.Group(0).RefreshFromStore();
+    EXPECT_EQ(text->text(), "€é");
+    text->setFocus(Qt::MouseFocusReason);
+    Elsewhere->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(T.Register(20), 0x80E9);
+}
+
+TEST_F(EditorsTest, TheUnitsSelectorKeepsTheChosenUnitsWhenThePageReadsAgain) {
+    auto& units = T.As<TSettingDropDown>("Units");
+    auto& velocity = T.As<TSettingUnits>("Velocity");
+    // Online: a read of a unit in Pa, after which showing a group reads it from the image.
+    TFakeUnitMaster unit;
+    unit.registers[2] = 2; // register 1 on the wire
+    unit.registers[5] = 250;
+    T.Store.SetProtocol(&unit);
+    T.Store.StartRead();
+    for (int step = 0; step < 100 && T.Store.State() == ssReading; ++step)
+        T.Store.ReadStep();
+    ASSERT_TRUE(T.Store.IsComplete());
+    T.Tree().TakeValuesFromStore();
+    EXPECT_EQ(T.Tree().CurrentUnits, "Pa");
+    T.Group(0).Select();
+    EXPECT_EQ(Control(units.ComboBox)->currentText(), "Pa");
+
+    Choose(Control(units.ComboBox), 1);
+    ASSERT_EQ(T.Tree().CurrentUnits, "ft/min");
+    const auto agree = [&] {
+        EXPECT_EQ(T.Tree().CurrentUnits, "ft/min");
+        EXPECT_EQ(units.Value, 1);
+        EXPECT_EQ(Control(units.ComboBox)->currentText(), "ft/min");
+        EXPECT_EQ(Control(velocity.Edit)->text(), "490 ft/min");
+    };
+    T.Group(1).Select();
+    T.Group(0).Select();
+    agree();
+    // A check box with custom values reads its whole group again.
+    QCheckBox* box = Control(T.As<TSettingCheckBox>("Mode on").CheckBox);
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+    agree();
+    // A saved file records the choice the page shows.
+    TTempDir dir;
+    T.Tree().SaveToFile(dir.Path("a.rur"));
+    EXPECT_NE(ReadFileText(dir.Path("a.rur"))
+                  .find("name=\"Units\" ID=\"" + std::to_string(units.Id) + "\" value=\"1\""),
+              std::string::npos);
 }

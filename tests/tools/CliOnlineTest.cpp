@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <gtest/gtest.h>
+#include <modbus/modbus.h>
 #include <pugixml.hpp>
 
 namespace {
@@ -127,4 +128,67 @@ TEST(CliOnline, UsageAndPortMapping) {
     EXPECT_EQ(Cli({"ports", "clear", "COM7"}).code, 0);
     EXPECT_FALSE(QSettings("Roduzede", "Dezadizi Config Manager").contains("Ports/COM7"));
     EXPECT_EQ(Cli({"ports", "set", "/dev/x", "/dev/y"}).code, 2);
+}
+
+TEST(CliOnline, ASharedRegistersChoiceAndAnAccentedNameReachTheUnitAsTheFileHoldsThem) {
+    TTempDir dir;
+    TSimProcess sim({"--device-id", "17"}, dir.Path("config"));
+    ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
+    const std::string file = dir.Path("optimised.rur");
+    ASSERT_EQ(Cli({"defaults", "id:17", "-o", file}).code, 0);
+    {
+        // As a unit in "Optimised" would be saved: the check box on the same register unchecked.
+        pugi::xml_document doc;
+        ASSERT_TRUE(doc.load_file(file.c_str()));
+        int changed = 0;
+        for (pugi::xml_node group : doc.document_element().child("device").children("group")) {
+            for (pugi::xml_node setting : group.children("setting")) {
+                const std::string name = setting.attribute("name").value();
+                if (name == "Night Setback Mode" && ++changed)
+                    setting.attribute("value") = 7;
+                else if (name == "Night Setback" && ++changed)
+                    setting.attribute("value") = 0;
+                else if (name == "Unit Name" && ++changed)
+                    setting.attribute("text") = "B\u00fcro";
+            }
+        }
+        ASSERT_EQ(changed, 3);
+        ASSERT_TRUE(doc.save_file(file.c_str()));
+    }
+    const CliResult written = Cli({"write", sim.Port(), file});
+    ASSERT_EQ(written.code, 0) << written.err;
+    EXPECT_EQ(written.err, "");
+
+    const CliResult read = Cli({"read", sim.Port(), "-o", dir.Path("read.rur")});
+    ASSERT_EQ(read.code, 0) << read.err;
+    pugi::xml_document readBack;
+    ASSERT_TRUE(readBack.load_file(dir.Path("read.rur").c_str()));
+    const auto first = [&](const char* name) {
+        return readBack.select_node(("//setting[@name='" + std::string(name) + "']").c_str()).node();
+    };
+    EXPECT_EQ(first("Night Setback Mode").attribute("value").as_int(), 7);
+    EXPECT_EQ(std::string(first("Unit Name").attribute("text").value()), "B\u00fcro");
+
+    // The unit's own registers, seen by an independent master once the tool has let go.
+    modbus_t* ctx = modbus_new_rtu(sim.Port().c_str(), 9600, 'N', 8, 1);
+    ASSERT_NE(ctx, nullptr);
+    ASSERT_EQ(modbus_connect(ctx), 0) << modbus_strerror(errno);
+    modbus_set_response_timeout(ctx, 0, 500000);
+    modbus_set_slave(ctx, 1);
+    uint16_t name[3] = {};
+    EXPECT_EQ(modbus_read_registers(ctx, 100, 3, name), 3);
+    uint16_t mode = 0;
+    EXPECT_EQ(modbus_read_registers(ctx, 124, 1, &mode), 1);
+    // A control byte in the name: the read says what it shows instead.
+    EXPECT_EQ(modbus_write_register(ctx, 100, 0x4101), 1);
+    modbus_close(ctx);
+    modbus_free(ctx);
+    EXPECT_EQ(name[0], 0x42FC); // "Bü" on the wire: 42 FC
+    EXPECT_EQ(name[1], 0x726F); // "ro": 72 6F
+    EXPECT_EQ(name[2], 0);
+    EXPECT_EQ(mode, 7);
+    const CliResult control = Cli({"read", sim.Port(), "-o", dir.Path("control.rur")});
+    EXPECT_EQ(control.code, 0);
+    EXPECT_EQ(control.err,
+              "warning: Setting 'Unit Name': 1 control byte(s) in the unit's text are shown as \"?\".\n");
 }

@@ -24,5 +24,11 @@ struct TCliOptions {
 bool ParseCliOptions(const std::vector<std::string>& args, const std::string& exeDir, TCliOptions& options,
                      std::ostream& err);
 
+// Tells what was changed to take a file's or a unit's values: one line each on standard error.
+inline void PrintWarnings(const std::vector<std::string>& warnings, std::ostream& err) {
+    for (const std::string& warning : warnings)
+        err << "warning: " << warning << "\n";
+}
+
 // The command "devices": position, device_id, settings_id and name of every device type.
 int CliDevices(const TCliOptions& options, std::ostream& out, std::ostream& err);

@@ -45,8 +45,10 @@ int RunOffline(const TCliOptions& options, const std::string& device, const std:
         store.Reset();
         tree.RegisterWithStore();
         tree.RestoreDefaults();
-        if (input != nullptr)
+        if (input != nullptr) {
             tree.LoadFromFile(*input);
+            PrintWarnings(tree.LoadWarnings, err);
+        }
 
         if (IsCsvPath(options.output))
             tree.ExportCsv(options.output);

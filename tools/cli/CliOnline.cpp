@@ -240,6 +240,7 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         TOnlineSession session(err);
         TDevice* device = session.Connect(devices, options.positional[0]);
         session.AwaitRead();
+        PrintWarnings(device->Settings->ReadWarnings, err);
         if (IsCsvPath(options.output))
             device->Settings->ExportCsv(options.output);
         else
@@ -264,6 +265,7 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         TDevice* device = session.Connect(devices, options.positional[0]);
         session.AwaitRead();
         device->Settings->LoadFromFile(options.positional[1]);
+        PrintWarnings(device->Settings->LoadWarnings, err);
         session.Write();
         out << "Settings written successfully.\n";
         return cliOk;
