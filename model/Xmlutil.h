@@ -13,3 +13,10 @@ pugi::xml_node XmlFindChild(const pugi::xml_node& element, const char* name);
 // Loads an XML file into `document`; raises TModelError with pugixml's description and the
 // byte offset when the file is not well-formed or cannot be read.
 void XmlLoadFile(pugi::xml_document& document, const std::string& path);
+
+// The document as indented UTF-8 text that every XML 1.0 parser accepts: a character that XML
+// 1.0 does not allow in a document (a control character other than tab, line feed and carriage
+// return, U+FFFE, U+FFFF) or a byte that is not UTF-8, in any value or text, is written as "?".
+// pugixml would write a control character as a character reference such as &#3;, which other
+// parsers refuse.
+std::string XmlDocumentText(pugi::xml_document& document);

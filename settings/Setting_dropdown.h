@@ -24,7 +24,7 @@ public:
     void UpdateDisplay(bool withUnits) override;
     void RestoreDefault() override;
     void ApplyLoadedValue(const TLoadedValue& loaded) override;
-    void AddCsvLine(std::vector<std::string>& list) override;
+    void AddCsvLine(TCsvWriter& csv) override;
     void ReportProgress() override;
 
     void AddChoice(const pugi::xml_node& element);
