@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringDecoder>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 
 namespace {
@@ -68,6 +69,10 @@ pugi::xml_node XmlFindChild(const pugi::xml_node& element, const char* name) {
 }
 
 void XmlLoadFile(pugi::xml_document& document, const std::string& path) {
+    // pugixml opens a directory like a file and then fails for want of memory.
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw TModelError("Cannot open file \"" + path + "\". It is a directory.");
     const pugi::xml_parse_result result =
         document.load_file(path.c_str(), pugi::parse_default, pugi::encoding_auto);
     if (!result) {

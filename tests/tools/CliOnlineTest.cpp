@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
+#include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
@@ -127,4 +129,21 @@ TEST(CliOnline, UsageAndPortMapping) {
     EXPECT_EQ(Cli({"ports", "clear", "COM7"}).code, 0);
     EXPECT_FALSE(QSettings("Roduzede", "Dezadizi Config Manager").contains("Ports/COM7"));
     EXPECT_EQ(Cli({"ports", "set", "/dev/x", "/dev/y"}).code, 2);
+}
+
+TEST(CliOnline, APortMappingThatCannotBeSavedSaysWhyAndShowsNothing) {
+    // The user-settings folder lies under a regular file, so the mapping cannot be stored.
+    TTempDir dir;
+    const std::string blocker = dir.Write("config", "not a folder\n");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString(blocker));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QString::fromStdString(BinPath("dezadizi-cli")), {"ports", "set", "COM3", "/dev/ttyUSB0"});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_EQ(process.readAllStandardOutput().toStdString(), "");
+    EXPECT_EQ(process.readAllStandardError().toStdString(),
+              "Cannot save the comm port mapping in \"" + blocker +
+                  "/Roduzede/Dezadizi Config Manager.conf\": " + std::strerror(ENOTDIR) + "\n");
 }

@@ -27,7 +27,7 @@ const char* const UsageText =
     "                       show or change which device each comm port name opens\n"
     "options:\n"
     "  -d FILE              the definition file (default: Devices.xml next to the program)\n"
-    "  -o OUT               the file to write\n"
+    "  -o OUT               the file to write; - writes the settings file to standard output\n"
     "  --help               show this text\n"
     "DEVICE is a device type's name, #N for catalogue position N, or id:N for its device_id.\n"
     "PORT is COMn (see 'ports') or a device path such as /dev/ttyUSB0.\n"
