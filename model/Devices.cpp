@@ -50,6 +50,9 @@ bool TDevices::LoadFromFile(const std::string& path) {
 }
 
 TDevice* TDevices::DeviceByIndex(int position) const {
+    // Said plainly: with nothing to choose from, any position is out of bounds.
+    if (Devices.empty())
+        throw std::out_of_range("There are no device types in the definition file.");
     if (position < 0 || static_cast<size_t>(position) >= Devices.size())
         throw std::out_of_range("List index out of bounds (" + std::to_string(position) + ")");
     return Devices[static_cast<size_t>(position)].get();

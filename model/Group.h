@@ -12,6 +12,7 @@ class QLabel;
 class QPushButton;
 class QScrollArea;
 class QWidget;
+class TCsvWriter;
 class TSettings;
 class TSetting;
 
@@ -57,7 +58,7 @@ public:
     // Settings files, exports and defaults.
     void SaveToXml(pugi::xml_node& deviceElement);
     void LoadFromSettingsXml(const pugi::xml_node& deviceElement);
-    void ExportCsv(std::vector<std::string>& list);
+    void ExportCsv(TCsvWriter& csv);
     void RestoreDefaults();
 
     std::string Name;

@@ -68,6 +68,9 @@ public:
     void SaveToFile(const std::string& path) const;
     void LoadFromFile(const std::string& path);
     void ExportCsv(const std::string& path) const;
+    // The text SaveToFile and ExportCsv write, for writers other than a file.
+    std::string SaveToText() const;
+    std::string ExportCsvText() const;
     void RestoreDefaults();
 
     // Number of entries of every group.

@@ -1,40 +1,17 @@
 // Settings files, the comma-separated export and the factory defaults of a settings tree.
 #include "model/Convert.h"
+#include "model/Csv.h"
 #include "model/Device.h"
 #include "model/Errors.h"
 #include "model/Group.h"
+#include "model/Savefile.h"
 #include "model/Settings.h"
 #include "model/Xmlutil.h"
 #include "settings/Setting.h"
 
-#include <QSaveFile>
-#include <QString>
 #include <cstring>
-#include <sstream>
 
 namespace {
-
-std::string WriteError(const std::string& path, const QSaveFile& file) {
-    return "Cannot create file \"" + path + "\". " + file.errorString().toStdString();
-}
-
-// Writes `content` beside `path` and renames it into place only once all of it is on disk, so a
-// failing disk or a program killed half-way leaves the file that was there untouched.
-void ReplaceFile(const std::string& path, const std::string& content) {
-    QSaveFile file(QString::fromStdString(path));
-    // Never write in place, not even where no temporary file can be made: the save then fails
-    // with the old file whole instead of risking a torn one.
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        throw TModelError(WriteError(path, file));
-    const auto size = static_cast<qint64>(content.size());
-    if (file.write(content.data(), size) != size) {
-        file.cancelWriting();
-        throw TModelError(WriteError(path, file));
-    }
-    if (!file.commit())
-        throw TModelError(WriteError(path, file));
-}
 
 // One value of a settings file, found and converted, waiting to be applied.
 struct TPendingValue {
@@ -74,9 +51,9 @@ void TGroup::LoadFromSettingsXml(const pugi::xml_node& deviceElement) {
     }
 }
 
-void TGroup::ExportCsv(std::vector<std::string>& list) {
+void TGroup::ExportCsv(TCsvWriter& csv) {
     for (auto& entry : Settings)
-        entry->AddCsvLine(list);
+        entry->AddCsvLine(csv);
 }
 
 void TGroup::RestoreDefaults() {
@@ -85,6 +62,10 @@ void TGroup::RestoreDefaults() {
 }
 
 void TSettings::SaveToFile(const std::string& path) const {
+    SaveFileContent(path, SaveToText());
+}
+
+std::string TSettings::SaveToText() const {
     pugi::xml_document document;
     pugi::xml_node settings = document.append_child("settings");
     pugi::xml_node device = settings.append_child("device");
@@ -92,9 +73,7 @@ void TSettings::SaveToFile(const std::string& path) const {
     device.append_attribute("device_id") = Device != nullptr ? Device->DeviceId : 0;
     for (const auto& group : Groups)
         group->SaveToXml(device);
-    std::ostringstream text;
-    document.save(text, "  ", pugi::format_default, pugi::encoding_utf8);
-    ReplaceFile(path, text.str());
+    return XmlDocumentText(document);
 }
 
 void TSettings::LoadFromFile(const std::string& path) {
@@ -135,18 +114,15 @@ void TSettings::LoadFromFile(const std::string& path) {
 }
 
 void TSettings::ExportCsv(const std::string& path) const {
-    std::vector<std::string> lines;
-    lines.reserve(EntryCount() + 1);
-    lines.push_back("Setting Name,Value");
-    for (const auto& group : Groups)
-        group->ExportCsv(lines);
+    SaveFileContent(path, ExportCsvText());
+}
 
-    std::string text;
-    for (const std::string& line : lines) {
-        text += line;
-        text += "\r\n";
-    }
-    ReplaceFile(path, text);
+std::string TSettings::ExportCsvText() const {
+    TCsvWriter csv;
+    csv.AddRow({"Setting Name", "Value"});
+    for (const auto& group : Groups)
+        group->ExportCsv(csv);
+    return csv.Text();
 }
 
 void TSettings::RestoreDefaults() {

@@ -2,7 +2,55 @@
 
 #include "model/Errors.h"
 
+#include <QString>
+#include <QStringDecoder>
 #include <cstring>
+#include <filesystem>
+#include <sstream>
+
+namespace {
+
+bool IsXmlChar(char16_t c) {
+    return c == u'\t' || c == u'\n' || c == u'\r' || (c >= 0x20 && c != 0xFFFE && c != 0xFFFF);
+}
+
+// Whether `text` may need a replacement: plain ASCII without control characters is the
+// common case and is left alone without decoding.
+bool MayHoldForbidden(const char* text) {
+    for (const char* p = text; *p != '\0'; ++p) {
+        const auto byte = static_cast<unsigned char>(*p);
+        if (byte >= 0x80 || (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r'))
+            return true;
+    }
+    return false;
+}
+
+std::string XmlSafe(const char* text) {
+    // Bytes that are no UTF-8 decode to U+0000, which XML never allows either; a leading
+    // U+FEFF is part of the text, not a byte-order mark to drop.
+    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInvalidToNull |
+                                                    QStringDecoder::Flag::ConvertInitialBom);
+    QString decoded = decode(QByteArrayView(text, static_cast<qsizetype>(std::strlen(text))));
+    for (QChar& c : decoded) {
+        // A surrogate pair is a valid character beyond U+FFFF; the decoder makes no lone ones.
+        if (!c.isSurrogate() && !IsXmlChar(c.unicode()))
+            c = u'?';
+    }
+    return decoded.toStdString();
+}
+
+void ReplaceForbidden(pugi::xml_node node) {
+    for (pugi::xml_attribute attribute : node.attributes()) {
+        if (MayHoldForbidden(attribute.value()))
+            attribute.set_value(XmlSafe(attribute.value()).c_str());
+    }
+    if (MayHoldForbidden(node.value()))
+        node.set_value(XmlSafe(node.value()).c_str());
+    for (pugi::xml_node child : node.children())
+        ReplaceForbidden(child);
+}
+
+} // namespace
 
 std::string XmlGetAttribute(const pugi::xml_node& element, const char* name) {
     const pugi::xml_attribute attribute = element.attribute(name);
@@ -21,6 +69,10 @@ pugi::xml_node XmlFindChild(const pugi::xml_node& element, const char* name) {
 }
 
 void XmlLoadFile(pugi::xml_document& document, const std::string& path) {
+    // pugixml opens a directory like a file and then fails for want of memory.
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored))
+        throw TModelError("Cannot open file \"" + path + "\". It is a directory.");
     const pugi::xml_parse_result result =
         document.load_file(path.c_str(), pugi::parse_default, pugi::encoding_auto);
     if (!result) {
@@ -34,4 +86,11 @@ void XmlLoadFile(pugi::xml_document& document, const std::string& path) {
 void XmlPlaceError(TModelError& error, const pugi::xml_node& element) {
     if (error.SourceOffset < 0)
         error.SourceOffset = element.offset_debug();
+}
+
+std::string XmlDocumentText(pugi::xml_document& document) {
+    ReplaceForbidden(document);
+    std::ostringstream text;
+    document.save(text, "  ", pugi::format_default, pugi::encoding_utf8);
+    return text.str();
 }

@@ -18,3 +18,10 @@ void XmlLoadFile(pugi::xml_document& document, const std::string& path);
 
 // Places a load error at `element`, unless an element inside it was already named.
 void XmlPlaceError(TModelError& error, const pugi::xml_node& element);
+
+// The document as indented UTF-8 text that every XML 1.0 parser accepts: a character that XML
+// 1.0 does not allow in a document (a control character other than tab, line feed and carriage
+// return, U+FFFE, U+FFFF) or a byte that is not UTF-8, in any value or text, is written as "?".
+// pugixml would write a control character as a character reference such as &#3;, which other
+// parsers refuse.
+std::string XmlDocumentText(pugi::xml_document& document);

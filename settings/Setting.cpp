@@ -2,6 +2,7 @@
 
 #include "modbus/Registerdatastore.h"
 #include "model/Convert.h"
+#include "model/Csv.h"
 #include "model/Errors.h"
 #include "model/Group.h"
 #include "model/Messages.h"
@@ -203,8 +204,8 @@ void TSetting::MarkForRead() {
     ReadPending = true;
 }
 
-void TSetting::AddCsvLine(std::vector<std::string>& list) {
-    list.push_back(Name + "," + std::to_string(Value));
+void TSetting::AddCsvLine(TCsvWriter& csv) {
+    csv.AddRow({Name, std::to_string(Value)});
 }
 
 void TSetting::RegisterWithStore() {

@@ -10,6 +10,7 @@
 #include <vector>
 
 class QWidget;
+class TCsvWriter;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -57,7 +58,8 @@ public:
     // Finds this setting's element in a group element of a settings file and applies it.
     virtual void LoadFromSettingsXml(const pugi::xml_node& groupElement);
     virtual void MarkForRead();
-    virtual void AddCsvLine(std::vector<std::string>& list);
+    // Adds the setting's export line: its name and its value as text.
+    virtual void AddCsvLine(TCsvWriter& csv);
     virtual void RegisterWithStore();
     virtual bool Service(int32_t address, MbusMasterFunctions* protocol);
     virtual void ReadFromStore();

@@ -1,6 +1,7 @@
 #include "settings/Setting_checkbox.h"
 
 #include "modbus/Registerdatastore.h"
+#include "model/Csv.h"
 #include "model/Group.h"
 #include "model/Xmlutil.h"
 #include "settings/Storeaccess.h"
@@ -63,8 +64,8 @@ void TSettingCheckBox::CheckBoxClick() {
         Group->RefreshFromStore();
 }
 
-void TSettingCheckBox::AddCsvLine(std::vector<std::string>& list) {
-    list.push_back(Name + "," + (Value != 0 ? "Enabled" : "Disabled"));
+void TSettingCheckBox::AddCsvLine(TCsvWriter& csv) {
+    csv.AddRow({Name, Value != 0 ? "Enabled" : "Disabled"});
 }
 
 void TSettingCheckBox::RegisterWithStore() {

@@ -1,5 +1,6 @@
 #include "settings/Setting_dropdown.h"
 
+#include "model/Csv.h"
 #include "model/Group.h"
 #include "model/Settings.h"
 #include "model/Xmlutil.h"
@@ -131,8 +132,7 @@ void TSettingDropDown::MarkForUnitRead() {
     TSetting::MarkForRead();
 }
 
-void TSettingDropDown::AddCsvLine(std::vector<std::string>& list) {
+void TSettingDropDown::AddCsvLine(TCsvWriter& csv) {
     const int position = IndexOfValue(Value);
-    list.push_back(Name + "," +
-                   (position >= 0 ? Choices[static_cast<size_t>(position)].Name : std::to_string(Value)));
+    csv.AddRow({Name, position >= 0 ? Choices[static_cast<size_t>(position)].Name : std::to_string(Value)});
 }

@@ -24,7 +24,7 @@ public:
     void UpdateDisplay(bool withUnits) override;
     void RestoreDefault() override;
     void ApplyLoadedValue(const TLoadedValue& loaded) override;
-    void AddCsvLine(std::vector<std::string>& list) override;
+    void AddCsvLine(TCsvWriter& csv) override;
     void ReportProgress() override;
     // The units selector's value is the engineer's choice of units, which its register does not
     // hold (the selector never writes it): showing or refreshing a page must not read it back.

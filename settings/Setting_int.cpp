@@ -2,6 +2,7 @@
 
 #include "modbus/Registerdatastore.h"
 #include "model/Convert.h"
+#include "model/Csv.h"
 #include "model/Errors.h"
 #include "model/Messages.h"
 #include "model/Xmlutil.h"
@@ -126,8 +127,8 @@ void TSettingInt::EditKeyDown() {
         ValidateText(Edit->text().toStdString());
 }
 
-void TSettingInt::AddCsvLine(std::vector<std::string>& list) {
-    list.push_back(Name + "," + std::to_string(Value) + " " + ValueText);
+void TSettingInt::AddCsvLine(TCsvWriter& csv) {
+    csv.AddRow({Name, std::to_string(Value) + " " + ValueText});
 }
 
 void TSettingInt::RegisterWithStore() {

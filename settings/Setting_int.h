@@ -18,7 +18,7 @@ public:
     void DestroyControls() override;
     void SetEnabled(bool enabled) override;
     void UpdateDisplay(bool withUnits) override;
-    void AddCsvLine(std::vector<std::string>& list) override;
+    void AddCsvLine(TCsvWriter& csv) override;
     void RegisterWithStore() override;
     void ReadFromStore() override;
     void ReportProgress() override;

@@ -1,6 +1,7 @@
 #include "settings/Setting_label.h"
 
 #include "model/Convert.h"
+#include "model/Csv.h"
 #include "model/Settings.h"
 #include "model/Xmlutil.h"
 #include "settings/Setting_units.h"
@@ -69,8 +70,8 @@ void TSettingLabel::WriteToStore() {
     TSetting::WriteToStore();
 }
 
-void TSettingLabel::AddCsvLine(std::vector<std::string>& list) {
-    list.push_back(Name + "," + DisplayText(true));
+void TSettingLabel::AddCsvLine(TCsvWriter& csv) {
+    csv.AddRow({Name, DisplayText(true)});
 }
 
 double TSettingLabel::ComparableValue(int32_t value) {

@@ -15,7 +15,7 @@ public:
     void SetEnabled(bool enabled) override;
     void UpdateDisplay(bool withUnits) override;
     void MarkForRead() override;
-    void AddCsvLine(std::vector<std::string>& list) override;
+    void AddCsvLine(TCsvWriter& csv) override;
     double ComparableValue(int32_t value) override;
     void WriteToStore() override;
 

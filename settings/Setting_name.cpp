@@ -1,6 +1,7 @@
 #include "settings/Setting_name.h"
 
 #include "modbus/Registerdatastore.h"
+#include "model/Csv.h"
 #include "model/Errors.h"
 #include "model/Messages.h"
 #include "model/Unittext.h"
@@ -136,8 +137,9 @@ void TSettingName::ApplyLoadedValue(const TLoadedValue& loaded) {
     TSetting::ApplyLoadedValue(loaded);
 }
 
-void TSettingName::AddCsvLine(std::vector<std::string>& list) {
-    list.push_back(Name + "," + Text);
+void TSettingName::AddCsvLine(TCsvWriter& csv) {
+    // The text is a user's or a unit's, never a formula for a spreadsheet.
+    csv.AddRow({Name, CsvSafeText(Text)});
 }
 
 void TSettingName::RegisterWithStore() {

@@ -23,7 +23,7 @@ public:
     void SaveToXml(pugi::xml_node& groupElement) override;
     TLoadedValue LoadValue(const pugi::xml_node& settingElement) override;
     void ApplyLoadedValue(const TLoadedValue& loaded) override;
-    void AddCsvLine(std::vector<std::string>& list) override;
+    void AddCsvLine(TCsvWriter& csv) override;
     void RegisterWithStore() override;
     void ReadFromStore() override;
     void CopyValueFrom(TSetting* source) override;

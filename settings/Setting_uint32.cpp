@@ -2,6 +2,7 @@
 
 #include "modbus/Registerdatastore.h"
 #include "model/Convert.h"
+#include "model/Csv.h"
 #include "model/Errors.h"
 #include "model/Settings.h"
 #include "model/Xmlutil.h"
@@ -114,8 +115,8 @@ TLoadedValue TSettingUint32::LoadValue(const pugi::xml_node& settingElement) {
     return loaded;
 }
 
-void TSettingUint32::AddCsvLine(std::vector<std::string>& list) {
-    list.push_back(Name + "," + std::to_string(Value) + " " + ValueText);
+void TSettingUint32::AddCsvLine(TCsvWriter& csv) {
+    csv.AddRow({Name, std::to_string(Value) + " " + ValueText});
 }
 
 void TSettingUint32::RegisterWithStore() {

@@ -18,7 +18,7 @@ public:
     void RestoreDefault() override;
     void SaveToXml(pugi::xml_node& groupElement) override;
     TLoadedValue LoadValue(const pugi::xml_node& settingElement) override;
-    void AddCsvLine(std::vector<std::string>& list) override;
+    void AddCsvLine(TCsvWriter& csv) override;
     void RegisterWithStore() override;
     void ReadFromStore() override;
     void ReportProgress() override;

@@ -1,6 +1,7 @@
 #include "settings/Setting_units.h"
 
 #include "model/Convert.h"
+#include "model/Csv.h"
 #include "model/Messages.h"
 #include "model/Settings.h"
 #include "model/Xmlutil.h"
@@ -272,6 +273,6 @@ double TSettingUnits::ComparableValue(int32_t value) {
     return UnitsComparableValue(value, Units());
 }
 
-void TSettingUnits::AddCsvLine(std::vector<std::string>& list) {
-    list.push_back(Name + "," + DisplayText(true));
+void TSettingUnits::AddCsvLine(TCsvWriter& csv) {
+    csv.AddRow({Name, DisplayText(true)});
 }

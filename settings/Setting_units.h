@@ -25,7 +25,7 @@ public:
     void DestroyControls() override;
     void SetEnabled(bool enabled) override;
     void UpdateDisplay(bool withUnits) override;
-    void AddCsvLine(std::vector<std::string>& list) override;
+    void AddCsvLine(TCsvWriter& csv) override;
     double ComparableValue(int32_t value) override;
 
     std::string DisplayText(bool withUnits) const;

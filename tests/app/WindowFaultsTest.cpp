@@ -246,6 +246,19 @@ TEST(WindowHostileDefinitions, TheWindowOpensWithWhatLoadedAndShowsTheMessage) {
     }
 }
 
+TEST(WindowHostileDefinitions, ADefinitionFileWithoutDeviceTypesSaysSoOnConnect) {
+    TTempDir dir;
+    const std::string path = dir.Write("Devices.xml", "<rur/>");
+    ClearRememberedChoices();
+    TWindowRig rig(path);
+    EXPECT_TRUE(rig.messages.messages.empty()) << rig.messages.Last();
+    rig.OpenOffline(0);
+    EXPECT_EQ(rig.Current(), nullptr);
+    EXPECT_EQ(rig.messages.Texts(),
+              std::vector<std::string>{"There are no device types in the definition file."});
+    ClearRememberedChoices();
+}
+
 TEST(WindowHostileSettings, ARefusedFileShowsItsMessageAndChangesNothing) {
     ClearRememberedChoices();
     TWindowRig rig;

@@ -1,7 +1,9 @@
 // Feeds arbitrary bytes to the settings-file loader. The trees are those of the bundled
 // definition file, built once as the program builds them at start-up (groups and settings are
 // numbered from 0), so seeds saved by `dezadizi-cli defaults` reach deep into every group.
-// Any exception is a refused file; anything else (a crash, a sanitizer report) is a bug.
+// Any exception is a refused file; anything else (a crash, a sanitizer report) is a bug, and so
+// is a file that loaded but, saved again, is not well-formed XML or does not load again.
+#include "../support/StrictXml.h"
 #include "modbus/Registerdatastore.h"
 #include "model/Device.h"
 #include "model/Devices.h"
@@ -13,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -33,6 +37,29 @@ struct TFixture {
     TDevices Devices;
 };
 
+// What a loaded file leaves in the tree is saved again; any XML 1.0 parser must accept that file
+// (pugixml alone would take a control character written as &#3;), and it must load again.
+void CheckSavedAgain(TSettings& tree, const std::string& savedPath) {
+    std::string error;
+    std::string text;
+    try {
+        tree.SaveToFile(savedPath);
+        std::ifstream in(savedPath, std::ios::binary);
+        std::ostringstream content;
+        content << in.rdbuf();
+        text = content.str();
+        error = StrictXmlError(text);
+        if (error.empty())
+            tree.LoadFromFile(savedPath);
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    if (!error.empty()) {
+        std::fprintf(stderr, "a saved file does not read again: %s\n%s\n", error.c_str(), text.c_str());
+        std::abort();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -44,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static TFixture* fixture = new TFixture();
 
     static const std::string path = "/tmp/dezadizi-fuzz-settings-" + std::to_string(getpid()) + ".rur";
+    static const std::string savedPath = "/tmp/dezadizi-fuzz-saved-" + std::to_string(getpid()) + ".rur";
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
         return 0;
@@ -64,7 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             device.Settings->RestoreDefaults();
             device.Settings->LoadFromFile(path);
         } catch (const std::exception&) {
+            continue;
         }
+        CheckSavedAgain(*device.Settings, savedPath);
     }
     return 0;
 }

@@ -9,9 +9,13 @@
 
 #include <QDir>
 #include <QProcess>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -55,10 +59,31 @@ struct SafeSave : ::testing::Test {
     }
     void TearDown() override { SetRegisterDataStore(previous); }
 
+    // The type of what `path` names, the link itself when it is one: S_IFIFO, S_IFLNK, ...
+    static mode_t TypeOf(const std::string& path) {
+        struct stat status {};
+        return lstat(path.c_str(), &status) == 0 ? (status.st_mode & S_IFMT) : 0;
+    }
+
+    QStringList EverythingInDir() const {
+        return QDir(QString::fromStdString(dir.Path("")))
+            .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+
     QStringList FilesInDir() const {
         return QDir(QString::fromStdString(dir.Path(""))).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }
 };
+
+// The message of what `call` raises, empty when it raises nothing.
+template <class F> std::string ErrorOf(F&& call) {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}
 
 } // namespace
 
@@ -82,8 +107,10 @@ TEST_F(SafeSave, AWriteThatFailsHalfWayLeavesTheOldFileWhole) {
             exportError = e.what();
         }
     }
-    EXPECT_EQ(saveError.rfind("Cannot create file \"" + settingsPath + "\". ", 0), 0u) << saveError;
-    EXPECT_EQ(exportError.rfind("Cannot create file \"" + csvPath + "\". ", 0), 0u) << exportError;
+    // The disk's own reason, as a full disk would give "No space left on device".
+    const std::string reason = std::strerror(EFBIG);
+    EXPECT_EQ(saveError, "Cannot create file \"" + settingsPath + "\". " + reason);
+    EXPECT_EQ(exportError, "Cannot create file \"" + csvPath + "\". " + reason);
     EXPECT_EQ(ReadFileText(settingsPath), "the settings saved last week\n");
     EXPECT_EQ(ReadFileText(csvPath), "Setting Name,Value\r\nold,1\r\n");
     EXPECT_EQ(FilesInDir(), before) << "a temporary file was left behind";
@@ -95,6 +122,36 @@ TEST_F(SafeSave, AWriteThatFailsHalfWayLeavesTheOldFileWhole) {
     EXPECT_EQ(ReadFileText(settingsPath).rfind("<?xml", 0), 0u);
     EXPECT_EQ(ReadFileText(csvPath).rfind("Setting Name,Value\r\n", 0), 0u);
     EXPECT_EQ(FilesInDir(), before);
+}
+
+TEST_F(SafeSave, ASmallFileTheDiskCannotTakeIsNotSavedShort) {
+    // A file of a few hundred bytes lies in the file's buffer until it is committed.
+    TDevices small;
+    small.LoadFromFile(dir.Write("Devices.xml", LineDefinitions(2, 2)));
+    TSettings& line = *small.Devices.at(0)->Settings;
+    line.RegisterWithStore();
+    line.RestoreDefaults();
+    const std::string settingsPath = dir.Write("line.rur", "kept\n");
+    const std::string csvPath = dir.Write("line.csv", "kept\n");
+    std::string saveError;
+    std::string exportError;
+    {
+        TFileSizeLimit limit(32);
+        try {
+            line.SaveToFile(settingsPath);
+        } catch (const std::exception& e) {
+            saveError = e.what();
+        }
+        try {
+            line.ExportCsv(csvPath);
+        } catch (const std::exception& e) {
+            exportError = e.what();
+        }
+    }
+    EXPECT_EQ(saveError, "Cannot create file \"" + settingsPath + "\". " + std::strerror(EFBIG));
+    EXPECT_EQ(exportError, "Cannot create file \"" + csvPath + "\". " + std::strerror(EFBIG));
+    EXPECT_EQ(ReadFileText(settingsPath), "kept\n");
+    EXPECT_EQ(ReadFileText(csvPath), "kept\n");
 }
 
 TEST_F(SafeSave, AProgramKilledWhileSavingLeavesTheOldFileWhole) {
@@ -111,4 +168,37 @@ TEST_F(SafeSave, AProgramKilledWhileSavingLeavesTheOldFileWhole) {
         EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << "the tool was expected to die half-way";
         EXPECT_EQ(ReadFileText(path), "kept\n");
     }
+}
+
+TEST_F(SafeSave, ATargetThatIsNoRegularFileIsRefusedAndLeftAsItWas) {
+    const std::string fifo = dir.Path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string fifoLink = dir.Path("fifo-link.rur");
+    ASSERT_EQ(symlink(fifo.c_str(), fifoLink.c_str()), 0);
+    const std::string folder = dir.Path("folder.csv");
+    ASSERT_TRUE(QDir().mkdir(QString::fromStdString(folder)));
+    struct TCase {
+        std::string path;
+        std::string what;
+    };
+    const QStringList before = EverythingInDir();
+    for (const TCase& c : {TCase{fifo, "a FIFO"}, TCase{fifoLink, "a FIFO"}, TCase{folder, "a directory"}}) {
+        SCOPED_TRACE(c.path);
+        const std::string message =
+            "Cannot create file \"" + c.path + "\". It is " + c.what + ", not a regular file.";
+        EXPECT_EQ(ErrorOf([&] { tree->SaveToFile(c.path); }), message);
+        EXPECT_EQ(ErrorOf([&] { tree->ExportCsv(c.path); }), message);
+    }
+    EXPECT_EQ(TypeOf(fifo), S_IFIFO);
+    EXPECT_EQ(TypeOf(fifoLink), S_IFLNK);
+    EXPECT_EQ(TypeOf(folder), S_IFDIR);
+    EXPECT_EQ(EverythingInDir(), before) << "something was created beside them";
+
+    // A link to a regular file writes the file and stays a link.
+    const std::string file = dir.Write("unit.rur", "old\n");
+    const std::string fileLink = dir.Path("link.rur");
+    ASSERT_EQ(symlink(file.c_str(), fileLink.c_str()), 0);
+    tree->SaveToFile(fileLink);
+    EXPECT_EQ(TypeOf(fileLink), S_IFLNK);
+    EXPECT_EQ(ReadFileText(file).rfind("<?xml", 0), 0u);
 }

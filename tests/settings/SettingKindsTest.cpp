@@ -1,4 +1,5 @@
 #include "SettingsTestSupport.h"
+#include "model/Csv.h"
 #include "settings/Setting_checkbox.h"
 #include "settings/Setting_dropdown.h"
 #include "settings/Setting_int.h"
@@ -23,10 +24,14 @@ std::string BuildError(const std::string& setting) {
     return ErrorOf([&] { device.Settings->LoadFromXml(doc.document_element()); });
 }
 
+// The setting's export line without its line end.
 std::vector<std::string> Csv(TSetting& setting) {
-    std::vector<std::string> lines;
-    setting.AddCsvLine(lines);
-    return lines;
+    TCsvWriter csv;
+    setting.AddCsvLine(csv);
+    std::string line = csv.Text();
+    EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
+    line.resize(line.size() - 2);
+    return {line};
 }
 
 } // namespace

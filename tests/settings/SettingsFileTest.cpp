@@ -5,6 +5,7 @@
 #include "settings/Setting_name.h"
 #include "settings/Setting_uint32.h"
 #include "settings/Setting_units.h"
+#include "support/StrictXml.h"
 #include "support/TestSupport.h"
 
 #include <fstream>
@@ -90,6 +91,26 @@ TEST(SettingsFileSave, LayoutOfEveryKind) {
     EXPECT_EQ(attributes, (std::vector<std::string>{"name=Group 1", "ID=0", "value=0", "register=-1"}));
     const pugi::xml_node lastCopy = groups[24].last_child();
     EXPECT_STREQ(lastCopy.attribute("register").value(), std::to_string(1001 + 16 * 199).c_str());
+}
+
+TEST(SettingsFileSave, EveryFileParsesStrictlyWhateverItsTextsHold) {
+    // Control bytes, a DEL, a byte that is no UTF-8, a noncharacter and the line breaks XML keeps.
+    const std::string hostile = "a\x03"
+                                "b\x1f\x7f\xff\xef\xbf\xbf\tc\r\nd\xc3\xa9";
+    TTestTree t(EveryKind, true, "Unit\x01");
+    t.As<TSettingName>("Unit Name").Text = hostile;
+    TTempDir dir;
+    const std::string path = dir.Path("a.rur");
+    t.Tree().SaveToFile(path);
+    const std::string text = ReadFileText(path);
+    EXPECT_EQ(StrictXmlError(text), "") << text.substr(0, 400);
+
+    // What XML forbids became '?'; what it allows, a DEL and a line break included, is kept.
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(text.c_str()));
+    const pugi::xml_node device = doc.child("settings").child("device");
+    EXPECT_STREQ(device.attribute("name").value(), "Unit?");
+    EXPECT_STREQ(device.child("group").first_child().attribute("text").value(), "a?b?\x7f??\tc\r\nd\xc3\xa9");
 }
 
 TEST(SettingsFileLoad, RoundTripOfEveryKindThroughTemplateAndTenCopyGroups) {
@@ -249,6 +270,30 @@ TEST(SettingsFileLoad, DeviceElementAndGroupMatchingById) {
         "Device name is not ' Other.'\nThis settings file has been created for a different type of device.");
 }
 
+TEST(SettingsFileCsv, ATextStaysOneFieldAndIsNeverAFormula) {
+    TTestTree t(EveryKind);
+    t.As<TSettingName>("Unit Name").Text = "=cmd|' /C calc'!A0,\"x\"\nEvil,row";
+    auto& labels = t.Group(2).Settings;
+    const std::vector<std::string> texts{"+1", "-2", "@SUM(A1)", "\tx", "\ry", "plain text", "a'b"};
+    for (size_t i = 0; i < texts.size(); ++i)
+        dynamic_cast<TSettingName&>(*labels.at(4 * i + 3)).Text = texts[i];
+    t.As<TSettingInt>("Speed").Value = -5;
+    TTempDir dir;
+    const std::string path = dir.Path("a.csv");
+    t.Tree().ExportCsv(path);
+    const std::string text = ReadFileText(path);
+    EXPECT_EQ(
+        text.rfind("Setting Name,Value\r\nUnit Name,\"'=cmd|' /C calc'!A0,\"\"x\"\"\nEvil,row\"\r\n", 0), 0u)
+        << text.substr(0, 120);
+    EXPECT_NE(text.find("\r\nLabel,'+1\r\nGroup 2,0\r\nFan,60 %\r\nOccupied,Disabled\r\nLabel,'-2\r\n"),
+              std::string::npos);
+    for (const char* line : {"\r\nLabel,'@SUM(A1)\r\n", "\r\nLabel,'\tx\r\n", "\r\nLabel,\"'\ry\"\r\n",
+                             "\r\nLabel,plain text\r\n", "\r\nLabel,a'b\r\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    // A negative number is no text: it stays as it is.
+    EXPECT_NE(text.find("\r\nSpeed,-5 %\r\n"), std::string::npos);
+}
+
 TEST(SettingsFileCsv, LinesOfEveryKind) {
     TTempDir dir;
     TTestTree t(EveryKind);
@@ -256,14 +301,14 @@ TEST(SettingsFileCsv, LinesOfEveryKind) {
     const std::string path = dir.Path("a.csv");
     t.Tree().ExportCsv(path);
     const std::string text = ReadFileText(path);
-    // Nothing is quoted: a comma in a name or a text is written unchanged.
+    // Only a field with a comma is quoted; everything else is written as it is.
     const std::string unitGroup = "Setting Name,Value\r\n"
                                   "Unit Name,Unit 1\r\n"
                                   "Units,m/sec\r\n"
                                   "Firmware,7 m/sec\r\n"
                                   "Velocity,2.50 m/sec\r\n"
                                   "Speed,20 %\r\n"
-                                  "Service, hours,-1 hours\r\n"
+                                  "\"Service, hours\",-1 hours\r\n"
                                   "Frost,Enabled\r\n"
                                   "Mode,Off\r\n";
     EXPECT_EQ(text.substr(0, unitGroup.size()), unitGroup);

@@ -2,9 +2,12 @@
 #include "model/Devices.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -106,6 +109,33 @@ TEST(CliOffline, ErrorsAndUsage) {
     EXPECT_TRUE(IsCsvPath("dir.x/a.cSv"));
     EXPECT_FALSE(IsCsvPath("a.csv.rur"));
     EXPECT_FALSE(IsCsvPath("acsv"));
+}
+
+TEST(CliOffline, StandardOutputAFifoAndADirectoryAsFiles) {
+    TTempDir dir;
+    // "-" is standard output, as for other command-line tools; the notice stays off it.
+    const TRun toOut = Cli({"defaults", "#0", "-o", "-"});
+    EXPECT_EQ(toOut.code, cliOk) << toOut.err;
+    EXPECT_EQ(toOut.out.rfind("<?xml version=\"1.0\"?>\n<settings>\n", 0), 0u) << toOut.out.substr(0, 80);
+    EXPECT_TRUE(toOut.out.ends_with("</settings>\n"));
+    EXPECT_FALSE(QFile::exists("-"));
+    QFile::remove("-");
+    const std::string saved = dir.Path("saved.rur");
+    ASSERT_EQ(Cli({"defaults", "#0", "-o", saved}).code, cliOk);
+    EXPECT_TRUE(Cli({"convert", "#0", saved, "-o", "-"}).out == ReadFileText(saved));
+
+    const std::string fifo = dir.Path("fifo.rur");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const TRun toFifo = Cli({"convert", "#0", saved, "-o", fifo});
+    EXPECT_EQ(toFifo.code, cliFailed);
+    EXPECT_EQ(toFifo.err, "Cannot create file \"" + fifo + "\". It is a FIFO, not a regular file.\n");
+    struct stat status {};
+    ASSERT_EQ(lstat(fifo.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+
+    const TRun fromFolder = Cli({"convert", "#0", dir.Path(""), "-o", dir.Path("x.rur")});
+    EXPECT_EQ(fromFolder.code, cliFailed);
+    EXPECT_EQ(fromFolder.err, "Cannot open file \"" + dir.Path("") + "\". It is a directory.\n");
 }
 
 TEST(CliOffline, TheBuiltProgramRunsWithoutAWindowSystem) {

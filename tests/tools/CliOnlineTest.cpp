@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
+#include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <modbus/modbus.h>
 #include <pugixml.hpp>
@@ -191,4 +193,21 @@ TEST(CliOnline, ASharedRegistersChoiceAndAnAccentedNameReachTheUnitAsTheFileHold
     EXPECT_EQ(control.code, 0);
     EXPECT_EQ(control.err,
               "warning: Setting 'Unit Name': 1 control byte(s) in the unit's text are shown as \"?\".\n");
+}
+
+TEST(CliOnline, APortMappingThatCannotBeSavedSaysWhyAndShowsNothing) {
+    // The user-settings folder lies under a regular file, so the mapping cannot be stored.
+    TTempDir dir;
+    const std::string blocker = dir.Write("config", "not a folder\n");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString(blocker));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QString::fromStdString(BinPath("dezadizi-cli")), {"ports", "set", "COM3", "/dev/ttyUSB0"});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_EQ(process.readAllStandardOutput().toStdString(), "");
+    EXPECT_EQ(process.readAllStandardError().toStdString(),
+              "Cannot save the comm port mapping in \"" + blocker +
+                  "/Roduzede/Dezadizi Config Manager.conf\": " + std::strerror(ENOTDIR) + "\n");
 }

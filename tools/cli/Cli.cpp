@@ -32,7 +32,7 @@ const char* const UsageText =
     "options:\n"
     "  -d FILE              the definition file (default: Devices.xml next to the program, else\n"
     "                       dezadizi/Devices.xml in $XDG_DATA_HOME, then in each of $XDG_DATA_DIRS)\n"
-    "  -o OUT               the file to write\n"
+    "  -o OUT               the file to write; - writes the settings file to standard output\n"
     "  --help               show this text\n"
     "  --version            show the program's version\n"
     "DEVICE is a device type's name, #N for catalogue position N, or id:N for its device_id.\n"

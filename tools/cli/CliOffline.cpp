@@ -11,6 +11,7 @@
 
 #include <QString>
 #include <exception>
+#include <ostream>
 
 namespace {
 
@@ -29,7 +30,7 @@ private:
 // Loads the catalogue, opens the device type offline (defaults restored), optionally loads a
 // settings file into it, and saves or exports the result.
 int RunOffline(const TCliOptions& options, const std::string& device, const std::string* input,
-               std::ostream& err) {
+               std::ostream& out, std::ostream& err) {
     // Every command numbers groups and settings as a fresh run of the program does, so its files
     // fit the window program and each other.
     GroupIdCounter = 0;
@@ -50,10 +51,7 @@ int RunOffline(const TCliOptions& options, const std::string& device, const std:
             PrintWarnings(tree.LoadWarnings, err);
         }
 
-        if (IsCsvPath(options.output))
-            tree.ExportCsv(options.output);
-        else
-            tree.SaveToFile(options.output);
+        SaveCliOutput(tree, options.output, out);
     } catch (const std::exception& e) {
         err << e.what() << "\n";
         return cliFailed;
@@ -65,6 +63,15 @@ int RunOffline(const TCliOptions& options, const std::string& device, const std:
 
 bool IsCsvPath(const std::string& path) {
     return QString::fromStdString(path).endsWith(".csv", Qt::CaseInsensitive);
+}
+
+void SaveCliOutput(const TSettings& tree, const std::string& output, std::ostream& out) {
+    if (output == "-")
+        out << tree.SaveToText() << std::flush;
+    else if (IsCsvPath(output))
+        tree.ExportCsv(output);
+    else
+        tree.SaveToFile(output);
 }
 
 TDevice* FindCliDevice(const TDevices& devices, const std::string& wanted) {
@@ -88,19 +95,17 @@ TDevice* FindCliDevice(const TDevices& devices, const std::string& wanted) {
 }
 
 int CliDefaults(const TCliOptions& options, std::ostream& out, std::ostream& err) {
-    (void)out;
     if (options.positional.size() != 1 || options.output.empty()) {
         err << "usage: dezadizi-cli defaults DEVICE -o OUT [-d FILE]\n";
         return cliUsage;
     }
-    return RunOffline(options, options.positional[0], nullptr, err);
+    return RunOffline(options, options.positional[0], nullptr, out, err);
 }
 
 int CliConvert(const TCliOptions& options, std::ostream& out, std::ostream& err) {
-    (void)out;
     if (options.positional.size() != 2 || options.output.empty()) {
         err << "usage: dezadizi-cli convert DEVICE IN -o OUT [-d FILE]\n";
         return cliUsage;
     }
-    return RunOffline(options, options.positional[0], &options.positional[1], err);
+    return RunOffline(options, options.positional[0], &options.positional[1], out, err);
 }

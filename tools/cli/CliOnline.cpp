@@ -11,10 +11,12 @@
 #include "settings/Storeaccess.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QSettings>
 #include <QTimer>
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <unistd.h>
@@ -38,6 +40,24 @@ void WaitForEvents() {
 void WaitUntil(const std::function<bool()>& done) {
     while (!done())
         WaitForEvents();
+}
+
+// Why the user settings could not be stored: QSettings gives only a status, so the folder and
+// the file are tried here for the system's own reason.
+std::string SaveFailure(const QSettings& settings) {
+    const QString file = settings.fileName();
+    std::string reason = settings.status() == QSettings::FormatError ? "its content is not understood"
+                                                                     : "it cannot be written";
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::path(file.toStdString()).parent_path();
+    if (!std::filesystem::create_directories(folder, error) && error) {
+        reason = error.message();
+    } else {
+        QFile probe(file);
+        if (!probe.open(QIODevice::Append))
+            reason = probe.errorString().toStdString();
+    }
+    return "Cannot save the comm port mapping in \"" + file.toStdString() + "\": " + reason;
 }
 
 // "COMn" (any letter case) gives port n; a path is opened as it is, under port 1.
@@ -241,11 +261,9 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         TDevice* device = session.Connect(devices, options.positional[0]);
         session.AwaitRead();
         PrintWarnings(device->Settings->ReadWarnings, err);
-        if (IsCsvPath(options.output))
-            device->Settings->ExportCsv(options.output);
-        else
-            device->Settings->SaveToFile(options.output);
-        out << "Read " << device->Name << " into " << options.output << "\n";
+        SaveCliOutput(*device->Settings, options.output, out);
+        // Standard output holds the file itself when OUT is "-".
+        (options.output == "-" ? err : out) << "Read " << device->Name << " into " << options.output << "\n";
         return cliOk;
     } catch (const std::exception& e) {
         err << e.what() << "\n";
@@ -301,8 +319,12 @@ int CliPorts(const TCliOptions& options, std::ostream& out, std::ostream& err) {
             return cliUsage;
         settings.setValue(key(*com), QString::fromStdString(args[2]));
         settings.sync();
+        if (settings.status() != QSettings::NoError) {
+            err << SaveFailure(settings) << "\n";
+            return cliFailed;
+        }
         out << *com << '\t' << args[2] << '\n';
-        return settings.status() == QSettings::NoError ? cliOk : cliFailed;
+        return cliOk;
     }
     if (args[0] == "clear" && args.size() == 2) {
         const auto com = comName(args[1]);
@@ -310,7 +332,11 @@ int CliPorts(const TCliOptions& options, std::ostream& out, std::ostream& err) {
             return cliUsage;
         settings.remove(key(*com));
         settings.sync();
-        return settings.status() == QSettings::NoError ? cliOk : cliFailed;
+        if (settings.status() != QSettings::NoError) {
+            err << SaveFailure(settings) << "\n";
+            return cliFailed;
+        }
+        return cliOk;
     }
     err << "usage: dezadizi-cli ports [set COMn PATH | clear COMn]\n";
     return cliUsage;
