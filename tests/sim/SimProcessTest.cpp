@@ -156,6 +156,8 @@ TEST(SimProgram, DeviceIdFromTheDefinitionFileAndBadOptions) {
         {"--device", "Z7E VAV Zone Interface"},
         {"--fault", "bogus=1"},
         {"--fault", "bad-crc=2"},
+        {"--fault-at", "slow=0"},
+        {"--fault-at", "slow"},
         {"--port", "ttyS0"},
         {"--device-id", "70000"},
     };

@@ -171,6 +171,24 @@ TEST(SimUnit, FaultsShapeTheReply) {
     }
 }
 
+TEST(SimUnit, AFaultAtARequestSpoilsThatOneOnly) {
+    TSimUnit unit;
+    unit.SetSlowDelayMs(400);
+    unit.SetFaultFreeRequests(10);
+    unit.AddFaultAt(TSimFault::Slow, 2);
+    unit.AddFaultAt(TSimFault::NoReply, 4);
+    const Bytes request = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A};
+    std::vector<int32_t> delays;
+    std::vector<size_t> lengths;
+    for (int i = 0; i < 5; ++i) {
+        const TSimReply reply = unit.Handle(request.data(), request.size());
+        delays.push_back(reply.delayMs);
+        lengths.push_back(reply.bytes.size());
+    }
+    EXPECT_EQ(delays, (std::vector<int32_t>{0, 400, 0, 0, 0}));
+    EXPECT_EQ(lengths, (std::vector<size_t>{7, 7, 7, 0, 7}));
+}
+
 TEST(SimUnit, FaultRateIsAShareOfReplies) {
     TSimUnit unit;
     unit.SetSeed(7);
