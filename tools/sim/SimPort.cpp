@@ -74,18 +74,23 @@ bool TSimPort::Create(std::string* error) {
 
 std::vector<std::vector<uint8_t>> TSimReceiver::Receive(const uint8_t* bytes, size_t count) {
     std::vector<std::vector<uint8_t>> frames;
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = 0; i < count && !FDiscarding; ++i) {
         FPending.push_back(bytes[i]);
         const size_t length = TSimUnit::RequestLength(FPending.data(), FPending.size());
         if (length != 0 && FPending.size() >= length) {
             frames.push_back(std::move(FPending));
             FPending.clear();
+        } else if (FPending.size() >= MaxFrameLength) {
+            // No frame is this long: where one begins can only be told after a quiet line.
+            FPending.clear();
+            FDiscarding = true;
         }
     }
     return frames;
 }
 
 std::vector<uint8_t> TSimReceiver::LineQuiet() {
+    FDiscarding = false;
     std::vector<uint8_t> frame;
     frame.swap(FPending);
     return frame;
@@ -96,7 +101,8 @@ void TSimPort::Serve(TSimUnit& unit, int stopFd, const std::function<void()>& id
     Clock::time_point firstByte{};
     for (;;) {
         pollfd fds[2] = {{FMaster, POLLIN, 0}, {stopFd, POLLIN, 0}};
-        const int result = ::poll(fds, 2, receiver.Held() == 0 ? IdleMs : FrameGapMs);
+        const bool midFrame = receiver.Held() > 0 || receiver.Discarding();
+        const int result = ::poll(fds, 2, midFrame ? FrameGapMs : IdleMs);
         if (result < 0) {
             if (errno == EINTR)
                 continue;
@@ -122,7 +128,12 @@ void TSimPort::Serve(TSimUnit& unit, int stopFd, const std::function<void()>& id
         }
         if (receiver.Held() == 0)
             firstByte = Clock::now();
-        for (const std::vector<uint8_t>& frame : receiver.Receive(chunk, static_cast<size_t>(n))) {
+        const bool wasDiscarding = receiver.Discarding();
+        const auto frames = receiver.Receive(chunk, static_cast<size_t>(n));
+        if (receiver.Discarding() && !wasDiscarding && unit.OnLog)
+            unit.OnLog("no frame within " + std::to_string(TSimReceiver::MaxFrameLength) +
+                       " bytes: noise thrown away until the line falls quiet");
+        for (const std::vector<uint8_t>& frame : frames) {
             Process(unit, frame, firstByte, stopFd);
             firstByte = Clock::now();
         }
