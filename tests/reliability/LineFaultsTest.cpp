@@ -22,9 +22,10 @@ TEST_F(TLineFixture, EveryFaultDuringAReadEndsTheRunWithItsTextAndTheNextConnect
     for (const char* kind : FaultKinds) {
         SCOPED_TRACE(kind);
         {
-            // The search is answered; every reply after it is spoilt.
+            // The search is answered; every reply after it is spoilt. A slow one comes after both
+            // tries of the 250 ms time-out and the quiet time-out between them.
             auto sim = StartSim({"--fault", QString::fromLatin1(kind) + "=1", "--fault-after", "1",
-                                 "--slow-ms", "600", "--seed", "5"});
+                                 "--slow-ms", "1000", "--seed", "5"});
             ASSERT_TRUE(Connect(sim->Port()));
             EXPECT_FALSE(AwaitRun());
             EXPECT_EQ(FailureText(), "Reading coils1 to 8Failed");
@@ -44,7 +45,7 @@ TEST_F(TLineFixture, EveryFaultDuringTheSearchMeansNoUnitFound) {
     Load(1, 1);
     for (const char* kind : FaultKinds) {
         SCOPED_TRACE(kind);
-        auto sim = StartSim({"--fault", QString::fromLatin1(kind) + "=1", "--slow-ms", "600"});
+        auto sim = StartSim({"--fault", QString::fromLatin1(kind) + "=1", "--slow-ms", "1000"});
         int32_t id = 0;
         EXPECT_FALSE(Search(sim->Port(), &id));
         EXPECT_EQ(id, -1);
