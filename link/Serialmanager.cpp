@@ -157,12 +157,6 @@ bool TSerialManager::OpenProtocol(MbusSerialMasterProtocol* protocol, int32_t co
         return true;
     if (result == FTALK_ILLEGAL_ARGUMENT_ERROR)
         throw TModelError("Configuration setting not supported!");
-    if (result == FTALK_PORT_NO_ACCESS) {
-        // Serial devices belong to the dialout group on Debian; membership is the usual fix.
-        throw TModelError(ErrorText(result) + " " + SerialPort::ResolvePortName(PortName(commPort)) +
-                          ": add your user to the dialout group (sudo usermod -aG dialout $USER), then log "
-                          "out and in again");
-    }
     throw TModelError(ErrorText(result));
 }
 

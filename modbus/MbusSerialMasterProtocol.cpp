@@ -43,8 +43,6 @@ int32_t MbusSerialMasterProtocol::Open(const std::string& portName, int32_t baud
     const int32_t opened = FPort->Open(portName);
     if (opened == SerialPort::AccessDenied)
         return FTALK_PORT_ALREADY_OPEN;
-    if (opened == SerialPort::NoPermission)
-        return FTALK_PORT_NO_ACCESS;
     if (opened != SerialPort::Success)
         return FTALK_OPEN_ERR;
     if (FPort->Configure(baudRate, dataBits, stopBits, parity) != SerialPort::Success)

@@ -19,9 +19,8 @@ public:
     // Tries the exchange 1 + retry count times while it fails with 129, 130 or 132.
     int32_t Transaction(int32_t slave, int32_t function, const uint8_t* request, int32_t requestLength,
                         uint8_t* reply, int32_t replyLength) override;
-    // Parity 0 none, 1 odd, 2 even. 67 when another program holds the port, 74 when the user may
-    // not open it, 66 for any other open failure, 1 when the line refuses the configuration (the port then
-    // stays open).
+    // Parity 0 none, 1 odd, 2 even. 67 when another program holds the port, 66 for any other
+    // open failure, 1 when the line refuses the configuration (the port then stays open).
     virtual int32_t Open(const std::string& portName, int32_t baudRate, int32_t dataBits, int32_t stopBits,
                          int32_t parity);
 

@@ -125,7 +125,6 @@ int32_t SerialPort::Open(const std::string& name) {
             return NoSuchPort;
         case EACCES:
         case EPERM:
-            return NoPermission;
         case EBUSY:
             return AccessDenied;
         default:

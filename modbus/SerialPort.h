@@ -15,10 +15,9 @@ public:
     static constexpr int32_t UnsupportedSetting = 4353; // bad data bits, stop bits, parity, or refused
     static constexpr int32_t GeneralFailure = 4354;     // a system call failed
     static constexpr int32_t NoSuchPort = 4355;
-    static constexpr int32_t AccessDenied = 4356; // another program holds the port
+    static constexpr int32_t AccessDenied = 4356; // typically: another program holds the port
     static constexpr int32_t NotOpen = 4357;
-    static constexpr int32_t Timeout = 4358;      // fewer bytes transferred than requested
-    static constexpr int32_t NoPermission = 4359; // the user may not open the port's device
+    static constexpr int32_t Timeout = 4358; // fewer bytes transferred than requested
 
     SerialPort() = default;
     virtual ~SerialPort();

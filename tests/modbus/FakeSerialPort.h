@@ -30,7 +30,7 @@ public:
 
     int32_t Open(const std::string&) override {
         Record("open");
-        if (openResult == NoSuchPort || openResult == AccessDenied || openResult == NoPermission)
+        if (openResult == NoSuchPort || openResult == AccessDenied)
             return openResult;
         open = true;
         return openResult;

@@ -238,8 +238,6 @@ TEST(RtuMaster, OpenResults) {
         EXPECT_TRUE(port->calls.empty());
         port->openResult = SerialPort::AccessDenied;
         EXPECT_EQ(master.Open("COM1", 9600, 8, 1, 0), FTALK_PORT_ALREADY_OPEN);
-        port->openResult = SerialPort::NoPermission;
-        EXPECT_EQ(master.Open("COM1", 9600, 8, 1, 0), FTALK_PORT_NO_ACCESS);
         port->openResult = SerialPort::NoSuchPort;
         EXPECT_EQ(master.Open("COM1", 9600, 8, 1, 0), FTALK_OPEN_ERR);
         EXPECT_FALSE(master.IsOpen());
