@@ -87,8 +87,10 @@ int32_t MbusMasterFunctions::ReadCoils(int32_t slave, int32_t start, int32_t* va
     const int32_t result = Transaction(slave, 1, request, 4, FData, byteCount + 1);
     if (result != FTALK_SUCCESS)
         return result;
-    if (FData[0] != byteCount)
+    if (FData[0] != byteCount) {
+        ReplyRejected();
         return FTALK_INVALID_REPLY_ERROR;
+    }
     for (int32_t j = 0; j < count; ++j)
         values[j] = (FData[1 + j / 8] >> (j % 8)) & 1;
     return FTALK_SUCCESS;
@@ -107,8 +109,10 @@ int32_t MbusMasterFunctions::ReadRegisters(int32_t function, int32_t slave, int3
     const int32_t result = Transaction(slave, function, request, 4, FData, 2 * count + 1);
     if (result != FTALK_SUCCESS)
         return result;
-    if (FData[0] != 2 * count)
+    if (FData[0] != 2 * count) {
+        ReplyRejected();
         return FTALK_INVALID_REPLY_ERROR;
+    }
     for (int32_t i = 0; i < count; ++i)
         values[i] = static_cast<int16_t>(static_cast<uint16_t>(FData[1 + 2 * i] << 8 | FData[2 + 2 * i]));
     return FTALK_SUCCESS;
@@ -124,6 +128,19 @@ int32_t MbusMasterFunctions::ReadInputRegisters(int32_t slave, int32_t start, in
     return ReadRegisters(4, slave, start, values, count);
 }
 
+int32_t MbusMasterFunctions::CheckWriteEcho(int32_t slave, const uint8_t* request, bool alternativeValue) {
+    if (slave == 0)
+        return FTALK_SUCCESS; // nobody answers a broadcast
+    // The echo of an earlier write (a reply that came late) must not confirm this one: the
+    // address is always this request's; the value is the one sent or the unit's fixed answer.
+    const bool sameAddress = FData[0] == request[0] && FData[1] == request[1];
+    const bool sameValue = FData[2] == request[2] && FData[3] == request[3];
+    if (sameAddress && (sameValue || alternativeValue))
+        return FTALK_SUCCESS;
+    ReplyRejected();
+    return FTALK_INVALID_REPLY_ERROR;
+}
+
 int32_t MbusMasterFunctions::WriteSingleCoil(int32_t slave, int32_t address, bool value) {
     if (slave < 0 || slave > 255 || !ValidStart(address))
         return FTALK_ILLEGAL_ARGUMENT_ERROR;
@@ -134,11 +151,8 @@ int32_t MbusMasterFunctions::WriteSingleCoil(int32_t slave, int32_t address, boo
     const int32_t result = Transaction(slave, 5, request, 4, FData, 4);
     if (result != FTALK_SUCCESS)
         return result;
-    const bool echoed = FData[2] == request[2] && FData[3] == request[3];
     const bool alternative = FData[2] == 0x00 && FData[3] == 0x01;
-    if (!echoed && !alternative && slave != 0)
-        return FTALK_INVALID_REPLY_ERROR;
-    return FTALK_SUCCESS;
+    return CheckWriteEcho(slave, request, alternative);
 }
 
 int32_t MbusMasterFunctions::WriteSingleRegister(int32_t slave, int32_t address, int16_t value) {
@@ -150,11 +164,8 @@ int32_t MbusMasterFunctions::WriteSingleRegister(int32_t slave, int32_t address,
     const int32_t result = Transaction(slave, 6, request, 4, FData, 4);
     if (result != FTALK_SUCCESS)
         return result;
-    const bool echoed = FData[2] == request[2] && FData[3] == request[3];
     const bool alternative = FData[2] == 0x00 && FData[3] == 0x02;
-    if (!echoed && !alternative && slave != 0)
-        return FTALK_INVALID_REPLY_ERROR;
-    return FTALK_SUCCESS;
+    return CheckWriteEcho(slave, request, alternative);
 }
 
 int32_t MbusMasterFunctions::SetRetryCount(int32_t count) {

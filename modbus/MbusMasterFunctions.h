@@ -71,10 +71,16 @@ public:
     void SetTimeout(int32_t milliseconds) { FTimeout = milliseconds; }
 
 protected:
+    // The function layer refused a reply (131): it may belong to another request, so the
+    // transport must not trust what the line holds now.
+    virtual void ReplyRejected() {}
+
     int32_t FRetryCount = 0;
     int32_t FTimeout = 1000;
     uint8_t FData[260] = {};
 
 private:
     int32_t ReadRegisters(int32_t function, int32_t slave, int32_t start, int16_t* values, int32_t count);
+    // Checks the echo of a write reply in FData against the request data sent.
+    int32_t CheckWriteEcho(int32_t slave, const uint8_t* request, bool alternativeValue);
 };

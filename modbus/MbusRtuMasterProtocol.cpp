@@ -54,15 +54,13 @@ int32_t MbusRtuMasterProtocol::CheckReplyFrame(const uint8_t* frame, int32_t len
     return FTALK_SUCCESS;
 }
 
-int32_t MbusRtuMasterProtocol::WaitForQuietLine() {
-    // Bounded by the time-out as a whole: a line that never falls quiet (a second master, a
-    // floating RS-485 pair) must not hold the worker, and the lock it holds, forever.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FTimeout);
-    const int32_t interval =
-        static_cast<int32_t>(FSilentInterval > 0x7FFFFFFF ? 0x7FFFFFFF : FSilentInterval);
+int32_t MbusRtuMasterProtocol::WaitForQuietLine(int32_t quietMs, int64_t limitMs) {
+    // Bounded as a whole: a line that never falls quiet (a second master, a floating RS-485
+    // pair) must not hold the worker, and the lock it holds, forever.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     for (;;) {
         uint8_t noise = 0;
-        if (FPort->Read(&noise, 1, interval) != SerialPort::Success)
+        if (FPort->Read(&noise, 1, quietMs) != SerialPort::Success)
             return FTALK_SUCCESS;
         qCDebug(lcModbusLowLevel, "discarded %02x", noise);
         if (std::chrono::steady_clock::now() >= deadline)
@@ -78,11 +76,18 @@ int32_t MbusRtuMasterProtocol::ExchangeFrame(int32_t slave, int32_t function, co
 
     const int32_t frameLength = BuildFrame(FFrame, slave, function, request, requestLength);
     FPort->Purge();
-    const int32_t quiet = WaitForQuietLine();
+    const int32_t silentInterval =
+        static_cast<int32_t>(FSilentInterval > 0x7FFFFFFF ? 0x7FFFFFFF : FSilentInterval);
+    // After an exchange that went without its own reply, that reply may still come and would be
+    // taken for this request's: the line must first stay quiet for a whole time-out. The limit
+    // lets the late reply start up to two time-outs on and take up to one to arrive.
+    const int32_t quiet = FReplyMayBeLate ? WaitForQuietLine(FTimeout, 4 * static_cast<int64_t>(FTimeout))
+                                          : WaitForQuietLine(silentInterval, FTimeout);
     if (quiet != FTALK_SUCCESS) {
         qCDebug(lcModbusLowLevel, "line never fell quiet");
         return quiet;
     }
+    FReplyMayBeLate = false;
 
     qCDebug(lcModbusLowLevel, "send %s", Hex(FFrame, frameLength).constData());
     const int32_t sent = FPort->Write(FFrame, frameLength, FTimeout);
@@ -98,12 +103,17 @@ int32_t MbusRtuMasterProtocol::ExchangeFrame(int32_t slave, int32_t function, co
         received = FPort->Read(FFrame + 5, expected - 5, FTimeout);
     if (received != SerialPort::Success) {
         qCDebug(lcModbusLowLevel, "no complete reply (port result %d)", received);
+        FReplyMayBeLate = true;
         return received == SerialPort::Timeout ? FTALK_REPLY_TIMEOUT_ERROR : FTALK_IO_ERROR;
     }
     const int32_t length = (FFrame[1] & 0x80) == 0 && expected > 5 ? expected : 5;
     qCDebug(lcModbusLowLevel, "recv %s", Hex(FFrame, length).constData());
 
     const int32_t checked = CheckReplyFrame(FFrame, length, slave, function);
+    // A spoilt frame, or another's, leaves this request's reply unaccounted for. An exception
+    // reply is this request's own.
+    if (checked == FTALK_CHECKSUM_ERROR || checked == FTALK_INVALID_FRAME_ERROR)
+        FReplyMayBeLate = true;
     if (checked != FTALK_SUCCESS)
         return checked;
     if (replyLength > 0)

@@ -28,11 +28,15 @@ public:
 protected:
     int32_t ExchangeFrame(int32_t slave, int32_t function, const uint8_t* request, int32_t requestLength,
                           uint8_t* reply, int32_t replyLength) override;
+    void ReplyRejected() override { FReplyMayBeLate = true; }
 
 private:
-    // Throws away bytes until the line has been quiet for one interval; 65 when it never is.
-    int32_t WaitForQuietLine();
+    // Throws away bytes until the line has been quiet for `quietMs`; 65 when it is not within
+    // `limitMs` in all.
+    int32_t WaitForQuietLine(int32_t quietMs, int64_t limitMs);
 
     uint32_t FSilentInterval = 1;
+    // An exchange ended without its own reply, which may still be on its way.
+    bool FReplyMayBeLate = false;
     uint8_t FFrame[MaxFrameLength] = {};
 };

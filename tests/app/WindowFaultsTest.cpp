@@ -95,8 +95,8 @@ TEST_F(WindowFaults, EveryFaultDuringTheReadShowsTheFailingBlockAndTheNextConnec
          {"no-reply", "bad-crc", "wrong-slave", "exception", "garbage", "truncated", "slow"}) {
         SCOPED_TRACE(kind);
         // The search is answered, every reply after it is spoilt; a slow one comes after both
-        // tries of the 1000 ms time-out.
-        StartSim({"--fault", QString::fromLatin1(kind) + "=1", "--fault-after", "1", "--slow-ms", "2500"});
+        // tries of the 1000 ms time-out and the quiet time-out between them.
+        StartSim({"--fault", QString::fromLatin1(kind) + "=1", "--fault-after", "1", "--slow-ms", "4000"});
         rig->messages.Clear();
         ConnectOnline();
         ASSERT_NE(rig->Current(), nullptr) << rig->messages.Last();

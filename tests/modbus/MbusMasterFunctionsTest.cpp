@@ -114,11 +114,24 @@ TEST(MasterFunctions, WriteRepliesAreCheckedAgainstTheValueSent) {
     master.reply = {0x27, 0x0E, 0x00, 0x7B};
     EXPECT_EQ(master.WriteSingleRegister(1, 9999, 123), 0);
     EXPECT_EQ(master.requests.back().data, (std::vector<uint8_t>{0x27, 0x0E, 0x00, 0x7B}));
-    master.reply = {0, 0, 0x00, 0x02};
+    master.reply = {0x27, 0x0E, 0x00, 0x02};
     EXPECT_EQ(master.WriteSingleRegister(1, 9999, 123), 0);
-    master.reply = {0, 0, 0x00, 0x7C};
+    master.reply = {0x27, 0x0E, 0x00, 0x7C};
     EXPECT_EQ(master.WriteSingleRegister(1, 9999, 123), FTALK_INVALID_REPLY_ERROR);
     EXPECT_EQ(master.WriteSingleRegister(0, 9999, 123), 0) << "a broadcast accepts whatever";
+}
+
+TEST(MasterFunctions, AWriteIsConfirmedOnlyByTheEchoOfItsOwnAddress) {
+    // Echoes of an earlier write to the reference before, with the same or an accepted value.
+    TFakeMaster master;
+    master.reply = {0, 3, 0xFF, 0x00};
+    EXPECT_EQ(master.WriteSingleCoil(1, 5, true), FTALK_INVALID_REPLY_ERROR);
+    master.reply = {0, 3, 0x00, 0x01};
+    EXPECT_EQ(master.WriteSingleCoil(1, 5, true), FTALK_INVALID_REPLY_ERROR);
+    master.reply = {0x27, 0x0D, 0x00, 0x7B};
+    EXPECT_EQ(master.WriteSingleRegister(1, 9999, 123), FTALK_INVALID_REPLY_ERROR);
+    master.reply = {0x26, 0x0E, 0x00, 0x02};
+    EXPECT_EQ(master.WriteSingleRegister(1, 9999, 123), FTALK_INVALID_REPLY_ERROR);
 }
 
 TEST(MasterFunctions, RetryCountLimitsAndState) {

@@ -199,3 +199,48 @@ TEST(RtuLine, MasterAgainstLibmodbusSlave) {
     modbus_free(slave); // the descriptor belongs to the pty
     modbus_mapping_free(map);
 }
+
+// A libmodbus slave that takes 20 ms to answer, as a unit does, and answers its second request
+// only after the master's time-out: neither that late reply nor the reply to the repetition may
+// be taken for a later request's.
+TEST(RtuLine, ALateReplyFromALibmodbusSlaveAnswersNoLaterRequest) {
+    TTestPty pty;
+    modbus_mapping_t* map = modbus_mapping_new_start_address(0, 0, 0, 0, 0, 100, 0, 0);
+    ASSERT_NE(map, nullptr);
+    for (int i = 0; i < 100; ++i)
+        map->tab_registers[i] = static_cast<uint16_t>(5000 + i);
+    modbus_t* slave = modbus_new_rtu("/dev/ptmx", 9600, 'N', 8, 1);
+    ASSERT_NE(slave, nullptr);
+    modbus_set_slave(slave, 1);
+    modbus_set_socket(slave, pty.master);
+    modbus_set_indication_timeout(slave, 0, 20000);
+    std::atomic<bool> stop{false};
+    std::thread server([&] {
+        uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
+        int requests = 0;
+        while (!stop) {
+            const int length = modbus_receive(slave, query);
+            if (length <= 0)
+                continue;
+            ++requests;
+            std::this_thread::sleep_for(std::chrono::milliseconds(requests == 2 ? 350 : 20));
+            modbus_reply(slave, query, length, map);
+        }
+    });
+
+    MbusRtuMasterProtocol master;
+    OpenOn(master, pty, 1, 200);
+    for (int block = 0; block < 5; ++block) {
+        SCOPED_TRACE(block);
+        int16_t values[10] = {};
+        EXPECT_EQ(master.ReadHoldingRegisters(1, 1 + 10 * block, values, 10), 0);
+        for (int i = 0; i < 10; ++i)
+            EXPECT_EQ(values[i], 5000 + 10 * block + i);
+    }
+
+    master.Close();
+    stop = true;
+    server.join();
+    modbus_free(slave);
+    modbus_mapping_free(map);
+}

@@ -45,10 +45,10 @@ TEST_F(CliFaults, EveryFaultDuringTheReadIsReportedWithTheFailingBlock) {
     for (const char* kind :
          {"no-reply", "bad-crc", "wrong-slave", "exception", "garbage", "truncated", "slow"}) {
         SCOPED_TRACE(kind);
-        // A slow reply comes after both tries of the tool's 1000 ms time-out; one that came during
-        // the second try would answer it.
+        // A slow reply comes after both tries of the tool's 1000 ms time-out and the quiet
+        // time-out between them; one that came during the second try would answer it.
         auto sim = StartSim(
-            {"--fault", QString::fromLatin1(kind) + "=1", "--fault-after", "1", "--slow-ms", "2500"});
+            {"--fault", QString::fromLatin1(kind) + "=1", "--fault-after", "1", "--slow-ms", "4000"});
         const TCliRun run = RunCli(
             {"read", QString::fromStdString(sim->Port()), "-o", QString::fromStdString(dir.Path("out.rur"))},
             definitions);

@@ -22,9 +22,10 @@ TEST_F(TLineFixture, EveryFaultDuringAReadEndsTheRunWithItsTextAndTheNextConnect
     for (const char* kind : FaultKinds) {
         SCOPED_TRACE(kind);
         {
-            // The search is answered; every reply after it is spoilt.
+            // The search is answered; every reply after it is spoilt. A slow one comes after both
+            // tries of the 250 ms time-out and the quiet time-out between them.
             auto sim = StartSim({"--fault", QString::fromLatin1(kind) + "=1", "--fault-after", "1",
-                                 "--slow-ms", "600", "--seed", "5"});
+                                 "--slow-ms", "1000", "--seed", "5"});
             ASSERT_TRUE(Connect(sim->Port()));
             EXPECT_FALSE(AwaitRun());
             EXPECT_EQ(FailureText(), "Reading coils1 to 8Failed");
@@ -44,7 +45,7 @@ TEST_F(TLineFixture, EveryFaultDuringTheSearchMeansNoUnitFound) {
     Load(1, 1);
     for (const char* kind : FaultKinds) {
         SCOPED_TRACE(kind);
-        auto sim = StartSim({"--fault", QString::fromLatin1(kind) + "=1", "--slow-ms", "600"});
+        auto sim = StartSim({"--fault", QString::fromLatin1(kind) + "=1", "--slow-ms", "1000"});
         int32_t id = 0;
         EXPECT_FALSE(Search(sim->Port(), &id));
         EXPECT_EQ(id, -1);
@@ -147,4 +148,56 @@ TEST_F(TLineFixture, ASimulatorRestartedUnderTheSameCommPortIsReachedByReopening
     ASSERT_EQ(sim->Stop(), 0) << sim->Errors();
     EXPECT_EQ(sim->CountLines("commit (123"), 1) << sim->Output();
     EXPECT_EQ(uiThreadExchanges, 0);
+}
+
+// A unit that answers one request after the master's time-out, on a line paced as a real one: the
+// late reply, and the reply to the repetition that follows it, must not answer later requests.
+TEST_F(TLineFixture, ALateReplyIsNeverTakenForALaterBlocksReply) {
+    constexpr int Registers = 200; // four blocks of equal length: a shifted one would fit
+    Load(0, Registers);
+    const std::string state = dir.Path("unit.state");
+    {
+        TSimUnit unit;
+        for (int i = 0; i < Registers; ++i)
+            unit.SetHoldingRegister(FirstRegister - 1 + i, static_cast<uint16_t>(3000 + i));
+        ASSERT_TRUE(unit.SaveState(state));
+    }
+    std::vector<int32_t> content;
+    for (int i = 0; i < Registers; ++i)
+        content.push_back(3000 + i);
+
+    // Request 1 is the search; request 3 reads the second block.
+    auto sim = StartSim({"--wire-speed", "--state", QString::fromStdString(state), "--fault-at", "slow=3",
+                         "--slow-ms", "400"});
+    ASSERT_TRUE(Connect(sim->Port()));
+    EXPECT_TRUE(AwaitRun()) << FailureText();
+    EXPECT_EQ(Image(0, Registers), content);
+    Disconnect();
+    EXPECT_EQ(sim->CountLines("fault: slow (request 3)"), 1) << sim->Output();
+}
+
+TEST_F(TLineFixture, ALateEchoIsNeverTakenForALaterWritesEcho) {
+    constexpr int Registers = 20;
+    Load(0, Registers);
+    const std::string state = dir.Path("unit.state");
+    auto sim = StartSim({"--wire-speed", "--state", QString::fromStdString(state), "--fault-at", "slow=8",
+                         "--slow-ms", "400"});
+    ASSERT_TRUE(Connect(sim->Port()));
+    ASSERT_TRUE(AwaitRun()) << FailureText();
+    std::vector<int32_t> wanted;
+    for (int i = 0; i < Registers; ++i)
+        wanted.push_back(700 + i);
+    SetImage(wanted, 0, Registers);
+    // Requests 1 and 2 are the search and the read; the write's sixth request is answered late.
+    Write();
+    EXPECT_TRUE(AwaitRun()) << FailureText();
+    Disconnect();
+    ASSERT_EQ(sim->Stop(), 0);
+    EXPECT_EQ(sim->CountLines("fault: slow (request 8)"), 1) << sim->Output();
+    EXPECT_EQ(sim->CountLines("commit (123"), 1) << sim->Output();
+    TSimUnit unit;
+    ASSERT_TRUE(unit.LoadState(state));
+    for (int i = 0; i < Registers; ++i)
+        EXPECT_EQ(unit.HoldingRegister(FirstRegister - 1 + i), wanted[static_cast<size_t>(i)])
+            << "register " << FirstRegister + i;
 }

@@ -51,6 +51,9 @@ public:
             if (option == "--fault") {
                 const QStringList parts = value.split('=');
                 FUnit.AddFault(*SimFaultFromName(parts[0].toStdString()), parts[1].toDouble());
+            } else if (option == "--fault-at") {
+                const QStringList parts = value.split('=');
+                FUnit.AddFaultAt(*SimFaultFromName(parts[0].toStdString()), parts[1].toLongLong());
             } else if (option == "--fault-after") {
                 FUnit.SetFaultFreeRequests(value.toLongLong());
             } else if (option == "--slow-ms") {

@@ -34,12 +34,12 @@ TEST(SimProgram, EachFaultGivesTheMastersErrorCode) {
         {"no-reply", FTALK_REPLY_TIMEOUT_ERROR, 2},    {"bad-crc", FTALK_CHECKSUM_ERROR, 2},
         {"wrong-slave", FTALK_INVALID_FRAME_ERROR, 2}, {"exception", FTALK_MBUS_SLAVE_FAILURE_RESPONSE, 1},
         {"garbage", FTALK_CHECKSUM_ERROR, 2},          {"truncated", FTALK_REPLY_TIMEOUT_ERROR, 2},
-        {"slow", FTALK_REPLY_TIMEOUT_ERROR, 0},
+        {"slow", FTALK_REPLY_TIMEOUT_ERROR, 0}, // after both tries and the quiet time-out between
     };
     TTempDir home;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
-        TSimProcess sim({"--port", "COM5", "--seed", "3", "--slow-ms", "700", "--fault",
+        TSimProcess sim({"--port", "COM5", "--seed", "3", "--slow-ms", "1200", "--fault",
                          QString::fromLatin1(c.fault) + "=1"},
                         home.Path(""));
         ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
@@ -156,6 +156,8 @@ TEST(SimProgram, DeviceIdFromTheDefinitionFileAndBadOptions) {
         {"--device", "Z7E VAV Zone Interface", "-d", "/nonexistent/Devices.xml"},
         {"--fault", "bogus=1"},
         {"--fault", "bad-crc=2"},
+        {"--fault-at", "slow=0"},
+        {"--fault-at", "slow"},
         {"--port", "ttyS0"},
         {"--device-id", "70000"},
     };

@@ -1,11 +1,14 @@
 #include "SimUnit.h"
 
+#include "SimPort.h"
+
 #include "modbus/Crc16.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <random>
 
 namespace {
 
@@ -171,6 +174,24 @@ TEST(SimUnit, FaultsShapeTheReply) {
     }
 }
 
+TEST(SimUnit, AFaultAtARequestSpoilsThatOneOnly) {
+    TSimUnit unit;
+    unit.SetSlowDelayMs(400);
+    unit.SetFaultFreeRequests(10);
+    unit.AddFaultAt(TSimFault::Slow, 2);
+    unit.AddFaultAt(TSimFault::NoReply, 4);
+    const Bytes request = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A};
+    std::vector<int32_t> delays;
+    std::vector<size_t> lengths;
+    for (int i = 0; i < 5; ++i) {
+        const TSimReply reply = unit.Handle(request.data(), request.size());
+        delays.push_back(reply.delayMs);
+        lengths.push_back(reply.bytes.size());
+    }
+    EXPECT_EQ(delays, (std::vector<int32_t>{0, 400, 0, 0, 0}));
+    EXPECT_EQ(lengths, (std::vector<size_t>{7, 7, 7, 0, 7}));
+}
+
 TEST(SimUnit, FaultRateIsAShareOfReplies) {
     TSimUnit unit;
     unit.SetSeed(7);
@@ -217,4 +238,35 @@ TEST(SimUnit, StateFileRoundTripsAndRefusesForeignFiles) {
     EXPECT_EQ(unit.HoldingRegister(7), 0xABCD);
     EXPECT_FALSE(unit.LoadState(dir.Path("missing.state")));
     EXPECT_FALSE(unit.SaveState(dir.Path("no-such-folder/unit.state"), &error));
+}
+
+TEST(SimReceiver, GapFreeNoiseIsHeldToOneFrameAndTheLineResynchronisesAtAQuietLine) {
+    TSimReceiver receiver;
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> byte(0, 255);
+    // 4 MB of noise without a gap: at 9600 baud more than an hour of a babbling line.
+    size_t most = 0;
+    for (int chunk = 0; chunk < 8192; ++chunk) {
+        uint8_t bytes[512];
+        for (uint8_t& b : bytes)
+            b = static_cast<uint8_t>(byte(random));
+        for (const Bytes& frame : receiver.Receive(bytes, sizeof bytes))
+            EXPECT_LE(frame.size(), 256u);
+        most = std::max(most, receiver.Held());
+    }
+    EXPECT_LE(most, 256u);
+
+    // A good frame glued to noise is noise too; after a quiet line it is a frame again.
+    TSimUnit unit;
+    unit.SetHoldingRegister(0, 0x1234);
+    const Bytes request = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A};
+    receiver.LineQuiet();
+    const Bytes noise(300, 0x2B);
+    EXPECT_TRUE(receiver.Receive(noise.data(), noise.size()).empty());
+    EXPECT_TRUE(receiver.Receive(request.data(), request.size()).empty());
+    EXPECT_TRUE(receiver.LineQuiet().empty());
+    const auto frames = receiver.Receive(request.data(), request.size());
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(Reply(unit, frames[0]), (Bytes{0x01, 0x03, 0x02, 0x12, 0x34, 0xB5, 0x33}));
+    EXPECT_EQ(receiver.Held(), 0u);
 }

@@ -72,12 +72,37 @@ bool TSimPort::Create(std::string* error) {
     return true;
 }
 
+std::vector<std::vector<uint8_t>> TSimReceiver::Receive(const uint8_t* bytes, size_t count) {
+    std::vector<std::vector<uint8_t>> frames;
+    for (size_t i = 0; i < count && !FDiscarding; ++i) {
+        FPending.push_back(bytes[i]);
+        const size_t length = TSimUnit::RequestLength(FPending.data(), FPending.size());
+        if (length != 0 && FPending.size() >= length) {
+            frames.push_back(std::move(FPending));
+            FPending.clear();
+        } else if (FPending.size() >= MaxFrameLength) {
+            // No frame is this long: where one begins can only be told after a quiet line.
+            FPending.clear();
+            FDiscarding = true;
+        }
+    }
+    return frames;
+}
+
+std::vector<uint8_t> TSimReceiver::LineQuiet() {
+    FDiscarding = false;
+    std::vector<uint8_t> frame;
+    frame.swap(FPending);
+    return frame;
+}
+
 void TSimPort::Serve(TSimUnit& unit, int stopFd, const std::function<void()>& idle) {
-    std::vector<uint8_t> pending;
+    TSimReceiver receiver;
     Clock::time_point firstByte{};
     for (;;) {
         pollfd fds[2] = {{FMaster, POLLIN, 0}, {stopFd, POLLIN, 0}};
-        const int result = ::poll(fds, 2, pending.empty() ? IdleMs : FrameGapMs);
+        const bool midFrame = receiver.Held() > 0 || receiver.Discarding();
+        const int result = ::poll(fds, 2, midFrame ? FrameGapMs : IdleMs);
         if (result < 0) {
             if (errno == EINTR)
                 continue;
@@ -86,14 +111,12 @@ void TSimPort::Serve(TSimUnit& unit, int stopFd, const std::function<void()>& id
         if (fds[1].revents != 0)
             return;
         if (result == 0) {
-            if (pending.empty()) {
-                if (idle)
-                    idle();
-                continue;
-            }
             // The line fell quiet: whatever arrived is one frame.
-            Process(unit, pending, firstByte, stopFd);
-            pending.clear();
+            const std::vector<uint8_t> frame = receiver.LineQuiet();
+            if (!frame.empty())
+                Process(unit, frame, firstByte, stopFd);
+            else if (idle)
+                idle();
             continue;
         }
         uint8_t chunk[512];
@@ -103,15 +126,14 @@ void TSimPort::Serve(TSimUnit& unit, int stopFd, const std::function<void()>& id
                 continue;
             return; // cannot happen while the slave side is held open
         }
-        if (pending.empty())
+        if (receiver.Held() == 0)
             firstByte = Clock::now();
-        pending.insert(pending.end(), chunk, chunk + n);
-        for (;;) {
-            const size_t length = TSimUnit::RequestLength(pending.data(), pending.size());
-            if (length == 0 || pending.size() < length)
-                break;
-            const std::vector<uint8_t> frame(pending.begin(), pending.begin() + static_cast<long>(length));
-            pending.erase(pending.begin(), pending.begin() + static_cast<long>(length));
+        const bool wasDiscarding = receiver.Discarding();
+        const auto frames = receiver.Receive(chunk, static_cast<size_t>(n));
+        if (receiver.Discarding() && !wasDiscarding && unit.OnLog)
+            unit.OnLog("no frame within " + std::to_string(TSimReceiver::MaxFrameLength) +
+                       " bytes: noise thrown away until the line falls quiet");
+        for (const std::vector<uint8_t>& frame : frames) {
             Process(unit, frame, firstByte, stopFd);
             firstByte = Clock::now();
         }

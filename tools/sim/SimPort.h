@@ -4,11 +4,34 @@
 // by a quiet line), hands them to the unit and sends the replies, optionally at the pace of a
 // real 9600-baud 8N1 line.
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 class TSimUnit;
+
+// Cuts the byte stream a unit receives into request frames, as its receiver does: by length where
+// the function code tells it, else at a quiet line. It holds at most one frame's worth: a longer
+// run of bytes is noise, and everything up to the next quiet line is thrown away with it.
+class TSimReceiver {
+public:
+    // The longest RTU frame.
+    static constexpr size_t MaxFrameLength = 256;
+
+    // Takes bytes off the line; returns the frames they complete, in order.
+    std::vector<std::vector<uint8_t>> Receive(const uint8_t* bytes, size_t count);
+    // The line fell quiet: what is held is one frame (empty when nothing is, or it was noise).
+    std::vector<uint8_t> LineQuiet();
+    // Bytes held towards the next frame.
+    size_t Held() const { return FPending.size(); }
+    // Bytes are being thrown away until the line falls quiet.
+    bool Discarding() const { return FDiscarding; }
+
+private:
+    std::vector<uint8_t> FPending;
+    bool FDiscarding = false;
+};
 
 class TSimPort {
 public:

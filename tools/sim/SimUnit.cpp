@@ -198,46 +198,63 @@ void TSimUnit::AddFault(TSimFault fault, double rate) {
     FFaults.push_back({fault, rate});
 }
 
+void TSimUnit::AddFaultAt(TSimFault fault, int64_t request) {
+    FFaultsAt.push_back({fault, request});
+}
+
 void TSimUnit::InjectFault(TSimReply& reply) {
-    if (reply.bytes.empty() || FRequests <= FFaultFreeRequests)
+    if (reply.bytes.empty())
+        return;
+    for (const FaultAt& entry : FFaultsAt) {
+        if (entry.request == FRequests) {
+            Log("fault: " + SimFaultName(entry.fault) + " (request " + std::to_string(FRequests) + ")");
+            ApplyFault(entry.fault, reply);
+            return;
+        }
+    }
+    if (FRequests <= FFaultFreeRequests)
         return;
     std::uniform_real_distribution<double> roll(0.0, 1.0);
     for (const FaultRate& entry : FFaults) {
         if (!(roll(FRandom) < entry.rate))
             continue;
         Log("fault: " + SimFaultName(entry.fault));
-        std::vector<uint8_t>& bytes = reply.bytes;
-        switch (entry.fault) {
-        case TSimFault::NoReply:
-            bytes.clear();
-            break;
-        case TSimFault::BadCrc:
-            bytes.back() ^= 0xFF;
-            break;
-        case TSimFault::WrongSlave:
-            bytes.resize(bytes.size() - 2);
-            bytes[0] = static_cast<uint8_t>(Address + 1);
-            AppendCrc(bytes);
-            break;
-        case TSimFault::Exception:
-            bytes = Exception(bytes[1] & 0x7F, 4);
-            break;
-        case TSimFault::Garbage: {
-            std::uniform_int_distribution<int> byte(0, 255);
-            for (uint8_t& b : bytes)
-                b = static_cast<uint8_t>(byte(FRandom));
-            if (HasValidCrc16(bytes.data(), bytes.size()))
-                bytes.back() ^= 0xFF;
-            break;
-        }
-        case TSimFault::Truncated:
-            bytes.resize(bytes.size() / 2);
-            break;
-        case TSimFault::Slow:
-            reply.delayMs = FSlowDelayMs;
-            break;
-        }
+        ApplyFault(entry.fault, reply);
         return;
+    }
+}
+
+void TSimUnit::ApplyFault(TSimFault fault, TSimReply& reply) {
+    std::vector<uint8_t>& bytes = reply.bytes;
+    switch (fault) {
+    case TSimFault::NoReply:
+        bytes.clear();
+        break;
+    case TSimFault::BadCrc:
+        bytes.back() ^= 0xFF;
+        break;
+    case TSimFault::WrongSlave:
+        bytes.resize(bytes.size() - 2);
+        bytes[0] = static_cast<uint8_t>(Address + 1);
+        AppendCrc(bytes);
+        break;
+    case TSimFault::Exception:
+        bytes = Exception(bytes[1] & 0x7F, 4);
+        break;
+    case TSimFault::Garbage: {
+        std::uniform_int_distribution<int> byte(0, 255);
+        for (uint8_t& b : bytes)
+            b = static_cast<uint8_t>(byte(FRandom));
+        if (HasValidCrc16(bytes.data(), bytes.size()))
+            bytes.back() ^= 0xFF;
+        break;
+    }
+    case TSimFault::Truncated:
+        bytes.resize(bytes.size() / 2);
+        break;
+    case TSimFault::Slow:
+        reply.delayMs = FSlowDelayMs;
+        break;
     }
 }
 

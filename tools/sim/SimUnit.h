@@ -62,6 +62,9 @@ public:
 
     // Faults are tried in the order added; the first whose roll hits shapes the reply.
     void AddFault(TSimFault fault, double rate);
+    // The reply to request number `request` (counted from 1, as Requests() counts) gets `fault`,
+    // whatever the rates and the fault-free start say: a test can spoil exactly one exchange.
+    void AddFaultAt(TSimFault fault, int64_t request);
     void SetSeed(uint32_t seed) { FRandom.seed(seed); }
     // The first `count` requests are answered faithfully: a master can find the unit before the
     // line turns bad.
@@ -86,6 +89,7 @@ private:
     std::vector<uint8_t> Execute(const uint8_t* frame, size_t length, bool broadcast);
     std::vector<uint8_t> Exception(uint8_t function, uint8_t code) const;
     void InjectFault(TSimReply& reply);
+    void ApplyFault(TSimFault fault, TSimReply& reply);
     void Log(const std::string& line) const;
 
     std::vector<uint8_t> FCoils;
@@ -96,6 +100,11 @@ private:
         double rate;
     };
     std::vector<FaultRate> FFaults;
+    struct FaultAt {
+        TSimFault fault;
+        int64_t request;
+    };
+    std::vector<FaultAt> FFaultsAt;
     std::mt19937 FRandom{std::random_device{}()};
     int32_t FSlowDelayMs = 1500;
     int64_t FFaultFreeRequests = 0;

@@ -105,6 +105,10 @@ int main(int argc, char** argv) {
     const QCommandLineOption faultOption(
         QStringLiteral("fault"), QStringLiteral("Inject a fault into this share of replies (0 to 1)."),
         QStringLiteral("kind=rate"));
+    const QCommandLineOption faultAtOption(
+        QStringLiteral("fault-at"),
+        QStringLiteral("Inject a fault into the reply to request n only (counted from 1)."),
+        QStringLiteral("kind=n"));
     const QCommandLineOption slowOption(QStringLiteral("slow-ms"),
                                         QStringLiteral("Delay of a slow reply (default 1500)."),
                                         QStringLiteral("ms"), QStringLiteral("1500"));
@@ -116,7 +120,7 @@ int main(int argc, char** argv) {
                                         QStringLiteral("n"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"), QStringLiteral("Log every request."));
     parser.addOptions({portOption, linkOption, deviceIdOption, deviceOption, definitionsOption, stateOption,
-                       wireSpeedOption, faultOption, faultAfterOption, slowOption, seedOption,
+                       wireSpeedOption, faultOption, faultAtOption, faultAfterOption, slowOption, seedOption,
                        verboseOption});
     parser.process(application);
 
@@ -154,6 +158,16 @@ int main(int argc, char** argv) {
             return Fail("--fault takes kind=rate with a known kind and a rate from 0 to 1: " +
                         fault.toStdString());
         unit.AddFault(*kind, rate);
+    }
+    for (const QString& fault : parser.values(faultAtOption)) {
+        const QStringList parts = fault.split(QLatin1Char('='));
+        bool ok = parts.size() == 2;
+        const qlonglong request = ok ? parts[1].toLongLong(&ok) : 0;
+        const auto kind = ok ? SimFaultFromName(parts[0].toStdString()) : std::nullopt;
+        if (!kind || request < 1)
+            return Fail("--fault-at takes kind=n with a known kind and a request number from 1: " +
+                        fault.toStdString());
+        unit.AddFaultAt(*kind, request);
     }
     bool ok = false;
     const int slowMs = parser.value(slowOption).toInt(&ok);
