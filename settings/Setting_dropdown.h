@@ -25,6 +25,7 @@ public:
     void RestoreDefault() override;
     void ApplyLoadedValue(const TLoadedValue& loaded) override;
     void AddCsvLine(std::vector<std::string>& list) override;
+    std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
     void ReportProgress() override;
 
     void AddChoice(const pugi::xml_node& element);

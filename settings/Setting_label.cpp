@@ -76,3 +76,8 @@ void TSettingLabel::AddCsvLine(std::vector<std::string>& list) {
 double TSettingLabel::ComparableValue(int32_t value) {
     return UnitsComparableValue(value, Owner()->CurrentUnits);
 }
+
+bool TSettingLabel::FieldHolds(const TLoadedValue& loaded) const {
+    // A label only shown is never written.
+    return LabelOnly || TSetting::FieldHolds(loaded);
+}

@@ -46,7 +46,7 @@ int RunOffline(const TCliOptions& options, const std::string& device, const std:
         tree.RegisterWithStore();
         tree.RestoreDefaults();
         if (input != nullptr)
-            tree.LoadFromFile(*input);
+            LoadCliSettingsFile(tree, *input, options, err);
 
         if (IsCsvPath(options.output))
             tree.ExportCsv(options.output);
@@ -97,7 +97,7 @@ int CliDefaults(const TCliOptions& options, std::ostream& out, std::ostream& err
 int CliConvert(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     (void)out;
     if (options.positional.size() != 2 || options.output.empty()) {
-        err << "usage: dezadizi-cli convert DEVICE IN -o OUT [-d FILE]\n";
+        err << "usage: dezadizi-cli convert DEVICE IN -o OUT [-d FILE] [--by-name] [--allow-out-of-range]\n";
         return cliUsage;
     }
     return RunOffline(options, options.positional[0], &options.positional[1], err);
