@@ -11,6 +11,7 @@
 #include "modbus/Registerdatastore.h"
 #include "model/Definitionfile.h"
 #include "model/Devices.h"
+#include "model/Errors.h"
 #include "model/Group.h"
 #include "model/Messages.h"
 #include "model/Settings.h"
@@ -526,6 +527,7 @@ void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
     ProgressBar1->show();
     lbProgress->show();
     lbProgress->setText(QString::fromStdString(outcome.Text));
+    lbProgress->setToolTip(QString());
     SetOptionsEnabled(false);
     btWriteSettingsNew->setEnabled(false);
     ProgressBar1->setRange(0, std::max(outcome.Maximum, 0));
@@ -622,8 +624,60 @@ void TfmMain::tbLoadSettingsClick() {
             "Are you sure you wish to load the new settings?  This will overwrite any settings stored in "
             "the unit.") == TAnswer::No)
         return;
-    device->Settings->LoadFromFile(path.toStdString());
+    // A file saved with other definitions, or holding values outside their limits, loads only
+    // when the user says so; the default answer, and closing the box, abandon the load.
+    TLoadOptions options;
+    for (;;) {
+        try {
+            device->Settings->LoadFromFile(path.toStdString(), options);
+            break;
+        } catch (const TOtherDefinitionsError& e) {
+            if (options.ByName ||
+                AskYesNoDefaultNo("This settings file was saved with a different version of "
+                                  "Devices.xml. Load it by group and setting names?",
+                                  e.ByNameNotes) != TAnswer::Yes)
+                throw;
+            options.ByName = true;
+        } catch (const TOutOfLimitsError& e) {
+            if (options.AllowOutOfRange || AskOutOfLimits(e.Values) != TAnswer::Yes)
+                return;
+            options.AllowOutOfRange = true;
+        }
+    }
+    ShowLoadWarnings(device->Settings->LoadWarnings);
     ReadCompleteTimer.start();
+}
+
+TAnswer TfmMain::AskOutOfLimits(const std::vector<std::string>& values) {
+    // The first few name themselves; a long list is in the box's details.
+    constexpr size_t Listed = 10;
+    std::string question = TOutOfLimitsError::Summary(values.size()) + ": ";
+    for (size_t i = 0; i < values.size() && i < Listed; ++i)
+        question += (i == 0 ? "" : "; ") + values[i];
+    if (values.size() > Listed)
+        question += "; and " + std::to_string(values.size() - Listed) + " more";
+    question += values.size() == 1 ? ". Load it anyway?" : ". Load them anyway?";
+    return AskYesNoDefaultNo(question, values.size() > Listed ? values : std::vector<std::string>());
+}
+
+void TfmMain::ShowLoadWarnings(const std::vector<std::string>& warnings) {
+    if (warnings.empty()) {
+        // Only a previous load's warnings are taken down; a run's progress text stays.
+        if (!lbProgress->toolTip().isEmpty()) {
+            lbProgress->setToolTip(QString());
+            lbProgress->hide();
+        }
+        return;
+    }
+    QString text = QString::fromStdString(warnings.front());
+    if (warnings.size() > 1)
+        text += QStringLiteral(" (and %1 more)").arg(warnings.size() - 1);
+    QStringList all;
+    for (const std::string& warning : warnings)
+        all << QString::fromStdString(warning);
+    lbProgress->setText(text);
+    lbProgress->setToolTip(all.join('\n'));
+    lbProgress->show();
 }
 
 void TfmMain::tbSaveSettingsClick() {

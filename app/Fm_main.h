@@ -2,6 +2,7 @@
 // The main window: owner of the catalogue, the serial manager, the register data store and
 // the Modbus handler; the groups list on the left, the selected group's page on the right.
 #include "app/Progress.h"
+#include "model/Messages.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -93,6 +95,10 @@ private:
     void btRefresh2MouseDown();
     void PopupMenuCloseUp();
     void tbLoadSettingsClick();
+    // The question for values of a settings file outside their limits.
+    static TAnswer AskOutOfLimits(const std::vector<std::string>& values);
+    // The status line: the load's warnings, all of them in its tooltip.
+    void ShowLoadWarnings(const std::vector<std::string>& warnings);
     void tbSaveSettingsClick();
     void tbRestoreDefaultClick();
     void btWriteSettingsNewClick();

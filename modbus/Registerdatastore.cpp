@@ -2,6 +2,7 @@
 
 #include "modbus/MbusMasterFunctions.h"
 
+#include <bit>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -166,6 +167,16 @@ void TRegisterDataStore::SetHoldingRegisterBits(int32_t address, int16_t value, 
     const uint16_t shifted =
         static_cast<uint16_t>(static_cast<uint32_t>(static_cast<uint16_t>(value)) << MaskShift(mask));
     reg = static_cast<int16_t>((static_cast<uint16_t>(reg) & ~bits) | (shifted & bits));
+}
+
+bool TRegisterDataStore::FieldHolds(int64_t value, int16_t mask) {
+    const uint16_t bits = mask == 0 ? 0xFFFFu : static_cast<uint16_t>(mask);
+    const int shift = MaskShift(static_cast<int16_t>(bits));
+    const int width = std::bit_width(bits) - shift;
+    if (value < -(int64_t{1} << (width - 1)) || value > (int64_t{1} << width) - 1)
+        return false;
+    const uint32_t field = static_cast<uint32_t>(value) & ((1u << width) - 1u);
+    return ((field << shift) & ~static_cast<uint32_t>(bits)) == 0;
 }
 
 // ---- Runs ---------------------------------------------------------------------------------

@@ -53,6 +53,10 @@ public:
     void SetHoldingRegister(int32_t address, int16_t value);
     int16_t GetHoldingRegisterBits(int32_t address, int16_t mask) const;
     void SetHoldingRegisterBits(int32_t address, int16_t value, int16_t mask);
+    // Whether `value` fits the field of `mask` (0: the whole register) as SetHoldingRegisterBits
+    // places it: a field of n bits holds the n-bit numbers read either way, -2^(n-1) to
+    // 2^n - 1, and none of their bits may fall outside the mask.
+    static bool FieldHolds(int64_t value, int16_t mask);
 
     // Runs.
     void Reset();

@@ -25,7 +25,8 @@ protected:
 TAnswer DefaultHandler(TMessageKind kind, const std::string& text) {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
         std::cerr << text << std::endl;
-        return kind != TMessageKind::Question ? TAnswer::Yes : TAnswer::No;
+        const bool question = kind == TMessageKind::Question || kind == TMessageKind::CautiousQuestion;
+        return question ? TAnswer::No : TAnswer::Yes;
     }
     const QString title = QApplication::applicationName();
     const QString body = QString::fromStdString(text);
@@ -48,6 +49,16 @@ TAnswer DefaultHandler(TMessageKind kind, const std::string& text) {
         if (box.Closed)
             return TAnswer::Closed;
         return answer == QMessageBox::Yes ? TAnswer::Yes : TAnswer::No;
+    }
+    case TMessageKind::CautiousQuestion: {
+        const qsizetype split = body.indexOf(QStringLiteral("\n\n"));
+        QMessageBox box(QMessageBox::Question, title, split < 0 ? body : body.left(split),
+                        QMessageBox::Yes | QMessageBox::No, parent);
+        if (split >= 0)
+            box.setDetailedText(body.mid(split + 2));
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? TAnswer::Yes : TAnswer::No;
     }
     }
     return TAnswer::No;
@@ -77,4 +88,10 @@ void ShowPlain(const std::string& text) {
 }
 TAnswer AskYesNo(const std::string& text) {
     return Handler()(TMessageKind::Question, text);
+}
+TAnswer AskYesNoDefaultNo(const std::string& question, const std::vector<std::string>& details) {
+    std::string text = question;
+    for (size_t i = 0; i < details.size(); ++i)
+        text += (i == 0 ? "\n\n" : "\n") + details[i];
+    return Handler()(TMessageKind::CautiousQuestion, text);
 }

@@ -3,12 +3,16 @@
 // the command-line tool prints, and tests capture the text and choose the answer.
 #include <functional>
 #include <string>
+#include <vector>
 
 enum class TMessageKind {
     Error,       // error box with a single OK button
     Information, // information box with OK
     Plain,       // plain box, used for caught exception messages
-    Question     // information box with Yes and No
+    Question,    // information box with Yes and No
+    // A question whose safe answer is No: No is the default button, and closing the box answers
+    // No. Text after the first blank line is the box's details.
+    CautiousQuestion
 };
 
 // How a box was left: OK counts as Yes. A question can also be closed without an answer (the
@@ -25,3 +29,5 @@ void ShowError(const std::string& text);
 void ShowInformation(const std::string& text);
 void ShowPlain(const std::string& text);
 TAnswer AskYesNo(const std::string& text);
+// A cautious question with its details, one a line (none: no details).
+TAnswer AskYesNoDefaultNo(const std::string& question, const std::vector<std::string>& details = {});

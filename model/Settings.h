@@ -24,6 +24,15 @@ extern bool FirstGroupList;
 using TSettingsProgressEvent =
     std::function<void(void* sender, const std::string& text, bool errorFlag, int32_t increment)>;
 
+// What a settings file may do beyond a plain load; each needs the user's word.
+struct TLoadOptions {
+    // Match groups and settings by their names (the k-th of equal names) instead of their
+    // numbers: for a file saved with other definitions.
+    bool ByName = false;
+    // Load values that lie outside their settings' limits.
+    bool AllowOutOfRange = false;
+};
+
 class TSettings {
 public:
     explicit TSettings(TDevice* device);
@@ -66,7 +75,10 @@ public:
 
     // Settings files, exports and defaults (Settingsfile.cpp).
     void SaveToFile(const std::string& path) const;
-    void LoadFromFile(const std::string& path);
+    // Loads all of the file or nothing. Raises TOtherDefinitionsError where the file's numbers
+    // and names disagree (unless by name) and TOutOfLimitsError for values outside their limits
+    // (unless allowed); a value its register cannot hold is always refused.
+    void LoadFromFile(const std::string& path, const TLoadOptions& options = {});
     void ExportCsv(const std::string& path) const;
     // The text SaveToFile and ExportCsv write, for writers other than a file.
     std::string SaveToText() const;

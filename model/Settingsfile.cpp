@@ -6,18 +6,13 @@
 #include "model/Group.h"
 #include "model/Savefile.h"
 #include "model/Settings.h"
+#include "model/Settingsload.h"
 #include "model/Xmlutil.h"
 #include "settings/Setting.h"
 
 #include <cstring>
 
 namespace {
-
-// One value of a settings file, found and converted, waiting to be applied.
-struct TPendingValue {
-    TSetting* Entry;
-    TLoadedValue Loaded;
-};
 
 // The group elements of the device element whose ID is the group's; raises when there is none.
 std::vector<pugi::xml_node> GroupElements(const TGroup& group, const pugi::xml_node& deviceElement) {
@@ -76,7 +71,7 @@ std::string TSettings::SaveToText() const {
     return XmlDocumentText(document);
 }
 
-void TSettings::LoadFromFile(const std::string& path) {
+void TSettings::LoadFromFile(const std::string& path, const TLoadOptions& options) {
     LoadWarnings.clear();
     pugi::xml_document document;
     XmlLoadFile(document, path);
@@ -95,22 +90,49 @@ void TSettings::LoadFromFile(const std::string& path) {
     if (StrToInt(device.attribute("device_id").value()) != deviceId)
         throw TModelError("Device id is not ' " + std::to_string(deviceId) + "'");
 
-    // Every group and every value is found and converted before anything is applied, so a file
-    // that fails leaves the tree and the register image as they were. The walk is the one the
-    // values are applied in, so the first problem is reported as it would be met.
+    // Every group and every value is found, converted and checked before anything is applied,
+    // so a file that fails leaves the tree and the register image as they were. The walk by
+    // numbers is the one the values are applied in, so the first problem is reported as it
+    // would be met.
     std::vector<TPendingValue> pending;
     pending.reserve(EntryCount());
-    for (const auto& group : Groups) {
-        for (const pugi::xml_node& element : GroupElements(*group, device)) {
-            for (auto& entry : group->Settings)
-                pending.push_back({entry.get(), entry->FindLoadedValue(element)});
+    std::vector<std::string> warnings;
+    if (options.ByName) {
+        TNameMatch match = MatchByName(*this, device);
+        for (const TNameMatch::TPair& pair : match.Pairs)
+            pending.push_back({pair.Entry, pair.Entry->LoadValue(pair.Element)});
+        warnings = std::move(match.Notes);
+    } else {
+        // Numbers alone would move values into settings of other names, or fail on a file
+        // whose names are all there: such a file is loaded by names or not at all.
+        const std::string conflict = NumberNameConflict(*this, device);
+        try {
+            for (const auto& group : Groups) {
+                for (const pugi::xml_node& element : GroupElements(*group, device)) {
+                    for (auto& entry : group->Settings)
+                        pending.push_back({entry.get(), entry->FindLoadedValue(element)});
+                }
+            }
+        } catch (const TModelError& e) {
+            if (conflict.empty())
+                throw;
+            throw TOtherDefinitionsError(e.what(), MatchByName(*this, device).Notes);
         }
+        if (!conflict.empty())
+            throw TOtherDefinitionsError(conflict, MatchByName(*this, device).Notes);
     }
+    const std::vector<std::string> outside = CheckLoadedValues(pending, CurrentUnits);
+    if (!outside.empty() && !options.AllowOutOfRange)
+        throw TOutOfLimitsError(outside);
+
     for (const TPendingValue& value : pending) {
         value.Entry->ApplyLoadedValue(value.Loaded);
         if (!value.Loaded.Warning.empty())
-            LoadWarnings.push_back(value.Loaded.Warning);
+            warnings.push_back(value.Loaded.Warning);
     }
+    for (const std::string& value : outside)
+        warnings.push_back("Loaded outside its limits: " + value);
+    LoadWarnings = std::move(warnings);
 }
 
 void TSettings::ExportCsv(const std::string& path) const {

@@ -193,6 +193,20 @@ void TSetting::ApplyLoadedValue(const TLoadedValue& loaded) {
     UpdateDisplay(true);
 }
 
+bool TSetting::FieldHolds(const TLoadedValue& loaded) const {
+    if (RegisterType == rtCoil)
+        return loaded.Value == 0 || loaded.Value == 1;
+    if (RegisterType != rtHoldingRegister)
+        return true;
+    return TRegisterDataStore::FieldHolds(StoredValue(loaded.Value), BitMask);
+}
+
+std::string TSetting::LimitProblem(const TLoadedValue& loaded, const std::string& units) const {
+    (void)loaded;
+    (void)units;
+    return {};
+}
+
 void TSetting::LoadFromSettingsXml(const pugi::xml_node& groupElement) {
     ApplyLoadedValue(FindLoadedValue(groupElement));
 }

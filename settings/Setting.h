@@ -74,6 +74,13 @@ public:
     // before anything is applied. FindLoadedValue raises the file's messages.
     TLoadedValue FindLoadedValue(const pugi::xml_node& groupElement);
     virtual void ApplyLoadedValue(const TLoadedValue& loaded);
+    // Checks of a loaded value before anything is applied. FieldHolds: whether the register
+    // field can hold it (16 or 32 bits, or the field of the bit mask, after scaling and offset).
+    // LimitProblem: "" when it lies within the setting's limits as the editor checks typed
+    // input, else the value and the limits as the editor shows them; `units` are the tree's
+    // units once the file is applied.
+    virtual bool FieldHolds(const TLoadedValue& loaded) const;
+    virtual std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const;
 
     bool CheckLimitSettings(int32_t value);
     void ClearPending();
@@ -125,6 +132,10 @@ protected:
     // The base read conversion: coil bit, or the holding register through mask, offset and
     // scaling, as a signed 16-bit value. Input registers and headings read 0.
     int16_t ReadConverted() const;
+    // The number the register conversion puts into the register for a value.
+    int64_t StoredValue(int32_t value) const {
+        return static_cast<int64_t>(value) * Scaling() + static_cast<int64_t>(ValueOffset);
+    }
     // A scaling factor of 0 is not a valid definition; it converts as 1 instead of faulting.
     int32_t Scaling() const { return ScalingFactor == 0 ? 1 : ScalingFactor; }
     void MarkRead();

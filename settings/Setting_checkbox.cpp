@@ -135,3 +135,16 @@ void TSettingCheckBox::WriteToStore() {
         return;
     PutToStore();
 }
+
+bool TSettingCheckBox::FieldHolds(const TLoadedValue& loaded) const {
+    // Only the checked and unchecked values reach the register.
+    (void)loaded;
+    return true;
+}
+
+std::string TSettingCheckBox::LimitProblem(const TLoadedValue& loaded, const std::string& units) const {
+    (void)units;
+    if (loaded.Value == 0 || loaded.Value == 1)
+        return {};
+    return std::to_string(loaded.Value) + " (a check box holds 0 or 1)";
+}

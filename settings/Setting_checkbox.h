@@ -16,6 +16,8 @@ public:
     void SetEnabled(bool enabled) override;
     void UpdateDisplay(bool withUnits) override;
     void AddCsvLine(TCsvWriter& csv) override;
+    bool FieldHolds(const TLoadedValue& loaded) const override;
+    std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
     void RegisterWithStore() override;
     void ReadFromStore() override;
     void WriteToStore() override;

@@ -136,3 +136,10 @@ void TSettingDropDown::AddCsvLine(TCsvWriter& csv) {
     const int position = IndexOfValue(Value);
     csv.AddRow({Name, position >= 0 ? Choices[static_cast<size_t>(position)].Name : std::to_string(Value)});
 }
+
+std::string TSettingDropDown::LimitProblem(const TLoadedValue& loaded, const std::string& units) const {
+    (void)units;
+    if (IndexOfValue(loaded.Value) >= 0)
+        return {};
+    return std::to_string(loaded.Value) + " (not one of its choices)";
+}

@@ -228,3 +228,30 @@ void TSettingInt::CopyValueFrom(TSetting* source) {
         // As for every copy: a register outside the image is not written.
     }
 }
+
+std::string WithValueText(int32_t value, const std::string& valueText) {
+    return std::to_string(value) + (valueText.empty() ? std::string() : " " + valueText);
+}
+
+std::string LimitsText(int32_t value, int32_t minValue, int32_t maxValue, const std::string& valueText) {
+    if (value >= minValue && value <= maxValue)
+        return {};
+    return WithValueText(value, valueText) + " (limits " + std::to_string(minValue) + " to " +
+           WithValueText(maxValue, valueText) + ")";
+}
+
+bool TSettingInt::FieldHolds(const TLoadedValue& loaded) const {
+    if (RegisterType == rtHoldingRegister && NumOfRegisters == 2) {
+        const int64_t stored = StoredValue(loaded.Value);
+        return stored >= INT32_MIN && stored <= int64_t{UINT32_MAX};
+    }
+    return TSetting::FieldHolds(loaded);
+}
+
+std::string TSettingInt::LimitProblem(const TLoadedValue& loaded, const std::string& units) const {
+    (void)units;
+    // A defined reserved value is one the unit uses; it shows as a dash.
+    if (HasDisabledValue && loaded.Value == DisabledValue)
+        return {};
+    return LimitsText(loaded.Value, MinValue, MaxValue, ValueText);
+}

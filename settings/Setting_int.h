@@ -7,6 +7,10 @@ class TEditEvents;
 
 // Checks typed text against inclusive limits, showing the editors' messages; true when valid.
 bool ValidateIntegerText(const std::string& text, int32_t minValue, int32_t maxValue);
+// A value with its units text ("150 %").
+std::string WithValueText(int32_t value, const std::string& valueText);
+// "" when `value` lies within the inclusive limits, else the value and the limits for a message.
+std::string LimitsText(int32_t value, int32_t minValue, int32_t maxValue, const std::string& valueText);
 
 class TSettingInt : public TSetting {
 public:
@@ -19,6 +23,8 @@ public:
     void SetEnabled(bool enabled) override;
     void UpdateDisplay(bool withUnits) override;
     void AddCsvLine(TCsvWriter& csv) override;
+    bool FieldHolds(const TLoadedValue& loaded) const override;
+    std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
     void RegisterWithStore() override;
     void ReadFromStore() override;
     void ReportProgress() override;

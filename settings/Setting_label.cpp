@@ -77,3 +77,8 @@ void TSettingLabel::AddCsvLine(TCsvWriter& csv) {
 double TSettingLabel::ComparableValue(int32_t value) {
     return UnitsComparableValue(value, Owner()->CurrentUnits);
 }
+
+bool TSettingLabel::FieldHolds(const TLoadedValue& loaded) const {
+    // A label only shown is never written.
+    return LabelOnly || TSetting::FieldHolds(loaded);
+}

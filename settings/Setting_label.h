@@ -16,6 +16,7 @@ public:
     void UpdateDisplay(bool withUnits) override;
     void MarkForRead() override;
     void AddCsvLine(TCsvWriter& csv) override;
+    bool FieldHolds(const TLoadedValue& loaded) const override;
     double ComparableValue(int32_t value) override;
     void WriteToStore() override;
 

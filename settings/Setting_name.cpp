@@ -204,3 +204,9 @@ void TSettingName::CopyValueFrom(TSetting* source) {
         // As for every copy: a register outside the image is not written.
     }
 }
+
+bool TSettingName::FieldHolds(const TLoadedValue& loaded) const {
+    // The registers hold the text; the number is not written.
+    (void)loaded;
+    return true;
+}

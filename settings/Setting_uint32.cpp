@@ -178,3 +178,14 @@ void TSettingUint32::CopyValueFrom(TSetting* source) {
         // As for every copy: a register outside the image is not written.
     }
 }
+
+bool TSettingUint32::FieldHolds(const TLoadedValue& loaded) const {
+    // Two registers hold any 32 bits.
+    (void)loaded;
+    return true;
+}
+
+std::string TSettingUint32::LimitProblem(const TLoadedValue& loaded, const std::string& units) const {
+    (void)units;
+    return LimitsText(loaded.Value, MinValue32, MaxValue32, ValueText);
+}

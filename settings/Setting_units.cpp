@@ -120,13 +120,14 @@ void TSettingUnits::LoadFromXml(const pugi::xml_node& element) {
     DefaultValue = ReadRequiredInt(element, "default");
 }
 
+std::string TSettingUnits::FormatAs(float value, const std::string& units) {
+    if (IsWhole(units))
+        return std::to_string(static_cast<int64_t>(std::trunc(value)));
+    return FormatFixed2(value);
+}
+
 std::string TSettingUnits::DisplayText(bool withUnits) const {
-    const float value = Decode(Value);
-    std::string text;
-    if (IsWhole(Units()))
-        text = std::to_string(static_cast<int64_t>(std::trunc(value)));
-    else
-        text = FormatFixed2(value);
+    std::string text = FormatAs(Decode(Value), Units());
     if (withUnits)
         text += " " + Units();
     return text;
@@ -275,4 +276,16 @@ double TSettingUnits::ComparableValue(int32_t value) {
 
 void TSettingUnits::AddCsvLine(TCsvWriter& csv) {
     csv.AddRow({Name, DisplayText(true)});
+}
+
+std::string TSettingUnits::LimitProblem(const TLoadedValue& loaded, const std::string& units) const {
+    // As ValidateText checks a typed number: the word decoded in the units in force, against the
+    // limits as they come back from those units.
+    const float value = DecodeAs(loaded.Value, units);
+    const float lower = DecodeAs(EncodeAs(units, DecodeAs(MinValue, units)), units);
+    const float upper = DecodeAs(EncodeAs(units, DecodeAs(MaxValue, units)), units);
+    if (value >= lower && value <= upper)
+        return {};
+    return FormatAs(value, units) + " " + units + " (limits " + FormatAs(DecodeAs(MinValue, units), units) +
+           " to " + FormatAs(DecodeAs(MaxValue, units), units) + " " + units + ")";
 }

@@ -19,6 +19,8 @@ public:
     float Decode(int32_t word) const;
     // Two decimals with a point, whatever the locale.
     static std::string FormatFixed2(float value);
+    // A number as the editor shows it in `units`: whole for ft/min and Pa, else two decimals.
+    static std::string FormatAs(float value, const std::string& units);
 
     void LoadFromXml(const pugi::xml_node& element) override;
     void CreateControls(QWidget* parent, int32_t index, int32_t top) override;
@@ -26,6 +28,7 @@ public:
     void SetEnabled(bool enabled) override;
     void UpdateDisplay(bool withUnits) override;
     void AddCsvLine(TCsvWriter& csv) override;
+    std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
     double ComparableValue(int32_t value) override;
 
     std::string DisplayText(bool withUnits) const;

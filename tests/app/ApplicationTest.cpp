@@ -60,3 +60,38 @@ TEST(QuestionBox, TellsYesNoAndAClosedBoxApart) {
     }
     SetMessageHandler(previous);
 }
+
+// A question whose safe answer is No: the default button, Escape and the close button all say No,
+// and the details are in the box's details.
+TEST(QuestionBox, ACautiousQuestionDefaultsToNoAndKeepsItsDetailsApart) {
+    const TMessageHandler previous = SetMessageHandler({});
+    struct TCase {
+        const char* name;
+        std::function<void(QMessageBox&)> leave;
+        TAnswer answer;
+    };
+    const std::vector<TCase> cases{
+        {"Yes", [](QMessageBox& box) { QTest::mouseClick(box.button(QMessageBox::Yes), Qt::LeftButton); },
+         TAnswer::Yes},
+        {"Enter", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); }, TAnswer::No},
+        {"Escape", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }, TAnswer::No},
+        {"closed", [](QMessageBox& box) { box.close(); }, TAnswer::No},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string shown;
+        std::string details;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            shown = box->text().toStdString();
+            details = box->detailedText().toStdString();
+            EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+            c.leave(*box);
+        });
+        EXPECT_EQ(AskYesNoDefaultNo("Load them anyway?", {"first", "second"}), c.answer);
+        EXPECT_EQ(shown, "Load them anyway?");
+        EXPECT_EQ(details, "first\nsecond");
+    }
+    SetMessageHandler(previous);
+}

@@ -277,6 +277,76 @@ TEST_F(OfflineRoad, ALoadErrorIsShownAndEditingGoesOn) {
     EXPECT_EQ(rig->Current()->Name, "Z7E AHU Interface");
 }
 
+TEST_F(OfflineRoad, ValuesOutsideTheirLimitsAndOtherDefinitionsLoadOnlyWhenTheUserSaysSo) {
+    TfmMain& w = rig->w();
+    TTempDir dir;
+    const std::string saved = dir.Path("unit.rur");
+    {
+        TFileDialogScope files;
+        files.answers = {QString::fromStdString(saved)};
+        rig->ClickOptionsItem(w.tbSaveSettings);
+    }
+    const std::string text = ReadFileText(saved);
+    const auto attribute = [&](const std::string& setting, const std::string& name) {
+        const size_t start = text.find(name + "=\"", text.find("name=\"" + setting + "\"")) + name.size() + 2;
+        return std::make_pair(start, text.find('"', start) - start);
+    };
+    const auto load = [&](const std::string& content, TAnswer answer) {
+        TFileDialogScope files;
+        files.answers = {QString::fromStdString(dir.Write("load.rur", content))};
+        rig->messages.Clear();
+        rig->messages.answers = {answer};
+        rig->ClickOptionsItem(w.tbLoadSettings);
+    };
+
+    std::string outside = text;
+    const auto [at, size] = attribute("Supply Fan Minimum Speed", "value");
+    outside.replace(at, size, "150");
+    const std::string value =
+        "'Supply Fan Minimum Speed' (Unit Settings, register 115): 150 % (limits 0 to 100 %)";
+    const std::string question =
+        "1 value in the file is outside its setting's limits: " + value + ". Load it anyway?";
+    load(outside, TAnswer::No);
+    ASSERT_EQ(rig->messages.messages.size(), 1u) << rig->messages.Last();
+    EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::CautiousQuestion);
+    EXPECT_EQ(rig->messages.Last(), question);
+    EXPECT_EQ(rig->HoldingRegister(116), 20);
+    load(outside, TAnswer::Yes);
+    EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{question});
+    EXPECT_EQ(rig->HoldingRegister(116), 150);
+    EXPECT_FALSE(w.lbProgress->isHidden());
+    EXPECT_EQ(w.lbProgress->text().toStdString(), "Loaded outside its limits: " + value);
+
+    // The file's numbers of the two fan speeds swapped, as a file saved before the definitions
+    // swapped them would have them.
+    std::string swapped = text;
+    const auto [minimumAt, minimumSize] = attribute("Supply Fan Minimum Speed", "ID");
+    const auto [maximumAt, maximumSize] = attribute("Supply Fan Maximum Speed", "ID");
+    const std::string minimumId = text.substr(minimumAt, minimumSize);
+    swapped.replace(maximumAt, maximumSize, minimumId);
+    swapped.replace(minimumAt, minimumSize, text.substr(maximumAt, maximumSize));
+    const std::string byName =
+        "This settings file was saved with a different version of Devices.xml. Load it by "
+        "group and setting names?\n\nBy group and setting names: 0 settings of the file match "
+        "nothing and are skipped; 0 settings are not in the file and keep their values.";
+    load(swapped, TAnswer::No);
+    EXPECT_EQ(
+        rig->messages.Texts(),
+        (std::vector<std::string>{byName, "Setting 'Supply Fan Minimum Speed' has the ID of setting 'Supply "
+                                          "Fan Maximum Speed' in the XML document"}));
+    EXPECT_EQ(rig->HoldingRegister(116), 150);
+    load(swapped, TAnswer::Yes);
+    EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{byName});
+    EXPECT_EQ(rig->HoldingRegister(116), 20);
+    EXPECT_EQ(rig->HoldingRegister(117), 90);
+    EXPECT_EQ(w.lbProgress->text().toStdString(), byName.substr(byName.find("By group")));
+
+    // A load with nothing to tell takes the last load's warnings down.
+    load(text, TAnswer::No);
+    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
+    EXPECT_TRUE(w.lbProgress->isHidden());
+}
+
 TEST_F(OfflineRoad, RestoreFactoryDefaultsPutsBackEveryDefault) {
     TfmMain& w = rig->w();
     auto* speed = Setting<TSettingInt>("Supply Fan Minimum Speed");

@@ -10,6 +10,7 @@
 #include "settings/Storeaccess.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
@@ -21,14 +22,16 @@
 namespace {
 
 // What a file must give: Accepted, or the message (exactly; a parse error only by its start,
-// since it names the path and the parser's offset).
+// since it names the path and the parser's offset), and the line the command-line tool adds to
+// it where one of its options would load the file.
 struct TExpect {
     bool accepted = false;
     std::string message;
+    std::string cliHint;
 };
-const TExpect Accepted{true, {}};
-TExpect Refused(std::string message) {
-    return {false, std::move(message)};
+const TExpect Accepted{true, {}, {}};
+TExpect Refused(std::string message, std::string cliHint = {}) {
+    return {false, std::move(message), std::move(cliHint)};
 }
 
 bool Matches(const TExpect& expect, const std::string& text) {
@@ -469,10 +472,19 @@ std::vector<TCase> SettingsFileCases(const std::string& valid) {
     cases.push_back({"value in exponent form",
                      Changed(valid, [](pugi::xml_node s) { FirstSetting(s).attribute("value") = "1e3"; }),
                      Refused(NotInteger("1e3"))});
-    // Values are taken as the file has them; the editors check limits only when the user types.
-    cases.push_back({"value beyond the setting's limits",
-                     Changed(valid, [](pugi::xml_node s) { FirstSetting(s).attribute("value") = "99999"; }),
-                     Accepted});
+    // Values are checked as the editors check them: one the register cannot hold is refused, one
+    // outside the setting's limits needs consent.
+    cases.push_back(
+        {"value beyond 16 bits",
+         Changed(valid, [](pugi::xml_node s) { FirstSetting(s).attribute("value") = "99999"; }),
+         Refused("The value 99999 in the XML document does not fit the register of setting 'Speed' "
+                 "(Main, register 9)")});
+    cases.push_back(
+        {"value beyond the setting's limits",
+         Changed(valid, [](pugi::xml_node s) { FirstSetting(s).attribute("value") = "5000"; }),
+         Refused("1 value in the file is outside its setting's limits:\n'Speed' (Main, register 9): "
+                 "5000 % (limits 0 to 1000 %)",
+                 "--allow-out-of-range loads them anyway.")});
     cases.push_back({"value in hexadecimal",
                      Changed(valid, [](pugi::xml_node s) { FirstSetting(s).attribute("value") = "$20"; }),
                      Accepted});
@@ -484,16 +496,19 @@ std::vector<TCase> SettingsFileCases(const std::string& valid) {
                                  copy.child("setting").attribute("value") = "321";
                              }),
                      Accepted});
-    cases.push_back({"setting IDs that point at each other's values",
-                     Changed(valid,
-                             [](pugi::xml_node s) {
-                                 pugi::xml_node first = FirstSetting(s);
-                                 pugi::xml_node second = first.next_sibling("setting");
-                                 const std::string id = first.attribute("ID").value();
-                                 first.attribute("ID") = second.attribute("ID").value();
-                                 second.attribute("ID") = id.c_str();
-                             }),
-                     Accepted});
+    cases.push_back(
+        {"setting IDs that point at each other's values",
+         Changed(valid,
+                 [](pugi::xml_node s) {
+                     pugi::xml_node first = FirstSetting(s);
+                     pugi::xml_node second = first.next_sibling("setting");
+                     const std::string id = first.attribute("ID").value();
+                     first.attribute("ID") = second.attribute("ID").value();
+                     second.attribute("ID") = id.c_str();
+                 }),
+         Refused("Setting 'Speed' has the ID of setting 'Enable' in the XML document",
+                 "The settings file was saved with other definitions; --by-name loads it by group and "
+                 "setting names.")});
     cases.push_back({"20,000 nested unknown elements in a group",
                      Changed(valid,
                              [](pugi::xml_node s) {
@@ -590,25 +605,33 @@ TEST_F(THostileSettings, EveryCaseGivesItsMessageAndARefusedFileChangesNothing) 
             EXPECT_EQ(run.code, 0) << run.err;
         } else {
             EXPECT_EQ(run.code, 1) << run.err;
-            EXPECT_TRUE(Matches(c.expect, run.err.substr(0, run.err.size() - 1))) << "cli said: " << run.err;
+            std::string said = run.err.substr(0, run.err.size() - 1);
+            if (!c.expect.cliHint.empty()) {
+                const size_t hint = said.size() - std::min(said.size(), c.expect.cliHint.size() + 1);
+                EXPECT_EQ(said.substr(hint), "\n" + c.expect.cliHint);
+                said.resize(hint);
+            }
+            EXPECT_TRUE(Matches(c.expect, said)) << "cli said: " << run.err;
         }
     }
 }
 
-TEST_F(THostileSettings, TheLaterOfTwoCopiesOfAGroupWinsAndLimitsAreNotChecked) {
+TEST_F(THostileSettings, TheLaterOfTwoCopiesOfAGroupWinsAndLimitsYieldToConsent) {
     TSettings& tree = *this->tree;
     tree.RestoreDefaults();
     const std::vector<TCase> cases = SettingsFileCases(valid);
-    const auto load = [&](const std::string& name) {
+    const auto load = [&](const std::string& name, const TLoadOptions& options = {}) {
         for (const TCase& c : cases) {
             if (c.name == name)
-                tree.LoadFromFile(dir.Write("one.rur", c.content));
+                tree.LoadFromFile(dir.Write("one.rur", c.content), options);
         }
     };
     load("the group twice: the later values win");
     EXPECT_EQ(tree.FindSetting("Speed")->Value, 321);
-    load("value beyond the setting's limits");
-    EXPECT_EQ(tree.FindSetting("Speed")->Value, 99999);
+    load("value beyond the setting's limits", {false, true});
+    EXPECT_EQ(tree.FindSetting("Speed")->Value, 5000);
+    load("setting IDs that point at each other's values", {true, false});
+    EXPECT_EQ(tree.FindSetting("Speed")->Value, 5);
     load("value in hexadecimal");
     EXPECT_EQ(tree.FindSetting("Speed")->Value, 32);
 }

@@ -333,3 +333,231 @@ TEST(SettingsFileCsv, LinesOfEveryKind) {
         ErrorOf([&] { empty.Tree().SaveToFile(dir.Path("missing/x.rur")); }).rfind("Cannot create file", 0),
         0u);
 }
+
+namespace {
+
+// Fields of several widths and limits of every kind.
+const char* const Checked = R"(<settings>
+  <group name="Main" description="d">
+    <setting value_type="drop_down" name="Units" register="10" type="holding_register" units="v">
+      <ddvalue name="m/sec" value="0" default="true"/><ddvalue name="ft/min" value="1"/></setting>
+    <setting value_type="int" name="Speed" register="11" type="holding_register" min="0" max="100" default="20" value_text="%"/>
+    <setting value_type="int" name="Steps" register="12" type="holding_register" bitmask="0x0070" min="0" max="7" default="3" value_text=""/>
+    <setting value_type="int" name="Offset" register="13" type="holding_register" scaling_factor="10" value_offset="500" min="-5" max="5" default="0" value_text="K"/>
+    <setting value_type="int" name="Hours" register="14" type="holding_register" NumOfRegisters="2" min="0" max="100000" default="7" value_text="h"/>
+    <setting value_type="units" name="Velocity" register="16" type="holding_register" min="0" max="1000" default="150"/>
+    <setting value_type="checkbox" name="Frost" register="0" type="coil" default="checked"/>
+    <setting value_type="drop_down" name="Mode" register="17" type="holding_register">
+      <ddvalue name="Off" value="2" default="true"/><ddvalue name="On" value="5"/></setting>
+    <setting value_type="uint32" name="Count" register="18" type="holding_register" min="0" max="1000" default="0" value_text="x"/>
+    <setting value_type="int" name="Boost" register="20" type="holding_register" min="10" max="240" default="10" DisabledValue="0" value_text="min"/>
+  </group>
+</settings>)";
+
+// The tree's own file with some values replaced, by setting name (the Address of 32-bit ones).
+std::string WithValues(TTestTree& t, const TTempDir& dir,
+                       const std::vector<std::pair<std::string, std::string>>& values) {
+    const std::string path = dir.Path("values.rur");
+    t.Tree().SaveToFile(path);
+    pugi::xml_document doc;
+    EXPECT_TRUE(doc.load_file(path.c_str()));
+    for (const auto& [name, value] : values) {
+        pugi::xml_node setting = doc.child("settings")
+                                     .child("device")
+                                     .child("group")
+                                     .find_child_by_attribute("setting", "name", name.c_str());
+        EXPECT_TRUE(setting) << name;
+        (setting.attribute("Address") ? setting.attribute("Address") : setting.attribute("value"))
+            .set_value(value.c_str());
+    }
+    EXPECT_TRUE(doc.save_file(path.c_str()));
+    return path;
+}
+
+} // namespace
+
+TEST(SettingsFileValues, AValueItsRegisterFieldCannotHoldRefusesTheWholeFile) {
+    TTempDir dir;
+    TTestTree t(Checked);
+    struct TCase {
+        const char* setting;
+        const char* value;
+        bool refused;
+    };
+    const std::vector<TCase> cases{
+        {"Speed", "-40000", true},
+        {"Speed", "65536", true},
+        {"Speed", "-32768", false},
+        {"Steps", "8", true},
+        {"Steps", "-5", true},
+        {"Steps", "7", false},
+        // Scaled by 10 and offset by 500 on the way into the register.
+        {"Offset", "6600", true},
+        {"Offset", "-3400", true},
+        {"Offset", "-3300", false},
+        {"Hours", "2147483647", false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::string(c.setting) + " " + c.value);
+        const std::string path = WithValues(t, dir, {{"Speed", "55"}, {c.setting, c.value}});
+        const std::string message = ErrorOf([&] { t.Tree().LoadFromFile(path, {false, true}); });
+        if (c.refused) {
+            EXPECT_EQ(message.rfind(std::string("The value ") + c.value +
+                                        " in the XML document does not fit the register of setting '" +
+                                        c.setting + "' (Main, register ",
+                                    0),
+                      0u)
+                << message;
+            EXPECT_EQ(t.Register(11), 20) << "a refused file changed the register image";
+        } else {
+            EXPECT_EQ(message, "");
+        }
+        t.Open();
+    }
+    EXPECT_EQ(ErrorOf([&] {
+                  t.Tree().LoadFromFile(WithValues(t, dir, {{"Speed", "-40000"}}));
+              }),
+              "The value -40000 in the XML document does not fit the register of setting 'Speed' (Main, "
+              "register 11)");
+}
+
+TEST(SettingsFileValues, ValuesOutsideTheirLimitsLoadOnlyWhenAllowed) {
+    TTempDir dir;
+    TTestTree t(Checked);
+    // Limits as the editors check them: a units word decoded in the units the file selects, a
+    // scaled value before scaling, a reserved value that shows as a dash.
+    const std::string outside = WithValues(t, dir,
+                                           {{"Units", "1"},
+                                            {"Speed", "150"},
+                                            {"Velocity", "1500"},
+                                            {"Frost", "3"},
+                                            {"Mode", "7"},
+                                            {"Count", "1001"},
+                                            {"Boost", "5"}});
+    const std::vector<std::string> lines{
+        "'Speed' (Main, register 11): 150 % (limits 0 to 100 %)",
+        "'Velocity' (Main, register 16): 2941 ft/min (limits 0 to 1960 ft/min)",
+        "'Frost' (Main, coil 0): 3 (a check box holds 0 or 1)",
+        "'Mode' (Main, register 17): 7 (not one of its choices)",
+        "'Count' (Main, register 18): 1001 x (limits 0 to 1000 x)",
+        "'Boost' (Main, register 20): 5 min (limits 10 to 240 min)",
+    };
+    try {
+        t.Tree().LoadFromFile(outside);
+        ADD_FAILURE() << "values outside their limits were loaded without consent";
+    } catch (const TOutOfLimitsError& e) {
+        EXPECT_EQ(e.Values, lines);
+        EXPECT_EQ(std::string(e.what()).rfind(
+                      "6 values in the file are outside their settings' limits:\n'Speed'", 0),
+                  0u);
+    }
+    EXPECT_EQ(t.Register(11), 20);
+    EXPECT_EQ(t.Tree().CurrentUnits, "m/sec");
+
+    ASSERT_EQ(ErrorOf([&] { t.Tree().LoadFromFile(outside, {false, true}); }), "");
+    EXPECT_EQ(t.Register(11), 150);
+    ASSERT_EQ(t.Tree().LoadWarnings.size(), lines.size());
+    EXPECT_EQ(t.Tree().LoadWarnings[0], "Loaded outside its limits: " + lines[0]);
+
+    // Raw register words beyond the limits that the editor shows within them.
+    t.Open();
+    const std::string inside =
+        WithValues(t, dir, {{"Velocity", std::to_string(0x8000 | 100)}, {"Offset", "5"}, {"Boost", "0"}});
+    EXPECT_EQ(ErrorOf([&] { t.Tree().LoadFromFile(inside); }), "");
+    EXPECT_TRUE(t.Tree().LoadWarnings.empty());
+    EXPECT_EQ(t.Register(13), 550);
+}
+
+namespace {
+
+// Two versions of a device type's definitions: the second swaps two settings, drops one, adds
+// one, and keeps a template whose copies share their names.
+const char* const Before = R"(<settings>
+  <group name="Main" description="d">
+    <setting value_type="int" name="Minimum" register="1" type="holding_register" min="0" max="100" default="20" value_text="%"/>
+    <setting value_type="int" name="Maximum" register="2" type="holding_register" min="0" max="100" default="90" value_text="%"/>
+    <setting value_type="int" name="Old" register="3" type="holding_register" min="0" max="100" default="1" value_text="%"/>
+  </group>
+  <group name="Group" description="t">
+    <setting value_type="int" name="Fan" register="1000" type="holding_register" offset="16" min="0" max="100" default="60" value_text="%"/>
+  </group>
+</settings>)";
+const char* const After = R"(<settings>
+  <group name="Main" description="d">
+    <setting value_type="int" name="Maximum" register="2" type="holding_register" min="0" max="100" default="90" value_text="%"/>
+    <setting value_type="int" name="Minimum" register="1" type="holding_register" min="0" max="100" default="20" value_text="%"/>
+    <setting value_type="int" name="New" register="4" type="holding_register" min="0" max="100" default="4" value_text="%"/>
+  </group>
+  <group name="Group" description="t">
+    <setting value_type="int" name="Fan" register="1000" type="holding_register" offset="16" min="0" max="100" default="60" value_text="%"/>
+  </group>
+</settings>)";
+
+// Builds a tree numbered from `firstId` on, as a program run whose earlier device types number
+// that many groups and settings.
+std::unique_ptr<TTestTree> NumberedTree(const char* xml, int32_t firstId) {
+    GroupIdCounter = firstId;
+    SettingIdCounter = firstId;
+    return std::make_unique<TTestTree>(xml);
+}
+
+// The second "Groups 1 to 10" (after Main, and ZA9 1 with its five groups, and ZA9 2), and in
+// it the Fan of the third copy (heading, Fan, heading, Fan, heading, Fan).
+constexpr size_t SecondGroups = 8;
+constexpr size_t ThirdFan = 5;
+
+template <class F> std::vector<std::string> NotesOf(F&& call) {
+    try {
+        call();
+    } catch (const TOtherDefinitionsError& e) {
+        return e.ByNameNotes;
+    }
+    ADD_FAILURE() << "no TOtherDefinitionsError";
+    return {};
+}
+
+} // namespace
+
+TEST(SettingsFileDefinitions, AFileOfOtherDefinitionsLoadsOnlyByNameAndThenByName) {
+    TTempDir dir;
+    const std::string path = dir.Path("before.rur");
+    {
+        auto before = NumberedTree(Before, 5000);
+        before->Entry(0, 0).Value = 25;
+        before->Entry(0, 1).Value = 80;
+        before->Entry(SecondGroups, ThirdFan).Value = 33;
+        before->Tree().SaveToFile(path);
+    }
+    auto after = NumberedTree(After, 5000);
+    TSetting& copy = after->Entry(SecondGroups, ThirdFan);
+    ASSERT_EQ(copy.Name, "Fan");
+    EXPECT_EQ(ErrorOf([&] { after->Tree().LoadFromFile(path); }),
+              "Setting 'Maximum' has the ID of setting 'Minimum' in the XML document");
+    const std::vector<std::string> notes{
+        "By group and setting names: 1 setting of the file matches nothing and is skipped; 1 setting is not "
+        "in the "
+        "file and keeps its value.",
+        "Kept as it is: setting 'New' of group 'Main' (not in the file)",
+        "Skipped: setting 'Old' of group 'Main' in the file (no setting of that name)",
+    };
+    EXPECT_EQ(NotesOf([&] { after->Tree().LoadFromFile(path); }), notes);
+    EXPECT_EQ(after->Register(1), 20) << "a refused file changed the register image";
+
+    after->Entry(0, 2).Value = 44;
+    ASSERT_EQ(ErrorOf([&] { after->Tree().LoadFromFile(path, {true, false}); }), "");
+    EXPECT_EQ(after->Tree().FindSetting("Minimum")->Value, 25);
+    EXPECT_EQ(after->Tree().FindSetting("Maximum")->Value, 80);
+    EXPECT_EQ(after->Register(1), 25);
+    EXPECT_EQ(after->Entry(0, 2).Value, 44);
+    EXPECT_EQ(copy.Value, 33);
+    EXPECT_EQ(after->Tree().LoadWarnings, notes);
+
+    // Definitions that number everything later (a device type added before this one): the
+    // message is the one such a file always gave, and the names still lead to every value.
+    auto shifted = NumberedTree(Before, 7000);
+    EXPECT_EQ(ErrorOf([&] { shifted->Tree().LoadFromFile(path); }),
+              "Could not find settings group 'Main' in the XML document");
+    EXPECT_EQ(NotesOf([&] { shifted->Tree().LoadFromFile(path); }).size(), 1u);
+    ASSERT_EQ(ErrorOf([&] { shifted->Tree().LoadFromFile(path, {true, false}); }), "");
+    EXPECT_EQ(shifted->Entry(SecondGroups, ThirdFan).Value, 33);
+}

@@ -153,3 +153,90 @@ TEST(CliOffline, TheBuiltProgramRunsWithoutAWindowSystem) {
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
     EXPECT_EQ(ReadFileText(out).rfind("Setting Name,Value\r\nUnit Name,Z7E Unit\r\n", 0), 0u);
 }
+
+namespace {
+
+// The bundled definitions' defaults with one value replaced.
+std::string DefaultsWith(const TTempDir& dir, const std::string& setting, const std::string& value) {
+    const std::string defaults = dir.Path("defaults.rur");
+    EXPECT_EQ(Cli({"defaults", "#0", "-o", defaults}).code, cliOk);
+    std::string text = ReadFileText(defaults);
+    const size_t at = text.find("name=\"" + setting + "\"");
+    const size_t start = text.find("value=\"", at) + 7;
+    text.replace(start, text.find('"', start) - start, value);
+    return dir.Write("edited.rur", text);
+}
+
+} // namespace
+
+TEST(CliOffline, ConvertRefusesValuesOutsideTheirRegisterAndAsksForConsentOutsideTheirLimits) {
+    TTempDir dir;
+    const std::string out = dir.Path("out.csv");
+    const TRun wide = Cli({"convert", "#0", DefaultsWith(dir, "Supply Fan Minimum Speed", "-40000"), "-o",
+                           out, "--allow-out-of-range"});
+    EXPECT_EQ(wide.code, cliFailed);
+    EXPECT_EQ(wide.err,
+              "The value -40000 in the XML document does not fit the register of setting 'Supply Fan "
+              "Minimum Speed' (Unit Settings, register 115)\n");
+
+    const std::string outside = DefaultsWith(dir, "Supply Fan Minimum Speed", "150");
+    const TRun refused = Cli({"convert", "#0", outside, "-o", out});
+    EXPECT_EQ(refused.code, cliFailed);
+    EXPECT_EQ(refused.err,
+              "1 value in the file is outside its setting's limits:\n'Supply Fan Minimum Speed' (Unit "
+              "Settings, register 115): 150 % (limits 0 to 100 %)\n--allow-out-of-range loads them "
+              "anyway.\n");
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(out)));
+    const TRun allowed = Cli({"convert", "#0", outside, "-o", out, "--allow-out-of-range"});
+    ASSERT_EQ(allowed.code, cliOk) << allowed.err;
+    EXPECT_EQ(allowed.err,
+              "warning: Loaded outside its limits: 'Supply Fan Minimum Speed' (Unit Settings, register "
+              "115): 150 % (limits 0 to 100 %)\n");
+    EXPECT_NE(ReadFileText(out).find("\r\nSupply Fan Minimum Speed,150 %\r\n"), std::string::npos);
+}
+
+TEST(CliOffline, AFileSavedWithOtherDefinitionsLoadsOnlyByName) {
+    TTempDir dir;
+    const std::string saved = DefaultsWith(dir, "Supply Fan Minimum Speed", "35");
+    const std::string bundled = ReadFileText(SourcePath("data/Devices.xml"));
+    const auto line = [&](const std::string& name) {
+        const size_t at = bundled.rfind('\n', bundled.find("name=\"" + name + "\"")) + 1;
+        return bundled.substr(at, bundled.find('\n', at) + 1 - at);
+    };
+    // Two settings swapped; and two device types added before the others, numbering everything
+    // after all of the file's groups.
+    std::string swapped = bundled;
+    const std::string minimum = line("Supply Fan Minimum Speed");
+    const std::string maximum = line("Supply Fan Maximum Speed");
+    swapped.replace(swapped.find(minimum + maximum), minimum.size() + maximum.size(), maximum + minimum);
+    std::string added = bundled;
+    for (const char* id : {"30", "31"}) {
+        added.insert(added.find("  <device "), std::string("  <device name=\"New ") + id + "\" device_id=\"" +
+                                                   id + "\" live_status_id=\"0\" settings_id=\"1\"/>\n");
+    }
+    const std::string hint = "The settings file was saved with other definitions; --by-name loads it by "
+                             "group and setting names.\n";
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {swapped,
+         "Setting 'Supply Fan Maximum Speed' has the ID of setting 'Supply Fan Minimum Speed' in the XML "
+         "document\n"},
+        {added, "Could not find settings group 'Unit Settings' in the XML document\n"},
+    };
+    for (const auto& [definitions, message] : cases) {
+        SCOPED_TRACE(message);
+        const std::string file = dir.Write("Devices.xml", definitions);
+        const std::string out = dir.Path("out.csv");
+        QFile::remove(QString::fromStdString(out));
+        const TRun refused = Cli({"convert", "Z7E AHU Interface", saved, "-o", out, "-d", file});
+        EXPECT_EQ(refused.code, cliFailed);
+        EXPECT_EQ(refused.err, message + hint);
+        const TRun byName = Cli({"convert", "Z7E AHU Interface", saved, "-o", out, "-d", file, "--by-name"});
+        ASSERT_EQ(byName.code, cliOk) << byName.err;
+        EXPECT_EQ(byName.err,
+                  "warning: By group and setting names: 0 settings of the file match nothing and are "
+                  "skipped; 0 settings are not in the file and keep their values.\n");
+        const std::string csv = ReadFileText(out);
+        EXPECT_NE(csv.find("\r\nSupply Fan Minimum Speed,35 %\r\n"), std::string::npos);
+        EXPECT_NE(csv.find("\r\nSupply Fan Maximum Speed,90 %\r\n"), std::string::npos);
+    }
+}

@@ -109,6 +109,25 @@ TEST(CliOnline, UnitProblemsGiveTheirMessages) {
         EXPECT_EQ(r.code, 1);
         EXPECT_EQ(r.err, "Failed to connect, please check connections and settings\n");
     }
+    {
+        // A file value outside its setting's limits never reaches the unit without consent.
+        TSimProcess sim({"--device-id", "17"}, dir.Path("config"));
+        ASSERT_FALSE(sim.Port().empty());
+        const std::string defaults = dir.Path("defaults.rur");
+        ASSERT_EQ(Cli({"defaults", "id:17", "-o", defaults}).code, 0);
+        std::string text = ReadFileText(defaults);
+        const size_t at = text.find("value=\"20\"", text.find("name=\"Supply Fan Minimum Speed\""));
+        text.replace(at, 10, "value=\"150\"");
+        const CliResult r = Cli({"write", sim.Port(), dir.Write("outside.rur", text)});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err,
+                  "1 value in the file is outside its setting's limits:\n'Supply Fan Minimum Speed' (Unit "
+                  "Settings, register 115): 150 % (limits 0 to 100 %)\n--allow-out-of-range loads them "
+                  "anyway.\n");
+        sim.Stop();
+        EXPECT_NE(sim.Output().find(" and 0 commits"), std::string::npos) << sim.Output();
+    }
     const CliResult noPort = Cli({"read", "/dev/nonexistent-port", "-o", dir.Path("x.rur")});
     EXPECT_EQ(noPort.code, 1);
     EXPECT_NE(noPort.err.find("Port or socket open error"), std::string::npos) << noPort.err;

@@ -7,6 +7,8 @@
 #include "Version.h"
 #include "model/Definitionfile.h"
 #include "model/Devices.h"
+#include "model/Errors.h"
+#include "model/Settings.h"
 
 #include <exception>
 
@@ -19,11 +21,11 @@ const char* const UsageText =
     "  defaults DEVICE -o OUT [-d FILE]\n"
     "                       save the device type's factory defaults as a settings file\n"
     "                       (or as CSV when OUT ends in .csv)\n"
-    "  convert DEVICE IN -o OUT [-d FILE]\n"
+    "  convert DEVICE IN -o OUT [-d FILE] [--by-name] [--allow-out-of-range]\n"
     "                       load the settings file IN over the defaults and save or export it\n"
     "  read PORT -o OUT [-d FILE]\n"
     "                       find the unit on PORT, read every setting, save or export OUT\n"
-    "  write PORT IN [-d FILE]\n"
+    "  write PORT IN [-d FILE] [--by-name] [--allow-out-of-range]\n"
     "                       find the unit on PORT and write the settings file IN to it\n"
     "  ports [set COMn PATH | clear COMn]\n"
     "                       show or change which device each comm port name opens\n"
@@ -33,6 +35,9 @@ const char* const UsageText =
     "  -d FILE              the definition file (default: Devices.xml next to the program, else\n"
     "                       dezadizi/Devices.xml in $XDG_DATA_HOME, then in each of $XDG_DATA_DIRS)\n"
     "  -o OUT               the file to write; - writes the settings file to standard output\n"
+    "  --by-name            convert, write: match the file's groups and settings by their names\n"
+    "                       (for a file saved with another version of the definition file)\n"
+    "  --allow-out-of-range convert, write: load values outside their settings' limits\n"
     "  --help               show this text\n"
     "  --version            show the program's version\n"
     "DEVICE is a device type's name, #N for catalogue position N, or id:N for its device_id.\n"
@@ -51,6 +56,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
                 return false;
             }
             (arg == "-d" ? options.definitionFile : options.output) = args[++i];
+        } else if (arg == "--by-name") {
+            options.byName = true;
+        } else if (arg == "--allow-out-of-range") {
+            options.allowOutOfRange = true;
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
             err << "dezadizi-cli: unknown option " << arg << "\n";
             return false;
@@ -61,6 +70,21 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
     if (options.definitionFile.empty())
         options.definitionFile = FindDefinitionFile(exeDir);
     return true;
+}
+
+void LoadCliSettingsFile(TSettings& tree, const std::string& path, const TCliOptions& options,
+                         std::ostream& err) {
+    try {
+        tree.LoadFromFile(path, {options.byName, options.allowOutOfRange});
+    } catch (const TOtherDefinitionsError& e) {
+        throw TModelError(std::string(e.what()) +
+                          "\nThe settings file was saved with other definitions; --by-name loads it by group "
+                          "and setting names.");
+    } catch (const TOutOfLimitsError& e) {
+        throw TModelError(std::string(e.what()) + "\n--allow-out-of-range loads them anyway.");
+    }
+    for (const std::string& warning : tree.LoadWarnings)
+        err << "warning: " << warning << "\n";
 }
 
 int CliDevices(const TCliOptions& options, std::ostream& out, std::ostream& err) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+class TSettings;
+
 // Exit codes of the tool.
 enum TCliExit : int { cliOk = 0, cliFailed = 1, cliUsage = 2 };
 
@@ -17,10 +19,12 @@ struct TCliOptions {
     std::string definitionFile;
     std::string output;                  // -o OUT
     std::vector<std::string> positional; // the command's own arguments
+    bool byName = false;                 // --by-name
+    bool allowOutOfRange = false;        // --allow-out-of-range
 };
 
-// Parses "-d FILE", "-o OUT" and positional arguments. Returns false (after writing a message
-// to err) on an unknown option or a missing option value.
+// Parses "-d FILE", "-o OUT", the load options and positional arguments. Returns false (after writing a
+// message to err) on an unknown option or a missing option value.
 bool ParseCliOptions(const std::vector<std::string>& args, const std::string& exeDir, TCliOptions& options,
                      std::ostream& err);
 
@@ -29,6 +33,11 @@ inline void PrintWarnings(const std::vector<std::string>& warnings, std::ostream
     for (const std::string& warning : warnings)
         err << "warning: " << warning << "\n";
 }
+
+// Loads the settings file IN as the options allow: refusals that an option would let through
+// name the option, and the load's warnings go to err, one line each.
+void LoadCliSettingsFile(TSettings& tree, const std::string& path, const TCliOptions& options,
+                         std::ostream& err);
 
 // The command "devices": position, device_id, settings_id and name of every device type.
 int CliDevices(const TCliOptions& options, std::ostream& out, std::ostream& err);

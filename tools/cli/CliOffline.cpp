@@ -46,10 +46,8 @@ int RunOffline(const TCliOptions& options, const std::string& device, const std:
         store.Reset();
         tree.RegisterWithStore();
         tree.RestoreDefaults();
-        if (input != nullptr) {
-            tree.LoadFromFile(*input);
-            PrintWarnings(tree.LoadWarnings, err);
-        }
+        if (input != nullptr)
+            LoadCliSettingsFile(tree, *input, options, err);
 
         SaveCliOutput(tree, options.output, out);
     } catch (const std::exception& e) {
@@ -104,7 +102,7 @@ int CliDefaults(const TCliOptions& options, std::ostream& out, std::ostream& err
 
 int CliConvert(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     if (options.positional.size() != 2 || options.output.empty()) {
-        err << "usage: dezadizi-cli convert DEVICE IN -o OUT [-d FILE]\n";
+        err << "usage: dezadizi-cli convert DEVICE IN -o OUT [-d FILE] [--by-name] [--allow-out-of-range]\n";
         return cliUsage;
     }
     return RunOffline(options, options.positional[0], &options.positional[1], out, err);

@@ -273,7 +273,7 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
 
 int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     if (options.positional.size() != 2 || !options.output.empty()) {
-        err << "usage: dezadizi-cli write PORT IN [-d FILE]\n";
+        err << "usage: dezadizi-cli write PORT IN [-d FILE] [--by-name] [--allow-out-of-range]\n";
         return cliUsage;
     }
     try {
@@ -282,8 +282,7 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         TOnlineSession session(err);
         TDevice* device = session.Connect(devices, options.positional[0]);
         session.AwaitRead();
-        device->Settings->LoadFromFile(options.positional[1]);
-        PrintWarnings(device->Settings->LoadWarnings, err);
+        LoadCliSettingsFile(*device->Settings, options.positional[1], options, err);
         session.Write();
         out << "Settings written successfully.\n";
         return cliOk;
