@@ -22,6 +22,9 @@ protected:
     }
 };
 
+// Set while a question whose default answer is No is asked (user-interface thread only).
+bool DefaultNo = false;
+
 TAnswer DefaultHandler(TMessageKind kind, const std::string& text) {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
         std::cerr << text << std::endl;
@@ -44,6 +47,7 @@ TAnswer DefaultHandler(TMessageKind kind, const std::string& text) {
     }
     case TMessageKind::Question: {
         TQuestionBox box(QMessageBox::Question, title, body, QMessageBox::Yes | QMessageBox::No, parent);
+        box.setDefaultButton(DefaultNo ? QMessageBox::No : QMessageBox::Yes);
         const int answer = box.exec();
         if (box.Closed)
             return TAnswer::Closed;
@@ -76,5 +80,12 @@ void ShowPlain(const std::string& text) {
     Handler()(TMessageKind::Plain, text);
 }
 TAnswer AskYesNo(const std::string& text) {
+    return Handler()(TMessageKind::Question, text);
+}
+TAnswer AskYesNoDefaultNo(const std::string& text) {
+    struct TScope {
+        TScope() { DefaultNo = true; }
+        ~TScope() { DefaultNo = false; }
+    } scope;
     return Handler()(TMessageKind::Question, text);
 }

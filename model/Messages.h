@@ -25,3 +25,5 @@ void ShowError(const std::string& text);
 void ShowInformation(const std::string& text);
 void ShowPlain(const std::string& text);
 TAnswer AskYesNo(const std::string& text);
+// A question whose box offers No as its default button: Enter keeps things as they are.
+TAnswer AskYesNoDefaultNo(const std::string& text);
