@@ -233,12 +233,20 @@ int32_t TRegisterDataStore::Exchange(const std::function<int32_t()>& request) {
     return result;
 }
 
+void TRegisterDataStore::Pause() {
+    // The pacing pause is no work on the image: it goes through the gate like a request.
+    Exchange([] {
+        SleepOneMillisecond();
+        return 0;
+    });
+}
+
 void TRegisterDataStore::ReportProgress(const std::string& text, bool errorFlag, int32_t increment) {
     if (OnProgress) {
         OnProgress(this, text, errorFlag, increment);
         FYield = true;
     }
-    SleepOneMillisecond();
+    Pause();
 }
 
 void TRegisterDataStore::TransferCoils(int32_t start, int32_t count, bool write) {
@@ -326,7 +334,7 @@ void TRegisterDataStore::RunPass(TPassKind kind, bool write) {
             else
                 TransferRegisters(start, count, write);
         }
-        SleepOneMillisecond();
+        Pause();
     }
 }
 

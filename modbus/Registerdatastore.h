@@ -97,6 +97,7 @@ private:
     // Runs one request through the step's gate; raises when the run was reset or restarted
     // while the request was on the wire.
     int32_t Exchange(const std::function<int32_t()>& request);
+    void Pause();
 
     MbusMasterFunctions* FProtocol;
     TModbusHandler* FHandler;
