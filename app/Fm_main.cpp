@@ -268,7 +268,9 @@ void TfmMain::FormCreate(const std::string& definitionPath) {
         QMetaObject::invokeMethod(
             this, [text] { ShowError(text); }, Qt::QueuedConnection);
     };
-    FProgress.ReopenPort = [this] { return FSerialManager && FSerialManager->ReopenPort(); };
+    FSerialManager->OnPortReopened = [this](bool reopened) {
+        PostForRun([this, reopened] { ApplyReopened(reopened); });
+    };
 
     FDevices->LoadFromFile(definitionPath);
 }
@@ -286,8 +288,38 @@ void TfmMain::showEvent(QShowEvent* event) {
 }
 
 void TfmMain::closeEvent(QCloseEvent* event) {
+    if (!MayCutOffWrite()) {
+        event->ignore();
+        return;
+    }
     RunGuarded([this] { FormClose(); });
     event->accept();
+}
+
+bool TfmMain::MayCutOffWrite() {
+    TDevice* device = FCurrentDevice;
+    if (device == nullptr || !device->Online || !FProgress.Writing())
+        return true;
+    // Only Yes cuts the write off: the unit would keep part of it and never get the commit.
+    return AskYesNoDefaultNo(WriteUnderWayQuestion) == TAnswer::Yes;
+}
+
+void TfmMain::PostForRun(std::function<void()> apply) {
+    const uint32_t connection = FConnection;
+    QMetaObject::invokeMethod(
+        this,
+        [this, connection, apply = std::move(apply)] {
+            if (connection == FConnection)
+                apply();
+        },
+        Qt::QueuedConnection);
+}
+
+void TfmMain::ClearProgress() {
+    lbProgress->clear();
+    lbProgress->hide();
+    ProgressBar1->setValue(0);
+    ProgressBar1->hide();
 }
 
 void TfmMain::FormClose() {
@@ -373,8 +405,12 @@ void TfmMain::sbMainAreaClick() {
 void TfmMain::btConnectNewClick() {
     TDevice* current = FCurrentDevice;
     if (current != nullptr && current->Online) {
-        if (AskYesNo("Are you sure you wish to disconnect?") != TAnswer::Yes)
+        if (FProgress.Writing()) {
+            if (!MayCutOffWrite())
+                return;
+        } else if (AskYesNo("Are you sure you wish to disconnect?") != TAnswer::Yes) {
             return;
+        }
         SetConnected(false);
     }
 
@@ -472,6 +508,9 @@ void TfmMain::SetConnected(bool connected) {
         ReleaseDevice(device);
         FCurrentDevice = nullptr;
     }
+    // What the stopped worker still posted belongs to no run shown any more.
+    ++FConnection;
+    ClearProgress();
 }
 
 void TfmMain::ShowDisconnected() {
@@ -503,8 +542,7 @@ void TfmMain::BeginReadProgress() {
     if (TDevice* device = FCurrentDevice)
         device->Settings->ClearPending();
     FProgress.Begin(total, false);
-    QMetaObject::invokeMethod(
-        this, [this, total] { ApplyBeginRead(total); }, Qt::QueuedConnection);
+    PostForRun([this, total] { ApplyBeginRead(total); });
 }
 
 void TfmMain::ApplyBeginRead(int32_t total) {
@@ -514,16 +552,21 @@ void TfmMain::ApplyBeginRead(int32_t total) {
 
 void TfmMain::SettingsProgress(void* sender, const std::string& text, bool errorFlag, int32_t increment) {
     (void)sender;
-    // The store's states as they are now, on the reporting thread.
-    const bool complete = FStore->IsComplete();
+    // The store's states as they are now, on the reporting thread. A write is over once the
+    // store is idle again, after its commit.
     const bool failed = FStore->HasFailed();
-    const TProgressOutcome outcome = FProgress.Report(text, errorFlag, increment, complete, failed);
+    const bool complete =
+        FStore->IsComplete() || (FProgress.Writing() && FStore->State() == ssIdle && !failed);
+    TProgressOutcome outcome = FProgress.Report(text, errorFlag, increment, complete, failed);
+    if (outcome.Finished && outcome.Writing && !outcome.ErrorFlag)
+        outcome.SaveNote = FStore->CommitNote();
     // Queued on every thread, so that reports take effect in the order made.
-    QMetaObject::invokeMethod(
-        this, [this, outcome] { ApplyProgress(outcome); }, Qt::QueuedConnection);
+    PostForRun([this, outcome] { ApplyProgress(outcome); });
 }
 
 void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
+    if (outcome.Stray)
+        return;
     ProgressBar1->show();
     lbProgress->show();
     lbProgress->setText(QString::fromStdString(outcome.Text));
@@ -539,18 +582,34 @@ void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
     lbProgress->hide();
     if (!outcome.ErrorFlag && !outcome.Writing)
         FReadComplete = true;
+    if (outcome.AwaitReopen) {
+        // The link is reopening the port; editing waits for its report, which decides what to say.
+        FFailText = outcome.FailMessage;
+        return;
+    }
     SetEditingEnabled(true);
     if (!outcome.ErrorFlag) {
-        if (outcome.Writing)
+        if (outcome.Writing) {
+            FSaveNote = outcome.SaveNote;
             WrittenSettingsTimer.start();
-        else
+        } else {
             ReadCompleteTimer.start();
+        }
     } else if (outcome.Failed) {
         if (outcome.ShowDisconnected)
             ShowDisconnected();
         FFailMessage = outcome.FailMessage;
         FailTimer.start();
     }
+}
+
+void TfmMain::ApplyReopened(bool reopened) {
+    if (reopened)
+        SetEditingEnabled(true);
+    else
+        ShowDisconnected();
+    FFailMessage = reopened ? "Writing settings failed, please try writing again" : FFailText;
+    FailTimer.start();
 }
 
 void TfmMain::btWriteSettingsNewClick() {
@@ -572,7 +631,8 @@ void TfmMain::btExitNewClick() {
 
 void TfmMain::WrittenSettingsTimerTimer() {
     WrittenSettingsTimer.stop();
-    ShowInformation("Settings written successfully.");
+    ShowInformation(FSaveNote.empty() ? std::string("Settings written successfully.")
+                                      : "Settings written successfully.\n\n" + FSaveNote);
 }
 
 void TfmMain::FailTimerTimer() {

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,6 +44,9 @@ public:
     void SettingsProgress(void* sender, const std::string& text, bool errorFlag, int32_t increment);
     // Called on the worker when it has collected the registers of a read run.
     void BeginReadProgress();
+
+    static constexpr const char* WriteUnderWayQuestion =
+        "A write to the unit is in progress. Stop it and leave the unit partly written?";
 
     // Hands the device to the serial manager and takes its groups list and shown page down.
     void ReleaseDevice(TDevice* device);
@@ -120,12 +124,27 @@ private:
     // The user-interface half of a progress report.
     void ApplyProgress(const TProgressOutcome& outcome);
     void ApplyBeginRead(int32_t total);
+    // The link's recovery after a failed write has ended.
+    void ApplyReopened(bool reopened);
+    // Whether a write run is under way; if so, asks whether to cut it off (default No).
+    bool MayCutOffWrite();
+    // The progress text and bar of a run that was cut off.
+    void ClearProgress();
+    // Posts `apply` to run on this thread unless a disconnect comes first: the reports of a
+    // worker that was stopped belong to no run the window still shows.
+    void PostForRun(std::function<void()> apply);
 
     std::unique_ptr<TDevices> FDevices;
     std::unique_ptr<TModbusHandler> FModbusHandler;
     std::unique_ptr<TRegisterDataStore> FStore;
     TProgressTracker FProgress;
     std::string FFailMessage;
+    // The failing block's text of a failed write, shown when its port could not be reopened.
+    std::string FFailText;
+    // Said beside the success of the last write (an unanswered commit).
+    std::string FSaveNote;
+    // Counts disconnects; posted reports carry the count they were made under.
+    std::atomic<uint32_t> FConnection{0};
     // Set once a read run of the connected unit has completed: until then "Write Settings"
     // would send an image that holds nothing read from the unit.
     bool FReadComplete = false;

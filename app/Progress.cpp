@@ -1,16 +1,13 @@
 #include "app/Progress.h"
 
 #include <algorithm>
-#include <thread>
-
-TProgressTracker::TProgressTracker()
-    : Sleep([](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }) {}
 
 void TProgressTracker::Begin(int32_t total, bool writing) {
     std::lock_guard<std::mutex> lock(FLock);
     FTotal = total;
     FMaximum = total;
     FPosition = 0;
+    FOpen = true;
     FWriting = writing;
 }
 
@@ -26,29 +23,30 @@ TProgressOutcome TProgressTracker::Report(const std::string& text, bool errorFla
     outcome.ErrorFlag = errorFlag;
     {
         std::lock_guard<std::mutex> lock(FLock);
+        if (!FOpen) {
+            outcome.Stray = true;
+            outcome.Maximum = FMaximum;
+            outcome.Position = FPosition;
+            return outcome;
+        }
         const int64_t moved = static_cast<int64_t>(FPosition) + increment;
         FPosition = static_cast<int32_t>(std::clamp<int64_t>(moved, 0, std::max<int32_t>(FMaximum, 0)));
         outcome.Maximum = FMaximum;
         outcome.Position = FPosition;
-        outcome.Finished = FPosition >= FTotal || storeComplete || storeFailed;
         outcome.Writing = FWriting;
-        if (outcome.Finished)
+        outcome.Finished = (!outcome.Writing && FPosition >= FTotal) || storeComplete || storeFailed ||
+                           (errorFlag && outcome.Writing);
+        if (outcome.Finished) {
             FWriting = false;
+            FOpen = false;
+        }
     }
     if (!outcome.Finished || !errorFlag || !storeFailed)
         return outcome;
 
     outcome.Failed = true;
-    bool reopened = false;
-    if (outcome.Writing) {
-        // The worker's own port: the attempts run here so they never overlap its traffic.
-        for (int attempt = 0; attempt < ReopenAttempts && !reopened; ++attempt) {
-            reopened = ReopenPort && ReopenPort();
-            if (!reopened && Sleep)
-                Sleep(ReopenPause);
-        }
-    }
-    outcome.ShowDisconnected = !reopened;
-    outcome.FailMessage = reopened ? "Writing settings failed, please try writing again" : text;
+    outcome.AwaitReopen = outcome.Writing;
+    outcome.ShowDisconnected = !outcome.Writing;
+    outcome.FailMessage = text;
     return outcome;
 }

@@ -2,9 +2,9 @@
 // The bookkeeping behind the main window's progress reports. Reports arrive on the worker (the
 // register data store's blocks, under the device-list lock) and on the user-interface thread (a
 // single setting's read); each is decided on the thread that makes it, in the order made, and
-// the outcome is handed to the user-interface thread to show.
+// the outcome is handed to the user-interface thread to show. Recovering the port after a
+// failed write is the link's business; this only records that the window is to wait for it.
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -23,24 +23,24 @@ struct TProgressOutcome {
     bool Writing = false;
     // A failed run: the window shows FailMessage 100 ms later.
     bool Failed = false;
-    // A failed run whose port could not be reopened: the window shows itself disconnected.
+    // A failed read: the window shows itself disconnected.
     bool ShowDisconnected = false;
     std::string FailMessage;
+    // A failed write: the link reopens the port and reports, and the window then decides.
+    bool AwaitReopen = false;
+    // A report after the run has ended (a stray single-setting report): nothing to show.
+    bool Stray = false;
+    // A write whose commit went unanswered: what to say beside the success.
+    std::string SaveNote;
 };
 
 class TProgressTracker {
 public:
-    // Closes and reopens the port; true when it is open again. Runs on the reporting thread.
-    std::function<bool()> ReopenPort;
-    // Waits between reopen attempts; tests replace it.
-    std::function<void(std::chrono::milliseconds)> Sleep;
-
-    TProgressTracker();
-
     // A run starts: `total` progress units make it complete; the bar shows 0 of `total`.
     void Begin(int32_t total, bool writing);
     // One report. `storeComplete` and `storeFailed` are the store's states as they are when the
-    // report is made. A failed write tries to reopen the port here, on the reporting thread.
+    // report is made. A read ends on its total; a write only when the store has left it (after
+    // the commit), so its last block is not yet its result. A run ends once.
     TProgressOutcome Report(const std::string& text, bool errorFlag, int32_t increment, bool storeComplete,
                             bool storeFailed);
 
@@ -48,13 +48,12 @@ public:
     void SetWriting(bool writing) { FWriting = writing; }
     int32_t Total() const;
 
-    static constexpr int ReopenAttempts = 3;
-    static constexpr std::chrono::milliseconds ReopenPause{1000};
-
 private:
     mutable std::mutex FLock;
     int32_t FTotal = 0;
     int32_t FMaximum = 100;
     int32_t FPosition = 0;
+    // Cleared when a run ends; the tracker starts open, as the window's first read does.
+    bool FOpen = true;
     std::atomic<bool> FWriting{false};
 };

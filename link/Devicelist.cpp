@@ -8,9 +8,29 @@
 #include <algorithm>
 #include <exception>
 
-TDeviceList::TDeviceList(TRegisterDataStore* store) : FStore(store) {}
+namespace {
+
+// Lets go of the lock for one request on the wire and takes it again before the store goes on.
+TExchangeGate Unlocked(std::unique_lock<std::recursive_mutex>& lock) {
+    return [&lock](const std::function<int32_t()>& request) {
+        lock.unlock();
+        struct TRelock {
+            std::unique_lock<std::recursive_mutex>& lock;
+            ~TRelock() { lock.lock(); }
+        } relock{lock};
+        return request();
+    };
+}
+
+} // namespace
+
+TDeviceList::TDeviceList(TRegisterDataStore* store) : FStore(store) {
+    // The user-interface thread reads and writes settings under the same lock as the workers.
+    SetSettingsLock(&FLock);
+}
 
 TDeviceList::~TDeviceList() {
+    ClearSettingsLock(&FLock);
     FDevices.clear();
 }
 
@@ -79,7 +99,7 @@ bool TDeviceList::PollDevices(MbusMasterFunctions* protocol, int32_t commPort) {
 }
 
 void TDeviceList::ReadDevices(MbusMasterFunctions* protocol, int32_t commPort) {
-    std::lock_guard<std::recursive_mutex> lock(FLock);
+    std::unique_lock<std::recursive_mutex> lock(FLock);
     if (FStore == nullptr || !HasDeviceOnPortLocked(commPort))
         return;
     FStore->SetProtocol(protocol);
@@ -99,22 +119,23 @@ void TDeviceList::ReadDevices(MbusMasterFunctions* protocol, int32_t commPort) {
             OnBeginRead();
     }
     if (FStore->State() == ssReading)
-        FStore->ReadStep();
+        FStore->ReadStep(Unlocked(lock));
 }
 
-void TDeviceList::WriteDevices(MbusMasterFunctions* protocol, int32_t commPort) {
-    std::lock_guard<std::recursive_mutex> lock(FLock);
+bool TDeviceList::WriteDevices(MbusMasterFunctions* protocol, int32_t commPort) {
+    std::unique_lock<std::recursive_mutex> lock(FLock);
     if (FStore == nullptr || !HasDeviceOnPortLocked(commPort))
-        return;
+        return false;
     FStore->SetProtocol(protocol);
     if (FStore->State() != ssWriting)
-        return;
+        return false;
     try {
-        FStore->WriteStep();
+        FStore->WriteStep(Unlocked(lock));
     } catch (const std::exception& e) {
         if (OnWriteError)
             OnWriteError(e.what());
     }
+    return FStore->State() == ssIdle && FStore->HasFailed();
 }
 
 void TDeviceList::RefreshDevices() {

@@ -35,9 +35,12 @@ public:
     // Worker steps, each under the lock. `commPort` is the worker's port: a worker steps the
     // store and polls only for devices on its own port.
     // Returns true when a serviced setting has something to show.
+    // The run's requests go to the line without the lock, so the user-interface thread never
+    // waits for bytes on the wire.
     bool PollDevices(MbusMasterFunctions* protocol, int32_t commPort);
     void ReadDevices(MbusMasterFunctions* protocol, int32_t commPort);
-    void WriteDevices(MbusMasterFunctions* protocol, int32_t commPort);
+    // Returns true when this step ended the write run as failed.
+    bool WriteDevices(MbusMasterFunctions* protocol, int32_t commPort);
 
     // User-interface thread, locked: every device's tree shows its last serviced setting.
     void RefreshDevices();
@@ -55,6 +58,7 @@ private:
     bool HasDeviceOnPortLocked(int32_t commPort) const;
 
     // Recursive: the user-interface thread takes it again when a locked refresh selects a group.
+    // Installed as the settings lock for the list's lifetime.
     std::recursive_mutex FLock;
     std::vector<TDevice*> FDevices;
     TRegisterDataStore* FStore;

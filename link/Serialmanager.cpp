@@ -109,6 +109,26 @@ bool TSerialManager::ReopenPort() {
     }
 }
 
+bool TSerialManager::ReopenPort(int attempts, std::chrono::milliseconds pause) {
+    QThread* caller = QThread::currentThread();
+    const auto stopping = [caller] { return caller->isInterruptionRequested(); };
+    for (int attempt = 0; attempt < attempts && !stopping(); ++attempt) {
+        if (ReopenPort())
+            return true;
+        // Paced in short slices so a Connect or Exit meanwhile stops the worker at once.
+        const QDeadlineTimer end(pause);
+        while (!end.hasExpired() && !stopping())
+            QThread::msleep(static_cast<unsigned long>(std::clamp<qint64>(end.remainingTime(), 0, 10)));
+    }
+    return false;
+}
+
+void TSerialManager::RecoverFailedWrite() {
+    const bool reopened = ReopenPort(ReopenAttempts, ReopenPause);
+    if (OnPortReopened)
+        OnPortReopened(reopened);
+}
+
 bool TSerialManager::HasThreadOnPort(int32_t commPort) const {
     std::lock_guard<std::mutex> lock(FThreadsLock);
     return std::any_of(FThreads.begin(), FThreads.end(),
@@ -130,7 +150,8 @@ bool TSerialManager::OpenPort(int32_t commPort) {
     FCommPort = commPort;
     std::unique_ptr<MbusSerialMasterProtocol> protocol = FFactory();
     OpenProtocol(protocol.get(), commPort);
-    auto thread = std::make_unique<TSerialThread>(protocol.get(), FDeviceList.get());
+    auto thread = std::make_unique<TSerialThread>(protocol.get(), FDeviceList.get(),
+                                                  [this](TSerialThread*) { RecoverFailedWrite(); });
     thread->CommPort = commPort;
     std::lock_guard<std::mutex> lock(FThreadsLock);
     FCurrentThread = thread.get();

@@ -1,6 +1,7 @@
 #pragma once
 // Opens comm ports, owns one worker and one Modbus master per open port, and the list of device
 // types connected online.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -31,9 +32,18 @@ public:
     void ConnectDevice(TDevice* device);
     void DisconnectDevice(TDevice* device);
     void SelectFirstGroup();
-    // Called on the worker that reported a failed write: closes and reopens the connected
-    // device's port. Never raises.
+    // Closes and reopens the calling worker's port (else the port opened last). Never raises.
     bool ReopenPort();
+    // The recovery after a failed write: up to `attempts` reopens, `pause` after each that
+    // fails, cut short when the calling worker is asked to stop. Runs on that worker, outside
+    // the device-list lock.
+    bool ReopenPort(int attempts, std::chrono::milliseconds pause);
+
+    static constexpr int ReopenAttempts = 3;
+    static constexpr std::chrono::milliseconds ReopenPause{1000};
+    // Called on the worker, without the lock, with the outcome of the recovery after a failed
+    // write. Must not wait for the user-interface thread.
+    std::function<void(bool reopened)> OnPortReopened;
     // The requester of a pending search on this port no longer wants its result.
     void WithdrawSearch(int32_t commPort);
 
@@ -53,6 +63,7 @@ private:
     void StopThread(TSerialThread* thread, bool remove);
     void CloseAllPorts();
     void StopIdleWorkers();
+    void RecoverFailedWrite();
     std::string PortName(int32_t commPort) const;
 
     struct TWorker {

@@ -10,6 +10,7 @@
 #include <QMetaObject>
 #include <chrono>
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -47,8 +48,9 @@ void WorkerEnded(void*) {}
 
 } // namespace
 
-TSerialThread::TSerialThread(MbusMasterFunctions* protocol, TDeviceList* devices)
-    : Protocol(protocol), Devices(devices) {
+TSerialThread::TSerialThread(MbusMasterFunctions* protocol, TDeviceList* devices,
+                             TFailedWriteHandler afterFailedWrite)
+    : Protocol(protocol), Devices(devices), FAfterFailedWrite(std::move(afterFailedWrite)) {
     start();
 }
 
@@ -84,36 +86,49 @@ void TSerialThread::WithdrawSearchCallback() {
 }
 
 void TSerialThread::DeliverSearchResult() {
-    if (FSearchCallback) {
-        TSearchCallback callback = std::move(FSearchCallback);
-        FSearchCallback = nullptr;
+    TSearchCallback callback = std::move(FSearchCallback);
+    FSearchCallback = nullptr;
+    // The search is over even when the requester's callback raises; the port can search again.
+    struct TEnd {
+        std::atomic<bool>& pending;
+        ~TEnd() { pending = false; }
+    } end{FSearchPending};
+    if (callback)
         callback(this, FSearchResult, FSearchFound);
-    }
-    FSearchPending = false;
 }
 
 // Runs `routine` on the user-interface thread (where this object lives) and waits for it. The
 // call is queued and the wait is on our own lock and condition rather than Qt's blocking
 // connection: the routine then works only on what this lock hands over (ThreadSanitizer sees the
 // ordering both ways, where it cannot see Qt's semaphore), and Qt keeps nothing of the call on
-// this thread's stack once the routine is done.
+// this thread's stack once the routine is done. A routine that raises still ends the hand-over:
+// its exception is raised again here, where the pass ends on it, and never strands the worker.
 void TSerialThread::HandOver(void (TSerialThread::*routine)()) {
     {
         std::lock_guard<std::mutex> lock(FHandOverLock);
         FHandOverDone = false;
+        FHandOverError = nullptr;
     }
     QMetaObject::invokeMethod(
         this,
         [this, routine] {
             { std::lock_guard<std::mutex> lock(FHandOverLock); }
-            (this->*routine)();
+            std::exception_ptr error;
+            try {
+                (this->*routine)();
+            } catch (...) {
+                error = std::current_exception();
+            }
             std::lock_guard<std::mutex> lock(FHandOverLock);
+            FHandOverError = error;
             FHandOverDone = true;
             FHandOverEnded.notify_one();
         },
         Qt::QueuedConnection);
     std::unique_lock<std::mutex> lock(FHandOverLock);
     FHandOverEnded.wait(lock, [this] { return FHandOverDone; });
+    if (FHandOverError)
+        std::rethrow_exception(std::exchange(FHandOverError, nullptr));
 }
 
 void TSerialThread::RefreshDevices() {
@@ -145,7 +160,9 @@ void TSerialThread::run() {
                 Devices->ReadDevices(Protocol, CommPort);
                 break;
             case ssWriting:
-                Devices->WriteDevices(Protocol, CommPort);
+                // Recovery runs here, outside the lock, so the window never waits for it.
+                if (Devices->WriteDevices(Protocol, CommPort) && FAfterFailedWrite)
+                    FAfterFailedWrite(this);
                 break;
             case ssIdle:
                 // Nothing to show means nothing to hand over: an idle connection costs no
@@ -156,7 +173,7 @@ void TSerialThread::run() {
             }
             if (refresh)
                 HandOver(&TSerialThread::RefreshDevices);
-        } catch (const std::exception&) {
+        } catch (...) {
             // A failing pass ends silently; the store's reports carry run failures.
         }
         msleep(idle ? IdleSleepMs : BusySleepMs);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <mutex>
 
@@ -18,8 +19,12 @@ using TSearchCallback = std::function<void(TSerialThread* worker, int32_t device
 class TSerialThread : public QThread {
     Q_OBJECT
 public:
+    // Runs on the worker, without the device-list lock, after a step that failed a write run.
+    using TFailedWriteHandler = std::function<void(TSerialThread* worker)>;
+
     // Starts running at once.
-    TSerialThread(MbusMasterFunctions* protocol, TDeviceList* devices);
+    TSerialThread(MbusMasterFunctions* protocol, TDeviceList* devices,
+                  TFailedWriteHandler afterFailedWrite = {});
     ~TSerialThread() override;
 
     // User-interface thread. Raises "Can only search for 1 device at a time on any comm port."
@@ -45,6 +50,7 @@ private:
     void RefreshDevices();
     void HandOver(void (TSerialThread::*routine)());
 
+    const TFailedWriteHandler FAfterFailedWrite;
     // Pending from the request until the result is delivered.
     std::atomic<bool> FSearchPending{false};
     // Set by the request, cleared by the worker once it has searched.
@@ -57,4 +63,6 @@ private:
     std::mutex FHandOverLock;
     std::condition_variable FHandOverEnded;
     bool FHandOverDone = true;
+    // What the routine of a hand-over raised, raised again on the worker.
+    std::exception_ptr FHandOverError;
 };

@@ -33,6 +33,25 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Raised inside a step whose run was reset or restarted while a request was on the wire: what
+// came back belongs to no run, and the new run's state is left as it is.
+class TRunAbandoned : public std::runtime_error {
+public:
+    TRunAbandoned() : std::runtime_error("run abandoned") {}
+};
+
+// The gate of one step, forgotten when the step ends however it ends.
+class TGateScope {
+public:
+    TGateScope(const TExchangeGate*& slot, const TExchangeGate& gate) : FSlot(slot) { FSlot = &gate; }
+    ~TGateScope() { FSlot = nullptr; }
+    TGateScope(const TGateScope&) = delete;
+    TGateScope& operator=(const TGateScope&) = delete;
+
+private:
+    const TExchangeGate*& FSlot;
+};
+
 std::string Range(int32_t start, int32_t last) {
     return std::to_string(start) + " to " + std::to_string(last);
 }
@@ -192,6 +211,7 @@ void TRegisterDataStore::Reset() {
     FMaxHoldingRegisterAddress = 0;
     FTotalCount = 0;
     FFailed = false;
+    ++FRunId;
     FState = ssCollecting;
 }
 
@@ -199,6 +219,7 @@ void TRegisterDataStore::StartRead() {
     FFailed = false;
     FCoilPosition = 0;
     FHoldingRegisterPosition = 0;
+    ++FRunId;
     FState = ssReading;
 }
 
@@ -206,6 +227,8 @@ void TRegisterDataStore::StartWrite() {
     FFailed = false;
     FCoilPosition = 0;
     FHoldingRegisterPosition = 0;
+    FCommitResult = 0;
+    ++FRunId;
     FState = ssWriting;
 }
 
@@ -213,19 +236,35 @@ void TRegisterDataStore::SetProtocol(MbusMasterFunctions* protocol) {
     FProtocol = protocol;
 }
 
+int32_t TRegisterDataStore::Exchange(const std::function<int32_t()>& request) {
+    const uint32_t run = FRunId;
+    const int32_t result = FGate != nullptr && *FGate ? (*FGate)(request) : request();
+    if (FRunId != run)
+        throw TRunAbandoned();
+    return result;
+}
+
+void TRegisterDataStore::Pause() {
+    // The pacing pause is no work on the image: it goes through the gate like a request.
+    Exchange([] {
+        SleepOneMillisecond();
+        return 0;
+    });
+}
+
 void TRegisterDataStore::ReportProgress(const std::string& text, bool errorFlag, int32_t increment) {
     if (OnProgress) {
         OnProgress(this, text, errorFlag, increment);
         FYield = true;
     }
-    SleepOneMillisecond();
+    Pause();
 }
 
 void TRegisterDataStore::TransferCoils(int32_t start, int32_t count, bool write) {
     const int32_t last = start + count - 1;
     if (write) {
         const int32_t value = GetCoil(start) ? 1 : 0;
-        if (FHandler->WriteSingleCoil(FProtocol, UnitSlave, start, value) != 0) {
+        if (Exchange([&] { return FHandler->WriteSingleCoil(FProtocol, UnitSlave, start, value); }) != 0) {
             const std::string text =
                 "Writing coils" + std::to_string(start) + " to " + std::to_string(last) + "Failed";
             FFailed = true;
@@ -236,7 +275,8 @@ void TRegisterDataStore::TransferCoils(int32_t start, int32_t count, bool write)
         return;
     }
     std::vector<int32_t> values(static_cast<size_t>(count));
-    if (FHandler->ReadCoils(FProtocol, UnitSlave, start, values.data(), count) != 0) {
+    if (Exchange([&] { return FHandler->ReadCoils(FProtocol, UnitSlave, start, values.data(), count); }) !=
+        0) {
         const std::string text =
             "Reading coils" + std::to_string(start) + " to " + std::to_string(last) + "Failed";
         FFailed = true;
@@ -253,7 +293,8 @@ void TRegisterDataStore::TransferRegisters(int32_t start, int32_t count, bool wr
     if (write) {
         int16_t value = 0;
         GetHoldingRegisters(start, &value, 1);
-        if (FHandler->WriteSingleRegister(FProtocol, UnitSlave, start, value) != 0) {
+        if (Exchange([&] { return FHandler->WriteSingleRegister(FProtocol, UnitSlave, start, value); }) !=
+            0) {
             const std::string text = "Writing Holding Registers " + Range(start, last) + "Failed";
             FFailed = true;
             ReportProgress(text, true, 0);
@@ -263,7 +304,9 @@ void TRegisterDataStore::TransferRegisters(int32_t start, int32_t count, bool wr
         return;
     }
     std::vector<int16_t> values(static_cast<size_t>(count));
-    if (FHandler->ReadHoldingRegisters(FProtocol, UnitSlave, start, values.data(), count) != 0) {
+    if (Exchange([&] {
+            return FHandler->ReadHoldingRegisters(FProtocol, UnitSlave, start, values.data(), count);
+        }) != 0) {
         const std::string text = "Reading Holding Registers " + Range(start, last) + "Failed";
         FFailed = true;
         ReportProgress(text, true, 0);
@@ -302,7 +345,7 @@ void TRegisterDataStore::RunPass(TPassKind kind, bool write) {
             else
                 TransferRegisters(start, count, write);
         }
-        SleepOneMillisecond();
+        Pause();
     }
 }
 
@@ -322,28 +365,51 @@ void TRegisterDataStore::Step(TStoreState state, bool write) {
         return;
     FYield = false;
     try {
-        RunPass(TPassKind::Coils, write);
-    } catch (const std::exception&) {
-        Fail();
-    }
-    // An abandoned run transfers nothing more, with or without a listener.
-    if (!FYield && FState == state) {
         try {
-            RunPass(TPassKind::Registers, write);
+            RunPass(TPassKind::Coils, write);
+        } catch (const TRunAbandoned&) {
+            throw;
         } catch (const std::exception&) {
             Fail();
         }
-    }
-    if (FState == state && RunFinished()) {
-        if (write) {
-            // The commit tells the unit to take over what it was sent; its reply is not examined.
-            FHandler->WriteSingleRegister(FProtocol, UnitSlave, CommitRegister, CommitValue);
-            FState = ssIdle;
-            ReportProgress("", false, 0);
-        } else {
-            FState = ssIdle;
+        // An abandoned run transfers nothing more, with or without a listener.
+        if (!FYield && FState == state) {
+            try {
+                RunPass(TPassKind::Registers, write);
+            } catch (const TRunAbandoned&) {
+                throw;
+            } catch (const std::exception&) {
+                Fail();
+            }
         }
+        if (FState == state && RunFinished()) {
+            if (write)
+                Commit();
+            else
+                FState = ssIdle;
+        }
+    } catch (const TRunAbandoned&) {
+        // Another run has taken the store over; it goes on from its own start.
     }
+}
+
+void TRegisterDataStore::Commit() {
+    // The commit tells the unit to take over what it was sent. Its reply decides no failure, but
+    // the run's result is decided only now, after it, and says whether the save was confirmed.
+    FCommitResult = Exchange(
+        [this] { return FHandler->WriteSingleRegister(FProtocol, UnitSlave, CommitRegister, CommitValue); });
+    FState = ssIdle;
+    ReportProgress("", false, 0);
+}
+
+std::string TRegisterDataStore::CommitNoteText(int32_t error) {
+    return "The unit did not answer the save command (commit to register " + std::to_string(CommitRegister) +
+           ": " + ErrorText(error) + "). If it was restarted before it finished saving, write again.";
+}
+
+std::string TRegisterDataStore::CommitNote() const {
+    const int32_t result = FCommitResult;
+    return result == 0 ? std::string() : CommitNoteText(result);
 }
 
 void TRegisterDataStore::FailRun(const std::string& text) {
@@ -351,11 +417,13 @@ void TRegisterDataStore::FailRun(const std::string& text) {
     ReportProgress(text, true, 0);
 }
 
-void TRegisterDataStore::ReadStep() {
+void TRegisterDataStore::ReadStep(const TExchangeGate& gate) {
+    TGateScope scope(FGate, gate);
     Step(ssReading, false);
 }
 
-void TRegisterDataStore::WriteStep() {
+void TRegisterDataStore::WriteStep(const TExchangeGate& gate) {
+    TGateScope scope(FGate, gate);
     Step(ssWriting, true);
 }
 

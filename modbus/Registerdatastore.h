@@ -16,6 +16,10 @@ using TStoreProgressEvent = std::function<void(TRegisterDataStore* sender, const
 
 enum TStoreState : int32_t { ssIdle = 0, ssCollecting = 1, ssReading = 2, ssWriting = 3 };
 
+// Carries one request of a step to the line and returns its result. A caller that holds a lock
+// over the image while it steps the store lets go of it for the request's time on the wire.
+using TExchangeGate = std::function<int32_t(const std::function<int32_t()>& request)>;
+
 // The four master requests the store issues, with the protocol and slave passed explicitly.
 class TModbusHandler {
 public:
@@ -63,14 +67,20 @@ public:
     void StartRead();
     void StartWrite();
     void SetProtocol(MbusMasterFunctions* protocol);
-    void ReadStep();
-    void WriteStep();
+    // One step of the run; every request goes through `gate` when one is given.
+    void ReadStep(const TExchangeGate& gate = {});
+    void WriteStep(const TExchangeGate& gate = {});
     // Ends the current run as failed and reports `text` as its failing block would.
     void FailRun(const std::string& text);
 
     bool IsComplete() const;
     bool HasFailed() const { return FFailed; }
     int32_t TotalCount() const { return FTotalCount; }
+    // After a write run: empty when the unit answered the commit, else what to tell the user
+    // beside the success. The commit's reply is not a condition of success (a unit may answer
+    // late while it saves), but an unanswered commit must not pass for a confirmed save.
+    std::string CommitNote() const;
+    static std::string CommitNoteText(int32_t error);
     TStoreState State() const { return FState; }
 
     TStoreProgressEvent OnProgress;
@@ -87,6 +97,11 @@ private:
     void Fail();
     bool RunFinished() const;
     void Step(TStoreState state, bool write);
+    void Commit();
+    // Runs one request through the step's gate; raises when the run was reset or restarted
+    // while the request was on the wire.
+    int32_t Exchange(const std::function<int32_t()>& request);
+    void Pause();
 
     MbusMasterFunctions* FProtocol;
     TModbusHandler* FHandler;
@@ -106,4 +121,9 @@ private:
     std::atomic<int32_t> FTotalCount{0};
     std::atomic<TStoreState> FState{ssIdle};
     std::atomic<bool> FFailed{false};
+    // Counts run starts and resets, so a step notices a run replaced during its exchange.
+    std::atomic<uint32_t> FRunId{0};
+    const TExchangeGate* FGate = nullptr;
+    // Result of the last write run's commit request (0: answered).
+    std::atomic<int32_t> FCommitResult{0};
 };

@@ -276,8 +276,18 @@ int32_t SerialPort::Read(uint8_t* buffer, int32_t length, int32_t timeoutMs) {
 int32_t SerialPort::Flush() {
     if (!IsOpen())
         return NotOpen;
-    while (::tcdrain(FHandle) != 0) {
-        if (errno != EINTR)
+    // tcdrain has no time-out: a line held by flow control or a wedged adapter would stop the
+    // worker, and with it a Connect or Exit, for good. The output queue is watched against a
+    // deadline instead: the bytes still queued at 9600 baud, 11 bits a character, plus a margin.
+    int queued = 0;
+    if (::ioctl(FHandle, TIOCOUTQ, &queued) != 0)
+        return Success; // no output queue to watch (a driver without one has sent it all)
+    const auto deadline = Clock::now() + std::chrono::milliseconds(FlushMarginMs + queued * 11 * 1000 / 9600);
+    while (queued > 0) {
+        if (Clock::now() >= deadline)
+            return Timeout;
+        ::usleep(1000);
+        if (::ioctl(FHandle, TIOCOUTQ, &queued) != 0)
             return GeneralFailure;
     }
     return Success;

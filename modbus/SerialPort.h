@@ -35,8 +35,10 @@ public:
     virtual int32_t Purge();
     virtual int32_t Write(const uint8_t* buffer, int32_t length, int32_t timeoutMs);
     virtual int32_t Read(uint8_t* buffer, int32_t length, int32_t timeoutMs);
-    // Returns when every written byte has left the line.
+    // Returns when every written byte has left the line, or Timeout when they have not left
+    // within the time they need plus FlushMarginMs.
     virtual int32_t Flush();
+    static constexpr int32_t FlushMarginMs = 100;
     virtual bool IsOpen() const;
     // Purges, puts back the line settings found at open and releases the port.
     virtual void Close();

@@ -45,6 +45,7 @@ TAnswer DefaultHandler(TMessageKind kind, const std::string& text) {
     }
     case TMessageKind::Question: {
         TQuestionBox box(QMessageBox::Question, title, body, QMessageBox::Yes | QMessageBox::No, parent);
+        box.setDefaultButton(QMessageBox::Yes);
         const int answer = box.exec();
         if (box.Closed)
             return TAnswer::Closed;

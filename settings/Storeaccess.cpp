@@ -31,6 +31,10 @@ void SetSettingsLock(std::recursive_mutex* lock) {
     SettingsLock = lock;
 }
 
+void ClearSettingsLock(std::recursive_mutex* lock) {
+    SettingsLock.compare_exchange_strong(lock, nullptr);
+}
+
 TSettingsLockGuard::TSettingsLockGuard() : FLock(SettingsLock.load()) {
     if (FLock != nullptr)
         FLock->lock();

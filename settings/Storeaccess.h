@@ -16,6 +16,8 @@ TRegisterDataStore& RequireRegisterDataStore();
 // device-list lock), or null when no worker exists. The user-interface thread holds it while it
 // reads settings from the store, so the two never run the read protocol of a setting at once.
 void SetSettingsLock(std::recursive_mutex* lock);
+// Uninstalls `lock` when it is the one installed (a newer owner's lock stays).
+void ClearSettingsLock(std::recursive_mutex* lock);
 
 // Holds the settings lock, when there is one, for its lifetime.
 class TSettingsLockGuard {

@@ -4,15 +4,18 @@
 
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
+#include "modbus/MbusMasterFunctions.h"
 #include "modbus/Registerdatastore.h"
 #include "model/Device.h"
 #include "model/Group.h"
 #include "model/Settings.h"
+#include "settings/Setting_checkbox.h"
 #include "settings/Setting_int.h"
 #include "settings/Setting_name.h"
 #include "sim/SimProcess.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -38,8 +41,9 @@ protected:
     }
 
     // A simulated unit reporting `deviceId`, reachable as Comm 3, and the window.
-    void Start(int deviceId) {
-        sim = std::make_unique<TSimProcess>(QStringList{"--device-id", QString::number(deviceId)});
+    void Start(int deviceId, const QStringList& simOptions = {}) {
+        sim =
+            std::make_unique<TSimProcess>(QStringList{"--device-id", QString::number(deviceId)} + simOptions);
         ASSERT_FALSE(sim->Port().empty()) << sim->Errors();
         QSettings("Roduzede", "Dezadizi Config Manager")
             .setValue("Ports/COM3", QString::fromStdString(sim->Port()));
@@ -377,4 +381,113 @@ TEST_F(OnlineState, ControlBytesInAUnitsTextShowAsQuestionMarksAndTheStatusLineS
     EXPECT_FALSE(rig->w().lbProgress->isHidden());
     EXPECT_EQ(rig->w().lbProgress->text().toStdString(),
               "Setting 'Unit Name': 1 control byte(s) in the unit's text are shown as \"?\".");
+}
+
+namespace {
+// The group holding a setting, by position in the groups list.
+int GroupOf(TSettings* tree, TSetting* setting) {
+    for (size_t i = 0; i < tree->Groups.size(); ++i) {
+        if (setting->Group == tree->Groups[i].get())
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+} // namespace
+
+TEST_F(OnlineState, AWriteEndsAfterItsCommitAndAnUnansweredCommitIsSaidBesideTheSuccess) {
+    Start(17, {"--silent-commit"});
+    TfmMain& w = rig->w();
+    ConnectAndRead();
+    rig->messages.Clear();
+    // The engineer works on the third group and writes from there.
+    rig->ClickGroup(2);
+    TGroup* engineers = rig->Current()->Settings->Groups[2].get();
+    ASSERT_EQ(ShownGroup, engineers);
+    QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
+    EXPECT_EQ(
+        rig->messages.Texts(),
+        std::vector<std::string>{"Settings written successfully.\n\nThe unit did not answer the save command "
+                                 "(commit to register 9999: " +
+                                 ErrorText(FTALK_REPLY_TIMEOUT_ERROR) +
+                                 "). If it was restarted before it finished saving, write again."});
+    EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Information);
+    // Nothing more comes of the run: the page stays where the engineer was.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.Store()->State() == ssIdle; }, RunTimeoutMs));
+    QTest::qWait(300);
+    EXPECT_FALSE(w.ReadCompleteTimer.isActive());
+    EXPECT_EQ(ShownGroup, engineers);
+    EXPECT_EQ(rig->messages.messages.size(), 1u) << rig->messages.Last();
+    EXPECT_TRUE(w.btWriteSettingsNew->isEnabled());
+}
+
+TEST_F(OnlineState, ExitCloseOrConnectDuringAWriteAskFirstAndOnlyYesCutsItOff) {
+    // At wire speed a write run lasts seconds.
+    Start(17, {"--wire-speed"});
+    TfmMain& w = rig->w();
+    ConnectAndRead();
+    const std::string question =
+        "A write to the unit is in progress. Stop it and leave the unit partly written?";
+    rig->messages.Clear();
+    QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
+    // No, or the question closed unanswered, keeps the window and the write.
+    rig->messages.answers = {TAnswer::No, TAnswer::Closed, TAnswer::No};
+    QTest::mouseClick(w.btExitNew, Qt::LeftButton);
+    EXPECT_FALSE(w.close());
+    QTest::mouseClick(w.btConnectNew, Qt::LeftButton);
+    EXPECT_EQ(rig->messages.Texts(), (std::vector<std::string>{question, question, question}));
+    EXPECT_TRUE(w.isVisible());
+    ASSERT_NE(rig->Current(), nullptr);
+    EXPECT_EQ(w.Store()->State(), ssWriting) << "the write goes on";
+    // Yes cuts it off.
+    rig->messages.Clear();
+    rig->messages.answers = {TAnswer::Yes};
+    QTest::mouseClick(w.btExitNew, Qt::LeftButton);
+    EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{question});
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(rig->Current(), nullptr);
+}
+
+TEST_F(OnlineState, DisconnectingDuringAReadClearsTheProgress) {
+    Start(17, {"--wire-speed"});
+    TfmMain& w = rig->w();
+    ConnectOnline();
+    ASSERT_NE(rig->Current(), nullptr) << rig->messages.Last();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.ProgressBar1->value() > 0; }, RunTimeoutMs));
+    ASSERT_TRUE(w.Store()->State() == ssReading);
+    rig->messages.answers = {TAnswer::Yes};
+    TConnectRunnerScope cancel([](TfmConnect&) { return static_cast<int>(mrCancel); });
+    QTest::mouseClick(w.btConnectNew, Qt::LeftButton);
+    ASSERT_EQ(rig->Current(), nullptr);
+    // Reports the stopped worker had already posted change nothing.
+    QTest::qWait(200);
+    EXPECT_FALSE(w.lbProgress->isVisible());
+    EXPECT_TRUE(w.lbProgress->text().isEmpty()) << w.lbProgress->text().toStdString();
+    EXPECT_FALSE(w.ProgressBar1->isVisible());
+    EXPECT_EQ(w.ProgressBar1->value(), 0);
+}
+
+TEST_F(OnlineState, GroupClicksAndCustomCheckBoxesWhileTheWorkerPolls) {
+    Start(17);
+    ConnectAndRead();
+    TSettings* tree = rig->Current()->Settings.get();
+    auto* setback = dynamic_cast<TSettingCheckBox*>(rig->Find("Night Setback"));
+    ASSERT_NE(setback, nullptr);
+    ASSERT_TRUE(setback->HasCustomValues);
+    const int setbackGroup = GroupOf(tree, setback);
+    ASSERT_GE(setbackGroup, 0);
+    for (int round = 0; round < 12; ++round) {
+        const int group = (round * 7) % static_cast<int>(tree->Groups.size());
+        rig->ClickGroup(group);
+        QTest::qWait(20);
+        ASSERT_EQ(ShownGroup, tree->Groups[static_cast<size_t>(group)].get()) << "round " << round;
+        rig->ClickGroup(setbackGroup);
+        ASSERT_NE(setback->CheckBox, nullptr);
+        QTest::mouseClick(setback->CheckBox, Qt::LeftButton);
+        QTest::qWait(20);
+        ASSERT_EQ(ShownGroup, tree->Groups[static_cast<size_t>(setbackGroup)].get()) << "round " << round;
+        EXPECT_EQ(setback->CheckBox->isChecked(), setback->Value != 0);
+        EXPECT_EQ(rig->HoldingRegister(setback->Register),
+                  setback->Value != 0 ? setback->CheckedValue : setback->UncheckedValue);
+    }
 }

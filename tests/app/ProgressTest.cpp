@@ -6,25 +6,8 @@
 
 namespace {
 
-// A tracker whose reopen attempts and pauses are recorded instead of waited for.
 struct TTrackerRig {
     TProgressTracker tracker;
-    std::vector<bool> reopenResults; // answers, in turn; false when they run out
-    int reopenCalls = 0;
-    std::vector<std::string> log;
-
-    TTrackerRig() {
-        tracker.ReopenPort = [this] {
-            log.push_back("reopen");
-            const bool result =
-                reopenCalls < static_cast<int>(reopenResults.size()) && reopenResults[reopenCalls];
-            ++reopenCalls;
-            return result;
-        };
-        tracker.Sleep = [this](std::chrono::milliseconds pause) {
-            log.push_back("sleep " + std::to_string(pause.count()));
-        };
-    }
 };
 
 } // namespace
@@ -77,7 +60,6 @@ TEST(ProgressTracker, AFailedReadShowsDisconnectedWithTheReportText) {
     EXPECT_TRUE(outcome.Failed);
     EXPECT_TRUE(outcome.ShowDisconnected);
     EXPECT_EQ(outcome.FailMessage, "Timeout reading registers");
-    EXPECT_EQ(rig.reopenCalls, 0);
 }
 
 TEST(ProgressTracker, AnErrorWithoutAFailedStoreIsNoFailure) {
@@ -87,42 +69,40 @@ TEST(ProgressTracker, AnErrorWithoutAFailedStoreIsNoFailure) {
     EXPECT_TRUE(outcome.Finished);
     EXPECT_FALSE(outcome.Failed);
     EXPECT_FALSE(outcome.ShowDisconnected);
-    EXPECT_EQ(rig.reopenCalls, 0);
 }
 
-TEST(ProgressTracker, AFailedWriteTriesThreeReopensOneSecondApart) {
+TEST(ProgressTracker, AFailedWriteLeavesTheReopenToTheLinkAndWaitsForIt) {
     TTrackerRig rig;
     rig.tracker.Begin(50, true);
     const auto outcome = rig.tracker.Report("Write failed", true, 0, false, true);
-    EXPECT_TRUE(outcome.Writing);
-    EXPECT_TRUE(outcome.ShowDisconnected);
-    EXPECT_EQ(outcome.FailMessage, "Write failed");
-    // A pause follows every failed attempt, the third included.
-    EXPECT_EQ(rig.log, (std::vector<std::string>{"reopen", "sleep 1000", "reopen", "sleep 1000", "reopen",
-                                                 "sleep 1000"}));
-}
-
-TEST(ProgressTracker, AFailedWriteStopsAtTheFirstReopenThatWorks) {
-    TTrackerRig rig;
-    rig.reopenResults = {false, true, true};
-    rig.tracker.Begin(50, true);
-    const auto outcome = rig.tracker.Report("Write failed", true, 0, false, true);
-    EXPECT_EQ(rig.log, (std::vector<std::string>{"reopen", "sleep 1000", "reopen"}));
-    EXPECT_FALSE(outcome.ShowDisconnected);
+    EXPECT_TRUE(outcome.Finished);
     EXPECT_TRUE(outcome.Failed);
-    EXPECT_EQ(outcome.FailMessage, "Writing settings failed, please try writing again");
+    EXPECT_TRUE(outcome.Writing);
+    EXPECT_TRUE(outcome.AwaitReopen);
+    EXPECT_FALSE(outcome.ShowDisconnected);
+    EXPECT_EQ(outcome.FailMessage, "Write failed");
 }
 
-TEST(ProgressTracker, WritingEndsWithTheRun) {
+TEST(ProgressTracker, AWriteEndsWithTheStoresReportAfterItsCommitAndOnlyOnce) {
     TTrackerRig rig;
     rig.tracker.Begin(3, true);
     EXPECT_TRUE(rig.tracker.Writing());
     EXPECT_TRUE(rig.tracker.Report("", false, 1, false, false).Writing);
+    // The last block is not the result: the commit is still to come.
+    const auto lastBlock = rig.tracker.Report("", false, 2, false, false);
+    EXPECT_FALSE(lastBlock.Finished);
     EXPECT_TRUE(rig.tracker.Writing());
-    EXPECT_TRUE(rig.tracker.Report("", false, 2, false, false).Writing);
+    const auto committed = rig.tracker.Report("", false, 0, true, false);
+    EXPECT_TRUE(committed.Finished);
+    EXPECT_TRUE(committed.Writing);
     EXPECT_FALSE(rig.tracker.Writing());
-    // The next report (a single setting's read) is no longer part of the write.
-    EXPECT_FALSE(rig.tracker.Report("", false, 1, true, false).Writing);
+    // A later report (a single setting's read) completes nothing: no second end, as a read.
+    const auto stray = rig.tracker.Report("", false, 1, true, false);
+    EXPECT_FALSE(stray.Finished);
+    EXPECT_TRUE(stray.Stray);
+    // The next run counts again.
+    rig.tracker.Begin(1, false);
+    EXPECT_TRUE(rig.tracker.Report("", false, 1, false, false).Finished);
 }
 
 TEST(ProgressTracker, ReportsFromAWorkerAndThisThreadAddUpInOrder) {

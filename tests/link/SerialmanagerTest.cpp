@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -302,4 +304,118 @@ TEST_F(LinkFixture, AStopAskedForAgainWhileItWaitsIsFinishedOnce) {
     EXPECT_TRUE(nested) << "the second disconnect did not come while the first one waited";
     EXPECT_FALSE(manager->HasThreadOnPort(3));
     EXPECT_TRUE(unit->closed);
+}
+
+namespace {
+
+// Runs `probe` on a thread of its own; Done() tells whether it has returned.
+class TProbe {
+public:
+    explicit TProbe(std::function<void()> probe)
+        : FThread([this, probe = std::move(probe)] {
+              probe();
+              FDone = true;
+          }) {}
+    ~TProbe() { FThread.join(); }
+    bool Done() const { return FDone; }
+
+private:
+    std::atomic<bool> FDone{false};
+    std::thread FThread;
+};
+
+} // namespace
+
+TEST_F(LinkFixture, TheDeviceListLockGuardsTheSettingsButNeverAnExchangeOnTheWire) {
+    // The user-interface thread's settings guard is the workers' lock.
+    {
+        std::optional<TProbe> probe;
+        {
+            TSettingsLockGuard guard;
+            probe.emplace([this] { manager->DeviceList()->IsEmpty(); });
+            EXPECT_FALSE(WaitFor([&] { return probe->Done(); }, 200)) << "the settings guard locks nothing";
+        }
+        EXPECT_TRUE(WaitFor([&] { return probe->Done(); }));
+    }
+    // A read run whose request hangs on the wire leaves the lock free meanwhile.
+    ASSERT_TRUE(Search(3)->found);
+    unit->holdRequests = true;
+    ConnectOnline(0, 3);
+    ASSERT_TRUE(WaitFor([&] { return unit->waiting > 0; }));
+    {
+        TProbe probe([this] { manager->DeviceList()->IsEmpty(); });
+        EXPECT_TRUE(WaitFor([&] { return probe.Done(); }, 2000)) << "the lock is held across the exchange";
+        unit->holdRequests = false;
+    }
+    ASSERT_TRUE(WaitFor([&] { return store.IsComplete(); }));
+}
+
+TEST_F(LinkFixture, AFailedWriteReopensThePortOnTheWorkerWithTheLockFree) {
+    ASSERT_TRUE(Search(3)->found);
+    ConnectOnline(0, 3);
+    ASSERT_TRUE(WaitFor([&] { return store.IsComplete(); }));
+    std::atomic<int> reopened{-1};
+    manager->OnPortReopened = [&](bool result) { reopened = result ? 1 : 0; };
+    unit->failAll = true;
+    unit->holdOpens = true;
+    const int opensBefore = unit->opens;
+    store.StartWrite();
+    ASSERT_TRUE(WaitFor([&] { return unit->opens > opensBefore && unit->waiting > 0; }))
+        << "the link never tried to reopen the port";
+    {
+        TProbe probe([this] { manager->DeviceList()->IsEmpty(); });
+        EXPECT_TRUE(WaitFor([&] { return probe.Done(); }, 2000)) << "the reopen runs under the lock";
+        unit->failAll = false;
+        unit->holdOpens = false;
+    }
+    ASSERT_TRUE(WaitFor([&] { return reopened >= 0; }));
+    EXPECT_EQ(reopened, 1);
+    EXPECT_TRUE(store.HasFailed());
+}
+
+TEST_F(LinkFixture, ReopenAttemptsArePacedAndEndWhenTheWorkerIsStopped) {
+    ASSERT_TRUE(Search(3)->found);
+    // Called here, on a thread that is no worker: the port opened last is reopened.
+    unit->openResult = FTALK_OPEN_ERR;
+    int opens = unit->opens;
+    EXPECT_FALSE(manager->ReopenPort(3, std::chrono::milliseconds(1)));
+    EXPECT_EQ(unit->opens - opens, 3);
+    opens = unit->opens;
+    unit->openResult = 0;
+    EXPECT_TRUE(manager->ReopenPort(3, std::chrono::milliseconds(1)));
+    EXPECT_EQ(unit->opens - opens, 1);
+
+    // A write that fails for good: the worker waits out its pauses, and a disconnect meanwhile
+    // ends them rather than waiting through three seconds of attempts.
+    TDevice* device = ConnectOnline(0, 3);
+    ASSERT_TRUE(WaitFor([&] { return store.IsComplete(); }));
+    std::atomic<bool> reported{false};
+    manager->OnPortReopened = [&](bool) { reported = true; };
+    unit->failAll = true;
+    unit->openResult = FTALK_OPEN_ERR;
+    opens = unit->opens;
+    store.StartWrite();
+    ASSERT_TRUE(WaitFor([&] { return unit->opens > opens; }));
+    manager->DisconnectDevice(device);
+    EXPECT_FALSE(manager->HasThreadOnPort(3));
+    EXPECT_LT(unit->opens - opens, TSerialManager::ReopenAttempts);
+}
+
+TEST_F(LinkFixture, AHandOverWhoseRoutineRaisesLeavesTheWorkerFreeToStop) {
+    bool raised = false;
+    manager->SearchForDevice(3, 1, [&](TSerialThread*, int32_t, bool) {
+        raised = true;
+        throw std::runtime_error("the requester failed");
+    });
+    EXPECT_TRUE(WaitFor([&] {
+        try {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        } catch (const std::exception&) {
+        }
+        return raised;
+    }));
+    // The port searches again, and the worker still stops.
+    EXPECT_TRUE(Search(3)->found);
+    manager.reset();
+    SUCCEED() << "stopped";
 }

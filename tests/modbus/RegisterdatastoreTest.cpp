@@ -311,3 +311,43 @@ TEST(StoreRuns, ResetDiscardsImagesAndRunsNeedAProtocol) {
     orphan.ReadStep();
     EXPECT_TRUE(orphan.HasFailed()) << "a run without a protocol fails instead of crashing";
 }
+
+TEST(StoreWrite, AnUnansweredCommitIsNoFailureButIsNamed) {
+    StoreFixture f;
+    f.store.InsertHoldingRegisterIndex(10);
+    f.Run(true);
+    EXPECT_EQ(f.store.CommitNote(), "") << "the commit was answered";
+    f.reports.clear();
+    f.unit.requests.clear();
+    f.unit.failRequest = 1; // register 10, then the commit
+    f.Run(true);
+    EXPECT_FALSE(f.store.HasFailed());
+    EXPECT_TRUE(f.store.IsComplete());
+    ASSERT_FALSE(f.reports.empty());
+    EXPECT_EQ(f.reports.back().text, "");
+    EXPECT_FALSE(f.reports.back().error);
+    EXPECT_EQ(f.store.CommitNote(), "The unit did not answer the save command (commit to register 9999: " +
+                                        ErrorText(FTALK_REPLY_TIMEOUT_ERROR) +
+                                        "). If it was restarted before it finished saving, write again.");
+    // The next write starts without the last one's note.
+    f.unit.failRequest = -1;
+    f.Run(true);
+    EXPECT_EQ(f.store.CommitNote(), "");
+}
+
+TEST(StoreRuns, ARunResetWhileItsRequestIsOnTheWireIsAbandonedNotFailed) {
+    StoreFixture f;
+    f.store.InsertHoldingRegisterIndex(10);
+    f.store.InsertHoldingRegisterIndex(11);
+    f.store.StartRead();
+    // The gate is where the caller lets its lock go: the user disconnects meanwhile.
+    const TExchangeGate resetting = [&](const std::function<int32_t()>& request) {
+        const int32_t result = request();
+        f.store.Reset();
+        return result;
+    };
+    f.store.ReadStep(resetting);
+    EXPECT_EQ(f.store.State(), ssCollecting) << "the new run was ended by the old one's step";
+    EXPECT_FALSE(f.store.HasFailed());
+    EXPECT_TRUE(f.reports.empty());
+}

@@ -5,7 +5,19 @@
 
 TFakeUnit::TFakeUnit() : coils(65537, 0), registers(65537, 0), inputs(65537, 0) {}
 
+namespace {
+void Hold(const std::atomic<bool>& hold, std::atomic<int>& waiting) {
+    if (!hold)
+        return;
+    ++waiting;
+    while (hold)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    --waiting;
+}
+} // namespace
+
 int32_t TFakeUnit::Answer(int32_t function, const uint8_t* request, uint8_t* reply) {
+    Hold(holdRequests, waiting);
     if (delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     std::lock_guard<std::mutex> guard(lock);
@@ -79,6 +91,8 @@ int32_t TFakeSerialUnit::Open(const std::string& portName, int32_t baudRate, int
     (void)parity;
     if (FOpen)
         return FTALK_ILLEGAL_STATE_ERROR;
+    ++FUnit->opens;
+    Hold(FUnit->holdOpens, FUnit->waiting);
     const int32_t result = FUnit->openResult;
     FOpen = result == 0;
     if (FOpen)

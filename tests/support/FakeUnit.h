@@ -34,6 +34,11 @@ public:
     std::atomic<bool> failAll{false};
     std::atomic<int> delayMs{0};
     std::atomic<int32_t> openResult{0};
+    // While set, a request (an open) waits on the line; `waiting` says one does.
+    std::atomic<bool> holdRequests{false};
+    std::atomic<bool> holdOpens{false};
+    std::atomic<int> waiting{0};
+    std::atomic<int> opens{0};
     std::atomic<bool> closed{false};
     // Guards the images and the request log: workers answer while tests look.
     std::mutex lock;

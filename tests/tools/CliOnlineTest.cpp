@@ -230,3 +230,21 @@ TEST(CliOnline, APortMappingThatCannotBeSavedSaysWhyAndShowsNothing) {
               "Cannot save the comm port mapping in \"" + blocker +
                   "/Roduzede/Dezadizi Config Manager.conf\": " + std::strerror(ENOTDIR) + "\n");
 }
+
+TEST(CliOnline, AnUnansweredCommitIsWrittenButNotConfirmedExitThree) {
+    TTempDir dir;
+    TSimProcess sim({"--device-id", "17", "--silent-commit"}, dir.Path("config"));
+    ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
+    const std::string defaults = dir.Path("defaults.rur");
+    ASSERT_EQ(Cli({"defaults", "id:17", "-o", defaults}).code, 0);
+    const CliResult written = Cli({"write", sim.Port(), defaults});
+    EXPECT_EQ(written.code, 3) << written.err;
+    EXPECT_EQ(written.out, "Settings written successfully.\n");
+    EXPECT_NE(written.err.find("The unit did not answer the save command (commit to register 9999: "),
+              std::string::npos)
+        << written.err;
+    EXPECT_NE(written.err.find("). If it was restarted before it finished saving, write again.\n"),
+              std::string::npos)
+        << written.err;
+    EXPECT_NE(Cli({"--help"}).out.find("3 written but the save not confirmed"), std::string::npos);
+}

@@ -42,7 +42,9 @@ const char* const UsageText =
     "  --version            show the program's version\n"
     "DEVICE is a device type's name, #N for catalogue position N, or id:N for its device_id.\n"
     "PORT is COMn (see 'ports') or a device path such as /dev/ttyUSB0.\n"
-    "Exit status: 0 success, 1 failure (message on standard error), 2 usage error.\n";
+    "Exit status: 0 success, 1 failure (message on standard error), 2 usage error,\n"
+    "3 written but the save not confirmed: the unit did not answer the save command (write again\n"
+    "if it was restarted before it finished saving).\n";
 
 } // namespace
 

@@ -7,7 +7,8 @@
 class TSettings;
 
 // Exit codes of the tool.
-enum TCliExit : int { cliOk = 0, cliFailed = 1, cliUsage = 2 };
+// cliUnconfirmed: the settings were written but the unit did not answer the save command.
+enum TCliExit : int { cliOk = 0, cliFailed = 1, cliUsage = 2, cliUnconfirmed = 3 };
 
 // Runs the tool with its arguments (without the program name). `exeDir` is the executable's
 // directory, where the default Devices.xml is looked for first.

@@ -184,8 +184,9 @@ public:
         FManager.DeviceList()->TakeValuesFromStore();
     }
 
-    // Sends the image to the unit and commits; raises with the failing block's text.
-    void Write() {
+    // Sends the image to the unit and commits; raises with the failing block's text. Returns
+    // what to say beside the success when the unit did not answer the commit (else empty).
+    std::string Write() {
         {
             std::lock_guard<std::mutex> lock(FLock);
             FReports.clear();
@@ -193,6 +194,7 @@ public:
         FBar.Start("Writing", FStore.TotalCount());
         FStore.StartWrite();
         AwaitRun([this] { return FStore.State() == ssIdle; });
+        return FStore.CommitNote();
     }
 
 private:
@@ -283,9 +285,12 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         TDevice* device = session.Connect(devices, options.positional[0]);
         session.AwaitRead();
         LoadCliSettingsFile(*device->Settings, options.positional[1], options, err);
-        session.Write();
+        const std::string saveNote = session.Write();
         out << "Settings written successfully.\n";
-        return cliOk;
+        if (saveNote.empty())
+            return cliOk;
+        err << saveNote << "\n";
+        return cliUnconfirmed;
     } catch (const std::exception& e) {
         err << e.what() << "\n";
         return cliFailed;

@@ -114,6 +114,11 @@ TSimReply TSimUnit::Handle(const uint8_t* frame, size_t length) {
     TSimReply reply{Execute(frame, length - 2, broadcast), 0};
     if (broadcast)
         return {};
+    if (FSilentCommit && length == 8 && frame[1] == 6 && Word(frame + 2) == CommitWireAddress &&
+        Word(frame + 4) == CommitValue) {
+        Log("commit left unanswered");
+        return {};
+    }
     InjectFault(reply);
     if (FLogRequests)
         Log(reply.bytes.empty() ? std::string("no reply")

@@ -70,6 +70,8 @@ public:
     // line turns bad.
     void SetFaultFreeRequests(int64_t count) { FFaultFreeRequests = count; }
     void SetSlowDelayMs(int32_t ms) { FSlowDelayMs = ms; }
+    // The commit is carried out but never answered, as by a unit busy saving or restarting.
+    void SetSilentCommit(bool on) { FSilentCommit = on; }
     // Logs every request and reply frame as hex.
     void SetLogRequests(bool on) { FLogRequests = on; }
 
@@ -109,6 +111,7 @@ private:
     int32_t FSlowDelayMs = 1500;
     int64_t FFaultFreeRequests = 0;
     bool FLogRequests = false;
+    bool FSilentCommit = false;
     mutable bool FDirty = false;
     int64_t FRequests = 0;
     int64_t FCommits = 0;

@@ -119,9 +119,13 @@ int main(int argc, char** argv) {
     const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Seed of the fault rolls."),
                                         QStringLiteral("n"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"), QStringLiteral("Log every request."));
+    const QCommandLineOption silentCommitOption(
+        QStringLiteral("silent-commit"),
+        QStringLiteral("Carry out the commit of a write run but never answer it."));
     parser.addOptions({portOption, linkOption, deviceIdOption, deviceOption, definitionsOption, stateOption,
                        wireSpeedOption, faultOption, faultAtOption, faultAfterOption, slowOption, seedOption,
-                       verboseOption});
+                       verboseOption,
+                       silentCommitOption});
     parser.process(application);
 
     const QString port = parser.value(portOption);
@@ -180,6 +184,7 @@ int main(int argc, char** argv) {
     unit.SetFaultFreeRequests(faultAfter);
     if (parser.isSet(seedOption))
         unit.SetSeed(parser.value(seedOption).toUInt());
+    unit.SetSilentCommit(parser.isSet(silentCommitOption));
 
     const std::string statePath = parser.value(stateOption).toStdString();
     if (!statePath.empty() && QFileInfo::exists(QString::fromStdString(statePath))) {
