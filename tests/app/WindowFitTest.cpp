@@ -14,6 +14,7 @@
 #include <QSettings>
 #include <QTest>
 #include <QWheelEvent>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -211,4 +212,41 @@ TEST_F(WindowFit, MessageBoxesBelongToTheMainWindow) {
     EXPECT_EQ(MessageParent(), &rig->w());
     rig.reset();
     EXPECT_EQ(MessageParent(), &other);
+}
+
+TEST_F(WindowFit, TabWalksThePageRowByRow) {
+    TWindowRig rig;
+    TfmMain& w = rig.w();
+    rig.OpenOffline(0);
+    // The first page, and a page of a replicated group with its copy buttons.
+    for (int group : {0, 2}) {
+        SCOPED_TRACE("group " + std::to_string(group));
+        rig.ClickGroup(group);
+        QWidget* page = w.sbMainArea->widget();
+        std::vector<QWidget*> stops;
+        for (QWidget* child : page->findChildren<QWidget*>()) {
+            if (child->isVisible() && child->isEnabled() && (child->focusPolicy() & Qt::TabFocus) &&
+                child->focusProxy() == nullptr)
+                stops.push_back(child);
+        }
+        ASSERT_GT(stops.size(), 3u);
+        const auto first = std::min_element(stops.begin(), stops.end(), [page](QWidget* a, QWidget* b) {
+            return a->mapTo(page, QPoint()).y() < b->mapTo(page, QPoint()).y();
+        });
+        (*first)->setFocus(Qt::TabFocusReason);
+        QWidget* previous = *first;
+        for (size_t i = 1; i < stops.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* now = QApplication::focusWidget();
+            ASSERT_TRUE(now != nullptr && page->isAncestorOf(now)) << "left the page after " << i << " stops";
+            const QRect a(previous->mapTo(page, QPoint()), previous->size());
+            const QRect b(now->mapTo(page, QPoint()), now->size());
+            // Next in the same row to the right, or in a row below.
+            const bool sameRow = b.top() < a.bottom() && a.top() < b.bottom();
+            EXPECT_TRUE(sameRow ? b.left() > a.left() : b.top() >= a.bottom())
+                << previous->objectName().toStdString() << " at " << a.x() << "," << a.y() << " then "
+                << now->objectName().toStdString() << " at " << b.x() << "," << b.y();
+            previous = now;
+        }
+    }
 }
