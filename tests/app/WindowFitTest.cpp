@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QScrollArea>
@@ -137,6 +138,23 @@ TEST_F(WindowFit, ProgressTextCaptionsAndStatusFitTheirLabels) {
         EXPECT_LE(button->fontMetrics().height(), button->height()) << button->text().toStdString();
     }
     EXPECT_LE(w.Label1->sizeHint().height(), w.pnTitle->height());
+
+    // The captions, editors and copy buttons of a page, and the group buttons.
+    rig.OpenOffline(0);
+    for (int group : {0, 2}) {
+        rig.ClickGroup(group);
+        for (QWidget* area : {w.sbMainArea->widget(), w.sbSettingsGroups->widget()}) {
+            for (QLabel* label : area->findChildren<QLabel*>()) {
+                if (label->isVisible() && !label->wordWrap()) {
+                    EXPECT_LE(label->sizeHint().width(), label->width()) << label->text().toStdString();
+                }
+            }
+            for (QPushButton* button : area->findChildren<QPushButton*>())
+                EXPECT_LE(button->sizeHint().width(), button->width() + 8) << button->text().toStdString();
+            for (QLineEdit* edit : area->findChildren<QLineEdit*>())
+                EXPECT_LE(edit->fontMetrics().height(), edit->height()) << edit->text().toStdString();
+        }
+    }
 }
 
 TEST_F(WindowFit, TheWheelScrollsTheGroupsListOverItAndThePageElsewhere) {
