@@ -270,7 +270,7 @@ void TfmMain::CreateControls() {
 }
 
 void TfmMain::LayOutToolbar() {
-    // The spec's pixel rows at the design font; a larger font makes each row taller.
+    // The design's pixel rows at the design font; a larger font makes each row taller.
     const int textHeight = std::max(16, lbProgress->fontMetrics().height() + 2);
     // The bar shows no text: it grows only as far as the font does.
     const int barHeight = std::max(17, lbProgress->fontMetrics().height() + 4);
