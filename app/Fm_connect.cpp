@@ -7,6 +7,7 @@
 #include "model/Device.h"
 #include "model/Messages.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -96,7 +97,8 @@ TfmConnect::TfmConnect(TfmMain* owner) : QDialog(owner), FMain(owner) {
     btnConnect->setObjectName("btnConnect");
     btnConnect->setGeometry(424, 360, 75, 25);
     btnConnect->setDefault(true);
-    btnCancel = new QPushButton("&Cancel", this);
+    // Alt+C belongs to "&Connect".
+    btnCancel = new QPushButton("C&ancel", this);
     btnCancel->setObjectName("btnCancel");
     btnCancel->setGeometry(512, 360, 75, 25);
 
@@ -179,6 +181,7 @@ void TfmConnect::btConnectClick() {
                         self->SearchDone(worker, deviceId, found);
                 });
             FSearchPort = FDeviceInfo.CommPort;
+            ShowSearching(true);
         } else {
             FDeviceInfo.DeviceNumber = cbDevice->currentIndex();
             done(mrYes);
@@ -197,6 +200,7 @@ void TfmConnect::btCancelClick() {
 void TfmConnect::SearchDone(TSerialThread* worker, int32_t deviceId, bool found) {
     (void)worker;
     FSearchPort = 0;
+    ShowSearching(false);
     FFound = found;
     FDeviceInfo.DeviceNumber = deviceId;
     CallBackTimer.start();
@@ -225,7 +229,21 @@ void TfmConnect::done(int result) {
     QDialog::done(result);
 }
 
+void TfmConnect::ShowSearching(bool searching) {
+    if (searching == FSearching)
+        return;
+    FSearching = searching;
+    if (searching) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        setWindowTitle(QString("Connect - searching Comm %1...").arg(FDeviceInfo.CommPort));
+    } else {
+        QApplication::restoreOverrideCursor();
+        setWindowTitle("Connect");
+    }
+}
+
 void TfmConnect::WithdrawSearch() {
+    ShowSearching(false);
     if (FSearchPort == 0)
         return;
     const int32_t port = FSearchPort;

@@ -66,9 +66,12 @@ private:
     void CallBackTimerTimer();
     // Makes sure a pending search's result never reaches this dialog once it has closed.
     void WithdrawSearch();
+    // While a search runs: a busy cursor and the port in the caption, for it may take seconds.
+    void ShowSearching(bool searching);
 
     TfmMain* FMain;
     bool FShown = false;
     // The port of a search whose result has not arrived yet; 0 when none is pending.
     int32_t FSearchPort = 0;
+    bool FSearching = false;
 };

@@ -33,6 +33,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSettings>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
@@ -45,6 +46,13 @@ constexpr TColorRef TitleTo = 0xFFFFFF;
 constexpr TColorRef TitleEdge = 0x9B9B9C;
 constexpr TColorRef PaneLine = 0x99A8AC;
 constexpr TColorRef ButtonPanel = 0xC8D0D4;
+
+const char* const SettingsOrganization = "Roduzede";
+const char* const SettingsApplication = "Dezadizi Config Manager";
+const char* const GeometryKey = "Window/Geometry";
+
+// Added to the failing block's text of a read or write run.
+const char* const FailureAdvice = "Check the cable, the unit's power and its Modbus DIP switches.";
 
 const char* const OpenFilter = "RUR Settings File (*.RUR)|*.RUR|All Files (*.*)|*.*";
 const char* const SaveFilter =
@@ -94,11 +102,14 @@ TfmMain::TfmMain(QWidget* parent, const std::string& definitionPath) : QMainWind
     // 1000 x 723 with the frame of a classic window.
     resize(992, 696);
     CreateControls();
+    FGeometryRestored = restoreGeometry(
+        QSettings(SettingsOrganization, SettingsApplication).value(GeometryKey).toByteArray());
     // Creation errors (a missing or faulty definition file) are shown; the window still opens.
     RunGuarded([this, &definitionPath] { FormCreate(definitionPath); });
 }
 
 TfmMain::~TfmMain() {
+    SetMessageOwner(nullptr);
     // A window destroyed without being closed still lets go of its unit first.
     RunGuarded([this] { FormClose(); });
     FormDestroy();
@@ -158,8 +169,8 @@ void TfmMain::CreateControls() {
     Panel2->setFixedHeight(41);
     buttonPanel->AddLine(TPanel::TEdge::Bottom, Qt::red);
     groupsLayout->addWidget(Panel2);
-    btConnectNew = NewButton(Panel2, "btConnectNew", "Connect", QRect(8, 8, 81, 25));
-    btRefresh2 = NewButton(Panel2, "btRefresh2", "Options...", QRect(96, 8, 81, 25));
+    btConnectNew = NewButton(Panel2, "btConnectNew", "&Connect", QRect(8, 8, 81, 25));
+    btRefresh2 = NewButton(Panel2, "btRefresh2", "&Options...", QRect(96, 8, 81, 25));
     btRefresh2->installEventFilter(this);
     sbSettingsGroups = NewScrollBox(pnGroups, Qt::white);
     sbSettingsGroups->setObjectName("sbSettingsGroups");
@@ -177,6 +188,8 @@ void TfmMain::CreateControls() {
     lbConnectStatus->setObjectName("lbConnectStatus");
     lbConnectStatus->setGeometry(6, 3, 211, 27);
     lbConnectStatus->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
+    // A long device name wraps onto the label's second line rather than being cut off.
+    lbConnectStatus->setWordWrap(true);
     QPalette grey = lbConnectStatus->palette();
     grey.setColor(QPalette::WindowText, Qt::gray);
     lbConnectStatus->setPalette(grey);
@@ -201,19 +214,20 @@ void TfmMain::CreateControls() {
     right->addWidget(pnToolbarBottom);
     lbProgress = new QLabel(pnToolbarBottom);
     lbProgress->setObjectName("lbProgress");
-    lbProgress->move(16, 5);
-    lbProgress->resize(409, 16);
+    // Block texts end in a line feed: top-aligned, their first line is the one seen.
+    lbProgress->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lbProgress->hide();
     ProgressBar1 = new QProgressBar(pnToolbarBottom);
     ProgressBar1->setObjectName("ProgressBar1");
-    ProgressBar1->setGeometry(15, 23, 409, 17);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
     btWriteSettingsNew =
-        NewButton(pnToolbarBottom, "btWriteSettingsNew", "Write Settings", QRect(560, 8, 91, 25));
+        NewButton(pnToolbarBottom, "btWriteSettingsNew", "&Write Settings", QRect(560, 8, 91, 25));
     btWriteSettingsNew->setEnabled(false);
-    btExitNew = NewButton(pnToolbarBottom, "btExitNew", "Exit", QRect(664, 8, 91, 25));
+    btExitNew = NewButton(pnToolbarBottom, "btExitNew", "E&xit", QRect(664, 8, 91, 25));
+    pnToolbarBottom->installEventFilter(this);
+    LayOutToolbar();
 
     // Options menu.
     PopupMenu = new QMenu(this);
@@ -239,6 +253,8 @@ void TfmMain::CreateControls() {
         return [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); };
     };
     connect(btConnectNew, &QPushButton::clicked, this, guarded(&TfmMain::btConnectNewClick));
+    // The mouse opens the menu on the press; Space, Enter and Alt+O click the button.
+    connect(btRefresh2, &QPushButton::clicked, this, guarded(&TfmMain::btRefresh2Click));
     connect(btWriteSettingsNew, &QPushButton::clicked, this, guarded(&TfmMain::btWriteSettingsNewClick));
     connect(btExitNew, &QPushButton::clicked, this, guarded(&TfmMain::btExitNewClick));
     connect(PopupMenu, &QMenu::aboutToHide, this, guarded(&TfmMain::PopupMenuCloseUp));
@@ -249,8 +265,37 @@ void TfmMain::CreateControls() {
     connect(&FailTimer, &QTimer::timeout, this, guarded(&TfmMain::FailTimerTimer));
     connect(&ReadCompleteTimer, &QTimer::timeout, this, guarded(&TfmMain::ReadCompleteTimerTimer));
 
-    // The wheel anywhere over the window scrolls the settings area.
+    // The wheel scrolls the groups list over it, else the settings area.
     qApp->installEventFilter(this);
+    SetMessageOwner(this);
+}
+
+void TfmMain::LayOutToolbar() {
+    // The design's pixel rows at the design font; a larger font makes each row taller.
+    const int textHeight = std::max(16, lbProgress->fontMetrics().height() + 2);
+    // The bar shows no text: it grows only as far as the font does.
+    const int barHeight = std::max(17, lbProgress->fontMetrics().height() + 4);
+    const int barTop = std::max(23, 5 + textHeight + 2);
+    lbProgress->setGeometry(16, 5, 409, textHeight);
+    ProgressBar1->setGeometry(15, barTop, 409, barHeight);
+    const auto buttonSize = [](QPushButton* button) {
+        return QSize(std::max(91, button->sizeHint().width()), std::max(25, button->sizeHint().height()));
+    };
+    const QSize write = buttonSize(btWriteSettingsNew);
+    const QSize exit = buttonSize(btExitNew);
+    const int buttonHeight = std::max(write.height(), exit.height());
+    // "Exit" keeps the design's right margin (767 - 755 pixels), "Write Settings" its gap.
+    constexpr int RightMargin = 12;
+    constexpr int ButtonGap = 13;
+    constexpr int ProgressGap = 16;
+    const int width = pnToolbarBottom->width();
+    const int exitLeft = width - RightMargin - exit.width();
+    const int writeLeft = exitLeft - ButtonGap - write.width();
+    btExitNew->setGeometry(exitLeft, 8, exit.width(), buttonHeight);
+    btWriteSettingsNew->setGeometry(writeLeft, 8, write.width(), buttonHeight);
+    pnToolbarBottom->setFixedHeight(std::max({40, barTop + barHeight, 8 + buttonHeight + 7}));
+    pnToolbarBottom->setMinimumWidth(15 + 409 + ProgressGap + write.width() + ButtonGap + exit.width() +
+                                     RightMargin);
 }
 
 void TfmMain::FormCreate(const std::string& definitionPath) {
@@ -279,7 +324,7 @@ void TfmMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!FShown) {
         FShown = true;
-        if (QScreen* screen = this->screen()) {
+        if (QScreen* screen = this->screen(); screen != nullptr && !FGeometryRestored) {
             QRect frame = frameGeometry();
             frame.moveCenter(screen->availableGeometry().center());
             move(frame.topLeft());
@@ -292,6 +337,7 @@ void TfmMain::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    QSettings(SettingsOrganization, SettingsApplication).setValue(GeometryKey, saveGeometry());
     RunGuarded([this] { FormClose(); });
     event->accept();
 }
@@ -362,6 +408,8 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
             RunGuarded([this] { btRefresh2MouseDown(); });
         break;
     case QEvent::Resize:
+        if (watched == pnToolbarBottom)
+            LayOutToolbar();
         // The page is as wide as the area it is shown in, less a scroll bar that has appeared.
         for (QScrollArea* area : {sbMainArea, sbSettingsGroups}) {
             if (watched == area->viewport() || watched == area->widget())
@@ -374,7 +422,14 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
         break;
     case QEvent::Wheel:
         if (auto* widget = qobject_cast<QWidget*>(watched); widget != nullptr && widget->window() == this) {
-            OnMouseWheel(static_cast<QWheelEvent*>(event)->angleDelta().y());
+            const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
+            if (sbSettingsGroups->isAncestorOf(widget)) {
+                // A notch moves the groups list by three of its buttons, as lists scroll.
+                QScrollBar* bar = sbSettingsGroups->verticalScrollBar();
+                bar->setValue(bar->value() - delta);
+            } else {
+                OnMouseWheel(delta);
+            }
             // Nothing else scrolls on top of it.
             return true;
         }
@@ -598,7 +653,7 @@ void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
     } else if (outcome.Failed) {
         if (outcome.ShowDisconnected)
             ShowDisconnected();
-        FFailMessage = outcome.FailMessage;
+        FFailMessage = outcome.FailMessage + "\n" + FailureAdvice;
         FailTimer.start();
     }
 }
@@ -608,7 +663,8 @@ void TfmMain::ApplyReopened(bool reopened) {
         SetEditingEnabled(true);
     else
         ShowDisconnected();
-    FFailMessage = reopened ? "Writing settings failed, please try writing again" : FFailText;
+    FFailMessage = std::string(reopened ? "Writing settings failed, please try writing again" : FFailText) +
+                   "\n" + FailureAdvice;
     FailTimer.start();
 }
 
@@ -661,7 +717,17 @@ void TfmMain::ReadCompleteTimerTimer() {
 }
 
 void TfmMain::btRefresh2MouseDown() {
-    PopupMenu->popup(frameGeometry().topLeft() + QPoint(PopupLeft, PopupTop));
+    // Just below the button, wherever the window manager has put the frame.
+    PopupMenu->popup(btRefresh2->mapToGlobal(QPoint(0, btRefresh2->height())));
+}
+
+void TfmMain::btRefresh2Click() {
+    if (PopupMenu->isVisible())
+        return;
+    btRefresh2MouseDown();
+    // Opened from the keyboard: the arrows start on the first item.
+    if (QAction* first = PopupMenu->actions().value(0); first != nullptr && first->isEnabled())
+        PopupMenu->setActiveAction(first);
 }
 
 void TfmMain::PopupMenuCloseUp() {
@@ -705,6 +771,8 @@ void TfmMain::tbLoadSettingsClick() {
         }
     }
     ShowLoadWarnings(device->Settings->LoadWarnings);
+    if (device->Settings->LoadWarnings.empty())
+        ShowNotWritten(device);
     ReadCompleteTimer.start();
 }
 
@@ -760,4 +828,14 @@ void TfmMain::tbRestoreDefaultClick() {
     if (device->Online && AskYesNo("Are you sure you wish to restore the factory defaults?") == TAnswer::No)
         return;
     device->Settings->RestoreDefaults();
+    ShowNotWritten(device);
+}
+
+void TfmMain::ShowNotWritten(TDevice* device) {
+    // The load question spoke of the unit; nothing has reached it yet.
+    if (!device->Online)
+        return;
+    ProgressBar1->hide();
+    lbProgress->setText("Loaded into the program; press Write Settings to send it to the unit.");
+    lbProgress->show();
 }

@@ -80,10 +80,6 @@ public:
     QTimer FailTimer;
     QTimer ReadCompleteTimer;
 
-    // The screen point at which the Options menu opens, relative to the window's top left.
-    static constexpr int PopupLeft = 84;
-    static constexpr int PopupTop = 124;
-
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -97,6 +93,9 @@ private:
 
     void btConnectNewClick();
     void btRefresh2MouseDown();
+    void btRefresh2Click();
+    // Places the progress text and bar at the bottom left and the buttons at the bottom right.
+    void LayOutToolbar();
     void PopupMenuCloseUp();
     void tbLoadSettingsClick();
     // The question for values of a settings file outside their limits.
@@ -116,6 +115,8 @@ private:
     void ReadCompleteTimerTimer();
 
     void SetConnected(bool connected);
+    // Online, after the program's copy changed without a write: says the unit still differs.
+    void ShowNotWritten(TDevice* device);
     void ShowDisconnected();
     void SetEditingEnabled(bool enabled);
     void SetOptionsEnabled(bool enabled);
@@ -149,4 +150,6 @@ private:
     // would send an image that holds nothing read from the unit.
     bool FReadComplete = false;
     bool FShown = false;
+    // A size and position remembered from the last run; the window is then not centred.
+    bool FGeometryRestored = false;
 };

@@ -145,6 +145,16 @@ int32_t TRegisterDataStore::RegisterSlot(int32_t address) const {
     return FHoldingRegisterSlots[static_cast<size_t>(address)];
 }
 
+bool TRegisterDataStore::HasCoil(int32_t address) const {
+    return address >= 0 && static_cast<size_t>(address) < FCoilSlots.size() &&
+           FCoilSlots[static_cast<size_t>(address)] >= 0;
+}
+
+bool TRegisterDataStore::HasHoldingRegister(int32_t address) const {
+    return address >= 0 && static_cast<size_t>(address) < FHoldingRegisterSlots.size() &&
+           FHoldingRegisterSlots[static_cast<size_t>(address)] >= 0;
+}
+
 bool TRegisterDataStore::GetCoil(int32_t address) const {
     return FCoils[static_cast<size_t>(CoilSlot(address))];
 }

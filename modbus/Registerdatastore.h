@@ -49,6 +49,8 @@ public:
     void InsertCoilIndex(int32_t address);
     void InsertHoldingRegisterIndex(int32_t address);
 
+    bool HasCoil(int32_t address) const;
+    bool HasHoldingRegister(int32_t address) const;
     // Image access; an address that is not registered raises std::out_of_range.
     bool GetCoil(int32_t address) const;
     void SetCoil(int32_t address, bool value);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMessageBox>
+#include <QPointer>
 #include <QString>
 #include <iostream>
 
@@ -30,7 +31,7 @@ TAnswer DefaultHandler(TMessageKind kind, const std::string& text) {
     }
     const QString title = QApplication::applicationName();
     const QString body = QString::fromStdString(text);
-    QWidget* parent = QApplication::activeWindow();
+    QWidget* parent = MessageParent();
     switch (kind) {
     case TMessageKind::Error:
         QMessageBox::critical(parent, title, body, QMessageBox::Ok);
@@ -65,12 +66,29 @@ TAnswer DefaultHandler(TMessageKind kind, const std::string& text) {
     return TAnswer::No;
 }
 
+QPointer<QWidget>& Owner() {
+    static QPointer<QWidget> owner;
+    return owner;
+}
+
 TMessageHandler& Handler() {
     static TMessageHandler handler = DefaultHandler;
     return handler;
 }
 
 } // namespace
+
+void SetMessageOwner(QWidget* owner) {
+    Owner() = owner;
+}
+
+QWidget* MessageParent() {
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    if (QWidget* owner = Owner())
+        return owner;
+    return QApplication::activeWindow();
+}
 
 TMessageHandler SetMessageHandler(TMessageHandler handler) {
     TMessageHandler previous = Handler();

@@ -25,6 +25,13 @@ using TMessageHandler = std::function<TAnswer(TMessageKind kind, const std::stri
 // (real boxes when a QApplication exists, standard error otherwise).
 TMessageHandler SetMessageHandler(TMessageHandler handler);
 
+class QWidget;
+// The window boxes belong to when no modal dialog is up, so that a result shown from a timer
+// never opens behind it. Null: the active window.
+void SetMessageOwner(QWidget* owner);
+// The parent a box gets now: the modal dialog in front, else the owner, else the active window.
+QWidget* MessageParent();
+
 void ShowError(const std::string& text);
 void ShowInformation(const std::string& text);
 void ShowPlain(const std::string& text);

@@ -33,6 +33,7 @@ if [ "$sim" = 1 ]; then
   state_dir=${XDG_STATE_HOME:-$HOME/.local/state}/dezadizi
   mkdir -p "$state_dir"
   ready=$(mktemp)
+  # A first run starts the unit from the device type's factory defaults; later runs keep its state.
   "$bin/dezadizi-sim" --port COM1 --device "$device" -d "$bin/Devices.xml" \
     --state "$state_dir/simulated-unit.state" >"$ready" 2>&1 &
   sim_pid=$!

@@ -59,7 +59,8 @@ TEST_F(ConnectDialog, ShowsItsControlsAndTexts) {
     EXPECT_EQ(dialog->Label4->text(), "Comm Port");
     EXPECT_EQ(dialog->Label3->text(), "The comm port number can be found in your PC's device manager ");
     EXPECT_EQ(dialog->Label7->text(), "Device");
-    EXPECT_EQ(dialog->btnCancel->text(), "&Cancel");
+    // "Cancel" underlines its a: Alt+C is "&Connect"'s.
+    EXPECT_EQ(dialog->btnCancel->text(), "C&ancel");
     ASSERT_EQ(dialog->cbCommPort->count(), 20);
     EXPECT_EQ(dialog->cbCommPort->itemText(0), "Comm 1");
     EXPECT_EQ(dialog->cbCommPort->itemText(19), "Comm 20");

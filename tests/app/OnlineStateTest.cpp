@@ -15,6 +15,8 @@
 #include "sim/SimProcess.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QCursor>
 #include <QCheckBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -60,6 +62,9 @@ protected:
             QTest::mouseClick(dialog.btnConnect, Qt::LeftButton);
             searchingCaption = dialog.btnConnect->text().toStdString();
             searchingEnabled = dialog.btnConnect->isEnabled();
+            searchingTitle = dialog.windowTitle().toStdString();
+            searchingBusy = QApplication::overrideCursor() != nullptr &&
+                            QApplication::overrideCursor()->shape() == Qt::BusyCursor;
             (void)QTest::qWaitFor([&] { return !dialog.isVisible() || dialog.btnConnect->isEnabled(); },
                                   SearchTimeoutMs);
             if (dialog.isVisible())
@@ -105,6 +110,8 @@ protected:
     // The connect button right after it was pressed.
     std::string searchingCaption;
     bool searchingEnabled = true;
+    std::string searchingTitle;
+    bool searchingBusy = false;
     // "Write Settings" as the connect handler left it, before the read's reports arrive.
     bool writeEnabledAfterConnect = true;
 };
@@ -118,6 +125,10 @@ TEST_F(OnlineState, AFoundUnitOpensItsDeviceTypeAndReadsWithWriteSettingsHeldBac
     ASSERT_NE(rig->Current(), nullptr) << rig->messages.Last();
     EXPECT_EQ(searchingCaption, "&Connecting");
     EXPECT_FALSE(searchingEnabled);
+    // A search takes seconds on a silent line: the dialog says so while it runs.
+    EXPECT_EQ(searchingTitle, "Connect - searching Comm 3...");
+    EXPECT_TRUE(searchingBusy);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     // Nothing has been read yet: writing now would send an empty image to the unit.
     EXPECT_FALSE(writeEnabledAfterConnect);
     EXPECT_TRUE(rig->Current()->Online);
@@ -266,6 +277,11 @@ TEST_F(OnlineState, LoadAndRestoreAskFirstAndOnlyNoAbandons) {
     rig->messages.answers = {TAnswer::Closed};
     rig->ClickOptionsItem(w.tbRestoreDefault);
     EXPECT_EQ(rig->HoldingRegister(116), 20);
+    // The question spoke of the unit: the window says it has not been written yet.
+    const QString notWritten = "Loaded into the program; press Write Settings to send it to the unit.";
+    EXPECT_TRUE(w.lbProgress->isVisible());
+    EXPECT_EQ(w.lbProgress->text(), notWritten);
+    w.lbProgress->hide();
 
     TTempDir dir;
     const std::string path = dir.Path("unit.RUR");
@@ -283,9 +299,12 @@ TEST_F(OnlineState, LoadAndRestoreAskFirstAndOnlyNoAbandons) {
                                  "settings stored in the unit."});
     EXPECT_EQ(rig->HoldingRegister(116), 5);
     rig->messages.Clear();
+    EXPECT_FALSE(w.lbProgress->isVisible());
     rig->messages.answers = {TAnswer::Yes};
     rig->ClickOptionsItem(w.tbLoadSettings);
     EXPECT_EQ(rig->HoldingRegister(116), 20);
+    EXPECT_TRUE(w.lbProgress->isVisible());
+    EXPECT_EQ(w.lbProgress->text(), notWritten);
     rig->Type(Speed()->Edit, "6", TWindowRig::TLeave::ClickPage);
     ASSERT_EQ(rig->HoldingRegister(116), 6);
     rig->messages.answers = {TAnswer::Closed};

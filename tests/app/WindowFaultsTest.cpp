@@ -21,6 +21,9 @@
 
 namespace {
 
+// The line of advice every failed run's box ends with.
+const std::string Advice = "\nCheck the cable, the unit's power and its Modbus DIP switches.";
+
 constexpr int SimCommIndex = 2; // "Comm 3"
 constexpr int RunTimeoutMs = 60000;
 constexpr int Coils = 4;
@@ -105,7 +108,7 @@ TEST_F(WindowFaults, EveryFaultDuringTheReadShowsTheFailingBlockAndTheNextConnec
         ASSERT_TRUE(AwaitMessage());
         ASSERT_EQ(rig->messages.messages.size(), 1u) << rig->messages.Last();
         EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Error);
-        EXPECT_EQ(rig->messages.Last(), "Reading coils1 to 4Failed");
+        EXPECT_EQ(rig->messages.Last(), "Reading coils1 to 4Failed" + Advice);
         EXPECT_EQ(rig->w().lbConnectStatus->text(), "Disconnected.");
         EXPECT_FALSE(rig->w().btWriteSettingsNew->isEnabled());
 
@@ -138,7 +141,7 @@ TEST_F(WindowFaults, TheWindowKeepsServingEventsWhileTheUnitIsSilent) {
     ASSERT_TRUE(AwaitMessage());
     tick.stop();
     EXPECT_GE(run.elapsed(), 1500) << "the run ended before the worker had waited on the line";
-    EXPECT_EQ(rig->messages.Last(), "Reading coils1 to 4Failed");
+    EXPECT_EQ(rig->messages.Last(), "Reading coils1 to 4Failed" + Advice);
     std::cout << "[ window   ] longest pause of a 10 ms timer while the worker waited: " << longestGap
               << " ms" << std::endl;
     EXPECT_LT(longestGap, 1000) << "the user-interface thread waited as long as a reply time-out";
@@ -181,7 +184,7 @@ TEST_F(WindowFaults, ASimulatorRestartedDuringAWriteIsReopenedAndWritingAgainCom
     StartSim({"--state", QString::fromStdString(state)});
     ASSERT_TRUE(AwaitMessage());
     EXPECT_EQ(rig->messages.Texts(),
-              std::vector<std::string>{"Writing settings failed, please try writing again"});
+              std::vector<std::string>{"Writing settings failed, please try writing again" + Advice});
     EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Error);
     ASSERT_TRUE(rig->w().btWriteSettingsNew->isEnabled()) << "the window is not back to idle";
     for (int i = 0; i < Registers; ++i)

@@ -138,6 +138,51 @@ TEST(SimProgram, StateFileKeepsTheImageAcrossRuns) {
     EXPECT_EQ(coil, 1);
 }
 
+TEST(SimProgram, AFreshUnitOfANamedTypeHoldsItsFactoryDefaults) {
+    TTempDir home;
+    const QString definitions = QString::fromStdString(SourcePath("data/Devices.xml"));
+    const QString state = QString::fromStdString(home.Path("unit.state"));
+    struct TRead {
+        int16_t pressure = -1; // "Duct Static Pressure Setpoint", default 250 Pa
+        int16_t maxSpeed = -1; // "Supply Fan Maximum Speed", default 90 %
+        int32_t frost = -1;    // "Frost Protection", checked
+    };
+    const auto readUnit = [&](const QStringList& extra) {
+        TSimProcess sim(QStringList{"--device", "Z7E AHU Interface", "-d", definitions} + extra,
+                        home.Path(""));
+        TRead read;
+        if (sim.Port().empty()) {
+            ADD_FAILURE() << sim.Errors();
+            return read;
+        }
+        MbusRtuMasterProtocol master;
+        OpenMaster(master, sim.Port(), 1, 500);
+        EXPECT_EQ(master.ReadHoldingRegisters(1, 115, &read.pressure, 1), 0);
+        EXPECT_EQ(master.ReadHoldingRegisters(1, 117, &read.maxSpeed, 1), 0);
+        EXPECT_EQ(master.ReadCoils(1, 1, &read.frost, 1), 0);
+        if (!extra.contains("--blank") && extra.contains("--state")) {
+            EXPECT_EQ(master.WriteSingleRegister(1, 115, 400), 0);
+        }
+        master.Close();
+        EXPECT_EQ(sim.Stop(), 0) << sim.Errors();
+        return read;
+    };
+    TRead fresh = readUnit({});
+    EXPECT_EQ(fresh.pressure, 250);
+    EXPECT_EQ(fresh.maxSpeed, 90);
+    EXPECT_EQ(fresh.frost, 1);
+    TRead blank = readUnit({"--blank"});
+    EXPECT_EQ(blank.pressure, 0);
+    EXPECT_EQ(blank.maxSpeed, 0);
+    EXPECT_EQ(blank.frost, 0);
+    // A kept state wins over the defaults: the first run starts from them and saves a change.
+    TRead first = readUnit({"--state", state});
+    EXPECT_EQ(first.pressure, 250);
+    TRead kept = readUnit({"--state", state});
+    EXPECT_EQ(kept.pressure, 400);
+    EXPECT_EQ(kept.maxSpeed, 90);
+}
+
 TEST(SimProgram, DeviceIdFromTheDefinitionFileAndBadOptions) {
     TTempDir home;
     // With -d, and without: then the definition file next to the program is used.

@@ -1,10 +1,12 @@
 // dezadizi-sim: a simulated unit. A Modbus RTU slave (address 1) on a pseudo-terminal that it
 // creates and publishes as a comm port, so the configuration manager can connect to it as it
 // would to a unit on a real line.
+#include "SimDefaults.h"
 #include "SimPort.h"
 #include "SimUnit.h"
 #include "Version.h"
 #include "model/Definitionfile.h"
+#include "model/Device.h"
 #include "model/Devices.h"
 
 #include <QCommandLineParser>
@@ -52,24 +54,21 @@ int Fail(const std::string& message) {
 const QString SettingsOrganization = QStringLiteral("Roduzede");
 const QString SettingsApplication = QStringLiteral("Dezadizi Config Manager");
 
-// The device id of a device type named in the definition file.
-bool DeviceIdByName(const std::string& definitions, const std::string& name, int32_t* id,
-                    std::string* error) {
-    TDevices devices;
+// The device type named in the definition file, from a catalogue the caller keeps.
+TDevice* DeviceByName(TDevices& devices, const std::string& definitions, const std::string& name,
+                      std::string* error) {
     try {
         devices.LoadFromFile(definitions);
     } catch (const std::exception& e) {
         *error = e.what();
-        return false;
+        return nullptr;
     }
     for (const auto& device : devices.Devices) {
-        if (device->Name == name) {
-            *id = device->DeviceId;
-            return true;
-        }
+        if (device->Name == name)
+            return device.get();
     }
     *error = "no device type named \"" + name + "\" in " + definitions;
-    return false;
+    return nullptr;
 }
 
 } // namespace
@@ -100,6 +99,9 @@ int main(int argc, char** argv) {
     const QCommandLineOption stateOption(
         QStringLiteral("state"), QStringLiteral("Keep the coils and registers in this file across runs."),
         QStringLiteral("file"));
+    const QCommandLineOption blankOption(
+        QStringLiteral("blank"),
+        QStringLiteral("Start with coils and registers at zero, not the device type's factory defaults."));
     const QCommandLineOption wireSpeedOption(
         QStringLiteral("wire-speed"), QStringLiteral("Pace every byte as a 9600-baud 8N1 line would."));
     const QCommandLineOption faultOption(
@@ -123,9 +125,8 @@ int main(int argc, char** argv) {
         QStringLiteral("silent-commit"),
         QStringLiteral("Carry out the commit of a write run but never answer it."));
     parser.addOptions({portOption, linkOption, deviceIdOption, deviceOption, definitionsOption, stateOption,
-                       wireSpeedOption, faultOption, faultAtOption, faultAfterOption, slowOption, seedOption,
-                       verboseOption,
-                       silentCommitOption});
+                       blankOption, wireSpeedOption, faultOption, faultAtOption, faultAfterOption, slowOption,
+                       seedOption, verboseOption, silentCommitOption});
     parser.process(application);
 
     const QString port = parser.value(portOption);
@@ -136,7 +137,10 @@ int main(int argc, char** argv) {
     const bool verbose = parser.isSet(verboseOption);
     unit.OnLog = [](const std::string& line) { std::cout << "dezadizi-sim: " << line << std::endl; };
 
+    const std::string statePath = parser.value(stateOption).toStdString();
+    const bool stateExists = !statePath.empty() && QFileInfo::exists(QString::fromStdString(statePath));
     int32_t deviceId = 0;
+    TDevices devices;
     if (parser.isSet(deviceIdOption)) {
         bool ok = false;
         deviceId = parser.value(deviceIdOption).toInt(&ok, 0);
@@ -148,8 +152,14 @@ int main(int argc, char** argv) {
                 ? parser.value(definitionsOption).toStdString()
                 : FindDefinitionFile(QCoreApplication::applicationDirPath().toStdString());
         std::string error;
-        if (!DeviceIdByName(definitions, parser.value(deviceOption).toStdString(), &deviceId, &error))
+        TDevice* device =
+            DeviceByName(devices, definitions, parser.value(deviceOption).toStdString(), &error);
+        if (device == nullptr)
             return Fail(error);
+        deviceId = device->DeviceId;
+        // A unit fresh from the factory; a kept state or --blank says otherwise.
+        if (!stateExists && !parser.isSet(blankOption) && !LoadFactoryDefaults(unit, *device, &error))
+            return Fail("cannot form the factory defaults: " + error);
     }
     unit.SetDeviceId(static_cast<uint16_t>(deviceId));
 
@@ -186,8 +196,7 @@ int main(int argc, char** argv) {
         unit.SetSeed(parser.value(seedOption).toUInt());
     unit.SetSilentCommit(parser.isSet(silentCommitOption));
 
-    const std::string statePath = parser.value(stateOption).toStdString();
-    if (!statePath.empty() && QFileInfo::exists(QString::fromStdString(statePath))) {
+    if (stateExists) {
         std::string error;
         if (!unit.LoadState(statePath, &error))
             return Fail("cannot load " + statePath + ": " + error);
