@@ -30,7 +30,10 @@ struct StoreFixture {
 
     // Steps until the run ends; returns the number of steps.
     int Run(bool write) {
-        write ? store.StartWrite() : store.StartRead();
+        if (write)
+            store.StartWrite();
+        else
+            store.StartRead();
         int steps = 0;
         while (store.State() == (write ? ssWriting : ssReading) && steps < 10000) {
             write ? store.WriteStep() : store.ReadStep();
