@@ -266,7 +266,6 @@ void TRegisterDataStore::Reset() {
 
 void TRegisterDataStore::StartRead() {
     FFailed = false;
-    FStopRequested = false;
     FSentCount = 0;
     FResult = TRunResult::None;
     FCoilPosition = 0;
@@ -303,7 +302,6 @@ bool TRegisterDataStore::StartWrite(const TWriteOptions& options) {
     }
     FWriteOptions = options;
     FFailed = false;
-    FStopRequested = false;
     FCommitResult = 0;
     FPhase = TWritePhase::Send;
     FSendIndex = 0;
@@ -476,6 +474,7 @@ void TRegisterDataStore::Step(TStoreState state, bool write) {
             FRegisterKnown.assign(FHoldingRegisters.size(), true);
             FRegisterConfirmed = FHoldingRegisters;
             // Its last block's report was its last.
+            FStopRequested = false;
             FState = ssIdle;
             FResult = TRunResult::Completed;
         }
@@ -490,6 +489,8 @@ void TRegisterDataStore::Step(TStoreState state, bool write) {
 }
 
 void TRegisterDataStore::EndRun(TRunResult result, const std::string& text) {
+    // A stop asked for once the run was over stops no later run.
+    FStopRequested = false;
     FState = ssIdle;
     FResult = result;
     ReportProgress(text, false, 0);
