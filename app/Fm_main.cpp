@@ -33,6 +33,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
@@ -210,6 +211,9 @@ void TfmMain::CreateControls() {
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
+    // Beside the bar while a run goes on: the run ends after the exchange in flight.
+    btStop = NewButton(pnToolbarBottom, "btStop", "Stop", QRect(432, 18, 61, 22));
+    btStop->hide();
     btWriteSettingsNew =
         NewButton(pnToolbarBottom, "btWriteSettingsNew", "Write Settings", QRect(560, 8, 91, 25));
     btWriteSettingsNew->setEnabled(false);
@@ -230,6 +234,9 @@ void TfmMain::CreateControls() {
     tbSaveSettings = addItem("tbSaveSettings", "&Save Settings", "Save Settings");
     PopupMenu->addSeparator();
     tbRestoreDefault = addItem("tbRestoreDefault", "&Restore Factory Defaults", "Restore Factory Defaults");
+    PopupMenu->addSeparator();
+    tbWriteAll =
+        addItem("tbWriteAll", "Write &All Settings", "Write every setting, not only the changed ones");
 
     for (QTimer* timer : {&WrittenSettingsTimer, &FailTimer, &ReadCompleteTimer})
         timer->setInterval(100);
@@ -240,6 +247,10 @@ void TfmMain::CreateControls() {
     };
     connect(btConnectNew, &QPushButton::clicked, this, guarded(&TfmMain::btConnectNewClick));
     connect(btWriteSettingsNew, &QPushButton::clicked, this, guarded(&TfmMain::btWriteSettingsNewClick));
+    connect(tbWriteAll, &QAction::triggered, this, guarded(&TfmMain::tbWriteAllClick));
+    connect(btStop, &QPushButton::clicked, this, guarded(&TfmMain::btStopClick));
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, guarded(&TfmMain::btStopClick));
     connect(btExitNew, &QPushButton::clicked, this, guarded(&TfmMain::btExitNewClick));
     connect(PopupMenu, &QMenu::aboutToHide, this, guarded(&TfmMain::PopupMenuCloseUp));
     connect(tbLoadSettings, &QAction::triggered, this, guarded(&TfmMain::tbLoadSettingsClick));
@@ -316,6 +327,7 @@ void TfmMain::PostForRun(std::function<void()> apply) {
 }
 
 void TfmMain::ClearProgress() {
+    btStop->hide();
     lbProgress->clear();
     lbProgress->hide();
     ProgressBar1->setValue(0);
@@ -463,7 +475,7 @@ void TfmMain::btConnectNewClick() {
         device->Settings->RegisterWithStore();
         device->Settings->RestoreDefaults();
         device->Settings->SetEnabled(true);
-        btWriteSettingsNew->setEnabled(false);
+        SetWriteEnabled(false);
         SetOptionsEnabled(true);
     }
 
@@ -500,7 +512,7 @@ void TfmMain::SetConnected(bool connected) {
         FProgress.SetWriting(false);
         // Nothing has been read yet: writing now would send an empty image.
         FReadComplete = false;
-        btWriteSettingsNew->setEnabled(false);
+        SetWriteEnabled(false);
         return;
     }
     ShowDisconnected();
@@ -518,7 +530,7 @@ void TfmMain::ShowDisconnected() {
     FProgress.SetWriting(false);
     if (TDevice* device = FCurrentDevice)
         device->Settings->SetEnabled(false);
-    btWriteSettingsNew->setEnabled(false);
+    SetWriteEnabled(false);
     SetOptionsEnabled(false);
 }
 
@@ -526,8 +538,13 @@ void TfmMain::SetEditingEnabled(bool enabled) {
     if (TDevice* device = FCurrentDevice)
         device->Settings->SetEnabled(enabled);
     TDevice* device = FCurrentDevice;
-    btWriteSettingsNew->setEnabled(enabled && FReadComplete && device != nullptr && device->Online);
+    SetWriteEnabled(enabled && FReadComplete && device != nullptr && device->Online);
     SetOptionsEnabled(enabled);
+}
+
+void TfmMain::SetWriteEnabled(bool enabled) {
+    btWriteSettingsNew->setEnabled(enabled);
+    tbWriteAll->setEnabled(enabled);
 }
 
 void TfmMain::SetOptionsEnabled(bool enabled) {
@@ -555,11 +572,11 @@ void TfmMain::SettingsProgress(void* sender, const std::string& text, bool error
     // The store's states as they are now, on the reporting thread. A write is over once the
     // store is idle again, after its commit.
     const bool failed = FStore->HasFailed();
+    const bool stopped = FStore->State() == ssIdle && FStore->LastResult() == TRunResult::Stopped;
     const bool complete =
-        FStore->IsComplete() || (FProgress.Writing() && FStore->State() == ssIdle && !failed);
+        FStore->IsComplete() || stopped || (FProgress.Writing() && FStore->State() == ssIdle && !failed);
     TProgressOutcome outcome = FProgress.Report(text, errorFlag, increment, complete, failed);
-    if (outcome.Finished && outcome.Writing && !outcome.ErrorFlag)
-        outcome.SaveNote = FStore->CommitNote();
+    outcome.Stopped = outcome.Finished && stopped;
     // Queued on every thread, so that reports take effect in the order made.
     PostForRun([this, outcome] { ApplyProgress(outcome); });
 }
@@ -568,11 +585,12 @@ void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
     if (outcome.Stray)
         return;
     ProgressBar1->show();
+    btStop->setVisible(!outcome.Finished);
     lbProgress->show();
     lbProgress->setText(QString::fromStdString(outcome.Text));
     lbProgress->setToolTip(QString());
     SetOptionsEnabled(false);
-    btWriteSettingsNew->setEnabled(false);
+    SetWriteEnabled(false);
     ProgressBar1->setRange(0, std::max(outcome.Maximum, 0));
     ProgressBar1->setValue(outcome.Position);
     if (!outcome.Finished)
@@ -580,6 +598,13 @@ void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
 
     ProgressBar1->hide();
     lbProgress->hide();
+    if (outcome.Stopped) {
+        // A stopped read leaves an image only partly the unit's: editing waits for a new read.
+        if (outcome.Writing)
+            SetEditingEnabled(true);
+        ShowInformation(outcome.Text);
+        return;
+    }
     if (!outcome.ErrorFlag && !outcome.Writing)
         FReadComplete = true;
     if (outcome.AwaitReopen) {
@@ -590,7 +615,6 @@ void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
     SetEditingEnabled(true);
     if (!outcome.ErrorFlag) {
         if (outcome.Writing) {
-            FSaveNote = outcome.SaveNote;
             WrittenSettingsTimer.start();
         } else {
             ReadCompleteTimer.start();
@@ -613,16 +637,36 @@ void TfmMain::ApplyReopened(bool reopened) {
 }
 
 void TfmMain::btWriteSettingsNewClick() {
-    btWriteSettingsNew->setEnabled(false);
-    const int32_t total = FStore->TotalCount();
+    StartWrite(false);
+}
+
+void TfmMain::tbWriteAllClick() {
+    StartWrite(true);
+}
+
+void TfmMain::btStopClick() {
+    if (btStop->isVisible())
+        FStore->RequestStop();
+}
+
+void TfmMain::StartWrite(bool all) {
+    TDevice* current = FCurrentDevice;
+    if (current == nullptr || !current->Online || !btWriteSettingsNew->isEnabled())
+        return;
+    if (!FStore->StartWrite({!all, true})) {
+        ShowInformation(TRegisterDataStore::UnchangedText);
+        return;
+    }
+    SetWriteEnabled(false);
+    const int32_t total = FStore->SendCount();
     FProgress.Begin(total, true);
+    btStop->show();
     ProgressBar1->setRange(0, std::max(total, 0));
     ProgressBar1->setValue(0);
     lbProgress->setText("Writing settings please wait...");
     lbProgress->show();
     if (TDevice* device = FCurrentDevice)
         device->Settings->SetEnabled(false);
-    FStore->StartWrite();
 }
 
 void TfmMain::btExitNewClick() {
@@ -631,8 +675,18 @@ void TfmMain::btExitNewClick() {
 
 void TfmMain::WrittenSettingsTimerTimer() {
     WrittenSettingsTimer.stop();
-    ShowInformation(FSaveNote.empty() ? std::string("Settings written successfully.")
-                                      : "Settings written successfully.\n\n" + FSaveNote);
+    TDevice* device = FCurrentDevice;
+    if (device == nullptr)
+        return;
+    const TWriteSummary summary = device->Settings->DescribeWrite(*FStore);
+    if (!summary.Differences.empty()) {
+        // The settings now hold what the unit holds; the page shows it.
+        FSerialManager->SelectFirstGroup();
+    }
+    if (summary.Error)
+        ShowError(summary.Message);
+    else
+        ShowInformation(summary.Message);
 }
 
 void TfmMain::FailTimerTimer() {

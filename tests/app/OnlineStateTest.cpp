@@ -165,7 +165,7 @@ TEST_F(OnlineState, WriteSettingsSendsTheImageAndAFreshReadFindsIt) {
     ASSERT_NE(edit, nullptr);
     EXPECT_FALSE(edit->isEnabled());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
-    EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Settings written successfully."});
+    EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Settings written and verified (2 settings)."});
     EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Information);
     EXPECT_TRUE(w.btWriteSettingsNew->isEnabled());
     EXPECT_TRUE(edit->isEnabled());
@@ -208,7 +208,7 @@ TEST_F(OnlineState, AFailedWriteWhosePortCannotReopenShowsDisconnected) {
     rig->messages.Clear();
     sim->Stop();
     const auto started = std::chrono::steady_clock::now();
-    QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
+    w.tbWriteAll->trigger(); // the image is the unit's: only a full write sends it
     ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
     // Three reopen attempts, each followed by a second's pause.
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2900));
@@ -403,7 +403,7 @@ TEST_F(OnlineState, AWriteEndsAfterItsCommitAndAnUnansweredCommitIsSaidBesideThe
     rig->ClickGroup(2);
     TGroup* engineers = rig->Current()->Settings->Groups[2].get();
     ASSERT_EQ(ShownGroup, engineers);
-    QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
+    w.tbWriteAll->trigger(); // the image is the unit's: only a full write sends it
     ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
     EXPECT_EQ(
         rig->messages.Texts(),
@@ -429,7 +429,7 @@ TEST_F(OnlineState, ExitCloseOrConnectDuringAWriteAskFirstAndOnlyYesCutsItOff) {
     const std::string question =
         "A write to the unit is in progress. Stop it and leave the unit partly written?";
     rig->messages.Clear();
-    QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
+    w.tbWriteAll->trigger(); // the image is the unit's: only a full write sends it
     // No, or the question closed unanswered, keeps the window and the write.
     rig->messages.answers = {TAnswer::No, TAnswer::Closed, TAnswer::No};
     QTest::mouseClick(w.btExitNew, Qt::LeftButton);
