@@ -491,3 +491,27 @@ TEST_F(OnlineState, GroupClicksAndCustomCheckBoxesWhileTheWorkerPolls) {
                   setback->Value != 0 ? setback->CheckedValue : setback->UncheckedValue);
     }
 }
+
+TEST_F(OnlineState, StopEndsAWriteWithoutACommitAndWritingAgainFinishesIt) {
+    Start(17, {"--wire-speed"});
+    TfmMain& w = rig->w();
+    ConnectAndRead();
+    rig->messages.Clear();
+    EXPECT_FALSE(w.btStop->isVisible());
+    w.tbWriteAll->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.ProgressBar1->value() >= 3; }, RunTimeoutMs));
+    ASSERT_TRUE(w.btStop->isVisible());
+    QTest::mouseClick(w.btStop, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
+    EXPECT_EQ(rig->messages.Last().rfind("Write stopped: ", 0), 0u) << rig->messages.Last();
+    EXPECT_FALSE(w.btStop->isVisible());
+    EXPECT_TRUE(w.btWriteSettingsNew->isEnabled());
+
+    // What the stopped run sent is not confirmed: the change-only write sends it and commits.
+    rig->messages.Clear();
+    QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
+    EXPECT_EQ(rig->messages.Last().rfind("Settings written and verified (", 0), 0u) << rig->messages.Last();
+    ASSERT_EQ(sim->Stop(), 0) << sim->Errors();
+    EXPECT_EQ(sim->CountLines("commit (123"), 1) << "only the second write committed";
+}
