@@ -445,20 +445,15 @@ void TfmMain::btConnectNewClick() {
             return;
         }
         FCurrentDevice = device;
-        device->CommPort = info.CommPort;
-        device->Address = info.Address;
-        device->Online = true;
         const auto progress = [this](void* sender, const std::string& text, bool errorFlag,
                                      int32_t increment) {
             SettingsProgress(sender, text, errorFlag, increment);
         };
         FStore->OnProgress = progress;
         device->Settings->OnProgress = progress;
-        device->Settings->ClearPending();
-        FStore->Reset();
         device->Settings->SetEnabled(false);
         SetConnected(true);
-        FSerialManager->ConnectDevice(device);
+        FSerialManager->ConnectFoundUnit(device, info.CommPort, info.Address);
     } else if (result == mrYes) {
         TDevice* device = nullptr;
         try {
