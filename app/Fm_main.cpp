@@ -34,6 +34,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
@@ -222,6 +223,9 @@ void TfmMain::CreateControls() {
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
+    // Beside the bar while a run goes on: the run ends after the exchange in flight.
+    btStop = NewButton(pnToolbarBottom, "btStop", "Stop", QRect(432, 18, 61, 22));
+    btStop->hide();
     btWriteSettingsNew =
         NewButton(pnToolbarBottom, "btWriteSettingsNew", "&Write Settings", QRect(560, 8, 91, 25));
     btWriteSettingsNew->setEnabled(false);
@@ -244,6 +248,9 @@ void TfmMain::CreateControls() {
     tbSaveSettings = addItem("tbSaveSettings", "&Save Settings", "Save Settings");
     PopupMenu->addSeparator();
     tbRestoreDefault = addItem("tbRestoreDefault", "&Restore Factory Defaults", "Restore Factory Defaults");
+    PopupMenu->addSeparator();
+    tbWriteAll =
+        addItem("tbWriteAll", "Write &All Settings", "Write every setting, not only the changed ones");
 
     for (QTimer* timer : {&WrittenSettingsTimer, &FailTimer, &ReadCompleteTimer})
         timer->setInterval(100);
@@ -256,6 +263,10 @@ void TfmMain::CreateControls() {
     // The mouse opens the menu on the press; Space, Enter and Alt+O click the button.
     connect(btRefresh2, &QPushButton::clicked, this, guarded(&TfmMain::btRefresh2Click));
     connect(btWriteSettingsNew, &QPushButton::clicked, this, guarded(&TfmMain::btWriteSettingsNewClick));
+    connect(tbWriteAll, &QAction::triggered, this, guarded(&TfmMain::tbWriteAllClick));
+    connect(btStop, &QPushButton::clicked, this, guarded(&TfmMain::btStopClick));
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, guarded(&TfmMain::btStopClick));
     connect(btExitNew, &QPushButton::clicked, this, guarded(&TfmMain::btExitNewClick));
     connect(PopupMenu, &QMenu::aboutToHide, this, guarded(&TfmMain::PopupMenuCloseUp));
     connect(tbLoadSettings, &QAction::triggered, this, guarded(&TfmMain::tbLoadSettingsClick));
@@ -288,14 +299,19 @@ void TfmMain::LayOutToolbar() {
     constexpr int RightMargin = 12;
     constexpr int ButtonGap = 13;
     constexpr int ProgressGap = 16;
+    // "Stop" sits just right of the bar while a run goes on.
+    const QSize stop(std::max(61, btStop->sizeHint().width()), std::max(22, btStop->sizeHint().height()));
+    constexpr int StopGap = 6;
+    btStop->setGeometry(15 + 409 + StopGap, std::max(0, barTop + barHeight - stop.height()), stop.width(),
+                        stop.height());
     const int width = pnToolbarBottom->width();
     const int exitLeft = width - RightMargin - exit.width();
     const int writeLeft = exitLeft - ButtonGap - write.width();
     btExitNew->setGeometry(exitLeft, 8, exit.width(), buttonHeight);
     btWriteSettingsNew->setGeometry(writeLeft, 8, write.width(), buttonHeight);
     pnToolbarBottom->setFixedHeight(std::max({40, barTop + barHeight, 8 + buttonHeight + 7}));
-    pnToolbarBottom->setMinimumWidth(15 + 409 + ProgressGap + write.width() + ButtonGap + exit.width() +
-                                     RightMargin);
+    pnToolbarBottom->setMinimumWidth(15 + 409 + StopGap + stop.width() + ProgressGap + write.width() +
+                                     ButtonGap + exit.width() + RightMargin);
 }
 
 void TfmMain::FormCreate(const std::string& definitionPath) {
@@ -362,6 +378,7 @@ void TfmMain::PostForRun(std::function<void()> apply) {
 }
 
 void TfmMain::ClearProgress() {
+    btStop->hide();
     lbProgress->clear();
     lbProgress->hide();
     ProgressBar1->setValue(0);
@@ -488,20 +505,15 @@ void TfmMain::btConnectNewClick() {
             return;
         }
         FCurrentDevice = device;
-        device->CommPort = info.CommPort;
-        device->Address = info.Address;
-        device->Online = true;
         const auto progress = [this](void* sender, const std::string& text, bool errorFlag,
                                      int32_t increment) {
             SettingsProgress(sender, text, errorFlag, increment);
         };
         FStore->OnProgress = progress;
         device->Settings->OnProgress = progress;
-        device->Settings->ClearPending();
-        FStore->Reset();
         device->Settings->SetEnabled(false);
         SetConnected(true);
-        FSerialManager->ConnectDevice(device);
+        FSerialManager->ConnectFoundUnit(device, info.CommPort, info.Address);
     } else if (result == mrYes) {
         TDevice* device = nullptr;
         try {
@@ -518,7 +530,7 @@ void TfmMain::btConnectNewClick() {
         device->Settings->RegisterWithStore();
         device->Settings->RestoreDefaults();
         device->Settings->SetEnabled(true);
-        btWriteSettingsNew->setEnabled(false);
+        SetWriteEnabled(false);
         SetOptionsEnabled(true);
     }
 
@@ -555,7 +567,7 @@ void TfmMain::SetConnected(bool connected) {
         FProgress.SetWriting(false);
         // Nothing has been read yet: writing now would send an empty image.
         FReadComplete = false;
-        btWriteSettingsNew->setEnabled(false);
+        SetWriteEnabled(false);
         return;
     }
     ShowDisconnected();
@@ -573,7 +585,7 @@ void TfmMain::ShowDisconnected() {
     FProgress.SetWriting(false);
     if (TDevice* device = FCurrentDevice)
         device->Settings->SetEnabled(false);
-    btWriteSettingsNew->setEnabled(false);
+    SetWriteEnabled(false);
     SetOptionsEnabled(false);
 }
 
@@ -581,8 +593,13 @@ void TfmMain::SetEditingEnabled(bool enabled) {
     if (TDevice* device = FCurrentDevice)
         device->Settings->SetEnabled(enabled);
     TDevice* device = FCurrentDevice;
-    btWriteSettingsNew->setEnabled(enabled && FReadComplete && device != nullptr && device->Online);
+    SetWriteEnabled(enabled && FReadComplete && device != nullptr && device->Online);
     SetOptionsEnabled(enabled);
+}
+
+void TfmMain::SetWriteEnabled(bool enabled) {
+    btWriteSettingsNew->setEnabled(enabled);
+    tbWriteAll->setEnabled(enabled);
 }
 
 void TfmMain::SetOptionsEnabled(bool enabled) {
@@ -610,11 +627,11 @@ void TfmMain::SettingsProgress(void* sender, const std::string& text, bool error
     // The store's states as they are now, on the reporting thread. A write is over once the
     // store is idle again, after its commit.
     const bool failed = FStore->HasFailed();
+    const bool stopped = FStore->State() == ssIdle && FStore->LastResult() == TRunResult::Stopped;
     const bool complete =
-        FStore->IsComplete() || (FProgress.Writing() && FStore->State() == ssIdle && !failed);
+        FStore->IsComplete() || stopped || (FProgress.Writing() && FStore->State() == ssIdle && !failed);
     TProgressOutcome outcome = FProgress.Report(text, errorFlag, increment, complete, failed);
-    if (outcome.Finished && outcome.Writing && !outcome.ErrorFlag)
-        outcome.SaveNote = FStore->CommitNote();
+    outcome.Stopped = outcome.Finished && stopped;
     // Queued on every thread, so that reports take effect in the order made.
     PostForRun([this, outcome] { ApplyProgress(outcome); });
 }
@@ -623,11 +640,12 @@ void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
     if (outcome.Stray)
         return;
     ProgressBar1->show();
+    btStop->setVisible(!outcome.Finished);
     lbProgress->show();
     lbProgress->setText(QString::fromStdString(outcome.Text));
     lbProgress->setToolTip(QString());
     SetOptionsEnabled(false);
-    btWriteSettingsNew->setEnabled(false);
+    SetWriteEnabled(false);
     ProgressBar1->setRange(0, std::max(outcome.Maximum, 0));
     ProgressBar1->setValue(outcome.Position);
     if (!outcome.Finished)
@@ -635,6 +653,13 @@ void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
 
     ProgressBar1->hide();
     lbProgress->hide();
+    if (outcome.Stopped) {
+        // A stopped read leaves an image only partly the unit's: editing waits for a new read.
+        if (outcome.Writing)
+            SetEditingEnabled(true);
+        ShowInformation(outcome.Text);
+        return;
+    }
     if (!outcome.ErrorFlag && !outcome.Writing)
         FReadComplete = true;
     if (outcome.AwaitReopen) {
@@ -645,7 +670,6 @@ void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
     SetEditingEnabled(true);
     if (!outcome.ErrorFlag) {
         if (outcome.Writing) {
-            FSaveNote = outcome.SaveNote;
             WrittenSettingsTimer.start();
         } else {
             ReadCompleteTimer.start();
@@ -669,16 +693,36 @@ void TfmMain::ApplyReopened(bool reopened) {
 }
 
 void TfmMain::btWriteSettingsNewClick() {
-    btWriteSettingsNew->setEnabled(false);
-    const int32_t total = FStore->TotalCount();
+    StartWrite(false);
+}
+
+void TfmMain::tbWriteAllClick() {
+    StartWrite(true);
+}
+
+void TfmMain::btStopClick() {
+    if (btStop->isVisible())
+        FStore->RequestStop();
+}
+
+void TfmMain::StartWrite(bool all) {
+    TDevice* current = FCurrentDevice;
+    if (current == nullptr || !current->Online || !btWriteSettingsNew->isEnabled())
+        return;
+    if (!FStore->StartWrite({!all, true})) {
+        ShowInformation(TRegisterDataStore::UnchangedText);
+        return;
+    }
+    SetWriteEnabled(false);
+    const int32_t total = FStore->SendCount();
     FProgress.Begin(total, true);
+    btStop->show();
     ProgressBar1->setRange(0, std::max(total, 0));
     ProgressBar1->setValue(0);
     lbProgress->setText("Writing settings please wait...");
     lbProgress->show();
     if (TDevice* device = FCurrentDevice)
         device->Settings->SetEnabled(false);
-    FStore->StartWrite();
 }
 
 void TfmMain::btExitNewClick() {
@@ -687,8 +731,18 @@ void TfmMain::btExitNewClick() {
 
 void TfmMain::WrittenSettingsTimerTimer() {
     WrittenSettingsTimer.stop();
-    ShowInformation(FSaveNote.empty() ? std::string("Settings written successfully.")
-                                      : "Settings written successfully.\n\n" + FSaveNote);
+    TDevice* device = FCurrentDevice;
+    if (device == nullptr)
+        return;
+    const TWriteSummary summary = device->Settings->DescribeWrite(*FStore);
+    if (!summary.Differences.empty()) {
+        // The settings now hold what the unit holds; the page shows it.
+        FSerialManager->SelectFirstGroup();
+    }
+    if (summary.Error)
+        ShowError(summary.Message);
+    else
+        ShowInformation(summary.Message);
 }
 
 void TfmMain::FailTimerTimer() {

@@ -70,12 +70,14 @@ public:
     QWidget* pnToolbarBottom;
     QLabel* lbProgress;
     QProgressBar* ProgressBar1;
+    QPushButton* btStop;
     QPushButton* btWriteSettingsNew;
     QPushButton* btExitNew;
     QMenu* PopupMenu;
     QAction* tbLoadSettings;
     QAction* tbSaveSettings;
     QAction* tbRestoreDefault;
+    QAction* tbWriteAll;
     QTimer WrittenSettingsTimer;
     QTimer FailTimer;
     QTimer ReadCompleteTimer;
@@ -105,6 +107,12 @@ private:
     void tbSaveSettingsClick();
     void tbRestoreDefaultClick();
     void btWriteSettingsNewClick();
+    void tbWriteAllClick();
+    void btStopClick();
+    // Starts a write of what differs from the unit, or of everything; tells the user when
+    // nothing differs.
+    void StartWrite(bool all);
+    void SetWriteEnabled(bool enabled);
     void btExitNewClick();
     void sbMainAreaClick();
     void OnMouseWheel(int delta);
@@ -142,8 +150,6 @@ private:
     std::string FFailMessage;
     // The failing block's text of a failed write, shown when its port could not be reopened.
     std::string FFailText;
-    // Said beside the success of the last write (an unanswered commit).
-    std::string FSaveNote;
     // Counts disconnects; posted reports carry the count they were made under.
     std::atomic<uint32_t> FConnection{0};
     // Set once a read run of the connected unit has completed: until then "Write Settings"

@@ -30,8 +30,8 @@ struct TProgressOutcome {
     bool AwaitReopen = false;
     // A report after the run has ended (a stray single-setting report): nothing to show.
     bool Stray = false;
-    // A write whose commit went unanswered: what to say beside the success.
-    std::string SaveNote;
+    // The run was stopped by the user: Text says what state the unit is in.
+    bool Stopped = false;
 };
 
 class TProgressTracker {

@@ -1,6 +1,7 @@
 #include "link/Serialmanager.h"
 
 #include "link/Devicelist.h"
+#include "modbus/Registerdatastore.h"
 #include "modbus/MbusRtuMasterProtocol.h"
 #include "model/Device.h"
 #include "model/Errors.h"
@@ -44,6 +45,15 @@ void TSerialManager::ConnectDevice(TDevice* device) {
     if (!HasThreadOnPort(device->CommPort))
         OpenPort(device->CommPort);
     StopIdleWorkers();
+}
+
+void TSerialManager::ConnectFoundUnit(TDevice* device, int32_t commPort, int32_t address) {
+    device->CommPort = commPort;
+    device->Address = address;
+    device->Online = true;
+    device->Settings->ClearPending();
+    FDeviceList->Store()->Reset();
+    ConnectDevice(device);
 }
 
 void TSerialManager::StopIdleWorkers() {

@@ -30,6 +30,9 @@ public:
     // User-interface thread; failures raise with the message to show.
     void SearchForDevice(int32_t commPort, int32_t address, TSearchCallback callback);
     void ConnectDevice(TDevice* device);
+    // A unit found on `commPort`: its device type goes online there, the store forgets what the
+    // last connection confirmed, and the worker reads the unit.
+    void ConnectFoundUnit(TDevice* device, int32_t commPort, int32_t address);
     void DisconnectDevice(TDevice* device);
     void SelectFirstGroup();
     // Closes and reopens the calling worker's port (else the port opened last). Never raises.

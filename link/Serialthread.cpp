@@ -17,8 +17,9 @@ namespace {
 // The unit reports its device id in input register reference 4.
 constexpr int32_t DeviceIdRegister = 4;
 constexpr int SearchAttempts = 2;
-// Pacing of the loop: 1 ms while there is work; an idle connection (store idle, nothing polled
-// to show) rests longer so it costs next to no CPU. A search or a write run starts within it.
+// Pacing of the loop between polls: 1 ms while there is something to show; an idle connection
+// (store idle, nothing polled to show) rests longer so it costs next to no CPU. A search or a
+// write run starts within it. Inside a run there is none: the port's waits already yield.
 constexpr unsigned long BusySleepMs = 1;
 constexpr unsigned long IdleSleepMs = 10;
 
@@ -150,6 +151,7 @@ void TSerialThread::run() {
     while (!isInterruptionRequested()) {
         bool refresh = true;
         bool idle = false;
+        bool inRun = false;
         try {
             if (FSearchRequested.load(std::memory_order_acquire))
                 Search();
@@ -158,11 +160,13 @@ void TSerialThread::run() {
             case ssCollecting:
             case ssReading:
                 Devices->ReadDevices(Protocol, CommPort);
+                inRun = true;
                 break;
             case ssWriting:
                 // Recovery runs here, outside the lock, so the window never waits for it.
                 if (Devices->WriteDevices(Protocol, CommPort) && FAfterFailedWrite)
                     FAfterFailedWrite(this);
+                inRun = true;
                 break;
             case ssIdle:
                 // Nothing to show means nothing to hand over: an idle connection costs no
@@ -176,7 +180,8 @@ void TSerialThread::run() {
         } catch (...) {
             // A failing pass ends silently; the store's reports carry run failures.
         }
-        msleep(idle ? IdleSleepMs : BusySleepMs);
+        if (!inRun)
+            msleep(idle ? IdleSleepMs : BusySleepMs);
     }
     WorkerEnds(this);
 }

@@ -2,10 +2,9 @@
 
 #include "modbus/MbusMasterFunctions.h"
 
+#include <algorithm>
 #include <bit>
-#include <chrono>
 #include <stdexcept>
-#include <thread>
 
 namespace {
 
@@ -14,8 +13,24 @@ constexpr int32_t UnitSlave = 1;
 constexpr int32_t ReadCoilBlock = 800;
 constexpr int32_t ReadRegisterBlock = 50;
 
-void SleepOneMillisecond() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+// The cost of reading `count` coils or registers in one request at 9600 baud, in microseconds:
+// a fixed part (request, turnaround, reply frame) and the reply's data bytes. One register
+// costs about 22 ms, fifty about 135 ms.
+int64_t ReadCost(bool coil, int32_t count) {
+    constexpr int64_t Fixed = 19700;
+    return Fixed + (coil ? 1042 * ((count + 7) / 8) : 2306 * static_cast<int64_t>(count));
+}
+
+// "2,629": counts as the user reads them.
+std::string Grouped(int32_t value) {
+    const std::string digits = std::to_string(value);
+    std::string text;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && digits[i - 1] != '-' && (digits.size() - i) % 3 == 0)
+            text += ',';
+        text += digits[i];
+    }
+    return text;
 }
 
 // The shift of a bit field: its lowest set bit, searched up to bit 8.
@@ -31,6 +46,12 @@ int MaskShift(int16_t mask) {
 class TBlockFailed : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// Raised inside a read step asked to stop before its next request.
+class TRunStopped : public std::runtime_error {
+public:
+    TRunStopped() : std::runtime_error("run stopped") {}
 };
 
 // Raised inside a step whose run was reset or restarted while a request was on the wire: what
@@ -94,7 +115,7 @@ TRegisterDataStore::~TRegisterDataStore() = default;
 // ---- Registration -------------------------------------------------------------------------
 
 void TRegisterDataStore::Insert(std::vector<int32_t>& slots, std::atomic<int32_t>& maxAddress,
-                                int32_t address, bool coil) {
+                                int32_t address, bool coil, bool writable) {
     // Addresses beyond the Modbus reference range are refused like negative ones, so a bad
     // definition cannot grow the slot vectors without bound.
     if (address < 0 || address > MaxAddress) {
@@ -109,24 +130,43 @@ void TRegisterDataStore::Insert(std::vector<int32_t>& slots, std::atomic<int32_t
         maxAddress = address;
     }
     int32_t& slot = slots[static_cast<size_t>(address)];
-    if (slot != -1)
+    if (slot != -1) {
+        if (writable)
+            (coil ? FCoilWritable : FRegisterWritable)[static_cast<size_t>(slot)] = true;
         return;
+    }
     if (coil) {
         slot = FCoilCount++;
         FCoils.push_back(false);
+        FCoilWritable.push_back(writable);
+        FCoilKnown.push_back(false);
+        FCoilConfirmed.push_back(false);
     } else {
         slot = FHoldingRegisterCount++;
         FHoldingRegisters.push_back(0);
+        FRegisterWritable.push_back(writable);
+        FRegisterKnown.push_back(false);
+        FRegisterConfirmed.push_back(0);
     }
     ++FTotalCount;
 }
 
-void TRegisterDataStore::InsertCoilIndex(int32_t address) {
-    Insert(FCoilSlots, FMaxCoilAddress, address, true);
+void TRegisterDataStore::InsertCoilIndex(int32_t address, bool writable) {
+    Insert(FCoilSlots, FMaxCoilAddress, address, true, writable);
 }
 
-void TRegisterDataStore::InsertHoldingRegisterIndex(int32_t address) {
-    Insert(FHoldingRegisterSlots, FMaxHoldingRegisterAddress, address, false);
+void TRegisterDataStore::InsertHoldingRegisterIndex(int32_t address, bool writable) {
+    Insert(FHoldingRegisterSlots, FMaxHoldingRegisterAddress, address, false, writable);
+}
+
+bool TRegisterDataStore::CoilConfirmed(int32_t address) const {
+    const auto slot = static_cast<size_t>(CoilSlot(address));
+    return FCoilKnown[slot] && FCoilConfirmed[slot] == FCoils[slot];
+}
+
+bool TRegisterDataStore::RegisterConfirmed(int32_t address) const {
+    const auto slot = static_cast<size_t>(RegisterSlot(address));
+    return FRegisterKnown[slot] && FRegisterConfirmed[slot] == FHoldingRegisters[slot];
 }
 
 // ---- Image access -------------------------------------------------------------------------
@@ -213,6 +253,15 @@ bool TRegisterDataStore::FieldHolds(int64_t value, int16_t mask) {
 void TRegisterDataStore::Reset() {
     FCoils.clear();
     FCoilSlots.clear();
+    // A new connection: nothing the unit confirmed before is known to hold.
+    FCoilWritable.clear();
+    FRegisterWritable.clear();
+    FCoilKnown.clear();
+    FCoilConfirmed.clear();
+    FRegisterKnown.clear();
+    FRegisterConfirmed.clear();
+    FCommitOwed = false;
+    FResult = TRunResult::None;
     FHoldingRegisters.clear();
     FHoldingRegisterSlots.clear();
     FCoilCount = 0;
@@ -227,19 +276,57 @@ void TRegisterDataStore::Reset() {
 
 void TRegisterDataStore::StartRead() {
     FFailed = false;
+    FSentCount = 0;
+    FResult = TRunResult::None;
     FCoilPosition = 0;
     FHoldingRegisterPosition = 0;
     ++FRunId;
     FState = ssReading;
 }
 
-void TRegisterDataStore::StartWrite() {
+bool TRegisterDataStore::StartWrite(const TWriteOptions& options) {
+    FToSendCoils.clear();
+    FToSendRegisters.clear();
+    // A register with two settings in it is one register: each address is listed once.
+    for (size_t address = 0; address < FCoilSlots.size(); ++address) {
+        const int32_t slot = FCoilSlots[address];
+        if (slot < 0)
+            continue;
+        const auto i = static_cast<size_t>(slot);
+        if (!options.ChangedOnly || (FCoilWritable[i] && (!FCoilKnown[i] || FCoilConfirmed[i] != FCoils[i])))
+            FToSendCoils.push_back(static_cast<int32_t>(address));
+    }
+    for (size_t address = 0; address < FHoldingRegisterSlots.size(); ++address) {
+        const int32_t slot = FHoldingRegisterSlots[address];
+        if (slot < 0)
+            continue;
+        const auto i = static_cast<size_t>(slot);
+        if (!options.ChangedOnly ||
+            (FRegisterWritable[i] && (!FRegisterKnown[i] || FRegisterConfirmed[i] != FHoldingRegisters[i])))
+            FToSendRegisters.push_back(static_cast<int32_t>(address));
+    }
+    FSendTotal = static_cast<int32_t>(FToSendCoils.size() + FToSendRegisters.size());
+    if (options.ChangedOnly && FSendTotal == 0 && !FCommitOwed) {
+        FResult = TRunResult::Unchanged;
+        return false;
+    }
+    FWriteOptions = options;
     FFailed = false;
-    FCoilPosition = 0;
-    FHoldingRegisterPosition = 0;
     FCommitResult = 0;
+    FPhase = TWritePhase::Send;
+    FSendIndex = 0;
+    FSentCount = 0;
+    FSentCoils.clear();
+    FSentRegisters.clear();
+    FVerifyReads.clear();
+    FVerifyIndex = 0;
+    FVerified = false;
+    FVerifyNote.clear();
+    FDifferences.clear();
+    FResult = TRunResult::None;
     ++FRunId;
     FState = ssWriting;
+    return true;
 }
 
 void TRegisterDataStore::SetProtocol(MbusMasterFunctions* protocol) {
@@ -254,20 +341,11 @@ int32_t TRegisterDataStore::Exchange(const std::function<int32_t()>& request) {
     return result;
 }
 
-void TRegisterDataStore::Pause() {
-    // The pacing pause is no work on the image: it goes through the gate like a request.
-    Exchange([] {
-        SleepOneMillisecond();
-        return 0;
-    });
-}
-
 void TRegisterDataStore::ReportProgress(const std::string& text, bool errorFlag, int32_t increment) {
     if (OnProgress) {
         OnProgress(this, text, errorFlag, increment);
         FYield = true;
     }
-    Pause();
 }
 
 void TRegisterDataStore::TransferCoils(int32_t start, int32_t count, bool write) {
@@ -349,18 +427,21 @@ void TRegisterDataStore::RunPass(TPassKind kind, bool write) {
             int32_t count = 1;
             while (count < limit && registered(start + count))
                 ++count;
+            if (FStopRequested)
+                throw TRunStopped();
             position = start + count;
             if (coils)
                 TransferCoils(start, count, write);
             else
                 TransferRegisters(start, count, write);
+            FSentCount += count;
         }
-        Pause();
     }
 }
 
 void TRegisterDataStore::Fail() {
     FFailed = true;
+    FResult = TRunResult::Failed;
     FState = ssIdle;
     FCoilPosition = 0;
     FHoldingRegisterPosition = 0;
@@ -379,6 +460,8 @@ void TRegisterDataStore::Step(TStoreState state, bool write) {
             RunPass(TPassKind::Coils, write);
         } catch (const TRunAbandoned&) {
             throw;
+        } catch (const TRunStopped&) {
+            throw;
         } catch (const std::exception&) {
             Fail();
         }
@@ -388,19 +471,100 @@ void TRegisterDataStore::Step(TStoreState state, bool write) {
                 RunPass(TPassKind::Registers, write);
             } catch (const TRunAbandoned&) {
                 throw;
+            } catch (const TRunStopped&) {
+                throw;
             } catch (const std::exception&) {
                 Fail();
             }
         }
         if (FState == state && RunFinished()) {
-            if (write)
-                Commit();
-            else
-                FState = ssIdle;
+            // What a completed read read is what the unit holds.
+            FCoilKnown.assign(FCoils.size(), true);
+            FCoilConfirmed = FCoils;
+            FRegisterKnown.assign(FHoldingRegisters.size(), true);
+            FRegisterConfirmed = FHoldingRegisters;
+            // Its last block's report was its last.
+            FStopRequested = false;
+            FState = ssIdle;
+            FResult = TRunResult::Completed;
         }
+    } catch (const TRunStopped&) {
+        const int32_t read = FSentCount;
+        FCoilPosition = 0;
+        FHoldingRegisterPosition = 0;
+        EndRun(TRunResult::Stopped, ReadStoppedText(read, FTotalCount));
     } catch (const TRunAbandoned&) {
         // Another run has taken the store over; it goes on from its own start.
     }
+}
+
+void TRegisterDataStore::EndRun(TRunResult result, const std::string& text) {
+    // A stop asked for once the run was over stops no later run.
+    FStopRequested = false;
+    FState = ssIdle;
+    FResult = result;
+    ReportProgress(text, false, 0);
+}
+
+bool TRegisterDataStore::TakeStop() {
+    return FStopRequested.exchange(false);
+}
+
+void TRegisterDataStore::WriteRun() {
+    if (FState != ssWriting)
+        return;
+    FYield = false;
+    try {
+        while (FState == ssWriting && !FYield) {
+            switch (FPhase) {
+            case TWritePhase::Send:
+                if (TakeStop()) {
+                    EndRun(TRunResult::Stopped, WriteStoppedText(FSentCount, FSendTotal));
+                } else if (FSendIndex < FToSendCoils.size() + FToSendRegisters.size()) {
+                    SendNext();
+                } else {
+                    FPhase = TWritePhase::Commit;
+                }
+                break;
+            case TWritePhase::Commit:
+                Commit();
+                break;
+            case TWritePhase::Verify:
+                // The unit has saved what it was sent; a stop only leaves it unchecked.
+                if (FVerifyIndex < FVerifyReads.size() && !TakeStop()) {
+                    VerifyNext();
+                } else {
+                    FVerified = FVerifyIndex == FVerifyReads.size();
+                    EndRun(TRunResult::Completed, "");
+                }
+                break;
+            }
+        }
+    } catch (const TRunAbandoned&) {
+        // Another run has taken the store over.
+    } catch (const std::exception&) {
+        Fail();
+    }
+}
+
+void TRegisterDataStore::SendNext() {
+    const bool coil = FSendIndex < FToSendCoils.size();
+    const int32_t address =
+        coil ? FToSendCoils[FSendIndex] : FToSendRegisters[FSendIndex - FToSendCoils.size()];
+    // From here the unit may hold the value or not: it is confirmed again only by a commit the
+    // unit answers, and a commit is owed whatever the request's outcome.
+    FCommitOwed = true;
+    if (coil) {
+        FCoilKnown[static_cast<size_t>(CoilSlot(address))] = false;
+        TransferCoils(address, 1, true);
+        FSentCoils.push_back(address);
+    } else {
+        FRegisterKnown[static_cast<size_t>(RegisterSlot(address))] = false;
+        TransferRegisters(address, 1, true);
+        FSentRegisters.push_back(address);
+    }
+    ++FSendIndex;
+    FSentCount = FSentCount + 1;
 }
 
 void TRegisterDataStore::Commit() {
@@ -408,8 +572,128 @@ void TRegisterDataStore::Commit() {
     // the run's result is decided only now, after it, and says whether the save was confirmed.
     FCommitResult = Exchange(
         [this] { return FHandler->WriteSingleRegister(FProtocol, UnitSlave, CommitRegister, CommitValue); });
-    FState = ssIdle;
-    ReportProgress("", false, 0);
+    if (FCommitResult != 0) {
+        EndRun(TRunResult::Completed, "");
+        return;
+    }
+    FCommitOwed = false;
+    for (int32_t address : FSentCoils) {
+        const auto slot = static_cast<size_t>(CoilSlot(address));
+        FCoilKnown[slot] = true;
+        FCoilConfirmed[slot] = FCoils[slot];
+    }
+    for (int32_t address : FSentRegisters) {
+        const auto slot = static_cast<size_t>(RegisterSlot(address));
+        FRegisterKnown[slot] = true;
+        FRegisterConfirmed[slot] = FHoldingRegisters[slot];
+    }
+    // A full write leaves the store as complete as a read does.
+    FCoilPosition = FMaxCoilAddress.load();
+    FHoldingRegisterPosition = FMaxHoldingRegisterAddress + 1;
+    if (!FWriteOptions.Verify) {
+        EndRun(TRunResult::Completed, "");
+        return;
+    }
+    PlanVerification();
+    FPhase = TWritePhase::Verify;
+    ReportProgress("Verifying settings\n", false, 0);
+}
+
+void TRegisterDataStore::PlanVerification() {
+    // Neighbours share a request where reading the span between them costs less than a request
+    // of their own; the span holds only registered addresses, within the read run's limits.
+    const auto plan = [this](const std::vector<int32_t>& sent, bool coil) {
+        const std::vector<int32_t>& slots = coil ? FCoilSlots : FHoldingRegisterSlots;
+        const std::vector<bool>& writable = coil ? FCoilWritable : FRegisterWritable;
+        const int32_t limit = coil ? ReadCoilBlock : ReadRegisterBlock;
+        std::vector<int32_t> checked;
+        for (int32_t address : sent) {
+            if (writable[static_cast<size_t>(slots[static_cast<size_t>(address)])])
+                checked.push_back(address);
+        }
+        size_t i = 0;
+        while (i < checked.size()) {
+            const int32_t start = checked[i];
+            int32_t last = start;
+            size_t j = i + 1;
+            for (; j < checked.size(); ++j) {
+                const int32_t next = checked[j];
+                if (next - start + 1 > limit)
+                    break;
+                bool registered = true;
+                for (int32_t a = last + 1; a < next && registered; ++a)
+                    registered = slots[static_cast<size_t>(a)] >= 0;
+                if (!registered ||
+                    ReadCost(coil, next - start + 1) > ReadCost(coil, last - start + 1) + ReadCost(coil, 1))
+                    break;
+                last = next;
+            }
+            FVerifyReads.push_back({coil, start, last - start + 1});
+            i = j;
+        }
+    };
+    plan(FSentCoils, true);
+    plan(FSentRegisters, false);
+}
+
+void TRegisterDataStore::VerifyNext() {
+    const TVerifyRead read = FVerifyReads[FVerifyIndex];
+    const int32_t last = read.start + read.count - 1;
+    const auto sent = [&read, this](int32_t address) {
+        const std::vector<int32_t>& list = read.coil ? FSentCoils : FSentRegisters;
+        return std::binary_search(list.begin(), list.end(), address);
+    };
+    const std::string what = read.coil ? "Coils " : "Holding Registers ";
+    std::vector<int32_t> coils(static_cast<size_t>(read.count));
+    std::vector<int16_t> registers(static_cast<size_t>(read.count));
+    const int32_t result = Exchange([&] {
+        return read.coil ? FHandler->ReadCoils(FProtocol, UnitSlave, read.start, coils.data(), read.count)
+                         : FHandler->ReadHoldingRegisters(FProtocol, UnitSlave, read.start, registers.data(),
+                                                          read.count);
+    });
+    if (result != 0) {
+        // The unit saved what it was sent; only the check is missing. The run ends unverified.
+        FVerifyIndex = FVerifyReads.size() + 1;
+        FVerifyNote = "The settings could not be read back to verify them (" + what +
+                      Range(read.start, last) + ": " + ErrorText(result) + ").";
+        EndRun(TRunResult::Completed, "");
+        return;
+    }
+    for (int32_t i = 0; i < read.count; ++i) {
+        const int32_t address = read.start + i;
+        if (!sent(address))
+            continue;
+        if (read.coil) {
+            const auto slot = static_cast<size_t>(CoilSlot(address));
+            const bool held = coils[static_cast<size_t>(i)] != 0;
+            if (held != FCoils[slot]) {
+                FDifferences.push_back({true, address, static_cast<int16_t>(FCoils[slot] ? 1 : 0),
+                                        static_cast<int16_t>(held ? 1 : 0)});
+                // The image shows the truth from now on.
+                FCoils[slot] = held;
+                FCoilConfirmed[slot] = held;
+            }
+        } else {
+            const auto slot = static_cast<size_t>(RegisterSlot(address));
+            const int16_t held = registers[static_cast<size_t>(i)];
+            if (held != FHoldingRegisters[slot]) {
+                FDifferences.push_back({false, address, FHoldingRegisters[slot], held});
+                FHoldingRegisters[slot] = held;
+                FRegisterConfirmed[slot] = held;
+            }
+        }
+    }
+    ++FVerifyIndex;
+    ReportProgress("Verifying " + what + Range(read.start, last) + "\n", false, 0);
+}
+
+std::string TRegisterDataStore::WriteStoppedText(int32_t sent, int32_t total) {
+    return "Write stopped: " + Grouped(sent) + " of " + Grouped(total) +
+           " sent; the unit has not saved them (no commit). Write again to finish.";
+}
+
+std::string TRegisterDataStore::ReadStoppedText(int32_t read, int32_t total) {
+    return "Read stopped: " + Grouped(read) + " of " + Grouped(total) + " read.";
 }
 
 std::string TRegisterDataStore::CommitNoteText(int32_t error) {
@@ -434,7 +718,7 @@ void TRegisterDataStore::ReadStep(const TExchangeGate& gate) {
 
 void TRegisterDataStore::WriteStep(const TExchangeGate& gate) {
     TGateScope scope(FGate, gate);
-    Step(ssWriting, true);
+    WriteRun();
 }
 
 bool TRegisterDataStore::IsComplete() const {

@@ -16,6 +16,25 @@ using TStoreProgressEvent = std::function<void(TRegisterDataStore* sender, const
 
 enum TStoreState : int32_t { ssIdle = 0, ssCollecting = 1, ssReading = 2, ssWriting = 3 };
 
+// How the last run ended.
+enum class TRunResult : int32_t { None, Completed, Failed, Stopped, Unchanged };
+
+// What a write run sends. The defaults are the full image, unverified.
+struct TWriteOptions {
+    // Only what differs from what the unit confirmed (labels-only registers never).
+    bool ChangedOnly = false;
+    // Read back what was sent once the commit is answered.
+    bool Verify = false;
+};
+
+// A coil or register the verification found holding another value than the one sent.
+struct TVerifyDifference {
+    bool Coil = false;
+    int32_t Address = 0;
+    int16_t Sent = 0;
+    int16_t Held = 0;
+};
+
 // Carries one request of a step to the line and returns its result. A caller that holds a lock
 // over the image while it steps the store lets go of it for the request's time on the wire.
 using TExchangeGate = std::function<int32_t(const std::function<int32_t()>& request)>;
@@ -46,8 +65,10 @@ public:
     TRegisterDataStore& operator=(const TRegisterDataStore&) = delete;
 
     // Registration. Refuses negative addresses and addresses above MaxAddress.
-    void InsertCoilIndex(int32_t address);
-    void InsertHoldingRegisterIndex(int32_t address);
+    // `writable` false: only read-only displays use it, so a change-only write never sends it
+    // and verification never checks it. One writable user makes it writable.
+    void InsertCoilIndex(int32_t address, bool writable = true);
+    void InsertHoldingRegisterIndex(int32_t address, bool writable = true);
 
     bool HasCoil(int32_t address) const;
     bool HasHoldingRegister(int32_t address) const;
@@ -67,7 +88,11 @@ public:
     // Runs.
     void Reset();
     void StartRead();
-    void StartWrite();
+    // Returns false, and starts nothing, when a change-only write has nothing to send and no
+    // commit is owed: the unit already holds the image.
+    bool StartWrite(const TWriteOptions& options = {});
+    // Any thread: the run ends before its next exchange; a write then makes no commit.
+    void RequestStop() { FStopRequested = true; }
     void SetProtocol(MbusMasterFunctions* protocol);
     // One step of the run; every request goes through `gate` when one is given.
     void ReadStep(const TExchangeGate& gate = {});
@@ -76,6 +101,26 @@ public:
     void FailRun(const std::string& text);
 
     bool IsComplete() const;
+    TRunResult LastResult() const { return FResult; }
+    // A write run: how many coils and registers it sends, and how many it has sent.
+    int32_t SendCount() const { return FSendTotal; }
+    int32_t SentCount() const { return FSentCount; }
+    // After a write run: the coils and registers it sent, and what verification found.
+    const std::vector<int32_t>& SentCoils() const { return FSentCoils; }
+    const std::vector<int32_t>& SentRegisters() const { return FSentRegisters; }
+    bool Verified() const { return FVerified; }
+    const std::vector<TVerifyDifference>& Differences() const { return FDifferences; }
+    // Why a write was not verified although its commit was answered (empty: it was, or no
+    // verification was asked for).
+    const std::string& VerifyNote() const { return FVerifyNote; }
+    // Whether a commit is owed: something was sent since the last answered commit.
+    bool CommitOwed() const { return FCommitOwed; }
+    // Whether the unit confirmed this value on this connection.
+    bool CoilConfirmed(int32_t address) const;
+    bool RegisterConfirmed(int32_t address) const;
+    static constexpr const char* UnchangedText = "The unit already holds these settings.";
+    static std::string WriteStoppedText(int32_t sent, int32_t total);
+    static std::string ReadStoppedText(int32_t read, int32_t total);
     bool HasFailed() const { return FFailed; }
     int32_t TotalCount() const { return FTotalCount; }
     // After a write run: empty when the unit answered the commit, else what to tell the user
@@ -89,7 +134,8 @@ public:
 
 private:
     enum class TPassKind { Coils, Registers };
-    void Insert(std::vector<int32_t>& slots, std::atomic<int32_t>& maxAddress, int32_t address, bool coil);
+    void Insert(std::vector<int32_t>& slots, std::atomic<int32_t>& maxAddress, int32_t address, bool coil,
+                bool writable);
     int32_t CoilSlot(int32_t address) const;
     int32_t RegisterSlot(int32_t address) const;
     void ReportProgress(const std::string& text, bool errorFlag, int32_t increment);
@@ -100,10 +146,15 @@ private:
     bool RunFinished() const;
     void Step(TStoreState state, bool write);
     void Commit();
+    void WriteRun();
+    void SendNext();
+    void VerifyNext();
+    void PlanVerification();
+    void EndRun(TRunResult result, const std::string& text);
+    bool TakeStop();
     // Runs one request through the step's gate; raises when the run was reset or restarted
     // while the request was on the wire.
     int32_t Exchange(const std::function<int32_t()>& request);
-    void Pause();
 
     MbusMasterFunctions* FProtocol;
     TModbusHandler* FHandler;
@@ -128,4 +179,37 @@ private:
     const TExchangeGate* FGate = nullptr;
     // Result of the last write run's commit request (0: answered).
     std::atomic<int32_t> FCommitResult{0};
+
+    // Per slot: used by a writable setting; what the unit confirmed (unknown: nothing).
+    std::vector<bool> FCoilWritable;
+    std::vector<bool> FRegisterWritable;
+    std::vector<bool> FCoilKnown;
+    std::vector<bool> FCoilConfirmed;
+    std::vector<bool> FRegisterKnown;
+    std::vector<int16_t> FRegisterConfirmed;
+    bool FCommitOwed = false;
+    std::atomic<bool> FStopRequested{false};
+    std::atomic<TRunResult> FResult{TRunResult::None};
+    // The write run: what it is to send (addresses), where it is, what it sent.
+    enum class TWritePhase { Send, Commit, Verify };
+    TWritePhase FPhase = TWritePhase::Send;
+    TWriteOptions FWriteOptions;
+    std::vector<int32_t> FToSendCoils;
+    std::vector<int32_t> FToSendRegisters;
+    size_t FSendIndex = 0;
+    std::atomic<int32_t> FSendTotal{0};
+    std::atomic<int32_t> FSentCount{0};
+    std::vector<int32_t> FSentCoils;
+    std::vector<int32_t> FSentRegisters;
+    // The verification's read requests: (coil?, start, count).
+    struct TVerifyRead {
+        bool coil;
+        int32_t start;
+        int32_t count;
+    };
+    std::vector<TVerifyRead> FVerifyReads;
+    size_t FVerifyIndex = 0;
+    bool FVerified = false;
+    std::string FVerifyNote;
+    std::vector<TVerifyDifference> FDifferences;
 };

@@ -219,16 +219,20 @@ void TSetting::MarkForRead() {
 }
 
 void TSetting::AddCsvLine(TCsvWriter& csv) {
-    csv.AddRow({Name, std::to_string(Value)});
+    csv.AddRow({Name, ShownValue()});
+}
+
+std::string TSetting::ShownValue() {
+    return std::to_string(Value);
 }
 
 void TSetting::RegisterWithStore() {
     if (InTemplate)
         return;
     if (RegisterType == rtCoil)
-        RequireRegisterDataStore().InsertCoilIndex(Register);
+        RequireRegisterDataStore().InsertCoilIndex(Register, !DisplayOnly());
     else if (RegisterType == rtHoldingRegister)
-        RequireRegisterDataStore().InsertHoldingRegisterIndex(Register);
+        RequireRegisterDataStore().InsertHoldingRegisterIndex(Register, !DisplayOnly());
 }
 
 bool TSetting::Service(int32_t address, MbusMasterFunctions* protocol) {

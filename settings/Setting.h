@@ -60,6 +60,12 @@ public:
     virtual void MarkForRead();
     // Adds the setting's export line: its name and its value as text.
     virtual void AddCsvLine(TCsvWriter& csv);
+    // The value as the window shows it, units applied.
+    virtual std::string ShownValue();
+    // A read-only display (a measured value, a version): never written by a change-only write.
+    virtual bool DisplayOnly() const { return false; }
+    // How many holding registers the value spans from Register.
+    virtual int32_t RegisterSpan() const { return NumOfRegisters < 1 ? 1 : NumOfRegisters; }
     virtual void RegisterWithStore();
     virtual bool Service(int32_t address, MbusMasterFunctions* protocol);
     virtual void ReadFromStore();

@@ -64,8 +64,8 @@ void TSettingCheckBox::CheckBoxClick() {
         Group->RefreshFromStore();
 }
 
-void TSettingCheckBox::AddCsvLine(TCsvWriter& csv) {
-    csv.AddRow({Name, Value != 0 ? "Enabled" : "Disabled"});
+std::string TSettingCheckBox::ShownValue() {
+    return Value != 0 ? "Enabled" : "Disabled";
 }
 
 void TSettingCheckBox::RegisterWithStore() {

@@ -132,9 +132,9 @@ void TSettingDropDown::MarkForUnitRead() {
     TSetting::MarkForRead();
 }
 
-void TSettingDropDown::AddCsvLine(TCsvWriter& csv) {
+std::string TSettingDropDown::ShownValue() {
     const int position = IndexOfValue(Value);
-    csv.AddRow({Name, position >= 0 ? Choices[static_cast<size_t>(position)].Name : std::to_string(Value)});
+    return position >= 0 ? Choices[static_cast<size_t>(position)].Name : std::to_string(Value);
 }
 
 std::string TSettingDropDown::LimitProblem(const TLoadedValue& loaded, const std::string& units) const {

@@ -24,7 +24,7 @@ public:
     void UpdateDisplay(bool withUnits) override;
     void RestoreDefault() override;
     void ApplyLoadedValue(const TLoadedValue& loaded) override;
-    void AddCsvLine(TCsvWriter& csv) override;
+    std::string ShownValue() override;
     std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
     void ReportProgress() override;
     // The units selector's value is the engineer's choice of units, which its register does not

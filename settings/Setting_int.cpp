@@ -127,8 +127,8 @@ void TSettingInt::EditKeyDown() {
         ValidateText(Edit->text().toStdString());
 }
 
-void TSettingInt::AddCsvLine(TCsvWriter& csv) {
-    csv.AddRow({Name, std::to_string(Value) + " " + ValueText});
+std::string TSettingInt::ShownValue() {
+    return std::to_string(Value) + " " + ValueText;
 }
 
 void TSettingInt::RegisterWithStore() {

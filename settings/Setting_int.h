@@ -22,7 +22,7 @@ public:
     void DestroyControls() override;
     void SetEnabled(bool enabled) override;
     void UpdateDisplay(bool withUnits) override;
-    void AddCsvLine(TCsvWriter& csv) override;
+    std::string ShownValue() override;
     bool FieldHolds(const TLoadedValue& loaded) const override;
     std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
     void RegisterWithStore() override;

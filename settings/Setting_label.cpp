@@ -70,8 +70,8 @@ void TSettingLabel::WriteToStore() {
     TSetting::WriteToStore();
 }
 
-void TSettingLabel::AddCsvLine(TCsvWriter& csv) {
-    csv.AddRow({Name, DisplayText(true)});
+std::string TSettingLabel::ShownValue() {
+    return DisplayText(true);
 }
 
 double TSettingLabel::ComparableValue(int32_t value) {

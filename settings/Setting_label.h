@@ -15,7 +15,8 @@ public:
     void SetEnabled(bool enabled) override;
     void UpdateDisplay(bool withUnits) override;
     void MarkForRead() override;
-    void AddCsvLine(TCsvWriter& csv) override;
+    std::string ShownValue() override;
+    bool DisplayOnly() const override { return true; }
     bool FieldHolds(const TLoadedValue& loaded) const override;
     double ComparableValue(int32_t value) override;
     void WriteToStore() override;

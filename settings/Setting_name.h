@@ -24,6 +24,7 @@ public:
     TLoadedValue LoadValue(const pugi::xml_node& settingElement) override;
     void ApplyLoadedValue(const TLoadedValue& loaded) override;
     void AddCsvLine(TCsvWriter& csv) override;
+    std::string ShownValue() override;
     bool FieldHolds(const TLoadedValue& loaded) const override;
     void RegisterWithStore() override;
     void ReadFromStore() override;

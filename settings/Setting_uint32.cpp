@@ -115,8 +115,8 @@ TLoadedValue TSettingUint32::LoadValue(const pugi::xml_node& settingElement) {
     return loaded;
 }
 
-void TSettingUint32::AddCsvLine(TCsvWriter& csv) {
-    csv.AddRow({Name, std::to_string(Value) + " " + ValueText});
+std::string TSettingUint32::ShownValue() {
+    return std::to_string(Value) + " " + ValueText;
 }
 
 void TSettingUint32::RegisterWithStore() {

@@ -18,10 +18,11 @@ public:
     void RestoreDefault() override;
     void SaveToXml(pugi::xml_node& groupElement) override;
     TLoadedValue LoadValue(const pugi::xml_node& settingElement) override;
-    void AddCsvLine(TCsvWriter& csv) override;
+    std::string ShownValue() override;
     bool FieldHolds(const TLoadedValue& loaded) const override;
     std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
     void RegisterWithStore() override;
+    int32_t RegisterSpan() const override { return 2; }
     void ReadFromStore() override;
     void ReportProgress() override;
     int32_t PendingCount() override;

@@ -274,8 +274,8 @@ double TSettingUnits::ComparableValue(int32_t value) {
     return UnitsComparableValue(value, Units());
 }
 
-void TSettingUnits::AddCsvLine(TCsvWriter& csv) {
-    csv.AddRow({Name, DisplayText(true)});
+std::string TSettingUnits::ShownValue() {
+    return DisplayText(true);
 }
 
 std::string TSettingUnits::LimitProblem(const TLoadedValue& loaded, const std::string& units) const {

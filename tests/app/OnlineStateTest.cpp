@@ -176,7 +176,7 @@ TEST_F(OnlineState, WriteSettingsSendsTheImageAndAFreshReadFindsIt) {
     ASSERT_NE(edit, nullptr);
     EXPECT_FALSE(edit->isEnabled());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
-    EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Settings written successfully."});
+    EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Settings written and verified (2 settings)."});
     EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Information);
     EXPECT_TRUE(w.btWriteSettingsNew->isEnabled());
     EXPECT_TRUE(edit->isEnabled());
@@ -219,7 +219,7 @@ TEST_F(OnlineState, AFailedWriteWhosePortCannotReopenShowsDisconnected) {
     rig->messages.Clear();
     sim->Stop();
     const auto started = std::chrono::steady_clock::now();
-    QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
+    w.tbWriteAll->trigger(); // the image is the unit's: only a full write sends it
     ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
     // Three reopen attempts, each followed by a second's pause.
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2900));
@@ -422,7 +422,7 @@ TEST_F(OnlineState, AWriteEndsAfterItsCommitAndAnUnansweredCommitIsSaidBesideThe
     rig->ClickGroup(2);
     TGroup* engineers = rig->Current()->Settings->Groups[2].get();
     ASSERT_EQ(ShownGroup, engineers);
-    QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
+    w.tbWriteAll->trigger(); // the image is the unit's: only a full write sends it
     ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
     EXPECT_EQ(
         rig->messages.Texts(),
@@ -448,7 +448,7 @@ TEST_F(OnlineState, ExitCloseOrConnectDuringAWriteAskFirstAndOnlyYesCutsItOff) {
     const std::string question =
         "A write to the unit is in progress. Stop it and leave the unit partly written?";
     rig->messages.Clear();
-    QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
+    w.tbWriteAll->trigger(); // the image is the unit's: only a full write sends it
     // No, or the question closed unanswered, keeps the window and the write.
     rig->messages.answers = {TAnswer::No, TAnswer::Closed, TAnswer::No};
     QTest::mouseClick(w.btExitNew, Qt::LeftButton);
@@ -509,4 +509,28 @@ TEST_F(OnlineState, GroupClicksAndCustomCheckBoxesWhileTheWorkerPolls) {
         EXPECT_EQ(rig->HoldingRegister(setback->Register),
                   setback->Value != 0 ? setback->CheckedValue : setback->UncheckedValue);
     }
+}
+
+TEST_F(OnlineState, StopEndsAWriteWithoutACommitAndWritingAgainFinishesIt) {
+    Start(17, {"--wire-speed"});
+    TfmMain& w = rig->w();
+    ConnectAndRead();
+    rig->messages.Clear();
+    EXPECT_FALSE(w.btStop->isVisible());
+    w.tbWriteAll->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.ProgressBar1->value() >= 3; }, RunTimeoutMs));
+    ASSERT_TRUE(w.btStop->isVisible());
+    QTest::mouseClick(w.btStop, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
+    EXPECT_EQ(rig->messages.Last().rfind("Write stopped: ", 0), 0u) << rig->messages.Last();
+    EXPECT_FALSE(w.btStop->isVisible());
+    EXPECT_TRUE(w.btWriteSettingsNew->isEnabled());
+
+    // What the stopped run sent is not confirmed: the change-only write sends it and commits.
+    rig->messages.Clear();
+    QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
+    EXPECT_EQ(rig->messages.Last().rfind("Settings written and verified (", 0), 0u) << rig->messages.Last();
+    ASSERT_EQ(sim->Stop(), 0) << sim->Errors();
+    EXPECT_EQ(sim->CountLines("commit (123"), 1) << "only the second write committed";
 }

@@ -30,7 +30,10 @@ struct StoreFixture {
 
     // Steps until the run ends; returns the number of steps.
     int Run(bool write) {
-        write ? store.StartWrite() : store.StartRead();
+        if (write)
+            store.StartWrite();
+        else
+            store.StartRead();
         int steps = 0;
         while (store.State() == (write ? ssWriting : ssReading) && steps < 10000) {
             write ? store.WriteStep() : store.ReadStep();
@@ -350,4 +353,141 @@ TEST(StoreRuns, ARunResetWhileItsRequestIsOnTheWireIsAbandonedNotFailed) {
     EXPECT_EQ(f.store.State(), ssCollecting) << "the new run was ended by the old one's step";
     EXPECT_FALSE(f.store.HasFailed());
     EXPECT_TRUE(f.reports.empty());
+}
+
+// ---- Change-only, verified and stopped runs -----------------------------------------------
+
+namespace {
+
+// Registers 10 to 30 and coil 3, read from the unit; register 40 only a display shows.
+struct ConfirmedFixture : StoreFixture {
+    ConfirmedFixture() {
+        for (int32_t a = 10; a <= 30; ++a)
+            store.InsertHoldingRegisterIndex(a);
+        store.InsertHoldingRegisterIndex(10); // a second setting in register 10
+        store.InsertHoldingRegisterIndex(40, false);
+        store.InsertCoilIndex(3);
+        Run(false);
+        unit.requests.clear();
+        reports.clear();
+    }
+    // Runs a write to its end through `gate`; false when it had nothing to do.
+    bool Write(const TWriteOptions& options, const TExchangeGate& gate = {}) {
+        unit.requests.clear();
+        reports.clear();
+        if (!store.StartWrite(options))
+            return false;
+        for (int steps = 0; store.State() == ssWriting && steps < 10000; ++steps)
+            store.WriteStep(gate);
+        return true;
+    }
+    std::vector<int32_t> Written() const {
+        std::vector<int32_t> addresses;
+        for (const auto& r : unit.requests) {
+            if (r.function == 5 || r.function == 6)
+                addresses.push_back(r.address);
+        }
+        return addresses;
+    }
+};
+
+const TWriteOptions ChangedOnly{true, false};
+
+} // namespace
+
+TEST(StoreChangedWrite, SendsOnlyWhatDiffersOnceThenNothingAndAllOnRequest) {
+    ConfirmedFixture f;
+    f.store.SetHoldingRegisterBits(10, 3, 0x000F);
+    f.store.SetHoldingRegisterBits(10, 2, 0x00F0);
+    f.store.SetHoldingRegister(40, 99); // a live reading, never sent by a change-only write
+    ASSERT_TRUE(f.Write(ChangedOnly));
+    EXPECT_EQ(f.Written(), (std::vector<int32_t>{10, 9999}));
+    EXPECT_EQ(f.Sum(), 1) << "the bar counts what is sent";
+
+    EXPECT_FALSE(f.Write(ChangedOnly)) << "nothing differs";
+    EXPECT_TRUE(f.unit.requests.empty());
+    EXPECT_EQ(f.store.LastResult(), TRunResult::Unchanged);
+
+    ASSERT_TRUE(f.Write({false, false}));
+    EXPECT_EQ(f.Written().size(), 21u + 1u + 1u + 1u) << "registers, the display's, the coil, the commit";
+}
+
+TEST(StoreChangedWrite, WhatAFailedOrUnsavedRunSentIsSentAgainWithOneCommit) {
+    ConfirmedFixture f;
+    for (int32_t a : {10, 11, 12})
+        f.store.SetHoldingRegister(a, static_cast<int16_t>(a));
+    f.unit.failRequest = 1; // register 11
+    f.Write(ChangedOnly);
+    EXPECT_TRUE(f.store.HasFailed());
+    EXPECT_TRUE(f.store.CommitOwed());
+    f.unit.failRequest = -1;
+    f.Write(ChangedOnly);
+    EXPECT_EQ(f.Written(), (std::vector<int32_t>{10, 11, 12, 9999}));
+
+    f.store.SetHoldingRegister(20, 5);
+    f.unit.failRequest = 1; // the commit goes unanswered
+    f.Write(ChangedOnly);
+    EXPECT_FALSE(f.store.CommitNote().empty());
+    f.unit.failRequest = -1;
+    // Back to the value the unit confirmed before: the unit may hold either now.
+    f.store.SetHoldingRegister(20, 0);
+    ASSERT_TRUE(f.Write(ChangedOnly)) << "an unsaved value is not confirmed";
+    EXPECT_EQ(f.Written(), (std::vector<int32_t>{20, 9999}));
+    EXPECT_FALSE(f.store.CommitOwed());
+}
+
+TEST(StoreChangedWrite, VerificationGroupsCheapNeighboursAndShowsWhatTheUnitHolds) {
+    ConfirmedFixture f;
+    for (int32_t a : {10, 15, 30})
+        f.store.SetHoldingRegister(a, 7);
+    // The unit keeps 5 in register 15 whatever it was sent.
+    const TExchangeGate clamping = [&f](const std::function<int32_t()>& request) {
+        const int32_t result = request();
+        f.unit.registers[15] = 5;
+        return result;
+    };
+    ASSERT_TRUE(f.Write({true, true}, clamping));
+    std::vector<std::pair<int32_t, int32_t>> reads;
+    for (const auto& r : f.unit.requests) {
+        if (r.function == 3)
+            reads.emplace_back(r.address, r.countOrValue);
+    }
+    // 10 and 15 share a read (four registers between them cost less than a request); 30 is 15
+    // further on and gets its own.
+    EXPECT_EQ(reads, (std::vector<std::pair<int32_t, int32_t>>{{10, 6}, {30, 1}}));
+    ASSERT_EQ(f.store.Differences().size(), 1u);
+    EXPECT_EQ(f.store.Differences()[0].Address, 15);
+    EXPECT_EQ(f.store.Differences()[0].Sent, 7);
+    EXPECT_EQ(f.store.Differences()[0].Held, 5);
+    int16_t shown = 0;
+    f.store.GetHoldingRegisters(15, &shown, 1);
+    EXPECT_EQ(shown, 5) << "the image shows what the unit holds";
+    EXPECT_FALSE(f.Write(ChangedOnly)) << "and it is confirmed";
+}
+
+TEST(StoreChangedWrite, AStopEndsTheRunWithoutACommitAndWritingAgainFinishes) {
+    ConfirmedFixture f;
+    for (int32_t a : {10, 11, 12})
+        f.store.SetHoldingRegister(a, 1);
+    const TExchangeGate stopping = [&f](const std::function<int32_t()>& request) {
+        f.store.RequestStop();
+        return request();
+    };
+    f.Write(ChangedOnly, stopping);
+    EXPECT_EQ(f.Written(), (std::vector<int32_t>{10})) << "the exchange in flight completes, no commit";
+    EXPECT_EQ(f.store.LastResult(), TRunResult::Stopped);
+    EXPECT_EQ(f.reports.back().text,
+              "Write stopped: 1 of 3 sent; the unit has not saved them (no commit). Write again to finish.");
+    f.Write(ChangedOnly);
+    EXPECT_EQ(f.Written(), (std::vector<int32_t>{10, 11, 12, 9999}));
+
+    f.unit.requests.clear();
+    f.reports.clear();
+    f.store.StartRead();
+    for (int steps = 0; f.store.State() == ssReading && steps < 100; ++steps)
+        f.store.ReadStep(stopping);
+    EXPECT_EQ(f.unit.requests.size(), 1u);
+    EXPECT_EQ(f.store.LastResult(), TRunResult::Stopped);
+    EXPECT_EQ(f.reports.back().text, "Read stopped: 1 of 23 read.");
+    EXPECT_FALSE(f.store.IsComplete());
 }

@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
+#include <QThread>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <modbus/modbus.h>
@@ -66,7 +68,7 @@ TEST(CliOnline, WriteThenReadRoundTripsTheUnitsConfiguration) {
     ASSERT_EQ(Cli({"defaults", "id:17", "-o", defaults}).code, 0);
     const CliResult written = Cli({"write", sim.Port(), defaults});
     ASSERT_EQ(written.code, 0) << written.err;
-    EXPECT_EQ(written.out, "Settings written successfully.\n");
+    EXPECT_EQ(written.out.rfind("Settings written and verified (", 0), 0u) << written.out;
 
     const std::string readBack = dir.Path("read.rur");
     const CliResult read = Cli({"read", sim.Port(), "-o", readBack});
@@ -247,4 +249,90 @@ TEST(CliOnline, AnUnansweredCommitIsWrittenButNotConfirmedExitThree) {
               std::string::npos)
         << written.err;
     EXPECT_NE(Cli({"--help"}).out.find("3 written but the save not confirmed"), std::string::npos);
+}
+
+namespace {
+
+// Sets the value of the first setting of that name in a settings file.
+void SetFileValue(const std::string& path, const std::string& name, int value) {
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file(path.c_str()));
+    pugi::xml_node setting = doc.select_node(("//setting[@name='" + name + "']").c_str()).node();
+    ASSERT_TRUE(setting);
+    setting.attribute("value") = value;
+    ASSERT_TRUE(doc.save_file(path.c_str()));
+}
+
+// Write requests (coils and registers, the commit included) the simulator has logged.
+int Writes(const TSimProcess& sim) {
+    return sim.CountLines("request 01 05") + sim.CountLines("request 01 06");
+}
+
+} // namespace
+
+TEST(CliOnline, WriteSendsOnlyWhatDiffersNothingWhenNothingDoesAndEverythingWithAll) {
+    TTempDir dir;
+    TSimProcess sim({"--device-id", "17", "--verbose"}, dir.Path("config"));
+    ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
+    const std::string file = dir.Path("settings.rur");
+    ASSERT_EQ(Cli({"defaults", "id:17", "-o", file}).code, 0);
+    ASSERT_EQ(Cli({"write", sim.Port(), file}).code, 0);
+    ASSERT_EQ(sim.CountLines("commit (123"), 1);
+
+    int before = Writes(sim);
+    const CliResult same = Cli({"write", sim.Port(), file});
+    EXPECT_EQ(same.code, 0) << same.err;
+    EXPECT_EQ(same.out, "The unit already holds these settings.\n");
+    EXPECT_EQ(Writes(sim), before) << "nothing sent, no commit";
+
+    SetFileValue(file, "Supply Fan Minimum Speed", 25);
+    before = Writes(sim);
+    const CliResult one = Cli({"write", sim.Port(), file});
+    EXPECT_EQ(one.code, 0) << one.err;
+    EXPECT_EQ(one.out, "Settings written and verified (1 settings).\n");
+    EXPECT_EQ(Writes(sim) - before, 2) << "the setting's register and the commit";
+
+    before = Writes(sim);
+    const CliResult all = Cli({"write", sim.Port(), file, "--all", "--no-verify"});
+    EXPECT_EQ(all.code, 0) << all.err;
+    EXPECT_EQ(all.out, "Settings written successfully.\n");
+    EXPECT_GT(Writes(sim) - before, 2000);
+    EXPECT_EQ(sim.CountLines("commit (123"), 3);
+}
+
+TEST(CliOnline, AUnitThatKeepsAnotherValueIsNamedBySettingAndExitOne) {
+    TTempDir dir;
+    TSimProcess sim({"--device-id", "17", "--clamp", "117:50"}, dir.Path("config"));
+    ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
+    const std::string file = dir.Path("settings.rur");
+    ASSERT_EQ(Cli({"defaults", "id:17", "-o", file}).code, 0);
+    const CliResult written = Cli({"write", sim.Port(), file});
+    EXPECT_EQ(written.code, 1);
+    EXPECT_EQ(written.err, "Unit Settings / Supply Fan Maximum Speed: sent 90 %, unit holds 50 %\n");
+    EXPECT_EQ(Cli({"write", sim.Port(), file, "--no-verify"}).code, 0) << "the read-back is skipped";
+}
+
+TEST(CliOnline, CtrlCStopsAWriteWithoutACommitAndExits130) {
+    TTempDir dir;
+    TSimProcess sim({"--device-id", "17", "--verbose", "--wire-speed"}, dir.Path("config"));
+    ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
+    const std::string file = dir.Path("settings.rur");
+    ASSERT_EQ(Cli({"defaults", "id:17", "-o", file}).code, 0);
+    QProcess process;
+    process.start(QString::fromStdString(BinPath("dezadizi-cli")),
+                  {"write", QString::fromStdString(sim.Port()), QString::fromStdString(file), "-d",
+                   QString::fromStdString(SourcePath("data/Devices.xml"))});
+    ASSERT_TRUE(process.waitForStarted());
+    for (int i = 0; i < 6000 && Writes(sim) < 5; ++i)
+        QThread::msleep(10);
+    ASSERT_GE(Writes(sim), 5) << "the write did not begin";
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 130);
+    const std::string err = process.readAllStandardError().toStdString();
+    EXPECT_EQ(err.rfind("Write stopped: ", 0), 0u) << err;
+    EXPECT_NE(err.find(" sent; the unit has not saved them (no commit). Write again to finish.\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(sim.CountLines("commit (123"), 0);
 }

@@ -25,8 +25,9 @@ const char* const UsageText =
     "                       load the settings file IN over the defaults and save or export it\n"
     "  read PORT -o OUT [-d FILE]\n"
     "                       find the unit on PORT, read every setting, save or export OUT\n"
-    "  write PORT IN [-d FILE] [--by-name] [--allow-out-of-range]\n"
-    "                       find the unit on PORT and write the settings file IN to it\n"
+    "  write PORT IN [-d FILE] [--by-name] [--allow-out-of-range] [--all] [--no-verify]\n"
+    "                       find the unit on PORT, read it, write what the settings file IN\n"
+    "                       changes, save it and read it back to verify it\n"
     "  ports [set COMn PATH | clear COMn]\n"
     "                       show or change which device each comm port name opens\n"
     "  check [-d FILE]      check the definition file: each finding as FILE:LINE: error|warning: TEXT,\n"
@@ -38,13 +39,16 @@ const char* const UsageText =
     "  --by-name            convert, write: match the file's groups and settings by their names\n"
     "                       (for a file saved with another version of the definition file)\n"
     "  --allow-out-of-range convert, write: load values outside their settings' limits\n"
+    "  --all                write: send every setting, not only those that differ from the unit\n"
+    "  --no-verify          write: do not read back what was sent\n"
     "  --help               show this text\n"
     "  --version            show the program's version\n"
     "DEVICE is a device type's name, #N for catalogue position N, or id:N for its device_id.\n"
     "PORT is COMn (see 'ports') or a device path such as /dev/ttyUSB0.\n"
     "Exit status: 0 success, 1 failure (message on standard error), 2 usage error,\n"
     "3 written but the save not confirmed: the unit did not answer the save command (write again\n"
-    "if it was restarted before it finished saving).\n";
+    "if it was restarted before it finished saving), 130 stopped by Ctrl-C: a write stopped so is\n"
+    "not saved on the unit (write again to finish).\n";
 
 } // namespace
 
@@ -62,6 +66,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
             options.byName = true;
         } else if (arg == "--allow-out-of-range") {
             options.allowOutOfRange = true;
+        } else if (arg == "--all") {
+            options.all = true;
+        } else if (arg == "--no-verify") {
+            options.noVerify = true;
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
             err << "dezadizi-cli: unknown option " << arg << "\n";
             return false;

@@ -8,7 +8,8 @@ class TSettings;
 
 // Exit codes of the tool.
 // cliUnconfirmed: the settings were written but the unit did not answer the save command.
-enum TCliExit : int { cliOk = 0, cliFailed = 1, cliUsage = 2, cliUnconfirmed = 3 };
+// cliStopped: stopped by Ctrl-C (SIGINT), as a shell counts a run ended by it.
+enum TCliExit : int { cliOk = 0, cliFailed = 1, cliUsage = 2, cliUnconfirmed = 3, cliStopped = 130 };
 
 // Runs the tool with its arguments (without the program name). `exeDir` is the executable's
 // directory, where the default Devices.xml is looked for first.
@@ -22,6 +23,8 @@ struct TCliOptions {
     std::vector<std::string> positional; // the command's own arguments
     bool byName = false;                 // --by-name
     bool allowOutOfRange = false;        // --allow-out-of-range
+    bool all = false;                    // --all
+    bool noVerify = false;               // --no-verify
 };
 
 // Parses "-d FILE", "-o OUT", the load options and positional arguments. Returns false (after writing a

@@ -15,10 +15,13 @@
 #include <QSettings>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace {
@@ -116,6 +119,21 @@ private:
     int32_t FDone = 0;
 };
 
+// Ctrl-C: the run in progress ends after its exchange; nothing more is sent, no commit is made.
+std::atomic<TRegisterDataStore*> StoppableStore{nullptr};
+std::atomic<bool> Stopping{false};
+
+void OnInterrupt(int) {
+    Stopping = true;
+    if (TRegisterDataStore* store = StoppableStore.load())
+        store->RequestStop();
+}
+
+class TCliStopped : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // One online session: the unit found on a port, its device type connected, its settings read.
 class TOnlineSession {
 public:
@@ -132,8 +150,15 @@ public:
             std::lock_guard<std::mutex> lock(FLock);
             FBeginRead = true;
         };
+        StoppableStore = &FStore;
+        struct sigaction action {};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &FPreviousInterrupt);
     }
     ~TOnlineSession() {
+        ::sigaction(SIGINT, &FPreviousInterrupt, nullptr);
+        StoppableStore = nullptr;
         if (FDevice != nullptr)
             FManager.DisconnectDevice(FDevice);
         SetRegisterDataStore(FPreviousStore);
@@ -166,13 +191,8 @@ public:
         if (!result->second)
             throw TModelError("Failed to connect, please check connections and settings");
         TDevice* device = devices.DeviceById(result->first);
-        device->CommPort = port->first;
-        device->Address = UnitAddress;
-        device->Online = true;
-        device->Settings->ClearPending();
-        FStore.Reset();
         FDevice = device;
-        FManager.ConnectDevice(device);
+        FManager.ConnectFoundUnit(device, port->first, UnitAddress);
         return device;
     }
 
@@ -180,22 +200,30 @@ public:
     void AwaitRead() {
         FBar.Start("Reading", 0);
         // The run has ended once the store, having started reading, is idle again.
-        AwaitRun([this] { return FReadStarted && FStore.State() == ssIdle; });
+        AwaitRun([this] { return (FReadStarted || Stopping) && FStore.State() == ssIdle; });
+        if (Stopping)
+            throw TCliStopped(
+                FStore.LastResult() == TRunResult::Stopped
+                    ? TRegisterDataStore::ReadStoppedText(FStore.SentCount(), FStore.TotalCount())
+                    : std::string("Read stopped."));
         FManager.DeviceList()->TakeValuesFromStore();
     }
 
-    // Sends the image to the unit and commits; raises with the failing block's text. Returns
-    // what to say beside the success when the unit did not answer the commit (else empty).
-    std::string Write() {
+    // Sends what differs from the unit (all with `all`), commits and verifies; raises with the
+    // failing block's text. Returns what to tell the user.
+    TWriteSummary Write(TSettings& tree, bool all, bool verify) {
         {
             std::lock_guard<std::mutex> lock(FLock);
             FReports.clear();
         }
-        FBar.Start("Writing", FStore.TotalCount());
-        FStore.StartWrite();
-        AwaitRun([this] { return FStore.State() == ssIdle; });
-        return FStore.CommitNote();
+        if (FStore.StartWrite({!all, verify})) {
+            FBar.Start("Writing", FStore.SendCount());
+            AwaitRun([this] { return FStore.State() == ssIdle; });
+        }
+        return tree.DescribeWrite(FStore);
     }
+
+    TRegisterDataStore& Store() { return FStore; }
 
 private:
     struct TReport {
@@ -239,6 +267,7 @@ private:
     }
 
     TProgressBar FBar;
+    struct sigaction FPreviousInterrupt {};
     TRegisterDataStore FStore;
     TSerialManager FManager;
     TRegisterDataStore* FPreviousStore;
@@ -267,6 +296,9 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         // Standard output holds the file itself when OUT is "-".
         (options.output == "-" ? err : out) << "Read " << device->Name << " into " << options.output << "\n";
         return cliOk;
+    } catch (const TCliStopped& e) {
+        err << e.what() << "\n";
+        return cliStopped;
     } catch (const std::exception& e) {
         err << e.what() << "\n";
         return cliFailed;
@@ -275,7 +307,8 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
 
 int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     if (options.positional.size() != 2 || !options.output.empty()) {
-        err << "usage: dezadizi-cli write PORT IN [-d FILE] [--by-name] [--allow-out-of-range]\n";
+        err << "usage: dezadizi-cli write PORT IN [-d FILE] [--by-name] [--allow-out-of-range] [--all] "
+               "[--no-verify]\n";
         return cliUsage;
     }
     try {
@@ -285,12 +318,26 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         TDevice* device = session.Connect(devices, options.positional[0]);
         session.AwaitRead();
         LoadCliSettingsFile(*device->Settings, options.positional[1], options, err);
-        const std::string saveNote = session.Write();
-        out << "Settings written successfully.\n";
-        if (saveNote.empty())
+        const TWriteSummary summary = session.Write(*device->Settings, options.all, !options.noVerify);
+        const TRegisterDataStore& store = session.Store();
+        if (store.LastResult() == TRunResult::Stopped) {
+            err << summary.Message << "\n";
+            return cliStopped;
+        }
+        if (summary.Error) {
+            for (const std::string& line : summary.Differences)
+                err << line << "\n";
+            return cliFailed;
+        }
+        const std::string firstLine = summary.Message.substr(0, summary.Message.find('\n'));
+        out << firstLine << "\n";
+        if (store.CommitNote().empty())
             return cliOk;
-        err << saveNote << "\n";
+        err << store.CommitNote() << "\n";
         return cliUnconfirmed;
+    } catch (const TCliStopped& e) {
+        err << e.what() << "\n";
+        return cliStopped;
     } catch (const std::exception& e) {
         err << e.what() << "\n";
         return cliFailed;

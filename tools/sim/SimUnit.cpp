@@ -184,7 +184,11 @@ std::vector<uint8_t> TSimUnit::Execute(const uint8_t* frame, size_t length, bool
         reply.assign(frame, frame + 6);
         break;
     case 6:
-        FHoldingRegisters[address] = operand;
+        // A clamped register keeps at most its limit, and answers as if it took what was sent.
+        if (const auto clamp = FClamps.find(address); clamp != FClamps.end() && operand > clamp->second)
+            FHoldingRegisters[address] = clamp->second;
+        else
+            FHoldingRegisters[address] = operand;
         FDirty = true;
         if (address == CommitWireAddress && operand == CommitValue) {
             ++FCommits;

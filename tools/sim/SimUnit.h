@@ -3,6 +3,7 @@
 // image of a Modbus RTU slave, request frames in and reply frames out, and the injected faults.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <random>
 #include <string>
@@ -72,6 +73,9 @@ public:
     void SetSlowDelayMs(int32_t ms) { FSlowDelayMs = ms; }
     // The commit is carried out but never answered, as by a unit busy saving or restarting.
     void SetSilentCommit(bool on) { FSilentCommit = on; }
+    // Holding register `reference` (as the definition file counts, from 1) stores no more than
+    // `max` (unsigned), as a unit that limits a value without saying so.
+    void SetClamp(int32_t reference, uint16_t max) { FClamps[reference - 1] = max; }
     // Logs every request and reply frame as hex.
     void SetLogRequests(bool on) { FLogRequests = on; }
 
@@ -112,6 +116,7 @@ private:
     int64_t FFaultFreeRequests = 0;
     bool FLogRequests = false;
     bool FSilentCommit = false;
+    std::map<int32_t, uint16_t> FClamps;
     mutable bool FDirty = false;
     int64_t FRequests = 0;
     int64_t FCommits = 0;

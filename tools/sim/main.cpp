@@ -124,9 +124,13 @@ int main(int argc, char** argv) {
     const QCommandLineOption silentCommitOption(
         QStringLiteral("silent-commit"),
         QStringLiteral("Carry out the commit of a write run but never answer it."));
-    parser.addOptions({portOption, linkOption, deviceIdOption, deviceOption, definitionsOption, stateOption,
-                       blankOption, wireSpeedOption, faultOption, faultAtOption, faultAfterOption, slowOption,
-                       seedOption, verboseOption, silentCommitOption});
+    const QCommandLineOption clampOption(
+        QStringLiteral("clamp"),
+        QStringLiteral("Holding register REG (from 1) stores at most MAX, whatever it is sent."),
+        QStringLiteral("REG:MAX"));
+    parser.addOptions({clampOption, portOption, linkOption, deviceIdOption, deviceOption, definitionsOption,
+                       stateOption, blankOption, wireSpeedOption, faultOption, faultAtOption,
+                       faultAfterOption, slowOption, seedOption, verboseOption, silentCommitOption});
     parser.process(application);
 
     const QString port = parser.value(portOption);
@@ -195,6 +199,17 @@ int main(int argc, char** argv) {
     if (parser.isSet(seedOption))
         unit.SetSeed(parser.value(seedOption).toUInt());
     unit.SetSilentCommit(parser.isSet(silentCommitOption));
+    for (const QString& clamp : parser.values(clampOption)) {
+        const QStringList parts = clamp.split(':');
+        bool regOk = false;
+        bool maxOk = false;
+        const int reg = parts.size() == 2 ? parts[0].toInt(&regOk) : 0;
+        const uint max = parts.size() == 2 ? parts[1].toUInt(&maxOk) : 0;
+        if (!regOk || !maxOk || reg < 1 || reg > TSimUnit::ObjectCount || max > 0xFFFF)
+            return Fail("--clamp takes REG:MAX, a holding register from 1 and a value from 0 to 65535: " +
+                        clamp.toStdString());
+        unit.SetClamp(reg, static_cast<uint16_t>(max));
+    }
 
     if (stateExists) {
         std::string error;
