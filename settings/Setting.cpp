@@ -293,6 +293,19 @@ void TSetting::ClearPending() {
     ReadPending = false;
 }
 
+std::string TSetting::DisplayValue() const {
+    return std::to_string(Value);
+}
+
+std::vector<uint16_t> TSetting::StoredWords() const {
+    if (RegisterType == rtCoil)
+        return {static_cast<uint16_t>(Value != 0 ? 1 : 0)};
+    if (RegisterType != rtHoldingRegister)
+        return {};
+    // The low 16 bits PutToStore writes; a masked field holds the same number in its bits.
+    return {static_cast<uint16_t>(static_cast<uint32_t>(StoredValue(Value)))};
+}
+
 double TSetting::ComparableValue(int32_t value) {
     return value;
 }

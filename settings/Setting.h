@@ -69,6 +69,12 @@ public:
     virtual void CopyValueFrom(TSetting* source);
     virtual void WriteToStore();
     virtual TLoadedValue LoadValue(const pugi::xml_node& settingElement);
+    // The value as the engineer reads it: units applied, choices by name, check boxes as the
+    // export's words.
+    virtual std::string DisplayValue() const;
+    // What the value puts into the unit's registers, word by word (a coil as 0 or 1, a masked
+    // field as its own bits); empty for entries that never write, which are not compared.
+    virtual std::vector<uint16_t> StoredWords() const;
 
     // The two halves of LoadFromSettingsXml, so a settings file can be checked completely
     // before anything is applied. FindLoadedValue raises the file's messages.

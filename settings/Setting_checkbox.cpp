@@ -65,7 +65,22 @@ void TSettingCheckBox::CheckBoxClick() {
 }
 
 void TSettingCheckBox::AddCsvLine(TCsvWriter& csv) {
-    csv.AddRow({Name, Value != 0 ? "Enabled" : "Disabled"});
+    csv.AddRow({Name, DisplayValue()});
+}
+
+std::string TSettingCheckBox::DisplayValue() const {
+    return Value != 0 ? "Enabled" : "Disabled";
+}
+
+std::vector<uint16_t> TSettingCheckBox::StoredWords() const {
+    if (RegisterType != rtHoldingRegister)
+        return TSetting::StoredWords();
+    const int32_t state = Value != 0 ? CheckedValue : UncheckedValue;
+    // As PutToStore converts: custom values take the offset only.
+    const uint32_t wide = HasCustomValues ? static_cast<uint32_t>(state) + static_cast<uint32_t>(ValueOffset)
+                                          : static_cast<uint32_t>(state) * static_cast<uint32_t>(Scaling()) +
+                                                static_cast<uint32_t>(ValueOffset);
+    return {static_cast<uint16_t>(wide)};
 }
 
 void TSettingCheckBox::RegisterWithStore() {

@@ -133,8 +133,12 @@ void TSettingDropDown::MarkForUnitRead() {
 }
 
 void TSettingDropDown::AddCsvLine(TCsvWriter& csv) {
+    csv.AddRow({Name, DisplayValue()});
+}
+
+std::string TSettingDropDown::DisplayValue() const {
     const int position = IndexOfValue(Value);
-    csv.AddRow({Name, position >= 0 ? Choices[static_cast<size_t>(position)].Name : std::to_string(Value)});
+    return position >= 0 ? Choices[static_cast<size_t>(position)].Name : std::to_string(Value);
 }
 
 std::string TSettingDropDown::LimitProblem(const TLoadedValue& loaded, const std::string& units) const {

@@ -131,6 +131,19 @@ void TSettingInt::AddCsvLine(TCsvWriter& csv) {
     csv.AddRow({Name, std::to_string(Value) + " " + ValueText});
 }
 
+std::string TSettingInt::DisplayValue() const {
+    return WithValueText(Value, ValueText);
+}
+
+std::vector<uint16_t> TSettingInt::StoredWords() const {
+    if (RegisterType != rtHoldingRegister || NumOfRegisters != 2)
+        return TSetting::StoredWords();
+    const uint32_t raw =
+        static_cast<uint32_t>(Value) * static_cast<uint32_t>(Scaling()) + static_cast<uint32_t>(ValueOffset);
+    // The first register holds the high half, as PutToStore writes it.
+    return {static_cast<uint16_t>(raw >> 16), static_cast<uint16_t>(raw)};
+}
+
 void TSettingInt::RegisterWithStore() {
     if (NumOfRegisters == 1) {
         TSetting::RegisterWithStore();

@@ -16,6 +16,9 @@ public:
     void UpdateDisplay(bool withUnits) override;
     void MarkForRead() override;
     void AddCsvLine(TCsvWriter& csv) override;
+    std::string DisplayValue() const override;
+    // A read-only display: never written, so never compared.
+    std::vector<uint16_t> StoredWords() const override { return {}; }
     bool FieldHolds(const TLoadedValue& loaded) const override;
     double ComparableValue(int32_t value) override;
     void WriteToStore() override;

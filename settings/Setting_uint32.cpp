@@ -119,6 +119,16 @@ void TSettingUint32::AddCsvLine(TCsvWriter& csv) {
     csv.AddRow({Name, std::to_string(Value) + " " + ValueText});
 }
 
+std::string TSettingUint32::DisplayValue() const {
+    const std::string number = std::to_string(static_cast<uint32_t>(Value));
+    return ValueText.empty() ? number : number + " " + ValueText;
+}
+
+std::vector<uint16_t> TSettingUint32::StoredWords() const {
+    const auto value = static_cast<uint32_t>(Value);
+    return {static_cast<uint16_t>(value >> 16), static_cast<uint16_t>(value)};
+}
+
 void TSettingUint32::RegisterWithStore() {
     if (InTemplate)
         return;

@@ -278,6 +278,10 @@ void TSettingUnits::AddCsvLine(TCsvWriter& csv) {
     csv.AddRow({Name, DisplayText(true)});
 }
 
+std::string TSettingUnits::DisplayValue() const {
+    return DisplayText(true);
+}
+
 std::string TSettingUnits::LimitProblem(const TLoadedValue& loaded, const std::string& units) const {
     // As ValidateText checks a typed number: the word decoded in the units in force, against the
     // limits as they come back from those units.

@@ -22,6 +22,7 @@ struct TCliOptions {
     std::vector<std::string> positional; // the command's own arguments
     bool byName = false;                 // --by-name
     bool allowOutOfRange = false;        // --allow-out-of-range
+    bool csv = false;                    // --csv
 };
 
 // Parses "-d FILE", "-o OUT", the load options and positional arguments. Returns false (after writing a
