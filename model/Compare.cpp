@@ -65,7 +65,7 @@ void FirstIds(const TSettings& tree, int32_t& group, int32_t& setting) {
 
 } // namespace
 
-TSnapshot TakeSnapshot(const TSettings& tree) {
+TSnapshot TakeSnapshot(const TSettings& tree, bool fromUnit) {
     TSnapshot snapshot;
     for (size_t g = 0; g < tree.Groups.size(); ++g) {
         const TGroup& group = *tree.Groups[g];
@@ -75,7 +75,8 @@ TSnapshot TakeSnapshot(const TSettings& tree) {
             if (words.empty())
                 continue;
             snapshot.Entries.push_back({static_cast<int32_t>(g), static_cast<int32_t>(e), std::move(words),
-                                        entry.DisplayValue(), entry.IsUnitsSelector});
+                                        entry.DisplayValue(), entry.IsUnitsSelector,
+                                        !(fromUnit && entry.InTemplate)});
         }
     }
     return snapshot;
@@ -88,7 +89,7 @@ std::vector<TDifference> CompareSnapshots(const TSettings& tree, const TSnapshot
     for (size_t i = 0; i < a.Entries.size(); ++i) {
         const TSnapshotEntry& x = a.Entries[i];
         const TSnapshotEntry& y = b.Entries[i];
-        if (x.Words == y.Words)
+        if (x.Words == y.Words || !x.Known || !y.Known)
             continue;
         const TGroup& group = *tree.Groups.at(static_cast<size_t>(x.GroupIndex));
         TDifference row{x.GroupIndex,

@@ -18,6 +18,9 @@ struct TSnapshotEntry {
     std::vector<uint16_t> Words;
     std::string Text;
     bool UnitsSelector = false;
+    // False where the source holds no value for the entry (a unit has none for the template
+    // groups, whose values are only copied from); such entries are not compared.
+    bool Known = true;
 };
 
 struct TSnapshot {
@@ -38,7 +41,8 @@ struct TDifference {
 };
 
 // Every entry that writes registers (labels and headings do not), as the tree holds it now.
-TSnapshot TakeSnapshot(const TSettings& tree);
+// `fromUnit`: the tree holds what was read from a unit, which has no template groups.
+TSnapshot TakeSnapshot(const TSettings& tree, bool fromUnit = false);
 
 // The entries of `a` and `b`, two snapshots of `tree`, that would write different registers,
 // in tree order. Where the two texts read alike, each gets its stored number appended, so the

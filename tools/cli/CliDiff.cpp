@@ -44,7 +44,7 @@ TSide TakeSide(const TCliOptions& options, const std::string& source, std::ostre
                 throw TModelError("The unit on " + port + " is a '" + found.Name + "', not a '" +
                                   side.Device->Name + "'");
             }
-            side.Values = TakeSnapshot(*found.Settings);
+            side.Values = TakeSnapshot(*found.Settings, true);
         });
         return side;
     }
