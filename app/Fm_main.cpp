@@ -3,12 +3,14 @@
 #include "Version.h"
 #include "app/Application.h"
 #include "app/Dialogs.h"
+#include "app/Fm_compare.h"
 #include "app/Fm_connect.h"
 #include "app/Gradient.h"
 #include "app/Panel.h"
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
 #include "modbus/Registerdatastore.h"
+#include "model/Compare.h"
 #include "model/Definitionfile.h"
 #include "model/Devices.h"
 #include "model/Errors.h"
@@ -230,6 +232,10 @@ void TfmMain::CreateControls() {
     tbSaveSettings = addItem("tbSaveSettings", "&Save Settings", "Save Settings");
     PopupMenu->addSeparator();
     tbRestoreDefault = addItem("tbRestoreDefault", "&Restore Factory Defaults", "Restore Factory Defaults");
+    PopupMenu->addSeparator();
+    tbCompareFile = addItem("tbCompareFile", "Compare with &File...", "Compare with File");
+    tbCompareDefaults =
+        addItem("tbCompareDefaults", "Compare with Factory &Defaults", "Compare with Factory Defaults");
 
     for (QTimer* timer : {&WrittenSettingsTimer, &FailTimer, &ReadCompleteTimer})
         timer->setInterval(100);
@@ -245,6 +251,8 @@ void TfmMain::CreateControls() {
     connect(tbLoadSettings, &QAction::triggered, this, guarded(&TfmMain::tbLoadSettingsClick));
     connect(tbSaveSettings, &QAction::triggered, this, guarded(&TfmMain::tbSaveSettingsClick));
     connect(tbRestoreDefault, &QAction::triggered, this, guarded(&TfmMain::tbRestoreDefaultClick));
+    connect(tbCompareFile, &QAction::triggered, this, guarded(&TfmMain::tbCompareFileClick));
+    connect(tbCompareDefaults, &QAction::triggered, this, guarded(&TfmMain::tbCompareDefaultsClick));
     connect(&WrittenSettingsTimer, &QTimer::timeout, this, guarded(&TfmMain::WrittenSettingsTimerTimer));
     connect(&FailTimer, &QTimer::timeout, this, guarded(&TfmMain::FailTimerTimer));
     connect(&ReadCompleteTimer, &QTimer::timeout, this, guarded(&TfmMain::ReadCompleteTimerTimer));
@@ -534,6 +542,8 @@ void TfmMain::SetOptionsEnabled(bool enabled) {
     tbLoadSettings->setEnabled(enabled);
     tbSaveSettings->setEnabled(enabled);
     tbRestoreDefault->setEnabled(enabled);
+    tbCompareFile->setEnabled(enabled);
+    tbCompareDefaults->setEnabled(enabled);
 }
 
 void TfmMain::BeginReadProgress() {
@@ -760,4 +770,69 @@ void TfmMain::tbRestoreDefaultClick() {
     if (device->Online && AskYesNo("Are you sure you wish to restore the factory defaults?") == TAnswer::No)
         return;
     device->Settings->RestoreDefaults();
+}
+
+void TfmMain::tbCompareFileClick() {
+    TDevice* device = FCurrentDevice;
+    if (device == nullptr)
+        return;
+    const QString path = RunFileDialog(this, {false, "Compare with File...", ".RUR", OpenFilter});
+    if (path.isEmpty())
+        return;
+    TScratchTree scratch(*device->Settings, FDevices->Document->document_element());
+    TSnapshot other;
+    try {
+        other = scratch.File(path.toStdString(), false);
+    } catch (const TOtherDefinitionsError& e) {
+        // As the load asks; values outside their limits need no word, a comparison changes nothing.
+        if (AskYesNoDefaultNo("This settings file was saved with a different version of "
+                              "Devices.xml. Compare it by group and setting names?",
+                              e.ByNameNotes) != TAnswer::Yes)
+            return;
+        other = scratch.File(path.toStdString(), true);
+    }
+    ShowComparison(device, QFileInfo(path).fileName().toStdString(), other);
+}
+
+void TfmMain::tbCompareDefaultsClick() {
+    TDevice* device = FCurrentDevice;
+    if (device == nullptr)
+        return;
+    TScratchTree scratch(*device->Settings, FDevices->Document->document_element());
+    ShowComparison(device, "Factory Defaults", scratch.Defaults());
+}
+
+void TfmMain::ShowComparison(TDevice* device, const std::string& otherTitle, const TSnapshot& other) {
+    TSnapshot current;
+    {
+        TSettingsLockGuard lock; // a polling worker may be taking values into the tree
+        current = TakeSnapshot(*device->Settings);
+    }
+    delete FCompare.data();
+    FCompare =
+        new TfmCompare(this, otherTitle, CompareSnapshots(*device->Settings, current, other),
+                       [this, device](int32_t group, int32_t entry) { GoToSetting(device, group, entry); });
+    FCompare->setAttribute(Qt::WA_DeleteOnClose);
+    FCompare->show();
+}
+
+void TfmMain::GoToSetting(TDevice* device, int32_t group, int32_t entry) {
+    if (device != FCurrentDevice || group < 0 ||
+        static_cast<size_t>(group) >= device->Settings->Groups.size())
+        return;
+    TGroup& shown = *device->Settings->Groups[static_cast<size_t>(group)];
+    if (ShownGroup != &shown)
+        shown.Select();
+    activateWindow();
+    if (sbMainArea->widget() == nullptr)
+        return;
+    // The entry's controls carry its position; its editor is the first of them that takes focus.
+    for (QWidget* control : sbMainArea->widget()->findChildren<QWidget*>()) {
+        if (control->property("tag").toInt() == entry && control->property("tag").isValid() &&
+            control->focusPolicy() != Qt::NoFocus && qobject_cast<QLabel*>(control) == nullptr) {
+            sbMainArea->ensureWidgetVisible(control);
+            control->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
 }

@@ -5,6 +5,7 @@
 #include "model/Messages.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
@@ -21,6 +22,8 @@ class QPushButton;
 class QScrollArea;
 class QWidget;
 class TDevice;
+class TfmCompare;
+struct TSnapshot;
 class TDevices;
 class TModbusHandler;
 class TRegisterDataStore;
@@ -76,6 +79,8 @@ public:
     QAction* tbLoadSettings;
     QAction* tbSaveSettings;
     QAction* tbRestoreDefault;
+    QAction* tbCompareFile;
+    QAction* tbCompareDefaults;
     QTimer WrittenSettingsTimer;
     QTimer FailTimer;
     QTimer ReadCompleteTimer;
@@ -105,6 +110,12 @@ private:
     void ShowLoadWarnings(const std::vector<std::string>& warnings);
     void tbSaveSettingsClick();
     void tbRestoreDefaultClick();
+    void tbCompareFileClick();
+    void tbCompareDefaultsClick();
+    // Shows the settings whose values differ between the tree being edited and `other`.
+    void ShowComparison(TDevice* device, const std::string& otherTitle, const TSnapshot& other);
+    // Shows a group of the device type being edited and puts the focus on an entry's editor.
+    void GoToSetting(TDevice* device, int32_t group, int32_t entry);
     void btWriteSettingsNewClick();
     void btExitNewClick();
     void sbMainAreaClick();
@@ -149,4 +160,5 @@ private:
     // would send an image that holds nothing read from the unit.
     bool FReadComplete = false;
     bool FShown = false;
+    QPointer<TfmCompare> FCompare;
 };

@@ -1,0 +1,91 @@
+// Comparing in the window: the Options menu's comparisons, the dialog's table, its double-click
+// to the setting and its export.
+#include "WindowRig.h"
+
+#include "app/Fm_compare.h"
+#include "model/Device.h"
+#include "model/Group.h"
+#include "model/Settings.h"
+#include "settings/Setting_int.h"
+
+#include <QLabel>
+#include <QTableWidget>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+class CompareWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearRememberedChoices();
+        rig = std::make_unique<TWindowRig>();
+        rig->OpenOffline(0);
+        ASSERT_NE(rig->Current(), nullptr) << rig->messages.Last();
+        rig->messages.Clear();
+        speed = dynamic_cast<TSettingInt*>(rig->Find("Supply Fan Minimum Speed"));
+        ASSERT_NE(speed, nullptr);
+    }
+    void TearDown() override {
+        rig.reset();
+        ClearRememberedChoices();
+    }
+    TfmCompare* Dialog() { return rig->w().findChild<TfmCompare*>("fmCompare"); }
+    std::vector<std::string> Row(int row) {
+        std::vector<std::string> texts;
+        for (int column = 0; column < 4; ++column)
+            texts.push_back(Dialog()->Table->item(row, column)->text().toStdString());
+        return texts;
+    }
+
+    std::unique_ptr<TWindowRig> rig;
+    TSettingInt* speed = nullptr;
+};
+
+} // namespace
+
+TEST_F(CompareWindow, DoubleClickingARowShowsItsGroupAndFocusesItsEditor) {
+    rig->Type(speed->Edit, "35");
+    rig->ClickOptionsItem(rig->w().tbCompareDefaults);
+    ASSERT_NE(Dialog(), nullptr) << rig->messages.Last();
+    EXPECT_EQ(Dialog()->lbCount->text(), "1 setting differs");
+    ASSERT_EQ(Dialog()->Table->rowCount(), 1);
+    EXPECT_EQ(Row(0),
+              (std::vector<std::string>{"Unit Settings", "Supply Fan Minimum Speed", "35 %", "20 %"}));
+
+    rig->ClickGroup(3);
+    ASSERT_NE(ShownGroup, speed->Group);
+    QTableWidget* table = Dialog()->Table;
+    const QPoint cell = table->visualItemRect(table->item(0, 1)).center();
+    // An item view takes a double-click only after the press that starts it.
+    QTest::mousePress(table->viewport(), Qt::LeftButton, {}, cell);
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell);
+    rig->Activate();
+    EXPECT_EQ(ShownGroup, speed->Group);
+    ASSERT_TRUE(speed->Edit);
+    EXPECT_TRUE(speed->Edit->hasFocus());
+}
+
+TEST_F(CompareWindow, AFileIsComparedAndTheTableExportedAsCsv) {
+    TTempDir dir;
+    TFileDialogScope files;
+    const QString saved = QString::fromStdString(dir.Path("site.RUR"));
+    const QString exported = QString::fromStdString(dir.Path("diff.csv"));
+    files.answers = {saved};
+    rig->ClickOptionsItem(rig->w().tbSaveSettings);
+    rig->Type(speed->Edit, "35");
+
+    files.answers = {saved, exported};
+    rig->ClickOptionsItem(rig->w().tbCompareFile);
+    ASSERT_NE(Dialog(), nullptr) << rig->messages.Last();
+    EXPECT_EQ(files.shown.back().Title, "Compare with File...");
+    ASSERT_EQ(Dialog()->Table->rowCount(), 1);
+    EXPECT_EQ(Row(0),
+              (std::vector<std::string>{"Unit Settings", "Supply Fan Minimum Speed", "35 %", "20 %"}));
+    EXPECT_EQ(Dialog()->Table->horizontalHeaderItem(3)->text(), "site.RUR");
+
+    QTest::mouseClick(Dialog()->btExport, Qt::LeftButton);
+    EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
+    EXPECT_EQ(ReadFileText(exported.toStdString()),
+              "Group,Setting,This,site.RUR\r\nUnit Settings,Supply Fan Minimum Speed,35 %,20 %\r\n");
+}
