@@ -38,6 +38,7 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -453,6 +454,8 @@ void TfmMain::btConnectNewClick() {
         device->Settings->ClearPending();
         FStore->Reset();
         device->Settings->SetEnabled(false);
+        // Nothing is marked until the unit's values have been read.
+        device->Settings->SetBaseline({}, true);
         SetConnected(true);
         FSerialManager->ConnectDevice(device);
     } else if (result == mrYes) {
@@ -470,6 +473,7 @@ void TfmMain::btConnectNewClick() {
         FStore->Reset();
         device->Settings->RegisterWithStore();
         device->Settings->RestoreDefaults();
+        device->Settings->SetBaseline(TakeSnapshot(*device->Settings), false);
         device->Settings->SetEnabled(true);
         btWriteSettingsNew->setEnabled(false);
         SetOptionsEnabled(true);
@@ -480,6 +484,7 @@ void TfmMain::btConnectNewClick() {
 }
 
 void TfmMain::OpenGroupList(TDevice* device) {
+    device->Settings->OnEdited = [settings = device->Settings.get()] { settings->UpdateMarks(); };
     device->Settings->MainArea = sbMainArea;
     device->Settings->BuildGroupList(sbSettingsGroups);
     // Always the first group: a page left from another device would edit the wrong image.
@@ -603,6 +608,7 @@ void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
             FSaveNote = outcome.SaveNote;
             WrittenSettingsTimer.start();
         } else {
+            FReadBaselineDue = true;
             ReadCompleteTimer.start();
         }
     } else if (outcome.Failed) {
@@ -653,6 +659,13 @@ void TfmMain::FailTimerTimer() {
 void TfmMain::ReadCompleteTimerTimer() {
     ReadCompleteTimer.stop();
     FSerialManager->SelectFirstGroup();
+    if (TDevice* read = FCurrentDevice; read != nullptr && std::exchange(FReadBaselineDue, false)) {
+        // What the unit holds now: the marks measure edits against it.
+        TSettingsLockGuard lock;
+        read->Settings->SetBaseline(TakeSnapshot(*read->Settings, true), true);
+    } else if (read != nullptr) {
+        read->Settings->UpdateMarks();
+    }
     // Where the page shows a unit's text otherwise than its registers hold it, the status line
     // says so: the first warning, all of them in its tool tip.
     const TDevice* device = FCurrentDevice;
@@ -715,6 +728,9 @@ void TfmMain::tbLoadSettingsClick() {
         }
     }
     ShowLoadWarnings(device->Settings->LoadWarnings);
+    // Offline the file is the new reference; online only the unit is.
+    if (!device->Online)
+        device->Settings->SetBaseline(TakeSnapshot(*device->Settings), false);
     ReadCompleteTimer.start();
 }
 
@@ -761,6 +777,8 @@ void TfmMain::tbSaveSettingsClick() {
         device->Settings->ExportCsv(path.toStdString());
     else
         device->Settings->SaveToFile(path.toStdString());
+    if (!device->Online && QFileInfo(path).suffix().compare("CSV", Qt::CaseInsensitive) != 0)
+        device->Settings->SetBaseline(TakeSnapshot(*device->Settings), false);
 }
 
 void TfmMain::tbRestoreDefaultClick() {
@@ -770,6 +788,7 @@ void TfmMain::tbRestoreDefaultClick() {
     if (device->Online && AskYesNo("Are you sure you wish to restore the factory defaults?") == TAnswer::No)
         return;
     device->Settings->RestoreDefaults();
+    device->Settings->UpdateMarks();
 }
 
 void TfmMain::tbCompareFileClick() {

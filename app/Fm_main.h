@@ -161,4 +161,6 @@ private:
     bool FReadComplete = false;
     bool FShown = false;
     QPointer<TfmCompare> FCompare;
+    // Set when a read run of the unit has completed: its values become the baseline of the marks.
+    bool FReadBaselineDue = false;
 };

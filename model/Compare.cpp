@@ -108,6 +108,51 @@ std::vector<TDifference> CompareSnapshots(const TSettings& tree, const TSnapshot
     return differences;
 }
 
+void TSettings::SetBaseline(TSnapshot baseline, bool fromUnit) {
+    Baseline = std::move(baseline);
+    BaselineFromUnit = fromUnit;
+    UpdateMarks();
+}
+
+void TSettings::UpdateMarks() {
+    TSnapshot now;
+    if (!Baseline.Entries.empty()) {
+        TSettingsLockGuard lock; // a polling worker may be taking values into the tree
+        now = TakeSnapshot(*this);
+    }
+    for (auto& group : Groups) {
+        for (auto& entry : group->Settings)
+            entry->Marked = false;
+    }
+    if (now.Entries.size() == Baseline.Entries.size()) {
+        for (size_t i = 0; i < now.Entries.size(); ++i) {
+            const TSnapshotEntry& then = Baseline.Entries[i];
+            if (then.Words == now.Entries[i].Words || !then.Known || (BaselineFromUnit && then.UnitsSelector))
+                continue;
+            Groups[static_cast<size_t>(then.GroupIndex)]
+                ->Settings[static_cast<size_t>(then.EntryIndex)]
+                ->Marked = true;
+        }
+    }
+    for (auto& group : Groups) {
+        group->Marked = false;
+        for (auto& entry : group->Settings) {
+            group->Marked = group->Marked || entry->Marked;
+            entry->ShowMark();
+        }
+        group->ShowMark();
+    }
+}
+
+size_t TSettings::MarkedCount() const {
+    size_t count = 0;
+    for (const auto& group : Groups) {
+        for (const auto& entry : group->Settings)
+            count += entry->Marked ? 1 : 0;
+    }
+    return count;
+}
+
 TScratchTree::TScratchTree(const TSettings& like, const pugi::xml_node& root)
     : FStore(std::make_unique<TRegisterDataStore>()), FTree(std::make_unique<TSettings>(like.Device)) {
     // Numbered as `like` was, so a settings file finds its groups and settings by number here too.

@@ -88,6 +88,11 @@ public:
     virtual bool FieldHolds(const TLoadedValue& loaded) const;
     virtual std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const;
 
+    // Tells the tree that the engineer changed a value (an editor, a copy button).
+    void NotifyEdited();
+    // Shows `Marked` on the caption: a dot before it and bold type.
+    void ShowMark();
+
     bool CheckLimitSettings(int32_t value);
     void ClearPending();
     static void SwapWords(uint32_t& value);
@@ -120,6 +125,8 @@ public:
     int32_t XOffset = 0;
     int32_t YOffset = 0;
     bool Bold = false;
+    // The value differs from the tree's baseline (what the unit holds, or the last file state).
+    bool Marked = false;
     bool ReadPending = false;
     bool ProgressPending = false;
     bool DisplayPending = false;

@@ -30,7 +30,12 @@ void TSettingCheckBox::CreateControls(QWidget* parent, int32_t index, int32_t to
     box->setProperty("tag", index);
     box->setGeometry(200, top, 18, box->sizeHint().height());
     box->show();
-    QObject::connect(box, &QCheckBox::clicked, box, [this] { RunHandler([this] { CheckBoxClick(); }); });
+    QObject::connect(box, &QCheckBox::clicked, box, [this] {
+        RunHandler([this] {
+            CheckBoxClick();
+            NotifyEdited();
+        });
+    });
     box->setEnabled(Enabled);
     CheckBox = box;
     CreateCopyButtons(parent, index, top, 350);

@@ -51,8 +51,12 @@ void TSettingDropDown::CreateControls(QWidget* parent, int32_t index, int32_t to
     combo->clear();
     combo->setGeometry(200, top, 140, combo->sizeHint().height());
     // Only a choice the user makes is a change; showing a value is not.
-    QObject::connect(combo, &QComboBox::activated, combo,
-                     [this] { RunHandler([this] { ComboBoxChange(); }); });
+    QObject::connect(combo, &QComboBox::activated, combo, [this] {
+        RunHandler([this] {
+            ComboBoxChange();
+            NotifyEdited();
+        });
+    });
     combo->setEnabled(Enabled);
     ComboBox = combo;
     CreateCopyButtons(parent, index, top, 350);

@@ -64,7 +64,13 @@ void TSettingInt::CreateControls(QWidget* parent, int32_t index, int32_t top) {
                               : NewEditBox(parent, index, 200, top, 140);
     Edit = edit;
     FEvents = new TEditEvents(
-        edit, [this] { EditEnter(); }, [this] { return EditExit(); }, [this] { EditKeyDown(); });
+        edit, [this] { EditEnter(); },
+        [this] {
+            const bool valid = EditExit();
+            NotifyEdited();
+            return valid;
+        },
+        [this] { EditKeyDown(); });
     edit->show();
     edit->setEnabled(Enabled);
     edit->setReadOnly(!Enabled);

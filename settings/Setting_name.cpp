@@ -42,7 +42,13 @@ void TSettingName::CreateControls(QWidget* parent, int32_t index, int32_t top) {
     QLineEdit* edit = NewEditBox(parent, index, 200, top, 140);
     Edit = edit;
     FEvents = new TEditEvents(
-        edit, nullptr, [this] { return EditExit(); }, nullptr);
+        edit, nullptr,
+        [this] {
+            const bool valid = EditExit();
+            NotifyEdited();
+            return valid;
+        },
+        nullptr);
     edit->show();
     edit->setEnabled(Enabled);
     edit->setReadOnly(!Enabled);

@@ -36,7 +36,13 @@ void TSettingUint32::CreateControls(QWidget* parent, int32_t index, int32_t top)
     edit->setEnabled(Enabled);
     edit->setReadOnly(!Enabled);
     FEvents = new TEditEvents(
-        edit, [this] { EditEnter(); }, [this] { return EditExit(); }, [this] { EditKeyDown(); });
+        edit, [this] { EditEnter(); },
+        [this] {
+            const bool valid = EditExit();
+            NotifyEdited();
+            return valid;
+        },
+        [this] { EditKeyDown(); });
     UpdateDisplay(true);
 }
 

@@ -9,6 +9,7 @@
 #include "settings/Setting_int.h"
 
 #include <QLabel>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -88,4 +89,39 @@ TEST_F(CompareWindow, AFileIsComparedAndTheTableExportedAsCsv) {
     EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
     EXPECT_EQ(ReadFileText(exported.toStdString()),
               "Group,Setting,This,site.RUR\r\nUnit Settings,Supply Fan Minimum Speed,35 %,20 %\r\n");
+}
+
+TEST_F(CompareWindow, AnEditIsMarkedOnItsCaptionAndGroupUntilTheFileIsSaved) {
+    TTempDir dir;
+    TFileDialogScope files;
+    QPushButton* button = speed->Group->Button;
+    ASSERT_NE(button, nullptr);
+    const QString caption = button->text();
+    EXPECT_FALSE(button->font().bold());
+
+    rig->Type(speed->Edit, "35");
+    ASSERT_TRUE(speed->CaptionLabel);
+    EXPECT_EQ(speed->CaptionLabel->text(), "\u2022 Supply Fan Minimum Speed");
+    EXPECT_TRUE(speed->CaptionLabel->font().bold());
+    EXPECT_EQ(button->text(), "\u2022 " + caption);
+    EXPECT_TRUE(button->font().bold());
+    EXPECT_EQ(rig->Current()->Settings->MarkedCount(), 1u);
+
+    // Back to the value the page opened with: nothing is marked.
+    rig->Type(speed->Edit, "20");
+    EXPECT_EQ(speed->CaptionLabel->text(), "Supply Fan Minimum Speed");
+    EXPECT_FALSE(speed->CaptionLabel->font().bold());
+    EXPECT_EQ(button->text(), caption);
+
+    // A mark survives leaving the page, and saving the settings file clears it.
+    rig->Type(speed->Edit, "35");
+    rig->ClickGroup(3);
+    rig->ClickGroup(0);
+    ASSERT_TRUE(speed->CaptionLabel);
+    EXPECT_TRUE(speed->CaptionLabel->font().bold());
+    files.answers = {QString::fromStdString(dir.Path("site.RUR"))};
+    rig->ClickOptionsItem(rig->w().tbSaveSettings);
+    EXPECT_EQ(rig->Current()->Settings->MarkedCount(), 0u);
+    EXPECT_EQ(speed->CaptionLabel->text(), "Supply Fan Minimum Speed");
+    EXPECT_EQ(button->text(), caption);
 }
