@@ -297,12 +297,30 @@ void TfmMain::showEvent(QShowEvent* event) {
 }
 
 void TfmMain::closeEvent(QCloseEvent* event) {
-    if (!MayCutOffWrite()) {
+    bool leave = false;
+    RunGuarded([this, &leave] { leave = MayCutOffWrite() && MaySetEditsAside(); });
+    if (!leave) {
         event->ignore();
         return;
     }
     RunGuarded([this] { FormClose(); });
     event->accept();
+}
+
+bool TfmMain::MaySetEditsAside() {
+    TDevice* device = FCurrentDevice;
+    if (device == nullptr || device->Online || device->Settings->MarkedCount() == 0)
+        return true;
+    switch (AskYesNoCancel("Save changes to the settings?")) {
+    case TAnswer::Yes:
+        tbSaveSettingsClick();
+        // A save abandoned in the file dialog, or an export, leaves the edits unsaved: stay.
+        return device->Settings->MarkedCount() == 0;
+    case TAnswer::No:
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool TfmMain::MayCutOffWrite() {
@@ -412,6 +430,8 @@ void TfmMain::sbMainAreaClick() {
 }
 
 void TfmMain::btConnectNewClick() {
+    if (!MaySetEditsAside())
+        return;
     TDevice* current = FCurrentDevice;
     if (current != nullptr && current->Online) {
         if (FProgress.Writing()) {

@@ -139,6 +139,9 @@ private:
     void ApplyReopened(bool reopened);
     // Whether a write run is under way; if so, asks whether to cut it off (default No).
     bool MayCutOffWrite();
+    // Offline edits not saved to a settings file: asks whether to save them; false when the
+    // engineer stays (Cancel, or a save that did not happen).
+    bool MaySetEditsAside();
     // The progress text and bar of a run that was cut off.
     void ClearProgress();
     // Posts `apply` to run on this thread unless a disconnect comes first: the reports of a

@@ -125,3 +125,41 @@ TEST_F(CompareWindow, AnEditIsMarkedOnItsCaptionAndGroupUntilTheFileIsSaved) {
     EXPECT_EQ(speed->CaptionLabel->text(), "Supply Fan Minimum Speed");
     EXPECT_EQ(button->text(), caption);
 }
+
+TEST_F(CompareWindow, LeavingWithUnsavedEditsAsksToSaveThem) {
+    TTempDir dir;
+    TFileDialogScope files;
+    rig->Type(speed->Edit, "35");
+    ASSERT_TRUE(rig->w().isVisible());
+
+    // Cancel stays, with the edits.
+    rig->messages.answers = {TAnswer::Cancel};
+    QTest::mouseClick(rig->w().btExitNew, Qt::LeftButton);
+    EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Save changes to the settings?"});
+    EXPECT_TRUE(rig->w().isVisible());
+
+    // Yes saves; a file dialog left without a name saves nothing, so the window stays too.
+    rig->messages.Clear();
+    rig->messages.answers = {TAnswer::Yes};
+    files.answers = {QString()};
+    QTest::mouseClick(rig->w().btExitNew, Qt::LeftButton);
+    EXPECT_TRUE(rig->w().isVisible());
+
+    const std::string saved = dir.Path("site.RUR");
+    rig->messages.answers = {TAnswer::Yes};
+    files.answers = {QString::fromStdString(saved)};
+    QTest::mouseClick(rig->w().btExitNew, Qt::LeftButton);
+    EXPECT_FALSE(rig->w().isVisible());
+    const std::string text = ReadFileText(saved);
+    const size_t at = text.find(R"(name="Supply Fan Minimum Speed")");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(text.substr(text.find("value=", at), 10), R"(value="35")");
+}
+
+TEST_F(CompareWindow, NoLeavesWithoutSaving) {
+    rig->Type(speed->Edit, "35");
+    rig->messages.answers = {TAnswer::No};
+    QTest::mouseClick(rig->w().btExitNew, Qt::LeftButton);
+    EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Save changes to the settings?"});
+    EXPECT_FALSE(rig->w().isVisible());
+}
