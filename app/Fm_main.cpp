@@ -3,12 +3,14 @@
 #include "Version.h"
 #include "app/Application.h"
 #include "app/Dialogs.h"
+#include "app/Fm_compare.h"
 #include "app/Fm_connect.h"
 #include "app/Gradient.h"
 #include "app/Panel.h"
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
 #include "modbus/Registerdatastore.h"
+#include "model/Compare.h"
 #include "model/Definitionfile.h"
 #include "model/Devices.h"
 #include "model/Errors.h"
@@ -38,6 +40,7 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -249,6 +252,10 @@ void TfmMain::CreateControls() {
     PopupMenu->addSeparator();
     tbRestoreDefault = addItem("tbRestoreDefault", "&Restore Factory Defaults", "Restore Factory Defaults");
     PopupMenu->addSeparator();
+    tbCompareFile = addItem("tbCompareFile", "Compare with &File...", "Compare with File");
+    tbCompareDefaults =
+        addItem("tbCompareDefaults", "Compare with Factory &Defaults", "Compare with Factory Defaults");
+    PopupMenu->addSeparator();
     tbWriteAll =
         addItem("tbWriteAll", "Write &All Settings", "Write every setting, not only the changed ones");
 
@@ -272,6 +279,8 @@ void TfmMain::CreateControls() {
     connect(tbLoadSettings, &QAction::triggered, this, guarded(&TfmMain::tbLoadSettingsClick));
     connect(tbSaveSettings, &QAction::triggered, this, guarded(&TfmMain::tbSaveSettingsClick));
     connect(tbRestoreDefault, &QAction::triggered, this, guarded(&TfmMain::tbRestoreDefaultClick));
+    connect(tbCompareFile, &QAction::triggered, this, guarded(&TfmMain::tbCompareFileClick));
+    connect(tbCompareDefaults, &QAction::triggered, this, guarded(&TfmMain::tbCompareDefaultsClick));
     connect(&WrittenSettingsTimer, &QTimer::timeout, this, guarded(&TfmMain::WrittenSettingsTimerTimer));
     connect(&FailTimer, &QTimer::timeout, this, guarded(&TfmMain::FailTimerTimer));
     connect(&ReadCompleteTimer, &QTimer::timeout, this, guarded(&TfmMain::ReadCompleteTimerTimer));
@@ -349,13 +358,31 @@ void TfmMain::showEvent(QShowEvent* event) {
 }
 
 void TfmMain::closeEvent(QCloseEvent* event) {
-    if (!MayCutOffWrite()) {
+    bool leave = false;
+    RunGuarded([this, &leave] { leave = MayCutOffWrite() && MaySetEditsAside(); });
+    if (!leave) {
         event->ignore();
         return;
     }
     QSettings(SettingsOrganization, SettingsApplication).setValue(GeometryKey, saveGeometry());
     RunGuarded([this] { FormClose(); });
     event->accept();
+}
+
+bool TfmMain::MaySetEditsAside() {
+    TDevice* device = FCurrentDevice;
+    if (device == nullptr || device->Online || device->Settings->MarkedCount() == 0)
+        return true;
+    switch (AskYesNoCancel("Save changes to the settings?")) {
+    case TAnswer::Yes:
+        tbSaveSettingsClick();
+        // A save abandoned in the file dialog, or an export, leaves the edits unsaved: stay.
+        return device->Settings->MarkedCount() == 0;
+    case TAnswer::No:
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool TfmMain::MayCutOffWrite() {
@@ -475,6 +502,8 @@ void TfmMain::sbMainAreaClick() {
 }
 
 void TfmMain::btConnectNewClick() {
+    if (!MaySetEditsAside())
+        return;
     TDevice* current = FCurrentDevice;
     if (current != nullptr && current->Online) {
         if (FProgress.Writing()) {
@@ -512,6 +541,8 @@ void TfmMain::btConnectNewClick() {
         FStore->OnProgress = progress;
         device->Settings->OnProgress = progress;
         device->Settings->SetEnabled(false);
+        // Nothing is marked until the unit's values have been read.
+        device->Settings->SetBaseline({}, true);
         SetConnected(true);
         FSerialManager->ConnectFoundUnit(device, info.CommPort, info.Address);
     } else if (result == mrYes) {
@@ -529,6 +560,7 @@ void TfmMain::btConnectNewClick() {
         FStore->Reset();
         device->Settings->RegisterWithStore();
         device->Settings->RestoreDefaults();
+        device->Settings->SetBaseline(TakeSnapshot(*device->Settings), false);
         device->Settings->SetEnabled(true);
         SetWriteEnabled(false);
         SetOptionsEnabled(true);
@@ -539,6 +571,7 @@ void TfmMain::btConnectNewClick() {
 }
 
 void TfmMain::OpenGroupList(TDevice* device) {
+    device->Settings->OnEdited = [settings = device->Settings.get()] { settings->UpdateMarks(); };
     device->Settings->MainArea = sbMainArea;
     device->Settings->BuildGroupList(sbSettingsGroups);
     // Always the first group: a page left from another device would edit the wrong image.
@@ -606,6 +639,8 @@ void TfmMain::SetOptionsEnabled(bool enabled) {
     tbLoadSettings->setEnabled(enabled);
     tbSaveSettings->setEnabled(enabled);
     tbRestoreDefault->setEnabled(enabled);
+    tbCompareFile->setEnabled(enabled);
+    tbCompareDefaults->setEnabled(enabled);
 }
 
 void TfmMain::BeginReadProgress() {
@@ -672,6 +707,7 @@ void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
         if (outcome.Writing) {
             WrittenSettingsTimer.start();
         } else {
+            FReadBaselineDue = true;
             ReadCompleteTimer.start();
         }
     } else if (outcome.Failed) {
@@ -739,6 +775,11 @@ void TfmMain::WrittenSettingsTimerTimer() {
         // The settings now hold what the unit holds; the page shows it.
         FSerialManager->SelectFirstGroup();
     }
+    if (FStore->Verified()) {
+        // Read back: the unit is known to hold the settings, so nothing is marked any more.
+        TSettingsLockGuard lock;
+        device->Settings->SetBaseline(TakeSnapshot(*device->Settings, true), true);
+    }
     if (summary.Error)
         ShowError(summary.Message);
     else
@@ -753,6 +794,13 @@ void TfmMain::FailTimerTimer() {
 void TfmMain::ReadCompleteTimerTimer() {
     ReadCompleteTimer.stop();
     FSerialManager->SelectFirstGroup();
+    if (TDevice* read = FCurrentDevice; read != nullptr && std::exchange(FReadBaselineDue, false)) {
+        // What the unit holds now: the marks measure edits against it.
+        TSettingsLockGuard lock;
+        read->Settings->SetBaseline(TakeSnapshot(*read->Settings, true), true);
+    } else if (read != nullptr) {
+        read->Settings->UpdateMarks();
+    }
     // Where the page shows a unit's text otherwise than its registers hold it, the status line
     // says so: the first warning, all of them in its tool tip.
     const TDevice* device = FCurrentDevice;
@@ -827,6 +875,9 @@ void TfmMain::tbLoadSettingsClick() {
     ShowLoadWarnings(device->Settings->LoadWarnings);
     if (device->Settings->LoadWarnings.empty())
         ShowNotWritten(device);
+    // Offline the file is the new reference; online only the unit is.
+    if (!device->Online)
+        device->Settings->SetBaseline(TakeSnapshot(*device->Settings), false);
     ReadCompleteTimer.start();
 }
 
@@ -873,6 +924,8 @@ void TfmMain::tbSaveSettingsClick() {
         device->Settings->ExportCsv(path.toStdString());
     else
         device->Settings->SaveToFile(path.toStdString());
+    if (!device->Online && QFileInfo(path).suffix().compare("CSV", Qt::CaseInsensitive) != 0)
+        device->Settings->SetBaseline(TakeSnapshot(*device->Settings), false);
 }
 
 void TfmMain::tbRestoreDefaultClick() {
@@ -883,6 +936,7 @@ void TfmMain::tbRestoreDefaultClick() {
         return;
     device->Settings->RestoreDefaults();
     ShowNotWritten(device);
+    device->Settings->UpdateMarks();
 }
 
 void TfmMain::ShowNotWritten(TDevice* device) {
@@ -892,4 +946,69 @@ void TfmMain::ShowNotWritten(TDevice* device) {
     ProgressBar1->hide();
     lbProgress->setText("Loaded into the program; press Write Settings to send it to the unit.");
     lbProgress->show();
+}
+
+void TfmMain::tbCompareFileClick() {
+    TDevice* device = FCurrentDevice;
+    if (device == nullptr)
+        return;
+    const QString path = RunFileDialog(this, {false, "Compare with File...", ".RUR", OpenFilter});
+    if (path.isEmpty())
+        return;
+    TScratchTree scratch(*device->Settings, FDevices->Document->document_element());
+    TSnapshot other;
+    try {
+        other = scratch.File(path.toStdString(), false);
+    } catch (const TOtherDefinitionsError& e) {
+        // As the load asks; values outside their limits need no word, a comparison changes nothing.
+        if (AskYesNoDefaultNo("This settings file was saved with a different version of "
+                              "Devices.xml. Compare it by group and setting names?",
+                              e.ByNameNotes) != TAnswer::Yes)
+            return;
+        other = scratch.File(path.toStdString(), true);
+    }
+    ShowComparison(device, QFileInfo(path).fileName().toStdString(), other);
+}
+
+void TfmMain::tbCompareDefaultsClick() {
+    TDevice* device = FCurrentDevice;
+    if (device == nullptr)
+        return;
+    TScratchTree scratch(*device->Settings, FDevices->Document->document_element());
+    ShowComparison(device, "Factory Defaults", scratch.Defaults());
+}
+
+void TfmMain::ShowComparison(TDevice* device, const std::string& otherTitle, const TSnapshot& other) {
+    TSnapshot current;
+    {
+        TSettingsLockGuard lock; // a polling worker may be taking values into the tree
+        current = TakeSnapshot(*device->Settings);
+    }
+    delete FCompare.data();
+    FCompare =
+        new TfmCompare(this, otherTitle, CompareSnapshots(*device->Settings, current, other),
+                       [this, device](int32_t group, int32_t entry) { GoToSetting(device, group, entry); });
+    FCompare->setAttribute(Qt::WA_DeleteOnClose);
+    FCompare->show();
+}
+
+void TfmMain::GoToSetting(TDevice* device, int32_t group, int32_t entry) {
+    if (device != FCurrentDevice || group < 0 ||
+        static_cast<size_t>(group) >= device->Settings->Groups.size())
+        return;
+    TGroup& shown = *device->Settings->Groups[static_cast<size_t>(group)];
+    if (ShownGroup != &shown)
+        shown.Select();
+    activateWindow();
+    if (sbMainArea->widget() == nullptr)
+        return;
+    // The entry's controls carry its position; its editor is the first of them that takes focus.
+    for (QWidget* control : sbMainArea->widget()->findChildren<QWidget*>()) {
+        if (control->property("tag").toInt() == entry && control->property("tag").isValid() &&
+            control->focusPolicy() != Qt::NoFocus && qobject_cast<QLabel*>(control) == nullptr) {
+            sbMainArea->ensureWidgetVisible(control);
+            control->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
 }

@@ -5,6 +5,7 @@
 #include "model/Messages.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
@@ -21,6 +22,8 @@ class QPushButton;
 class QScrollArea;
 class QWidget;
 class TDevice;
+class TfmCompare;
+struct TSnapshot;
 class TDevices;
 class TModbusHandler;
 class TRegisterDataStore;
@@ -78,6 +81,8 @@ public:
     QAction* tbSaveSettings;
     QAction* tbRestoreDefault;
     QAction* tbWriteAll;
+    QAction* tbCompareFile;
+    QAction* tbCompareDefaults;
     QTimer WrittenSettingsTimer;
     QTimer FailTimer;
     QTimer ReadCompleteTimer;
@@ -106,6 +111,12 @@ private:
     void ShowLoadWarnings(const std::vector<std::string>& warnings);
     void tbSaveSettingsClick();
     void tbRestoreDefaultClick();
+    void tbCompareFileClick();
+    void tbCompareDefaultsClick();
+    // Shows the settings whose values differ between the tree being edited and `other`.
+    void ShowComparison(TDevice* device, const std::string& otherTitle, const TSnapshot& other);
+    // Shows a group of the device type being edited and puts the focus on an entry's editor.
+    void GoToSetting(TDevice* device, int32_t group, int32_t entry);
     void btWriteSettingsNewClick();
     void tbWriteAllClick();
     void btStopClick();
@@ -137,6 +148,9 @@ private:
     void ApplyReopened(bool reopened);
     // Whether a write run is under way; if so, asks whether to cut it off (default No).
     bool MayCutOffWrite();
+    // Offline edits not saved to a settings file: asks whether to save them; false when the
+    // engineer stays (Cancel, or a save that did not happen).
+    bool MaySetEditsAside();
     // The progress text and bar of a run that was cut off.
     void ClearProgress();
     // Posts `apply` to run on this thread unless a disconnect comes first: the reports of a
@@ -158,4 +172,7 @@ private:
     bool FShown = false;
     // A size and position remembered from the last run; the window is then not centred.
     bool FGeometryRestored = false;
+    QPointer<TfmCompare> FCompare;
+    // Set when a read run of the unit has completed: its values become the baseline of the marks.
+    bool FReadBaselineDue = false;
 };

@@ -5,6 +5,7 @@
 #include "model/Device.h"
 #include "model/Group.h"
 #include "model/Settings.h"
+#include "settings/Setting.h"
 #include "settings/Storeaccess.h"
 
 #include <QApplication>
@@ -41,6 +42,25 @@ void BM_ShowTenCopyPage(benchmark::State& state) {
     state.counters["rows"] = group.SettingCount;
 }
 
+// The same page with every entry marked as changed: the marks' share of showing a page.
+void BM_ShowTenCopyPageMarked(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    std::unique_ptr<TDevice> device = TenCopyDevice(n);
+    QScrollArea area;
+    area.resize(800, 600);
+    area.show();
+    TGroup& group = *device->Settings->Groups.at(2);
+    for (auto& entry : group.Settings)
+        entry->Marked = true;
+    for (auto _ : state) {
+        group.Show(&area);
+        state.PauseTiming();
+        group.Hide();
+        state.ResumeTiming();
+    }
+    state.counters["rows"] = group.SettingCount;
+}
+
 void BM_HideTenCopyPage(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     std::unique_ptr<TDevice> device = TenCopyDevice(n);
@@ -60,6 +80,7 @@ void BM_HideTenCopyPage(benchmark::State& state) {
 } // namespace
 
 BENCHMARK(BM_ShowTenCopyPage)->Arg(10)->Arg(40)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ShowTenCopyPageMarked)->Arg(10)->Arg(40)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HideTenCopyPage)->Arg(10)->Arg(40)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {

@@ -136,6 +136,7 @@ void TGroup::CreateButton(QScrollArea* parent, int32_t position) {
     QObject::connect(button, &QPushButton::clicked, button, [this] { RunHandler([this] { Select(); }); });
     button->show();
     Button = button;
+    ShowMark();
     FitContent(parent);
 }
 
@@ -195,6 +196,7 @@ void TGroup::Show(QScrollArea* area) {
     int32_t position = 0;
     for (auto& entry : Settings) {
         entry->CreateControls(content, position++, y);
+        entry->ShowMark();
         y += 32;
         if (!IsTemplate)
             y += entry->YOffset;
@@ -208,6 +210,18 @@ void TGroup::Show(QScrollArea* area) {
     content->show();
     // The scrollable height reaches the trailer label.
     FitContent(area);
+}
+
+void TGroup::ShowMark() {
+    if (!Button)
+        return;
+    QPushButton* button = Button.data();
+    QFont font = button->font();
+    if (font.bold() == Marked)
+        return;
+    font.setBold(Marked);
+    button->setFont(font);
+    button->setText(QString::fromStdString((Marked ? "\u2022 " : "") + PaddedCaption()));
 }
 
 void TGroup::Hide() {

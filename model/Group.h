@@ -39,6 +39,8 @@ public:
     void Show(QScrollArea* area);
     void Hide();
     void FocusButton();
+    // Shows `Marked` on the group button: a dot before the caption and bold type.
+    void ShowMark();
     void DestroyButton();
 
     void SetEnabled(bool enabled);
@@ -75,6 +77,8 @@ public:
     QPointer<QLabel> DescriptionLabel;
     QPointer<QLabel> TrailerLabel;
     int32_t SettingCount = 0;
+    // Some entry of the group is marked as changed.
+    bool Marked = false;
 
 private:
     // The widget of a scroll area on which controls are placed (made when it has none).

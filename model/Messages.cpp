@@ -26,6 +26,8 @@ protected:
 TAnswer DefaultHandler(TMessageKind kind, const std::string& text) {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
         std::cerr << text << std::endl;
+        if (kind == TMessageKind::QuestionWithCancel)
+            return TAnswer::Cancel;
         const bool question = kind == TMessageKind::Question || kind == TMessageKind::CautiousQuestion;
         return question ? TAnswer::No : TAnswer::Yes;
     }
@@ -51,6 +53,16 @@ TAnswer DefaultHandler(TMessageKind kind, const std::string& text) {
         if (box.Closed)
             return TAnswer::Closed;
         return answer == QMessageBox::Yes ? TAnswer::Yes : TAnswer::No;
+    }
+    case TMessageKind::QuestionWithCancel: {
+        QMessageBox box(QMessageBox::Question, title, body,
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::Cancel);
+        const int answer = box.exec();
+        return answer == QMessageBox::Yes  ? TAnswer::Yes
+               : answer == QMessageBox::No ? TAnswer::No
+                                           : TAnswer::Cancel;
     }
     case TMessageKind::CautiousQuestion: {
         const qsizetype split = body.indexOf(QStringLiteral("\n\n"));
@@ -108,6 +120,10 @@ void ShowPlain(const std::string& text) {
 TAnswer AskYesNo(const std::string& text) {
     return Handler()(TMessageKind::Question, text);
 }
+TAnswer AskYesNoCancel(const std::string& text) {
+    return Handler()(TMessageKind::QuestionWithCancel, text);
+}
+
 TAnswer AskYesNoDefaultNo(const std::string& question, const std::vector<std::string>& details) {
     std::string text = question;
     for (size_t i = 0; i < details.size(); ++i)

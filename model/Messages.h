@@ -12,12 +12,14 @@ enum class TMessageKind {
     Question,    // information box with Yes and No
     // A question whose safe answer is No: No is the default button, and closing the box answers
     // No. Text after the first blank line is the box's details.
-    CautiousQuestion
+    CautiousQuestion,
+    // A question with Yes, No and Cancel; Escape and closing the box answer Cancel.
+    QuestionWithCancel
 };
 
 // How a box was left: OK counts as Yes. A question can also be closed without an answer (the
 // window's close button), which each caller reads as its question requires.
-enum class TAnswer { Yes, No, Closed };
+enum class TAnswer { Yes, No, Closed, Cancel };
 
 using TMessageHandler = std::function<TAnswer(TMessageKind kind, const std::string& text)>;
 
@@ -36,5 +38,7 @@ void ShowError(const std::string& text);
 void ShowInformation(const std::string& text);
 void ShowPlain(const std::string& text);
 TAnswer AskYesNo(const std::string& text);
+// Yes, No or Cancel (also when the box is closed).
+TAnswer AskYesNoCancel(const std::string& text);
 // A cautious question with its details, one a line (none: no details).
 TAnswer AskYesNoDefaultNo(const std::string& question, const std::vector<std::string>& details = {});

@@ -2,6 +2,8 @@
 // The settings tree of one device type: its groups in display order, built once from the
 // definition file, with the groups list, the shown page, the worker's poll cycle, lookups,
 // copies between group copies, settings files, exports and defaults.
+#include "model/Compare.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -101,6 +103,19 @@ public:
 
     // Number of entries of every group.
     size_t EntryCount() const;
+
+    // Marks of changed settings. The baseline is what the values are measured against: what
+    // the unit holds (`fromUnit`: the units selector, never written, is then never marked), or
+    // the state of the last file opened, loaded or saved. An empty baseline marks nothing.
+    void SetBaseline(TSnapshot baseline, bool fromUnit);
+    // Marks every entry whose value differs from the baseline, and its group, and shows them.
+    void UpdateMarks();
+    // The number of marked settings.
+    size_t MarkedCount() const;
+    TSnapshot Baseline;
+    bool BaselineFromUnit = false;
+    // Called after the engineer changed a value through an editor or a copy button.
+    std::function<void()> OnEdited;
 
     TSettingsProgressEvent OnProgress;
     // What LoadFromFile changed to apply the file (one line each), cleared by every load.

@@ -142,6 +142,8 @@ void TSetting::CreateCopyButtons(QWidget* parent, int32_t index, int32_t top, in
     };
     CopyToAllGroupsButton = make(left, "Copy to all groups", &TSetting::CopyToAllGroupsClick);
     CopyToAllControllersButton = make(left + 105, "Copy to all ZA9s", &TSetting::CopyToAllControllersClick);
+    for (QPushButton* button : {CopyToAllGroupsButton.data(), CopyToAllControllersButton.data()})
+        QObject::connect(button, &QPushButton::clicked, button, [this] { NotifyEdited(); });
 }
 
 void TSetting::SetEnabled(bool enabled) {
@@ -297,6 +299,19 @@ void TSetting::ClearPending() {
     ReadPending = false;
 }
 
+std::string TSetting::DisplayValue() const {
+    return std::to_string(Value);
+}
+
+std::vector<uint16_t> TSetting::StoredWords() const {
+    if (RegisterType == rtCoil)
+        return {static_cast<uint16_t>(Value != 0 ? 1 : 0)};
+    if (RegisterType != rtHoldingRegister)
+        return {};
+    // The low 16 bits PutToStore writes; a masked field holds the same number in its bits.
+    return {static_cast<uint16_t>(static_cast<uint32_t>(StoredValue(Value)))};
+}
+
 double TSetting::ComparableValue(int32_t value) {
     return value;
 }
@@ -350,6 +365,33 @@ bool TSetting::CheckLimitSettings(int32_t value) {
         return false;
     }
     return true;
+}
+
+void TSetting::NotifyEdited() {
+    if (Owner()->OnEdited)
+        Owner()->OnEdited();
+}
+
+void TSetting::ShowMark() {
+    if (!CaptionLabel)
+        return;
+    QLabel* label = CaptionLabel.data();
+    // The caption's own look is kept while it is marked, and given back when the mark goes.
+    const QVariant plainBold = label->property("plainBold");
+    if (Marked == plainBold.isValid())
+        return;
+    QFont font = label->font();
+    if (Marked) {
+        label->setProperty("plainBold", font.bold());
+        font.setBold(true);
+        label->setText(QString::fromStdString("\u2022 " + Name));
+    } else {
+        font.setBold(plainBold.toBool());
+        label->setProperty("plainBold", QVariant());
+        label->setText(QString::fromStdString(Name));
+    }
+    label->setFont(font);
+    label->adjustSize();
 }
 
 void TSetting::SwapWords(uint32_t& value) {

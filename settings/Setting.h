@@ -75,6 +75,12 @@ public:
     virtual void CopyValueFrom(TSetting* source);
     virtual void WriteToStore();
     virtual TLoadedValue LoadValue(const pugi::xml_node& settingElement);
+    // The value as the engineer reads it: units applied, choices by name, check boxes as the
+    // export's words.
+    virtual std::string DisplayValue() const;
+    // What the value puts into the unit's registers, word by word (a coil as 0 or 1, a masked
+    // field as its own bits); empty for entries that never write, which are not compared.
+    virtual std::vector<uint16_t> StoredWords() const;
 
     // The two halves of LoadFromSettingsXml, so a settings file can be checked completely
     // before anything is applied. FindLoadedValue raises the file's messages.
@@ -87,6 +93,11 @@ public:
     // units once the file is applied.
     virtual bool FieldHolds(const TLoadedValue& loaded) const;
     virtual std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const;
+
+    // Tells the tree that the engineer changed a value (an editor, a copy button).
+    void NotifyEdited();
+    // Shows `Marked` on the caption: a dot before it and bold type.
+    void ShowMark();
 
     bool CheckLimitSettings(int32_t value);
     void ClearPending();
@@ -120,6 +131,8 @@ public:
     int32_t XOffset = 0;
     int32_t YOffset = 0;
     bool Bold = false;
+    // The value differs from the tree's baseline (what the unit holds, or the last file state).
+    bool Marked = false;
     bool ReadPending = false;
     bool ProgressPending = false;
     bool DisplayPending = false;

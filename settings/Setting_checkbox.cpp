@@ -30,7 +30,12 @@ void TSettingCheckBox::CreateControls(QWidget* parent, int32_t index, int32_t to
     box->setProperty("tag", index);
     box->setGeometry(200, top, 18, box->sizeHint().height());
     box->show();
-    QObject::connect(box, &QCheckBox::clicked, box, [this] { RunHandler([this] { CheckBoxClick(); }); });
+    QObject::connect(box, &QCheckBox::clicked, box, [this] {
+        RunHandler([this] {
+            CheckBoxClick();
+            NotifyEdited();
+        });
+    });
     box->setEnabled(Enabled);
     CheckBox = box;
     CreateCopyButtons(parent, index, top, 350);
@@ -66,6 +71,21 @@ void TSettingCheckBox::CheckBoxClick() {
 
 std::string TSettingCheckBox::ShownValue() {
     return Value != 0 ? "Enabled" : "Disabled";
+}
+
+std::string TSettingCheckBox::DisplayValue() const {
+    return Value != 0 ? "Enabled" : "Disabled";
+}
+
+std::vector<uint16_t> TSettingCheckBox::StoredWords() const {
+    if (RegisterType != rtHoldingRegister)
+        return TSetting::StoredWords();
+    const int32_t state = Value != 0 ? CheckedValue : UncheckedValue;
+    // As PutToStore converts: custom values take the offset only.
+    const uint32_t wide = HasCustomValues ? static_cast<uint32_t>(state) + static_cast<uint32_t>(ValueOffset)
+                                          : static_cast<uint32_t>(state) * static_cast<uint32_t>(Scaling()) +
+                                                static_cast<uint32_t>(ValueOffset);
+    return {static_cast<uint16_t>(wide)};
 }
 
 void TSettingCheckBox::RegisterWithStore() {

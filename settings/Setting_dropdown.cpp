@@ -51,8 +51,12 @@ void TSettingDropDown::CreateControls(QWidget* parent, int32_t index, int32_t to
     combo->clear();
     combo->setGeometry(200, top, 140, combo->sizeHint().height());
     // Only a choice the user makes is a change; showing a value is not.
-    QObject::connect(combo, &QComboBox::activated, combo,
-                     [this] { RunHandler([this] { ComboBoxChange(); }); });
+    QObject::connect(combo, &QComboBox::activated, combo, [this] {
+        RunHandler([this] {
+            ComboBoxChange();
+            NotifyEdited();
+        });
+    });
     combo->setEnabled(Enabled);
     ComboBox = combo;
     CreateCopyButtons(parent, index, top, 350);
@@ -133,6 +137,10 @@ void TSettingDropDown::MarkForUnitRead() {
 }
 
 std::string TSettingDropDown::ShownValue() {
+    return DisplayValue();
+}
+
+std::string TSettingDropDown::DisplayValue() const {
     const int position = IndexOfValue(Value);
     return position >= 0 ? Choices[static_cast<size_t>(position)].Name : std::to_string(Value);
 }

@@ -25,6 +25,7 @@ public:
     void RestoreDefault() override;
     void ApplyLoadedValue(const TLoadedValue& loaded) override;
     std::string ShownValue() override;
+    std::string DisplayValue() const override;
     std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
     void ReportProgress() override;
     // The units selector's value is the engineer's choice of units, which its register does not

@@ -64,7 +64,13 @@ void TSettingInt::CreateControls(QWidget* parent, int32_t index, int32_t top) {
                               : NewEditBox(parent, index, 200, top, 140);
     Edit = edit;
     FEvents = new TEditEvents(
-        edit, [this] { EditEnter(); }, [this] { return EditExit(); }, [this] { EditKeyDown(); });
+        edit, [this] { EditEnter(); },
+        [this] {
+            const bool valid = EditExit();
+            NotifyEdited();
+            return valid;
+        },
+        [this] { EditKeyDown(); });
     edit->show();
     edit->setEnabled(Enabled);
     edit->setReadOnly(!Enabled);
@@ -129,6 +135,19 @@ void TSettingInt::EditKeyDown() {
 
 std::string TSettingInt::ShownValue() {
     return std::to_string(Value) + " " + ValueText;
+}
+
+std::string TSettingInt::DisplayValue() const {
+    return WithValueText(Value, ValueText);
+}
+
+std::vector<uint16_t> TSettingInt::StoredWords() const {
+    if (RegisterType != rtHoldingRegister || NumOfRegisters != 2)
+        return TSetting::StoredWords();
+    const uint32_t raw =
+        static_cast<uint32_t>(Value) * static_cast<uint32_t>(Scaling()) + static_cast<uint32_t>(ValueOffset);
+    // The first register holds the high half, as PutToStore writes it.
+    return {static_cast<uint16_t>(raw >> 16), static_cast<uint16_t>(raw)};
 }
 
 void TSettingInt::RegisterWithStore() {

@@ -23,6 +23,8 @@ public:
     void SetEnabled(bool enabled) override;
     void UpdateDisplay(bool withUnits) override;
     std::string ShownValue() override;
+    std::string DisplayValue() const override;
+    std::vector<uint16_t> StoredWords() const override;
     bool FieldHolds(const TLoadedValue& loaded) const override;
     std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
     void RegisterWithStore() override;

@@ -74,6 +74,10 @@ std::string TSettingLabel::ShownValue() {
     return DisplayText(true);
 }
 
+std::string TSettingLabel::DisplayValue() const {
+    return DisplayText(true);
+}
+
 double TSettingLabel::ComparableValue(int32_t value) {
     return UnitsComparableValue(value, Owner()->CurrentUnits);
 }

@@ -17,6 +17,9 @@ public:
     void MarkForRead() override;
     std::string ShownValue() override;
     bool DisplayOnly() const override { return true; }
+    std::string DisplayValue() const override;
+    // A read-only display: never written, so never compared.
+    std::vector<uint16_t> StoredWords() const override { return {}; }
     bool FieldHolds(const TLoadedValue& loaded) const override;
     double ComparableValue(int32_t value) override;
     void WriteToStore() override;

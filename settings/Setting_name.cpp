@@ -42,7 +42,13 @@ void TSettingName::CreateControls(QWidget* parent, int32_t index, int32_t top) {
     QLineEdit* edit = NewEditBox(parent, index, 200, top, 140);
     Edit = edit;
     FEvents = new TEditEvents(
-        edit, nullptr, [this] { return EditExit(); }, nullptr);
+        edit, nullptr,
+        [this] {
+            const bool valid = EditExit();
+            NotifyEdited();
+            return valid;
+        },
+        nullptr);
     edit->show();
     edit->setEnabled(Enabled);
     edit->setReadOnly(!Enabled);
@@ -151,7 +157,7 @@ void TSettingName::RegisterWithStore() {
         RequireRegisterDataStore().InsertHoldingRegisterIndex(Register + i);
 }
 
-void TSettingName::PutToStore() {
+std::vector<uint16_t> TSettingName::StoredWords() const {
     const int32_t count = std::clamp(NumOfRegisters, 0, BufferSize / 2);
     uint8_t buffer[BufferSize] = {};
     // The unit's code page, one byte a character.
@@ -159,10 +165,19 @@ void TSettingName::PutToStore() {
     std::memcpy(buffer, bytes.data(), std::min<size_t>(bytes.size(), BufferSize));
     // Only the first NumOfRegisters bytes are pair-exchanged, as the unit expects them.
     SwapBytePairs(buffer, count);
-    int16_t words[BufferSize / 2];
+    std::vector<uint16_t> words(static_cast<size_t>(count));
     for (int32_t k = 0; k < count; ++k)
-        words[k] = static_cast<int16_t>(static_cast<uint16_t>(buffer[2 * k] | (buffer[2 * k + 1] << 8)));
-    RequireRegisterDataStore().SetHoldingRegisters(Register, words, count);
+        words[static_cast<size_t>(k)] = static_cast<uint16_t>(buffer[2 * k] | (buffer[2 * k + 1] << 8));
+    return words;
+}
+
+void TSettingName::PutToStore() {
+    const std::vector<uint16_t> packed = StoredWords();
+    std::vector<int16_t> words(packed.size());
+    for (size_t k = 0; k < packed.size(); ++k)
+        words[k] = static_cast<int16_t>(packed[k]);
+    RequireRegisterDataStore().SetHoldingRegisters(Register, words.data(),
+                                                   static_cast<int32_t>(words.size()));
 }
 
 void TSettingName::WriteToStore() {

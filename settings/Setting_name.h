@@ -25,6 +25,8 @@ public:
     void ApplyLoadedValue(const TLoadedValue& loaded) override;
     void AddCsvLine(TCsvWriter& csv) override;
     std::string ShownValue() override;
+    std::string DisplayValue() const override { return Text; }
+    std::vector<uint16_t> StoredWords() const override;
     bool FieldHolds(const TLoadedValue& loaded) const override;
     void RegisterWithStore() override;
     void ReadFromStore() override;

@@ -36,7 +36,13 @@ void TSettingUint32::CreateControls(QWidget* parent, int32_t index, int32_t top)
     edit->setEnabled(Enabled);
     edit->setReadOnly(!Enabled);
     FEvents = new TEditEvents(
-        edit, [this] { EditEnter(); }, [this] { return EditExit(); }, [this] { EditKeyDown(); });
+        edit, [this] { EditEnter(); },
+        [this] {
+            const bool valid = EditExit();
+            NotifyEdited();
+            return valid;
+        },
+        [this] { EditKeyDown(); });
     UpdateDisplay(true);
 }
 
@@ -117,6 +123,16 @@ TLoadedValue TSettingUint32::LoadValue(const pugi::xml_node& settingElement) {
 
 std::string TSettingUint32::ShownValue() {
     return std::to_string(Value) + " " + ValueText;
+}
+
+std::string TSettingUint32::DisplayValue() const {
+    const std::string number = std::to_string(static_cast<uint32_t>(Value));
+    return ValueText.empty() ? number : number + " " + ValueText;
+}
+
+std::vector<uint16_t> TSettingUint32::StoredWords() const {
+    const auto value = static_cast<uint32_t>(Value);
+    return {static_cast<uint16_t>(value >> 16), static_cast<uint16_t>(value)};
 }
 
 void TSettingUint32::RegisterWithStore() {

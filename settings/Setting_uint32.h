@@ -19,6 +19,8 @@ public:
     void SaveToXml(pugi::xml_node& groupElement) override;
     TLoadedValue LoadValue(const pugi::xml_node& settingElement) override;
     std::string ShownValue() override;
+    std::string DisplayValue() const override;
+    std::vector<uint16_t> StoredWords() const override;
     bool FieldHolds(const TLoadedValue& loaded) const override;
     std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
     void RegisterWithStore() override;

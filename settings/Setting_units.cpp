@@ -138,7 +138,13 @@ void TSettingUnits::CreateControls(QWidget* parent, int32_t index, int32_t top) 
     QLineEdit* edit = NewEditBox(parent, index, 200, top, 140);
     Edit = edit;
     FEvents = new TEditEvents(
-        edit, [this] { EditEnter(); }, [this] { return EditExit(); }, [this] { EditKeyDown(); });
+        edit, [this] { EditEnter(); },
+        [this] {
+            const bool valid = EditExit();
+            NotifyEdited();
+            return valid;
+        },
+        [this] { EditKeyDown(); });
     edit->show();
     edit->setEnabled(Enabled);
     edit->setReadOnly(!Enabled);
@@ -275,6 +281,10 @@ double TSettingUnits::ComparableValue(int32_t value) {
 }
 
 std::string TSettingUnits::ShownValue() {
+    return DisplayText(true);
+}
+
+std::string TSettingUnits::DisplayValue() const {
     return DisplayText(true);
 }
 

@@ -6,9 +6,12 @@
 namespace {
 // Read by the worker thread while polling, so the hand-over is atomic.
 std::atomic<TRegisterDataStore*> InstalledStore{nullptr};
+thread_local TRegisterDataStore* ThreadStore = nullptr;
 } // namespace
 
 TRegisterDataStore* RegisterDataStore() {
+    if (ThreadStore != nullptr)
+        return ThreadStore;
     return InstalledStore.load();
 }
 
@@ -17,10 +20,18 @@ TRegisterDataStore* SetRegisterDataStore(TRegisterDataStore* store) {
 }
 
 TRegisterDataStore& RequireRegisterDataStore() {
-    TRegisterDataStore* store = InstalledStore.load();
+    TRegisterDataStore* store = RegisterDataStore();
     if (store == nullptr)
         throw std::logic_error("No register data store is installed");
     return *store;
+}
+
+TThreadStoreScope::TThreadStoreScope(TRegisterDataStore* store) : FPrevious(ThreadStore) {
+    ThreadStore = store;
+}
+
+TThreadStoreScope::~TThreadStoreScope() {
+    ThreadStore = FPrevious;
 }
 
 namespace {

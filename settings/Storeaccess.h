@@ -12,6 +12,20 @@ TRegisterDataStore* SetRegisterDataStore(TRegisterDataStore* store);
 // The installed store; raises std::logic_error when there is none.
 TRegisterDataStore& RequireRegisterDataStore();
 
+// For its lifetime, settings on the calling thread read and write `store` instead of the
+// installed one: a scratch tree (a file or the defaults taken for a comparison) then never
+// touches the image the unit is written from, and a worker on another thread never sees it.
+class TThreadStoreScope {
+public:
+    explicit TThreadStoreScope(TRegisterDataStore* store);
+    ~TThreadStoreScope();
+    TThreadStoreScope(const TThreadStoreScope&) = delete;
+    TThreadStoreScope& operator=(const TThreadStoreScope&) = delete;
+
+private:
+    TRegisterDataStore* FPrevious;
+};
+
 // The lock a worker holds while it steps the store or services settings (the serial manager's
 // device-list lock), or null when no worker exists. The user-interface thread holds it while it
 // reads settings from the store, so the two never run the read protocol of a setting at once.

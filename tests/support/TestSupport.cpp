@@ -8,7 +8,8 @@
 TMessageCapture::TMessageCapture() {
     FPrevious = SetMessageHandler([this](TMessageKind kind, const std::string& text) {
         messages.push_back({kind, text});
-        const bool question = kind == TMessageKind::Question || kind == TMessageKind::CautiousQuestion;
+        const bool question = kind == TMessageKind::Question || kind == TMessageKind::CautiousQuestion ||
+                              kind == TMessageKind::QuestionWithCancel;
         if (!question || answers.empty())
             return TAnswer::Yes;
         const TAnswer answer = answers.front();

@@ -1,6 +1,7 @@
 #include "Cli.h"
 
 #include "CliCheck.h"
+#include "CliDiff.h"
 #include "CliOffline.h"
 #include "CliOnline.h"
 
@@ -30,13 +31,19 @@ const char* const UsageText =
     "                       changes, save it and read it back to verify it\n"
     "  ports [set COMn PATH | clear COMn]\n"
     "                       show or change which device each comm port name opens\n"
+    "  diff DEVICE A B [-d FILE] [--csv] [--by-name]\n"
+    "                       list the settings whose values differ between A and B, each a settings\n"
+    "                       file, the word defaults, or unit:PORT (the unit on PORT, read now):\n"
+    "                       group, setting, A's value, B's value, tab separated (--csv: as CSV);\n"
+    "                       exit status 0 alike, 1 different, 2 trouble\n"
     "  check [-d FILE]      check the definition file: each finding as FILE:LINE: error|warning: TEXT,\n"
     "                       then \"N errors, M warnings\"; exit status 1 when there are errors\n"
     "options:\n"
     "  -d FILE              the definition file (default: Devices.xml next to the program, else\n"
     "                       dezadizi/Devices.xml in $XDG_DATA_HOME, then in each of $XDG_DATA_DIRS)\n"
     "  -o OUT               the file to write; - writes the settings file to standard output\n"
-    "  --by-name            convert, write: match the file's groups and settings by their names\n"
+    "  --csv                diff: write CSV with the header line Group,Setting,A,B\n"
+    "  --by-name            convert, write, diff: match the file's groups and settings by their names\n"
     "                       (for a file saved with another version of the definition file)\n"
     "  --allow-out-of-range convert, write: load values outside their settings' limits\n"
     "  --all                write: send every setting, not only those that differ from the unit\n"
@@ -64,6 +71,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
             (arg == "-d" ? options.definitionFile : options.output) = args[++i];
         } else if (arg == "--by-name") {
             options.byName = true;
+        } else if (arg == "--csv") {
+            options.csv = true;
         } else if (arg == "--allow-out-of-range") {
             options.allowOutOfRange = true;
         } else if (arg == "--all") {
@@ -159,6 +168,8 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         return CliPorts(options, out, err);
     if (command == "check")
         return CliCheck(options, out, err);
+    if (command == "diff")
+        return CliDiff(options, out, err);
     err << "dezadizi-cli: unknown command " << command << "\n" << UsageText;
     return cliUsage;
 }

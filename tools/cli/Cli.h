@@ -25,6 +25,7 @@ struct TCliOptions {
     bool allowOutOfRange = false;        // --allow-out-of-range
     bool all = false;                    // --all
     bool noVerify = false;               // --no-verify
+    bool csv = false;                    // --csv
 };
 
 // Parses "-d FILE", "-o OUT", the load options and positional arguments. Returns false (after writing a

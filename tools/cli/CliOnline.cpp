@@ -305,6 +305,15 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     }
 }
 
+void WithUnitRead(const TDevices& devices, const std::string& port, std::ostream& err,
+                  const std::function<void(TDevice&)>& use) {
+    TOnlineSession session(err);
+    TDevice* device = session.Connect(devices, port);
+    session.AwaitRead();
+    PrintWarnings(device->Settings->ReadWarnings, err);
+    use(*device);
+}
+
 int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     if (options.positional.size() != 2 || !options.output.empty()) {
         err << "usage: dezadizi-cli write PORT IN [-d FILE] [--by-name] [--allow-out-of-range] [--all] "

@@ -1,0 +1,90 @@
+#include "app/Fm_compare.h"
+
+#include "app/Dialogs.h"
+#include "model/Savefile.h"
+#include "settings/Setting.h"
+
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+// Where a row came from, kept with it through sorting.
+constexpr int DifferenceRole = Qt::UserRole;
+} // namespace
+
+TfmCompare::TfmCompare(QWidget* parent, const std::string& otherTitle, std::vector<TDifference> differences,
+                       TGoTo goTo)
+    : QDialog(parent), FOtherTitle(otherTitle), FDifferences(std::move(differences)), FGoTo(std::move(goTo)) {
+    setObjectName("fmCompare");
+    setWindowTitle(QString::fromStdString("Compare with " + otherTitle));
+    resize(760, 480);
+
+    lbCount = new QLabel(QString::fromStdString(CountText(FDifferences.size())), this);
+    lbCount->setObjectName("lbCount");
+
+    Table = new QTableWidget(static_cast<int>(FDifferences.size()), 4, this);
+    Table->setObjectName("Table");
+    Table->setHorizontalHeaderLabels({QStringLiteral("Group"), QStringLiteral("Setting"),
+                                      QStringLiteral("This"), QString::fromStdString(otherTitle)});
+    Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Table->verticalHeader()->hide();
+    for (size_t i = 0; i < FDifferences.size(); ++i) {
+        const TDifference& row = FDifferences[i];
+        int column = 0;
+        for (const std::string* text : {&row.Group, &row.Setting, &row.A, &row.B}) {
+            auto* item = new QTableWidgetItem(QString::fromStdString(*text));
+            item->setData(DifferenceRole, static_cast<int>(i));
+            Table->setItem(static_cast<int>(i), column++, item);
+        }
+    }
+    Table->resizeColumnsToContents();
+    Table->horizontalHeader()->setStretchLastSection(true);
+    Table->setSortingEnabled(true);
+    connect(Table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { TableDoubleClicked(row); });
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    btExport = buttons->addButton(QStringLiteral("&Export..."), QDialogButtonBox::ActionRole);
+    btExport->setObjectName("btExport");
+    btExport->setEnabled(!FDifferences.empty());
+    connect(btExport, &QPushButton::clicked, this, [this] { RunHandler([this] { btExportClick(); }); });
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(lbCount);
+    layout->addWidget(Table);
+    layout->addWidget(buttons);
+}
+
+std::string TfmCompare::CountText(size_t count) {
+    if (count == 0)
+        return "No settings differ";
+    if (count == 1)
+        return "1 setting differs";
+    return std::to_string(count) + " settings differ";
+}
+
+void TfmCompare::TableDoubleClicked(int row) {
+    const QTableWidgetItem* item = Table->item(row, 0);
+    if (item == nullptr || !FGoTo)
+        return;
+    const TDifference& difference = FDifferences.at(static_cast<size_t>(item->data(DifferenceRole).toInt()));
+    FGoTo(difference.GroupIndex, difference.EntryIndex);
+}
+
+void TfmCompare::btExportClick() {
+    const QString path =
+        RunFileDialog(this, {true, "Export...", ".csv", "CSV File (*.csv)|*.csv|All Files (*.*)|*.*"});
+    if (path.isEmpty())
+        return;
+    // The rows as the table shows them now, sorted as the engineer left them.
+    std::vector<TDifference> shown;
+    for (int row = 0; row < Table->rowCount(); ++row)
+        shown.push_back(
+            FDifferences.at(static_cast<size_t>(Table->item(row, 0)->data(DifferenceRole).toInt())));
+    SaveFileContent(path.toStdString(), DifferencesCsv(shown, "This", FOtherTitle));
+}

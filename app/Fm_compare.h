@@ -1,0 +1,38 @@
+#pragma once
+// The comparison dialog: the settings whose values differ between the tree being edited and
+// another source, in a sortable table; a double-click takes the engineer to the setting.
+#include "model/Compare.h"
+
+#include <QDialog>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QPushButton;
+class QTableWidget;
+
+class TfmCompare : public QDialog {
+    Q_OBJECT
+public:
+    // Called with a row's group and entry positions when the row is double-clicked.
+    using TGoTo = std::function<void(int32_t group, int32_t entry)>;
+
+    TfmCompare(QWidget* parent, const std::string& otherTitle, std::vector<TDifference> differences,
+               TGoTo goTo);
+
+    // "12 settings differ"
+    static std::string CountText(size_t count);
+
+    QTableWidget* Table;
+    QLabel* lbCount;
+    QPushButton* btExport;
+
+private:
+    void TableDoubleClicked(int row);
+    void btExportClick();
+
+    std::string FOtherTitle;
+    std::vector<TDifference> FDifferences;
+    TGoTo FGoTo;
+};

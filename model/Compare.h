@@ -1,0 +1,78 @@
+#pragma once
+// Comparing two sets of values of one device type by named setting: a snapshot holds what
+// each setting would put into the unit's registers and how the engineer reads it, and two
+// snapshots of the same tree compare entry by entry in tree order.
+#include <cstdint>
+#include <memory>
+#include <pugixml.hpp>
+#include <string>
+#include <vector>
+
+class TRegisterDataStore;
+class TSettings;
+struct TLoadOptions;
+
+struct TSnapshotEntry {
+    int32_t GroupIndex = 0;
+    int32_t EntryIndex = 0;
+    std::vector<uint16_t> Words;
+    std::string Text;
+    bool UnitsSelector = false;
+    // False where the source holds no value for the entry (a unit has none for the template
+    // groups, whose values are only copied from); such entries are not compared.
+    bool Known = true;
+};
+
+struct TSnapshot {
+    // The compared entries of the tree, in tree order.
+    std::vector<TSnapshotEntry> Entries;
+};
+
+// One setting whose two values differ.
+struct TDifference {
+    int32_t GroupIndex = 0;
+    int32_t EntryIndex = 0;
+    std::string Group;
+    std::string Setting;
+    std::string A;
+    std::string B;
+    // The units selector never writes its register, so the unit never lacks its change.
+    bool UnitsSelector = false;
+};
+
+// Every entry that writes registers (labels and headings do not), as the tree holds it now.
+// `fromUnit`: the tree holds what was read from a unit, which has no template groups.
+TSnapshot TakeSnapshot(const TSettings& tree, bool fromUnit = false);
+
+// The entries of `a` and `b`, two snapshots of `tree`, that would write different registers,
+// in tree order. Where the two texts read alike, each gets its stored number appended, so the
+// row shows why it is listed.
+std::vector<TDifference> CompareSnapshots(const TSettings& tree, const TSnapshot& a, const TSnapshot& b);
+
+// A tree of the same definitions as `like`, numbered alike, whose settings read and write a
+// store of its own: the values of a file or of the defaults are taken there, so the tree being
+// edited (and the image the unit is written from) stay as they are.
+class TScratchTree {
+public:
+    // `root` is the definition document's element from which `like` was built.
+    TScratchTree(const TSettings& like, const pugi::xml_node& root);
+    ~TScratchTree();
+    TScratchTree(const TScratchTree&) = delete;
+    TScratchTree& operator=(const TScratchTree&) = delete;
+
+    // The factory defaults.
+    TSnapshot Defaults();
+    // The defaults, then the file loaded over them with the load's rules; values outside their
+    // limits are taken as they are, since a comparison changes nothing. Raises the load's errors.
+    TSnapshot File(const std::string& path, bool byName);
+
+private:
+    std::unique_ptr<TRegisterDataStore> FStore;
+    std::unique_ptr<TSettings> FTree;
+};
+
+// The text of a difference list for the command line: one line per setting, tab separated.
+std::string DifferencesText(const std::vector<TDifference>& differences);
+// The same as comma-separated text with a header line "Group,Setting,A,B" (or the given titles).
+std::string DifferencesCsv(const std::vector<TDifference>& differences, const std::string& titleA = "A",
+                           const std::string& titleB = "B");
