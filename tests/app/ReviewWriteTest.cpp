@@ -24,9 +24,10 @@ constexpr int RunTimeoutMs = 60000;
 
 class ReviewWrite : public ::testing::Test {
 protected:
+    virtual QStringList SimOptions() const { return {}; }
     void SetUp() override {
         ClearRememberedChoices();
-        sim = std::make_unique<TSimProcess>(QStringList{"--device-id", "17", "--verbose"});
+        sim = std::make_unique<TSimProcess>(QStringList{"--device-id", "17", "--verbose"} + SimOptions());
         ASSERT_FALSE(sim->Port().empty()) << sim->Errors();
         QSettings("Roduzede", "Dezadizi Config Manager")
             .setValue("Ports/COM3", QString::fromStdString(sim->Port()));
@@ -95,6 +96,12 @@ protected:
     // Fan Speed Steps as the unit holds it.
     int32_t unitSteps = 0;
     std::string unitStepsShown;
+};
+
+// A unit that saves what it is sent but never answers the save command.
+class ReviewWriteUnanswered : public ReviewWrite {
+protected:
+    QStringList SimOptions() const override { return {"--silent-commit"}; }
 };
 
 } // namespace
@@ -236,4 +243,43 @@ TEST_F(ReviewWrite, ConnectAfterAnsweredYesWritesThenOpensTheConnectDialogUnaske
     EXPECT_TRUE(Verified(rig->messages.Last())) << ::testing::PrintToString(rig->messages.Texts());
     EXPECT_EQ(rig->Current(), nullptr);
     EXPECT_EQ(sim->CountLines("commit (123"), 1);
+}
+
+TEST_F(ReviewWriteUnanswered, UnconfirmedValuesAreListedAsSuchAndAWriteOfThemStillLeaves) {
+    rig->Type(steps->Edit, "5", TWindowRig::TLeave::ClickPage);
+    QTest::mouseClick(rig->w().btWriteSettingsNew, Qt::LeftButton);
+    ASSERT_TRUE(WaitForMessage());
+    EXPECT_EQ(rig->reviewsShown, 1);
+
+    // Sent, but the unit never confirmed keeping the register: the next review lists both of
+    // its settings, and they cannot be unticked, there being no value of the unit's to put back.
+    std::vector<std::vector<std::string>> rows;
+    bool checkable = false;
+    rig->review = [&](TfmReview& dialog) {
+        for (int row = 0; row < dialog.Table->rowCount(); ++row) {
+            rows.push_back(Row(*dialog.Table, row));
+            checkable = checkable || (dialog.Table->item(row, 0)->flags() & Qt::ItemIsUserCheckable) != 0;
+        }
+        dialog.show();
+        QTest::mouseClick(dialog.btCancel, Qt::LeftButton);
+        return dialog.result();
+    };
+    rig->Activate();
+    QTest::mouseClick(rig->w().btWriteSettingsNew, Qt::LeftButton);
+    EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{
+                        {"Unit Settings", "Fan Speed Steps", "(not confirmed)", "5 steps"},
+                        {"Unit Settings", "Damper Actuator", "(not confirmed)", "0-10 V Modulating"}}));
+    EXPECT_FALSE(checkable);
+
+    // Leaving writes them again; written without a confirmation is written: the window goes.
+    rig->messages.Clear();
+    rig->messages.answers = {TAnswer::Yes};
+    rig->w().close();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !rig->w().isVisible(); }, RunTimeoutMs))
+        << ::testing::PrintToString(rig->messages.Texts());
+    ASSERT_EQ(rig->messages.messages.size(), 2u) << ::testing::PrintToString(rig->messages.Texts());
+    EXPECT_EQ(rig->messages.messages[0].text,
+              "The unit does not hold 2 changed settings. Write them before leaving?");
+    EXPECT_NE(rig->messages.Last().find("did not answer the save command"), std::string::npos)
+        << rig->messages.Last();
 }
