@@ -121,6 +121,9 @@ TEST_F(ReviewWrite, AnUntickedRowIsPutBackToTheUnitsValueAndNotSent) {
     };
     const int before = Writes();
     QTest::mouseClick(rig->w().btWriteSettingsNew, Qt::LeftButton);
+    // Put back before the write: no longer a change the unit lacks.
+    EXPECT_FALSE(steps->Marked);
+    EXPECT_TRUE(damper->Marked);
     ASSERT_TRUE(WaitForMessage());
     ASSERT_EQ(rig->messages.messages.size(), 1u);
     EXPECT_TRUE(Verified(rig->messages.Last())) << ::testing::PrintToString(rig->messages.Texts());
