@@ -1,20 +1,14 @@
 #include "app/Fm_compare.h"
 
 #include "app/Dialogs.h"
+#include "app/Differencetable.h"
 #include "model/Savefile.h"
 #include "settings/Setting.h"
 
 #include <QDialogButtonBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QVBoxLayout>
-
-namespace {
-// Where a row came from, kept with it through sorting.
-constexpr int DifferenceRole = Qt::UserRole;
-} // namespace
 
 TfmCompare::TfmCompare(QWidget* parent, const std::string& otherTitle, std::vector<TDifference> differences,
                        TGoTo goTo)
@@ -26,25 +20,8 @@ TfmCompare::TfmCompare(QWidget* parent, const std::string& otherTitle, std::vect
     lbCount = new QLabel(QString::fromStdString(CountText(FDifferences.size())), this);
     lbCount->setObjectName("lbCount");
 
-    Table = new QTableWidget(static_cast<int>(FDifferences.size()), 4, this);
-    Table->setObjectName("Table");
-    Table->setHorizontalHeaderLabels({QStringLiteral("Group"), QStringLiteral("Setting"),
-                                      QStringLiteral("This"), QString::fromStdString(otherTitle)});
-    Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    Table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    Table->verticalHeader()->hide();
-    for (size_t i = 0; i < FDifferences.size(); ++i) {
-        const TDifference& row = FDifferences[i];
-        int column = 0;
-        for (const std::string* text : {&row.Group, &row.Setting, &row.A, &row.B}) {
-            auto* item = new QTableWidgetItem(QString::fromStdString(*text));
-            item->setData(DifferenceRole, static_cast<int>(i));
-            Table->setItem(static_cast<int>(i), column++, item);
-        }
-    }
-    Table->resizeColumnsToContents();
-    Table->horizontalHeader()->setStretchLastSection(true);
-    Table->setSortingEnabled(true);
+    Table =
+        new TDifferenceTable(this, FDifferences, QStringLiteral("This"), QString::fromStdString(otherTitle));
     connect(Table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { TableDoubleClicked(row); });
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
@@ -69,10 +46,9 @@ std::string TfmCompare::CountText(size_t count) {
 }
 
 void TfmCompare::TableDoubleClicked(int row) {
-    const QTableWidgetItem* item = Table->item(row, 0);
-    if (item == nullptr || !FGoTo)
+    if (Table->item(row, 0) == nullptr || !FGoTo)
         return;
-    const TDifference& difference = FDifferences.at(static_cast<size_t>(item->data(DifferenceRole).toInt()));
+    const TDifference& difference = FDifferences.at(Table->DifferenceAt(row));
     FGoTo(difference.GroupIndex, difference.EntryIndex);
 }
 
@@ -84,7 +60,6 @@ void TfmCompare::btExportClick() {
     // The rows as the table shows them now, sorted as the engineer left them.
     std::vector<TDifference> shown;
     for (int row = 0; row < Table->rowCount(); ++row)
-        shown.push_back(
-            FDifferences.at(static_cast<size_t>(Table->item(row, 0)->data(DifferenceRole).toInt())));
+        shown.push_back(FDifferences.at(Table->DifferenceAt(row)));
     SaveFileContent(path.toStdString(), DifferencesCsv(shown, "This", FOtherTitle));
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The comparison dialog: the settings whose values differ between the tree being edited and
 // another source, in a sortable table; a double-click takes the engineer to the setting.
+#include "app/Differencetable.h"
 #include "model/Compare.h"
 
 #include <QDialog>
@@ -10,7 +11,6 @@
 
 class QLabel;
 class QPushButton;
-class QTableWidget;
 
 class TfmCompare : public QDialog {
     Q_OBJECT
@@ -24,7 +24,7 @@ public:
     // "12 settings differ"
     static std::string CountText(size_t count);
 
-    QTableWidget* Table;
+    TDifferenceTable* Table;
     QLabel* lbCount;
     QPushButton* btExport;
 

@@ -5,6 +5,7 @@
 #include "app/Dialogs.h"
 #include "app/Fm_compare.h"
 #include "app/Fm_connect.h"
+#include "app/Fm_review.h"
 #include "app/Gradient.h"
 #include "app/Panel.h"
 #include "link/Devicelist.h"
@@ -258,6 +259,12 @@ void TfmMain::CreateControls() {
     PopupMenu->addSeparator();
     tbWriteAll =
         addItem("tbWriteAll", "Write &All Settings", "Write every setting, not only the changed ones");
+    tbReviewWrites = addItem("tbReviewWrites", "Re&view Changes Before Writing",
+                             "Show the settings Write Settings will change before it sends them");
+    tbReviewWrites->setCheckable(true);
+    tbReviewWrites->setChecked(ReviewWanted());
+    // A preference: open whatever the window is doing.
+    tbReviewWrites->setEnabled(true);
 
     for (QTimer* timer : {&WrittenSettingsTimer, &FailTimer, &ReadCompleteTimer})
         timer->setInterval(100);
@@ -271,6 +278,9 @@ void TfmMain::CreateControls() {
     connect(btRefresh2, &QPushButton::clicked, this, guarded(&TfmMain::btRefresh2Click));
     connect(btWriteSettingsNew, &QPushButton::clicked, this, guarded(&TfmMain::btWriteSettingsNewClick));
     connect(tbWriteAll, &QAction::triggered, this, guarded(&TfmMain::tbWriteAllClick));
+    // The review's "Don't ask again" changes the choice too: the item shows it as it is now.
+    connect(PopupMenu, &QMenu::aboutToShow, this, [this] { tbReviewWrites->setChecked(ReviewWanted()); });
+    connect(tbReviewWrites, &QAction::triggered, this, [](bool checked) { SetReviewWanted(checked); });
     connect(btStop, &QPushButton::clicked, this, guarded(&TfmMain::btStopClick));
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, guarded(&TfmMain::btStopClick));
@@ -359,7 +369,10 @@ void TfmMain::showEvent(QShowEvent* event) {
 
 void TfmMain::closeEvent(QCloseEvent* event) {
     bool leave = false;
-    RunGuarded([this, &leave] { leave = MayCutOffWrite() && MaySetEditsAside(); });
+    RunGuarded([this, &leave] {
+        bool asked = false;
+        leave = MayCutOffWrite() && MaySetEditsAside() && MayLeaveUnit([this] { close(); }, asked);
+    });
     if (!leave) {
         event->ignore();
         return;
@@ -509,8 +522,12 @@ void TfmMain::btConnectNewClick() {
         if (FProgress.Writing()) {
             if (!MayCutOffWrite())
                 return;
-        } else if (AskYesNo("Are you sure you wish to disconnect?") != TAnswer::Yes) {
-            return;
+        } else {
+            bool asked = false;
+            if (!MayLeaveUnit([this] { btConnectNewClick(); }, asked))
+                return;
+            if (!asked && AskYesNo("Are you sure you wish to disconnect?") != TAnswer::Yes)
+                return;
         }
         SetConnected(false);
     }
@@ -729,6 +746,10 @@ void TfmMain::ApplyReopened(bool reopened) {
 }
 
 void TfmMain::btWriteSettingsNewClick() {
+    TDevice* device = FCurrentDevice;
+    if (device != nullptr && device->Online && btWriteSettingsNew->isEnabled() &&
+        !ReviewChanges(this, *device->Settings, FDevices->Document->document_element()))
+        return;
     StartWrite(false);
 }
 
@@ -741,13 +762,15 @@ void TfmMain::btStopClick() {
         FStore->RequestStop();
 }
 
-void TfmMain::StartWrite(bool all) {
+bool TfmMain::StartWrite(bool all) {
+    // A leaving that waited for an earlier write waits no more.
+    FLeaveAfterWrite = nullptr;
     TDevice* current = FCurrentDevice;
     if (current == nullptr || !current->Online || !btWriteSettingsNew->isEnabled())
-        return;
+        return false;
     if (!FStore->StartWrite({!all, true})) {
         ShowInformation(TRegisterDataStore::UnchangedText);
-        return;
+        return false;
     }
     SetWriteEnabled(false);
     const int32_t total = FStore->SendCount();
@@ -759,6 +782,7 @@ void TfmMain::StartWrite(bool all) {
     lbProgress->show();
     if (TDevice* device = FCurrentDevice)
         device->Settings->SetEnabled(false);
+    return true;
 }
 
 void TfmMain::btExitNewClick() {
@@ -767,6 +791,7 @@ void TfmMain::btExitNewClick() {
 
 void TfmMain::WrittenSettingsTimerTimer() {
     WrittenSettingsTimer.stop();
+    const std::function<void()> leave = std::exchange(FLeaveAfterWrite, nullptr);
     TDevice* device = FCurrentDevice;
     if (device == nullptr)
         return;
@@ -780,10 +805,17 @@ void TfmMain::WrittenSettingsTimerTimer() {
         TSettingsLockGuard lock;
         device->Settings->SetBaseline(TakeSnapshot(*device->Settings, true), true);
     }
-    if (summary.Error)
+    if (summary.Error) {
         ShowError(summary.Message);
-    else
+    } else {
         ShowInformation(summary.Message);
+        // Written (verified, or sent with an unanswered commit): the leaving asked for goes on.
+        if (leave && FStore->LastResult() == TRunResult::Completed) {
+            FLeaving = true;
+            leave();
+            FLeaving = false;
+        }
+    }
 }
 
 void TfmMain::FailTimerTimer() {

@@ -81,6 +81,7 @@ public:
     QAction* tbSaveSettings;
     QAction* tbRestoreDefault;
     QAction* tbWriteAll;
+    QAction* tbReviewWrites;
     QAction* tbCompareFile;
     QAction* tbCompareDefaults;
     QTimer WrittenSettingsTimer;
@@ -121,8 +122,8 @@ private:
     void tbWriteAllClick();
     void btStopClick();
     // Starts a write of what differs from the unit, or of everything; tells the user when
-    // nothing differs.
-    void StartWrite(bool all);
+    // nothing differs. Returns whether a write started.
+    bool StartWrite(bool all);
     void SetWriteEnabled(bool enabled);
     void btExitNewClick();
     void sbMainAreaClick();
@@ -151,6 +152,11 @@ private:
     // Offline edits not saved to a settings file: asks whether to save them; false when the
     // engineer stays (Cancel, or a save that did not happen).
     bool MaySetEditsAside();
+    // Online, leaving the unit (Exit, Connect, closing the window) with settings it does not
+    // hold: asks whether to write them first (Fm_review.cpp). Yes starts the write, and `leave`
+    // runs once it has ended well. False when the window stays for now; `asked` is set when the
+    // engineer has already answered for leaving.
+    bool MayLeaveUnit(std::function<void()> leave, bool& asked);
     // The progress text and bar of a run that was cut off.
     void ClearProgress();
     // Posts `apply` to run on this thread unless a disconnect comes first: the reports of a
@@ -175,4 +181,7 @@ private:
     QPointer<TfmCompare> FCompare;
     // Set when a read run of the unit has completed: its values become the baseline of the marks.
     bool FReadBaselineDue = false;
+    // What leaving waits for while the write it asked for runs; set while that leaving goes on.
+    std::function<void()> FLeaveAfterWrite;
+    bool FLeaving = false;
 };

@@ -169,6 +169,41 @@ bool TRegisterDataStore::RegisterConfirmed(int32_t address) const {
     return FRegisterKnown[slot] && FRegisterConfirmed[slot] == FHoldingRegisters[slot];
 }
 
+bool TRegisterDataStore::ConfirmedCoil(int32_t address, bool& value) const {
+    const auto slot = static_cast<size_t>(CoilSlot(address));
+    if (!FCoilKnown[slot])
+        return false;
+    value = FCoilConfirmed[slot];
+    return true;
+}
+
+bool TRegisterDataStore::ConfirmedRegister(int32_t address, int16_t& value) const {
+    const auto slot = static_cast<size_t>(RegisterSlot(address));
+    if (!FRegisterKnown[slot])
+        return false;
+    value = FRegisterConfirmed[slot];
+    return true;
+}
+
+bool TRegisterDataStore::RevertCoil(int32_t address) {
+    const auto slot = static_cast<size_t>(CoilSlot(address));
+    if (!FCoilKnown[slot])
+        return false;
+    FCoils[slot] = FCoilConfirmed[slot];
+    return true;
+}
+
+bool TRegisterDataStore::RevertRegister(int32_t address, int16_t mask) {
+    const auto slot = static_cast<size_t>(RegisterSlot(address));
+    if (!FRegisterKnown[slot])
+        return false;
+    // Only the field: another setting sharing the register keeps its own change.
+    const uint16_t bits = mask == 0 ? 0xFFFFu : static_cast<uint16_t>(mask);
+    FHoldingRegisters[slot] = static_cast<int16_t>((static_cast<uint16_t>(FHoldingRegisters[slot]) & ~bits) |
+                                                   (static_cast<uint16_t>(FRegisterConfirmed[slot]) & bits));
+    return true;
+}
+
 // ---- Image access -------------------------------------------------------------------------
 
 int32_t TRegisterDataStore::CoilSlot(int32_t address) const {

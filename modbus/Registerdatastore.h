@@ -118,6 +118,14 @@ public:
     // Whether the unit confirmed this value on this connection.
     bool CoilConfirmed(int32_t address) const;
     bool RegisterConfirmed(int32_t address) const;
+    // The value the unit confirmed for a registered coil or register; false, leaving `value`
+    // as it is, when it confirmed none on this connection (a change-only write sends it).
+    bool ConfirmedCoil(int32_t address, bool& value) const;
+    bool ConfirmedRegister(int32_t address, int16_t& value) const;
+    // Puts the image of a coil, or of the bits of `mask` of a register (0: all of them), back
+    // to what the unit confirmed; false, changing nothing, where it confirmed nothing.
+    bool RevertCoil(int32_t address);
+    bool RevertRegister(int32_t address, int16_t mask);
     static constexpr const char* UnchangedText = "The unit already holds these settings.";
     static std::string WriteStoppedText(int32_t sent, int32_t total);
     static std::string ReadStoppedText(int32_t read, int32_t total);

@@ -10,7 +10,9 @@
 #include "settings/Setting_sectionlabel.h"
 #include "settings/Storeaccess.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -61,6 +63,30 @@ void FirstIds(const TSettings& tree, int32_t& group, int32_t& setting) {
             }
         }
     }
+}
+
+// Whether `entry` keeps its value in the unit's coils or holding registers.
+bool InUnit(const TSetting& entry) {
+    return !entry.InTemplate && (entry.RegisterType == rtCoil || entry.RegisterType == rtHoldingRegister);
+}
+
+// The holding registers of `entry`, or its coil: the first and one past the last address.
+std::pair<int32_t, int32_t> Addresses(const TSetting& entry) {
+    return {entry.Register,
+            entry.Register + (entry.RegisterType == rtCoil ? 1 : std::max(entry.RegisterSpan(), 1))};
+}
+
+// Whether the unit confirmed every coil or register of `entry`.
+bool UnitConfirmed(const TSetting& entry, const TRegisterDataStore& unit) {
+    const auto [first, end] = Addresses(entry);
+    for (int32_t address = first; address < end; ++address) {
+        bool coil = false;
+        int16_t word = 0;
+        if (entry.RegisterType == rtCoil ? !unit.ConfirmedCoil(address, coil)
+                                         : !unit.ConfirmedRegister(address, word))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -193,6 +219,103 @@ TSnapshot TScratchTree::File(const std::string& path, bool byName) {
     options.AllowOutOfRange = true;
     FTree->LoadFromFile(path, options);
     return TakeSnapshot(*FTree);
+}
+
+TSnapshot TScratchTree::Unit(const TRegisterDataStore& unit) {
+    TThreadStoreScope scope(FStore.get());
+    // The unit's confirmed values become this tree's image, which its settings then read.
+    std::vector<std::pair<int32_t, int32_t>> unconfirmed;
+    for (size_t g = 0; g < FTree->Groups.size(); ++g) {
+        const TGroup& group = *FTree->Groups[g];
+        for (size_t e = 0; e < group.Settings.size(); ++e) {
+            const TSetting& entry = *group.Settings[e];
+            if (!InUnit(entry))
+                continue;
+            bool confirmed = true;
+            const auto [first, end] = Addresses(entry);
+            for (int32_t address = first; address < end; ++address) {
+                if (entry.RegisterType == rtCoil) {
+                    bool value = false;
+                    confirmed = unit.ConfirmedCoil(address, value) && confirmed;
+                    FStore->SetCoil(address, value);
+                } else {
+                    int16_t value = 0;
+                    confirmed = unit.ConfirmedRegister(address, value) && confirmed;
+                    FStore->SetHoldingRegister(address, value);
+                }
+            }
+            if (!confirmed)
+                unconfirmed.emplace_back(static_cast<int32_t>(g), static_cast<int32_t>(e));
+        }
+    }
+    FTree->TakeValuesFromStore();
+    TSnapshot snapshot = TakeSnapshot(*FTree, true);
+    for (TSnapshotEntry& entry : snapshot.Entries) {
+        if (std::find(unconfirmed.begin(), unconfirmed.end(),
+                      std::pair(entry.GroupIndex, entry.EntryIndex)) != unconfirmed.end()) {
+            entry.Words.clear();
+            entry.Text = NotConfirmedText;
+        }
+    }
+    return snapshot;
+}
+
+std::vector<TDifference> UnitChanges(const TSettings& tree, const TSnapshot& unit) {
+    TSnapshot current;
+    {
+        TSettingsLockGuard lock; // a polling worker may be taking values into the tree
+        current = TakeSnapshot(tree);
+    }
+    std::vector<TDifference> changes;
+    for (TDifference& row : CompareSnapshots(tree, unit, current)) {
+        if (row.UnitsSelector)
+            continue;
+        const auto at =
+            std::find_if(unit.Entries.begin(), unit.Entries.end(), [&row](const TSnapshotEntry& e) {
+                return e.GroupIndex == row.GroupIndex && e.EntryIndex == row.EntryIndex;
+            });
+        row.Unconfirmed = at != unit.Entries.end() && at->Words.empty();
+        changes.push_back(std::move(row));
+    }
+    return changes;
+}
+
+std::vector<TDifference> UnitChanges(const TSettings& tree, const pugi::xml_node& root) {
+    TScratchTree scratch(tree, root);
+    TSnapshot unit;
+    {
+        TSettingsLockGuard lock; // the worker's reads confirm values too
+        unit = scratch.Unit(RequireRegisterDataStore());
+    }
+    return UnitChanges(tree, unit);
+}
+
+void TSettings::PutBackToUnit(const std::vector<TDifference>& rows) {
+    TRegisterDataStore& store = RequireRegisterDataStore();
+    {
+        TSettingsLockGuard lock;
+        for (const TDifference& row : rows) {
+            TSetting& entry = *Groups.at(static_cast<size_t>(row.GroupIndex))
+                                   ->Settings.at(static_cast<size_t>(row.EntryIndex));
+            if (!InUnit(entry) || !UnitConfirmed(entry, store))
+                continue;
+            const auto [first, end] = Addresses(entry);
+            for (int32_t address = first; address < end; ++address) {
+                if (entry.RegisterType == rtCoil)
+                    store.RevertCoil(address);
+                else
+                    store.RevertRegister(address, entry.BitMask);
+            }
+            // The setting reads its value back as after a read of the unit.
+            entry.MarkForRead();
+            entry.ReadFromStore();
+            if (entry.DisplayPending) {
+                entry.DisplayPending = false;
+                entry.UpdateDisplay(true);
+            }
+        }
+    }
+    UpdateMarks();
 }
 
 std::string DifferencesText(const std::vector<TDifference>& differences) {

@@ -38,6 +38,9 @@ struct TDifference {
     std::string B;
     // The units selector never writes its register, so the unit never lacks its change.
     bool UnitsSelector = false;
+    // A change against the unit where the unit confirmed no value: it is sent whatever the
+    // engineer chooses, since nothing is known to put it back to.
+    bool Unconfirmed = false;
 };
 
 // Every entry that writes registers (labels and headings do not), as the tree holds it now.
@@ -65,11 +68,24 @@ public:
     // The defaults, then the file loaded over them with the load's rules; values outside their
     // limits are taken as they are, since a comparison changes nothing. Raises the load's errors.
     TSnapshot File(const std::string& path, bool byName);
+    // What `unit` holds as the unit confirmed it on this connection. An entry with a register
+    // the unit has not confirmed gets no words and the text NotConfirmedText: it differs from
+    // any value, as a change-only write sends it.
+    TSnapshot Unit(const TRegisterDataStore& unit);
+    static constexpr const char* NotConfirmedText = "(not confirmed)";
 
 private:
     std::unique_ptr<TRegisterDataStore> FStore;
     std::unique_ptr<TSettings> FTree;
 };
+
+// What a change-only write of `tree` sends, by setting: the entries whose values differ from
+// `unit` (a snapshot of the unit's confirmed values), the unit's value first. The units
+// selector, which never writes its register, is left out.
+std::vector<TDifference> UnitChanges(const TSettings& tree, const TSnapshot& unit);
+// The same against the installed store's confirmed values, taken through a scratch tree of
+// `root` (the definition document's element `tree` was built from).
+std::vector<TDifference> UnitChanges(const TSettings& tree, const pugi::xml_node& root);
 
 // The text of a difference list for the command line: one line per setting, tab separated.
 std::string DifferencesText(const std::vector<TDifference>& differences);

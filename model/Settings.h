@@ -112,6 +112,10 @@ public:
     void UpdateMarks();
     // The number of marked settings.
     size_t MarkedCount() const;
+    // Puts the settings of `rows` back to what the unit confirmed: their coils and registers
+    // (a shared register only in their own bits) in the installed store's image, their values
+    // and editors; then marks again. A row the unit confirmed nothing for stays as it is.
+    void PutBackToUnit(const std::vector<TDifference>& rows);
     TSnapshot Baseline;
     bool BaselineFromUnit = false;
     // Called after the engineer changed a value through an editor or a copy button.

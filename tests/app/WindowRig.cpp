@@ -33,6 +33,10 @@ TFileDialogScope::~TFileDialogScope() {
 }
 
 TWindowRig::TWindowRig(const std::string& definitionPath) {
+    FPreviousReview = SetReviewRunner([this](TfmReview& dialog) {
+        ++reviewsShown;
+        return review ? review(dialog) : static_cast<int>(QDialog::Accepted);
+    });
     window = std::make_unique<TfmMain>(nullptr, definitionPath);
     window->show();
     Activate();
@@ -40,6 +44,7 @@ TWindowRig::TWindowRig(const std::string& definitionPath) {
 
 TWindowRig::~TWindowRig() {
     window.reset();
+    SetReviewRunner(FPreviousReview);
 }
 
 void TWindowRig::OpenOffline(int deviceIndex) {

@@ -4,6 +4,7 @@
 #include "app/Dialogs.h"
 #include "app/Fm_connect.h"
 #include "app/Fm_main.h"
+#include "app/Fm_review.h"
 #include "support/TestSupport.h"
 
 #include <QComboBox>
@@ -69,5 +70,12 @@ public:
     bool Coil(int32_t number) const;
 
     TMessageCapture messages;
+    // The review before a write: how many were shown, and how each is answered (none: Write
+    // with every row ticked).
+    int reviewsShown = 0;
+    TReviewRunner review;
     std::unique_ptr<TfmMain> window;
+
+private:
+    TReviewRunner FPreviousReview;
 };
