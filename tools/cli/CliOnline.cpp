@@ -183,7 +183,12 @@ public:
             throw TModelError(std::string("Failed to connect, please check connections and settings\n") +
                               e.what());
         }
-        WaitUntil([&] { return result.has_value(); });
+        // Ctrl-C ends a search at once: nothing has been read, so there is nothing to stop later.
+        WaitUntil([&] { return result.has_value() || Stopping; });
+        if (Stopping) {
+            FManager.WithdrawSearch(port->first);
+            throw TCliStopped("Search stopped.");
+        }
         if (result->first == 0) {
             throw TModelError(
                 "Could not find a device attached to comm port '" + std::to_string(port->first) +
