@@ -4,6 +4,8 @@
 // against dezadizi-sim with --wire-speed as the bundled AHU type, fresh from the factory.
 // The write's cost above the read is what the engineer waits for the change itself: the goal
 // is under 0.5 s.
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -60,19 +62,13 @@ void BM_CliWriteOfOneSetting(benchmark::State& state) {
     QTemporaryDir dir;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_CONFIG_HOME", dir.filePath("config")); // keep the user's settings out
-    QProcess sim;
-    sim.setProcessEnvironment(environment);
-    sim.start(Bin("dezadizi-sim"), {"--port", "COM98", "--wire-speed", "--device", DeviceType});
-    std::string output;
-    while (output.find('\n', output.find("port=")) == std::string::npos && sim.waitForReadyRead(10000))
-        output += sim.readAllStandardOutput().toStdString();
-    const size_t at = output.find("port=");
-    if (at == std::string::npos) {
+    const TBenchSimulator sim({"--port", "COM98", "--wire-speed", "--device", DeviceType},
+                              dir.filePath("config"));
+    if (sim.Port().empty()) {
         state.SkipWithError("the simulator did not start");
         return;
     }
-    const QString port =
-        QString::fromStdString(output.substr(at + 5, output.find_first_of(" \n", at + 5) - at - 5));
+    const QString port = QString::fromStdString(sim.Port());
 
     // Two files that differ in one setting: the unit's own, and the same with that one changed.
     const std::string unitFile = dir.filePath("unit.rur").toStdString();
@@ -113,8 +109,6 @@ void BM_CliWriteOfOneSetting(benchmark::State& state) {
         writeMs += write.ms;
         ++runs;
     }
-    sim.terminate();
-    sim.waitForFinished(5000);
     state.counters["read_ms"] = readMs / static_cast<double>(runs);
     state.counters["write_ms"] = writeMs / static_cast<double>(runs);
     // The goal: under 500.
