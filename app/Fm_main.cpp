@@ -676,14 +676,8 @@ void TfmMain::ApplyBeginRead(int32_t total) {
 
 void TfmMain::SettingsProgress(void* sender, const std::string& text, bool errorFlag, int32_t increment) {
     (void)sender;
-    // The store's states as they are now, on the reporting thread. A write is over once the
-    // store is idle again, after its commit.
-    const bool failed = FStore->HasFailed();
-    const bool stopped = FStore->State() == ssIdle && FStore->LastResult() == TRunResult::Stopped;
-    const bool complete =
-        FStore->IsComplete() || stopped || (FProgress.Writing() && FStore->State() == ssIdle && !failed);
-    TProgressOutcome outcome = FProgress.Report(text, errorFlag, increment, complete, failed);
-    outcome.Stopped = outcome.Finished && stopped;
+    // Decided on the reporting thread, by the same bookkeeping as the command line's.
+    TProgressOutcome outcome = FProgress.Report(*FStore, text, errorFlag, increment);
     // Queued on every thread, so that reports take effect in the order made.
     PostForRun([this, outcome] { ApplyProgress(outcome); });
 }
@@ -768,13 +762,12 @@ bool TfmMain::StartWrite(bool all) {
     TDevice* current = FCurrentDevice;
     if (current == nullptr || !current->Online || !btWriteSettingsNew->isEnabled())
         return false;
-    if (!FStore->StartWrite({!all, true})) {
+    if (!FProgress.BeginWrite(*FStore, {!all, true})) {
         ShowInformation(TRegisterDataStore::UnchangedText);
         return false;
     }
     SetWriteEnabled(false);
-    const int32_t total = FStore->SendCount();
-    FProgress.Begin(total, true);
+    const int32_t total = FProgress.Total();
     btStop->show();
     ProgressBar1->setRange(0, std::max(total, 0));
     ProgressBar1->setValue(0);

@@ -1,7 +1,7 @@
 #pragma once
 // The main window: owner of the catalogue, the serial manager, the register data store and
 // the Modbus handler; the groups list on the left, the selected group's page on the right.
-#include "app/Progress.h"
+#include "link/Runprogress.h"
 #include "model/Messages.h"
 
 #include <QMainWindow>

@@ -3,6 +3,7 @@
 // replicated), against loading the same file alone. The file is clean, as a maintained one is,
 // so every register bucket is visited and nothing is reported. Smaller files with one and two
 // device types show whether the time grows linearly.
+#include "BenchSupport.h"
 #include "model/Definitioncheck.h"
 #include "model/Devices.h"
 
@@ -57,36 +58,24 @@ std::string Cycle(int i, int reg, int coil) {
 }
 
 std::string File(int devices) {
-    std::string xml = "<?xml version=\"1.0\"?>\n<rur>\n";
-    for (int d = 0; d < devices; ++d) {
-        xml += "<device name=\"Unit " + std::to_string(d) + "\" device_id=\"" + std::to_string(100 + d) +
-               "\" live_status_id=\"0\" settings_id=\"" + std::to_string(d) + "\"/>\n";
+    std::string unitBody;
+    for (int i = 0; i + 10 <= SettingsPerDevice - 1; i += 10)
+        unitBody += Cycle(i, 1 + 7 * (i / 10), 2 * (i / 10));
+    const int tail = (SettingsPerDevice - 1) / 10 * 10;
+    for (int i = tail; i < SettingsPerDevice - 1; ++i) {
+        unitBody += "<setting value_type=\"int\" name=\"Tail " + std::to_string(i) + "\" register=\"" +
+                    std::to_string(50000 + i - tail) +
+                    "\" type=\"holding_register\" min=\"0\" max=\"9\" default=\"1\" "
+                    "value_text=\"\"/>\n";
     }
-    for (int d = 0; d < devices; ++d) {
-        xml += "<settings settings_id=\"" + std::to_string(d) +
-               "\">\n<group name=\"Unit\" description=\"Unit\">\n";
-        xml += "<setting value_type=\"drop_down\" name=\"Units\" register=\"0\" type=\"holding_register\" "
-               "units=\"v\"><ddvalue name=\"m/sec\" value=\"0\"/><ddvalue name=\"ft/min\" "
-               "value=\"1\"/></setting>\n";
-        for (int i = 0; i + 10 <= SettingsPerDevice - 1; i += 10)
-            xml += Cycle(i, 1 + 7 * (i / 10), 2 * (i / 10));
-        const int tail = (SettingsPerDevice - 1) / 10 * 10;
-        for (int i = tail; i < SettingsPerDevice - 1; ++i) {
-            xml += "<setting value_type=\"int\" name=\"Tail " + std::to_string(i) + "\" register=\"" +
-                   std::to_string(50000 + i - tail) +
-                   "\" type=\"holding_register\" min=\"0\" max=\"9\" default=\"1\" "
-                   "value_text=\"\"/>\n";
-        }
-        xml += "</group>\n<group name=\"Group\" description=\"One group\">\n";
-        for (int j = 0; j < 10; ++j) {
-            xml += "<setting value_type=\"int\" name=\"Group setting " + std::to_string(j) +
-                   "\" register=\"" + std::to_string(60000 + j) +
-                   "\" offset=\"10\" type=\"holding_register\" min=\"0\" max=\"9\" "
-                   "default=\"1\" value_text=\"\"/>\n";
-        }
-        xml += "</group>\n</settings>\n";
+    std::string groupBody;
+    for (int j = 0; j < 10; ++j) {
+        groupBody += "<setting value_type=\"int\" name=\"Group setting " + std::to_string(j) +
+                     "\" register=\"" + std::to_string(60000 + j) +
+                     "\" offset=\"10\" type=\"holding_register\" min=\"0\" max=\"9\" "
+                     "default=\"1\" value_text=\"\"/>\n";
     }
-    return xml + "</rur>\n";
+    return BenchDefinitionFile(devices, 0, unitBody, groupBody);
 }
 
 QTemporaryDir& Folder() {

@@ -1,7 +1,7 @@
 // Loading a large definition file (about 40,000 settings in five device types, templates of 40
 // settings) into the catalogue, against pugixml parsing the same file alone. Counters: the
 // heap the loaded catalogue holds, and the process's peak resident size.
-#include "BenchDefinitions.h"
+#include "BenchSupport.h"
 #include "model/Devices.h"
 #include "model/Settings.h"
 

@@ -1,6 +1,6 @@
 // Showing a ten-copy group page (10 x (N+1) rows of editors) and taking it down again, on the
 // offscreen platform.
-#include "BenchDefinitions.h"
+#include "BenchSupport.h"
 #include "modbus/Registerdatastore.h"
 #include "model/Device.h"
 #include "model/Group.h"

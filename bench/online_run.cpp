@@ -6,6 +6,7 @@
 // connected and idle.
 //
 //   bench-online_run [device id, default 17] [idle seconds, default 30]
+#include "BenchSupport.h"
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
 #include "modbus/Registerdatastore.h"
@@ -17,7 +18,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
@@ -79,13 +79,9 @@ int main(int argc, char* argv[]) {
 
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    QProcess sim;
-    sim.start(bin + "/dezadizi-sim",
-              {"--port", "COM1", "--wire-speed", "--device-id", QString::number(deviceId)});
-    std::string output;
-    while (output.find("ready") == std::string::npos && sim.waitForReadyRead(5000))
-        output += sim.readAllStandardOutput().toStdString();
-    if (output.find("ready") == std::string::npos) {
+    const TBenchSimulator sim({"--port", "COM1", "--wire-speed", "--device-id", QString::number(deviceId)},
+                              config.path());
+    if (sim.Port().empty()) {
         std::fprintf(stderr, "the simulator did not start\n");
         return 1;
     }
@@ -183,7 +179,5 @@ int main(int argc, char* argv[]) {
 
     manager.DisconnectDevice(device);
     SetRegisterDataStore(nullptr);
-    sim.terminate();
-    sim.waitForFinished(5000);
     return store.HasFailed() ? 1 : 0;
 }

@@ -7,11 +7,11 @@
 // 11 bits / 9600 plus the quiet-line wait before each request. Without it the line costs
 // nothing and what remains per exchange is software: compared with the floor of the quiet-line
 // wait and the store's two 1 ms sleeps per block (after the report, after the block).
+#include "BenchSupport.h"
 #include "modbus/MbusRtuMasterProtocol.h"
 #include "modbus/Registerdatastore.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -42,42 +42,13 @@ int32_t RunFrameBytes(int32_t* exchanges) {
     return bytes;
 }
 
-class TSimulator {
-public:
-    explicit TSimulator(bool wireSpeed) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), FConfig.path()); // keep the user's settings out
-        FProcess.setProcessEnvironment(environment);
-        QStringList arguments{QStringLiteral("--port"), QStringLiteral("COM99")};
-        if (wireSpeed)
-            arguments << QStringLiteral("--wire-speed");
-        FProcess.start(QCoreApplication::applicationDirPath() + QStringLiteral("/dezadizi-sim"), arguments);
-        std::string output;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline && FProcess.waitForReadyRead(100)) {
-            output += FProcess.readAllStandardOutput().toStdString();
-            const size_t at = output.find("port=");
-            if (at != std::string::npos && output.find('\n', at) != std::string::npos) {
-                FPort = output.substr(at + 5, output.find(' ', at + 5) - at - 5);
-                return;
-            }
-        }
-    }
-    ~TSimulator() {
-        FProcess.terminate();
-        FProcess.waitForFinished(5000);
-    }
-    const std::string& Port() const { return FPort; }
-
-private:
-    QTemporaryDir FConfig;
-    QProcess FProcess;
-    std::string FPort;
-};
-
 void BM_ReadRun(benchmark::State& state) {
     const bool wireSpeed = state.range(0) != 0;
-    TSimulator simulator(wireSpeed);
+    QTemporaryDir config;
+    QStringList arguments{QStringLiteral("--port"), QStringLiteral("COM99")};
+    if (wireSpeed)
+        arguments << QStringLiteral("--wire-speed");
+    const TBenchSimulator simulator(arguments, config.path());
     if (simulator.Port().empty()) {
         state.SkipWithError("the simulator did not start");
         return;

@@ -5,6 +5,7 @@
 // then how long a disconnect takes while those attempts run.
 //
 //   bench-ui_lock_wait
+#include "BenchSupport.h"
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
 #include "modbus/Registerdatastore.h"
@@ -14,7 +15,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -41,22 +41,6 @@ double LongestLockWait(const std::function<bool()>& done, int* takes) {
     return longest;
 }
 
-struct TSim {
-    QProcess process;
-    bool Start(const QString& bin, const QString& port, const QStringList& options) {
-        process.start(bin + "/dezadizi-sim",
-                      QStringList{"--port", port, "--wire-speed", "--device-id", "17"} + options);
-        std::string output;
-        while (output.find("ready") == std::string::npos && process.waitForReadyRead(5000))
-            output += process.readAllStandardOutput().toStdString();
-        return output.find("ready") != std::string::npos;
-    }
-    ~TSim() {
-        process.terminate();
-        process.waitForFinished(5000);
-    }
-};
-
 TDevice* Connect(TSerialManager& manager, TDevices& devices, TRegisterDataStore& store, int32_t port) {
     std::optional<int32_t> id;
     manager.SearchForDevice(port, 1, [&](TSerialThread*, int32_t found, bool ok) { id = ok ? found : -1; });
@@ -78,9 +62,11 @@ int main(int argc, char* argv[]) {
     const QString bin = QCoreApplication::applicationDirPath();
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    TSim live, dead;
-    if (!live.Start(bin, "COM1", {}) ||
-        !dead.Start(bin, "COM2", {"--fault", "no-reply=1", "--fault-after", "1"})) {
+    const TBenchSimulator live({"--port", "COM1", "--wire-speed", "--device-id", "17"}, config.path());
+    const TBenchSimulator dead({"--port", "COM2", "--wire-speed", "--device-id", "17", "--fault",
+                                "no-reply=1", "--fault-after", "1"},
+                               config.path());
+    if (live.Port().empty() || dead.Port().empty()) {
         std::fprintf(stderr, "the simulator did not start\n");
         return 1;
     }

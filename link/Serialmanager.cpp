@@ -1,8 +1,8 @@
 #include "link/Serialmanager.h"
 
 #include "link/Devicelist.h"
-#include "modbus/Registerdatastore.h"
 #include "modbus/MbusRtuMasterProtocol.h"
+#include "modbus/Registerdatastore.h"
 #include "model/Device.h"
 #include "model/Errors.h"
 #include "model/Settings.h"
@@ -31,7 +31,6 @@ TSerialManager::TSerialManager(TRegisterDataStore* store, TProtocolFactory facto
 
 TSerialManager::~TSerialManager() {
     CloseAllPorts();
-    FCurrentThread = nullptr;
 }
 
 void TSerialManager::SearchForDevice(int32_t commPort, int32_t address, TSearchCallback callback) {
@@ -90,7 +89,8 @@ void TSerialManager::WithdrawSearch(int32_t commPort) {
 }
 
 bool TSerialManager::ReopenPort() {
-    // The worker that reported the failed write is the connected device's; reopen its port.
+    // Only the worker that owns the port may close it: any other thread would pull the port
+    // away under a request the worker has on the wire.
     MbusSerialMasterProtocol* protocol = nullptr;
     int32_t commPort = 0;
     {
@@ -99,12 +99,6 @@ bool TSerialManager::ReopenPort() {
         for (const auto& worker : FThreads) {
             if (worker.thread.get() == QThread::currentThread())
                 chosen = &worker;
-        }
-        if (chosen == nullptr) {
-            for (const auto& worker : FThreads) {
-                if (worker.thread.get() == FCurrentThread)
-                    chosen = &worker;
-            }
         }
         if (chosen == nullptr)
             return false;
@@ -133,8 +127,13 @@ bool TSerialManager::ReopenPort(int attempts, std::chrono::milliseconds pause) {
     return false;
 }
 
+void TSerialManager::SetReopenPolicy(int attempts, std::chrono::milliseconds pause) {
+    FReopenAttempts = attempts;
+    FReopenPauseMs = pause.count();
+}
+
 void TSerialManager::RecoverFailedWrite() {
-    const bool reopened = ReopenPort(ReopenAttempts, ReopenPause);
+    const bool reopened = ReopenPort(FReopenAttempts, std::chrono::milliseconds(FReopenPauseMs.load()));
     if (OnPortReopened)
         OnPortReopened(reopened);
 }
@@ -164,7 +163,6 @@ bool TSerialManager::OpenPort(int32_t commPort) {
                                                   [this](TSerialThread*) { RecoverFailedWrite(); });
     thread->CommPort = commPort;
     std::lock_guard<std::mutex> lock(FThreadsLock);
-    FCurrentThread = thread.get();
     FThreads.push_back({std::move(protocol), std::move(thread)});
     return true;
 }
@@ -225,8 +223,6 @@ void TSerialManager::StopThread(TSerialThread* thread, bool remove) {
             FThreads.erase(
                 std::remove_if(FThreads.begin(), FThreads.end(), [](const TWorker& w) { return !w.thread; }),
                 FThreads.end());
-        if (FCurrentThread == thread)
-            FCurrentThread = nullptr;
     }
     if (protocol)
         protocol->Close();

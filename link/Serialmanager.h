@@ -1,6 +1,7 @@
 #pragma once
 // Opens comm ports, owns one worker and one Modbus master per open port, and the list of device
 // types connected online.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -35,15 +36,12 @@ public:
     void ConnectFoundUnit(TDevice* device, int32_t commPort, int32_t address);
     void DisconnectDevice(TDevice* device);
     void SelectFirstGroup();
-    // Closes and reopens the calling worker's port (else the port opened last). Never raises.
-    bool ReopenPort();
-    // The recovery after a failed write: up to `attempts` reopens, `pause` after each that
-    // fails, cut short when the calling worker is asked to stop. Runs on that worker, outside
-    // the device-list lock.
-    bool ReopenPort(int attempts, std::chrono::milliseconds pause);
-
+    // The recovery after a failed write: up to `attempts` reopens of the port, `pause` after
+    // each that fails. Runs on the worker whose write failed, outside the device-list lock; it
+    // is the only one who may touch that port while it is open.
     static constexpr int ReopenAttempts = 3;
     static constexpr std::chrono::milliseconds ReopenPause{1000};
+    void SetReopenPolicy(int attempts, std::chrono::milliseconds pause);
     // Called on the worker, without the lock, with the outcome of the recovery after a failed
     // write. Must not wait for the user-interface thread.
     std::function<void(bool reopened)> OnPortReopened;
@@ -66,6 +64,11 @@ private:
     void StopThread(TSerialThread* thread, bool remove);
     void CloseAllPorts();
     void StopIdleWorkers();
+    // Worker only: closes and reopens the calling worker's port; false on any other thread.
+    // Never raises.
+    bool ReopenPort();
+    // Worker only: up to `attempts` reopens, cut short when the worker is asked to stop.
+    bool ReopenPort(int attempts, std::chrono::milliseconds pause);
     void RecoverFailedWrite();
     std::string PortName(int32_t commPort) const;
 
@@ -75,10 +78,11 @@ private:
     };
     std::unique_ptr<TDeviceList> FDeviceList;
     std::vector<TWorker> FThreads;
-    // Guards FThreads and FCurrentThread for ReopenPort, which runs on a worker; never held
-    // while waiting for a worker.
+    // Guards FThreads for ReopenPort, which runs on a worker; never held while waiting for a
+    // worker.
     mutable std::mutex FThreadsLock;
-    TSerialThread* FCurrentThread = nullptr;
+    std::atomic<int> FReopenAttempts{ReopenAttempts};
+    std::atomic<int64_t> FReopenPauseMs{ReopenPause.count()};
     // Workers being stopped (user-interface thread only).
     std::vector<TSerialThread*> FStopping;
     int32_t FCommPort = 1;

@@ -139,7 +139,8 @@ void TSerialThread::RefreshDevices() {
 void TSerialThread::Search() {
     int16_t value = 0;
     int32_t result = -1;
-    for (int attempt = 0; attempt < SearchAttempts && result != 0; ++attempt)
+    // A worker asked to end (its requester has gone) makes no further attempt.
+    for (int attempt = 0; attempt < SearchAttempts && result != 0 && !isInterruptionRequested(); ++attempt)
         result = Protocol->ReadInputRegisters(FSearchAddress, DeviceIdRegister, &value, 1);
     FSearchFound = result == 0;
     FSearchResult = FSearchFound ? static_cast<int32_t>(value) : -1;

@@ -486,32 +486,28 @@ bool TRegisterDataStore::RunFinished() const {
     return FCoilPosition >= FMaxCoilAddress && FHoldingRegisterPosition > FMaxHoldingRegisterAddress;
 }
 
+void TRegisterDataStore::RunPassOrFail(TPassKind kind, bool write) {
+    // An abandoned or stopped run is the step's to end; anything else fails the run.
+    try {
+        RunPass(kind, write);
+    } catch (const TRunAbandoned&) {
+        throw;
+    } catch (const TRunStopped&) {
+        throw;
+    } catch (const std::exception&) {
+        Fail();
+    }
+}
+
 void TRegisterDataStore::Step(TStoreState state, bool write) {
     if (FState != state)
         return;
     FYield = false;
     try {
-        try {
-            RunPass(TPassKind::Coils, write);
-        } catch (const TRunAbandoned&) {
-            throw;
-        } catch (const TRunStopped&) {
-            throw;
-        } catch (const std::exception&) {
-            Fail();
-        }
+        RunPassOrFail(TPassKind::Coils, write);
         // An abandoned run transfers nothing more, with or without a listener.
-        if (!FYield && FState == state) {
-            try {
-                RunPass(TPassKind::Registers, write);
-            } catch (const TRunAbandoned&) {
-                throw;
-            } catch (const TRunStopped&) {
-                throw;
-            } catch (const std::exception&) {
-                Fail();
-            }
-        }
+        if (!FYield && FState == state)
+            RunPassOrFail(TPassKind::Registers, write);
         if (FState == state && RunFinished()) {
             // What a completed read read is what the unit holds.
             FCoilKnown.assign(FCoils.size(), true);

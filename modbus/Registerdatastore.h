@@ -148,6 +148,7 @@ private:
     int32_t RegisterSlot(int32_t address) const;
     void ReportProgress(const std::string& text, bool errorFlag, int32_t increment);
     void RunPass(TPassKind kind, bool write);
+    void RunPassOrFail(TPassKind kind, bool write);
     void TransferCoils(int32_t start, int32_t count, bool write);
     void TransferRegisters(int32_t start, int32_t count, bool write);
     void Fail();

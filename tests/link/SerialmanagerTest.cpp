@@ -267,14 +267,22 @@ TEST_F(LinkFixture, DisconnectKeepsThePortUntilItsLastDevice) {
     manager->DisconnectDevice(b);
     EXPECT_FALSE(manager->HasThreadOnPort(3));
     EXPECT_EQ(store.State(), ssCollecting) << "the last online device resets the store";
-    EXPECT_FALSE(manager->ReopenPort()) << "no worker left to reopen";
 }
 
 TEST_F(LinkFixture, ReopenPortClosesAndOpensTheMaster) {
     ASSERT_TRUE(Search(3)->found);
-    EXPECT_TRUE(manager->ReopenPort());
-    unit->openResult = FTALK_OPEN_ERR;
-    EXPECT_FALSE(manager->ReopenPort());
+    ConnectOnline(0, 3);
+    ASSERT_TRUE(WaitFor([&] { return store.IsComplete(); }));
+    std::atomic<int> reopened{-1};
+    manager->OnPortReopened = [&](bool result) { reopened = result ? 1 : 0; };
+    manager->SetReopenPolicy(1, std::chrono::milliseconds(1));
+    unit->failAll = true;
+    const int opens = unit->opens;
+    store.StartWrite();
+    ASSERT_TRUE(WaitFor([&] { return reopened >= 0; }));
+    EXPECT_EQ(reopened, 1);
+    EXPECT_EQ(unit->opens - opens, 1);
+    EXPECT_FALSE(unit->closed);
 }
 
 TEST_F(LinkFixture, DestroyingTheManagerStopsRunningWorkers) {
@@ -375,23 +383,30 @@ TEST_F(LinkFixture, AFailedWriteReopensThePortOnTheWorkerWithTheLockFree) {
 
 TEST_F(LinkFixture, ReopenAttemptsArePacedAndEndWhenTheWorkerIsStopped) {
     ASSERT_TRUE(Search(3)->found);
-    // Called here, on a thread that is no worker: the port opened last is reopened.
+    TDevice* device = ConnectOnline(0, 3);
+    ASSERT_TRUE(WaitFor([&] { return store.IsComplete(); }));
+    std::atomic<int> reopened{-1};
+    manager->OnPortReopened = [&](bool result) { reopened = result ? 1 : 0; };
+    manager->SetReopenPolicy(3, std::chrono::milliseconds(1));
+    unit->failAll = true;
     unit->openResult = FTALK_OPEN_ERR;
     int opens = unit->opens;
-    EXPECT_FALSE(manager->ReopenPort(3, std::chrono::milliseconds(1)));
+    store.StartWrite();
+    ASSERT_TRUE(WaitFor([&] { return reopened >= 0; }));
+    EXPECT_EQ(reopened, 0);
     EXPECT_EQ(unit->opens - opens, 3);
+    // The first reopen that succeeds ends the attempts.
+    reopened = -1;
     opens = unit->opens;
     unit->openResult = 0;
-    EXPECT_TRUE(manager->ReopenPort(3, std::chrono::milliseconds(1)));
+    store.StartWrite();
+    ASSERT_TRUE(WaitFor([&] { return reopened >= 0; }));
+    EXPECT_EQ(reopened, 1);
     EXPECT_EQ(unit->opens - opens, 1);
 
     // A write that fails for good: the worker waits out its pauses, and a disconnect meanwhile
     // ends them rather than waiting through three seconds of attempts.
-    TDevice* device = ConnectOnline(0, 3);
-    ASSERT_TRUE(WaitFor([&] { return store.IsComplete(); }));
-    std::atomic<bool> reported{false};
-    manager->OnPortReopened = [&](bool) { reported = true; };
-    unit->failAll = true;
+    manager->SetReopenPolicy(TSerialManager::ReopenAttempts, TSerialManager::ReopenPause);
     unit->openResult = FTALK_OPEN_ERR;
     opens = unit->opens;
     store.StartWrite();

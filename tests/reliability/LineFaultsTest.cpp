@@ -103,9 +103,8 @@ TEST_F(TLineFixture, CablePulledDuringAWriteKeepsTheImageAndWritingAgainAfterRec
         const std::string failure = FailureText();
         EXPECT_EQ(failure.rfind("Writing Holding Registers ", 0), 0u) << failure;
         EXPECT_EQ(Image(Coils, Registers), wanted) << "a failed write changed the program's image";
-        // Only once the link's own reopen attempts are over may this thread touch the port: the
-        // worker owns it while it tries. (Their result is not asserted: a freed pseudo-terminal's
-        // number may be taken at once by another test's simulator.)
+        // The link's own reopen attempts end. (Their result is not asserted: a freed
+        // pseudo-terminal's number may be taken at once by another test's simulator.)
         ASSERT_TRUE(WaitFor([&] { return reopened != -1; }));
         const double share = CpuShareWhileWaiting(1000);
         std::cout << "[ cpu      ] " << share << " of a core while connected to a dead line" << std::endl;
@@ -115,7 +114,13 @@ TEST_F(TLineFixture, CablePulledDuringAWriteKeepsTheImageAndWritingAgainAfterRec
     // file), and the same image written again, completes it.
     auto sim = StartSim({"--state", QString::fromStdString(state)});
     manager->MapPort(1, sim->Port());
-    ASSERT_TRUE(manager->ReopenPort());
+    // The way back to the port is the link's own: a write that fails on the closed line makes
+    // the worker reopen the port, under the name now mapped to it.
+    reopened = -1;
+    Write();
+    EXPECT_FALSE(AwaitRun());
+    ASSERT_TRUE(WaitFor([&] { return reopened != -1; }));
+    ASSERT_EQ(reopened, 1) << FailureText();
     Write();
     EXPECT_TRUE(AwaitRun()) << FailureText();
     EXPECT_EQ(Image(Coils, Registers), wanted);
@@ -145,13 +150,16 @@ TEST_F(TLineFixture, ASimulatorRestartedUnderTheSameCommPortIsReachedByReopening
     Write();
     EXPECT_FALSE(AwaitRun());
     EXPECT_EQ(FailureText(), "Writing coils1 to 1Failed");
-    // The port is this thread's again once the link's own attempts are over.
     ASSERT_TRUE(WaitFor([&] { return reopened != -1; }));
 
     // The simulator comes back on a new pseudo-terminal, published under the same name: a
     // reopen finds it there.
     sim = StartSim({"--port", "COM7"});
-    ASSERT_TRUE(manager->ReopenPort());
+    reopened = -1;
+    Write();
+    EXPECT_FALSE(AwaitRun());
+    ASSERT_TRUE(WaitFor([&] { return reopened != -1; }));
+    ASSERT_EQ(reopened, 1) << FailureText();
     Write();
     EXPECT_TRUE(AwaitRun()) << FailureText();
     ASSERT_EQ(sim->Stop(), 0) << sim->Errors();

@@ -336,3 +336,25 @@ TEST(CliOnline, CtrlCStopsAWriteWithoutACommitAndExits130) {
         << err;
     EXPECT_EQ(sim.CountLines("commit (123"), 0);
 }
+
+TEST(CliOnline, CtrlCDuringTheSearchEndsTheProgramWithoutReading) {
+    TTempDir dir;
+    // A unit that never answers: the search waits out its time-outs.
+    TSimProcess sim({"--device-id", "17", "--verbose", "--fault", "no-reply=1"}, dir.Path("config"));
+    ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
+    QProcess process;
+    process.start(QString::fromStdString(BinPath("dezadizi-cli")),
+                  {"read", QString::fromStdString(sim.Port()), "-o",
+                   QString::fromStdString(dir.Path("out.rur")), "-d",
+                   QString::fromStdString(SourcePath("data/Devices.xml"))});
+    ASSERT_TRUE(process.waitForStarted());
+    for (int i = 0; i < 6000 && sim.CountLines("fault: no-reply") < 1; ++i)
+        QThread::msleep(10);
+    ASSERT_GE(sim.CountLines("fault: no-reply"), 1) << "the search did not begin";
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 130);
+    EXPECT_EQ(process.readAllStandardError().toStdString(), "Search stopped.\n");
+    // The request on the wire (and its one repetition) ends; no second attempt is made.
+    EXPECT_LE(sim.CountLines("fault: no-reply"), 2) << "the search went on after Ctrl-C";
+}

@@ -2,6 +2,7 @@
 
 #include "CliOffline.h"
 #include "link/Devicelist.h"
+#include "link/Runprogress.h"
 #include "link/Serialmanager.h"
 #include "modbus/Registerdatastore.h"
 #include "modbus/SerialPort.h"
@@ -91,8 +92,8 @@ public:
         FDone = 0;
         Draw();
     }
-    void Add(int32_t increment) {
-        FDone = std::min(FTotal, FDone + increment);
+    void Show(int32_t done) {
+        FDone = std::min(FTotal, done);
         Draw();
     }
     void Finish() {
@@ -142,11 +143,13 @@ public:
           FPreviousStore(SetRegisterDataStore(&FStore)) {
         FStore.OnProgress = [this](TRegisterDataStore* store, const std::string& text, bool error,
                                    int32_t inc) {
-            // Called on the worker under the device-list lock: record only.
+            // Called on the worker under the device-list lock: decide and record only.
+            TProgressOutcome outcome = FProgress.Report(*store, text, error, inc);
             std::lock_guard<std::mutex> lock(FLock);
-            FReports.push_back({text, error, inc, store->IsComplete(), store->HasFailed()});
+            FOutcomes.push_back(std::move(outcome));
         };
         FManager.DeviceList()->OnBeginRead = [this] {
+            FProgress.Begin(FStore.TotalCount(), false);
             std::lock_guard<std::mutex> lock(FLock);
             FBeginRead = true;
         };
@@ -180,7 +183,12 @@ public:
             throw TModelError(std::string("Failed to connect, please check connections and settings\n") +
                               e.what());
         }
-        WaitUntil([&] { return result.has_value(); });
+        // Ctrl-C ends a search at once: nothing has been read, so there is nothing to stop later.
+        WaitUntil([&] { return result.has_value() || Stopping; });
+        if (Stopping) {
+            FManager.WithdrawSearch(port->first);
+            throw TCliStopped("Search stopped.");
+        }
         if (result->first == 0) {
             throw TModelError(
                 "Could not find a device attached to comm port '" + std::to_string(port->first) +
@@ -199,13 +207,11 @@ public:
     // Waits for the read run that connecting started; raises with the failing block's text.
     void AwaitRead() {
         FBar.Start("Reading", 0);
-        // The run has ended once the store, having started reading, is idle again.
-        AwaitRun([this] { return (FReadStarted || Stopping) && FStore.State() == ssIdle; });
+        const TProgressOutcome end = AwaitRun();
+        if (end.Stopped)
+            throw TCliStopped(end.Text);
         if (Stopping)
-            throw TCliStopped(
-                FStore.LastResult() == TRunResult::Stopped
-                    ? TRegisterDataStore::ReadStoppedText(FStore.SentCount(), FStore.TotalCount())
-                    : std::string("Read stopped."));
+            throw TCliStopped("Read stopped.");
         FManager.DeviceList()->TakeValuesFromStore();
     }
 
@@ -214,11 +220,11 @@ public:
     TWriteSummary Write(TSettings& tree, bool all, bool verify) {
         {
             std::lock_guard<std::mutex> lock(FLock);
-            FReports.clear();
+            FOutcomes.clear();
         }
-        if (FStore.StartWrite({!all, verify})) {
-            FBar.Start("Writing", FStore.SendCount());
-            AwaitRun([this] { return FStore.State() == ssIdle; });
+        if (FProgress.BeginWrite(FStore, {!all, verify})) {
+            FBar.Start("Writing", FProgress.Total());
+            AwaitRun();
         }
         return tree.DescribeWrite(FStore);
     }
@@ -226,44 +232,32 @@ public:
     TRegisterDataStore& Store() { return FStore; }
 
 private:
-    struct TReport {
-        std::string text;
-        bool error;
-        int32_t increment;
-        bool complete;
-        bool failed;
-    };
-
-    void AwaitRun(const std::function<bool()>& finished) {
-        size_t seen = 0;
+    // Shows the run's reports until the one that ends it, and returns that one; raises with
+    // the failing block's text when the run fails.
+    TProgressOutcome AwaitRun() {
         for (;;) {
-            std::vector<TReport> fresh;
+            std::vector<TProgressOutcome> fresh;
             bool beginRead = false;
             {
                 std::lock_guard<std::mutex> lock(FLock);
-                fresh.assign(FReports.begin() + static_cast<std::ptrdiff_t>(seen), FReports.end());
-                seen = FReports.size();
+                fresh.swap(FOutcomes);
                 std::swap(beginRead, FBeginRead);
             }
-            if (beginRead) {
-                FReadStarted = true;
+            if (beginRead)
                 FBar.Start("Reading", FStore.TotalCount());
-            }
-            for (const TReport& report : fresh) {
-                FBar.Add(report.increment);
-                if (report.error && report.failed) {
-                    FBar.Finish();
-                    throw TModelError(report.text);
-                }
-            }
-            if (finished() && fresh.empty() && !FStore.HasFailed()) {
-                std::lock_guard<std::mutex> lock(FLock);
-                if (FReports.size() == seen)
-                    break;
+            for (const TProgressOutcome& outcome : fresh) {
+                if (outcome.Stray)
+                    continue;
+                FBar.Show(outcome.Position);
+                if (!outcome.Finished)
+                    continue;
+                FBar.Finish();
+                if (outcome.Failed)
+                    throw TModelError(outcome.FailMessage);
+                return outcome;
             }
             WaitForEvents();
         }
-        FBar.Finish();
     }
 
     TProgressBar FBar;
@@ -273,9 +267,9 @@ private:
     TRegisterDataStore* FPreviousStore;
     TDevice* FDevice = nullptr;
     std::mutex FLock;
-    std::vector<TReport> FReports;
+    TProgressTracker FProgress;
+    std::vector<TProgressOutcome> FOutcomes;
     bool FBeginRead = false;
-    bool FReadStarted = false;
 };
 
 } // namespace

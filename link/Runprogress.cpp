@@ -1,9 +1,15 @@
-#include "app/Progress.h"
+#include "link/Runprogress.h"
+
+#include "modbus/Registerdatastore.h"
 
 #include <algorithm>
 
 void TProgressTracker::Begin(int32_t total, bool writing) {
     std::lock_guard<std::mutex> lock(FLock);
+    BeginLocked(total, writing);
+}
+
+void TProgressTracker::BeginLocked(int32_t total, bool writing) {
     FTotal = total;
     FMaximum = total;
     FPosition = 0;
@@ -11,13 +17,33 @@ void TProgressTracker::Begin(int32_t total, bool writing) {
     FWriting = writing;
 }
 
+bool TProgressTracker::BeginWrite(TRegisterDataStore& store, const TWriteOptions& options) {
+    // The worker's reports wait on this lock until the run is counted.
+    std::lock_guard<std::mutex> lock(FLock);
+    if (!store.StartWrite(options))
+        return false;
+    BeginLocked(store.SendCount(), true);
+    return true;
+}
+
 int32_t TProgressTracker::Total() const {
     std::lock_guard<std::mutex> lock(FLock);
     return FTotal;
 }
 
+TProgressOutcome TProgressTracker::Report(const TRegisterDataStore& store, const std::string& text,
+                                          bool errorFlag, int32_t increment) {
+    // A write is over once the store is idle again, after its commit; a stopped run once the
+    // store has left it.
+    const bool failed = store.HasFailed();
+    const bool idle = store.State() == ssIdle;
+    const bool stopped = idle && store.LastResult() == TRunResult::Stopped;
+    const bool complete = store.IsComplete() || stopped || (FWriting && idle && !failed);
+    return Report(text, errorFlag, increment, complete, failed, stopped);
+}
+
 TProgressOutcome TProgressTracker::Report(const std::string& text, bool errorFlag, int32_t increment,
-                                          bool storeComplete, bool storeFailed) {
+                                          bool storeComplete, bool storeFailed, bool storeStopped) {
     TProgressOutcome outcome;
     outcome.Text = text;
     outcome.ErrorFlag = errorFlag;
@@ -41,6 +67,7 @@ TProgressOutcome TProgressTracker::Report(const std::string& text, bool errorFla
             FOpen = false;
         }
     }
+    outcome.Stopped = outcome.Finished && storeStopped;
     if (!outcome.Finished || !errorFlag || !storeFailed)
         return outcome;
 

@@ -1,5 +1,8 @@
-#include "app/Progress.h"
+#include "link/Runprogress.h"
+#include "modbus/Registerdatastore.h"
+#include "support/FakeUnit.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
@@ -124,4 +127,114 @@ TEST(ProgressTracker, ReportsFromAWorkerAndThisThreadAddUpInOrder) {
     const bool workerFinished = workerPositions.back() == 2 * perThread;
     EXPECT_EQ(finished + (workerFinished ? 1 : 0), 1);
     EXPECT_EQ(rig.tracker.Report("", false, 0, false, false).Position, 2 * perThread);
+}
+
+// The tracker fed by a real store's own reports, as the window and the command line feed it.
+namespace {
+
+struct TStoreRunRig {
+    TFakeUnitMaster unit;
+    TRegisterDataStore store{&unit};
+    TProgressTracker tracker;
+    std::vector<TProgressOutcome> outcomes;
+
+    TStoreRunRig() {
+        store.OnProgress = [this](TRegisterDataStore* sender, const std::string& text, bool error,
+                                  int32_t inc) {
+            outcomes.push_back(tracker.Report(*sender, text, error, inc));
+        };
+        store.Reset();
+        for (int32_t a : {1, 2})
+            store.InsertCoilIndex(a);
+        for (int32_t a : {10, 11, 12})
+            store.InsertHoldingRegisterIndex(a);
+        Read();
+    }
+    void Read(const TExchangeGate& gate = {}) {
+        outcomes.clear();
+        store.StartRead();
+        tracker.Begin(store.TotalCount(), false);
+        for (int steps = 0; store.State() == ssReading && steps < 100; ++steps)
+            store.ReadStep(gate);
+    }
+    bool Write(const TWriteOptions& options, const TExchangeGate& gate = {}) {
+        outcomes.clear();
+        if (!tracker.BeginWrite(store, options))
+            return false;
+        for (int steps = 0; store.State() == ssWriting && steps < 100; ++steps)
+            store.WriteStep(gate);
+        return true;
+    }
+    int Ends() const {
+        int ends = 0;
+        for (const auto& outcome : outcomes)
+            ends += outcome.Finished ? 1 : 0;
+        return ends;
+    }
+};
+
+} // namespace
+
+TEST(ProgressTrackerOnAStore, EachRunEndsOnceOnItsLastReportAndSaysHow) {
+    TStoreRunRig rig;
+    ASSERT_FALSE(rig.outcomes.empty());
+    EXPECT_EQ(rig.Ends(), 1);
+    EXPECT_TRUE(rig.outcomes.back().Finished);
+    EXPECT_FALSE(rig.outcomes.back().Writing);
+
+    // A verified write: neither its blocks nor its commit's "Verifying" report end it.
+    rig.store.SetHoldingRegister(11, 7);
+    ASSERT_TRUE(rig.Write({true, true}));
+    EXPECT_EQ(rig.tracker.Total(), 1);
+    ASSERT_GE(rig.outcomes.size(), 3u);
+    EXPECT_EQ(rig.Ends(), 1);
+    EXPECT_TRUE(rig.outcomes.back().Finished);
+    EXPECT_TRUE(rig.outcomes.back().Writing);
+    EXPECT_FALSE(rig.outcomes.back().Failed);
+    EXPECT_FALSE(rig.outcomes.back().Stopped);
+    EXPECT_EQ(rig.outcomes.back().Position, 1);
+
+    // Nothing differs: no run, nothing counted.
+    EXPECT_FALSE(rig.Write({true, true}));
+    EXPECT_TRUE(rig.outcomes.empty());
+}
+
+TEST(ProgressTrackerOnAStore, AStoppedRunEndsStoppedWithTheStoresText) {
+    TStoreRunRig rig;
+    const TExchangeGate stopping = [&rig](const std::function<int32_t()>& request) {
+        rig.store.RequestStop();
+        return request();
+    };
+    for (int32_t a : {10, 11, 12})
+        rig.store.SetHoldingRegister(a, 5);
+    ASSERT_TRUE(rig.Write({true, false}, stopping));
+    EXPECT_EQ(rig.Ends(), 1);
+    const TProgressOutcome& write = rig.outcomes.back();
+    EXPECT_TRUE(write.Finished && write.Stopped && write.Writing);
+    EXPECT_FALSE(write.Failed);
+    EXPECT_EQ(write.Text, TRegisterDataStore::WriteStoppedText(1, 3));
+
+    rig.Read(stopping);
+    EXPECT_EQ(rig.Ends(), 1);
+    const TProgressOutcome& read = rig.outcomes.back();
+    EXPECT_TRUE(read.Finished && read.Stopped);
+    EXPECT_FALSE(read.Writing);
+    EXPECT_EQ(read.Text, TRegisterDataStore::ReadStoppedText(2, 5));
+}
+
+TEST(ProgressTrackerOnAStore, AFailedWriteAwaitsTheReopenAndAFailedReadDisconnects) {
+    TStoreRunRig rig;
+    rig.store.SetCoil(2, true);
+    rig.unit.failAll = true;
+    ASSERT_TRUE(rig.Write({true, true}));
+    EXPECT_EQ(rig.Ends(), 1);
+    EXPECT_TRUE(rig.outcomes.back().Failed);
+    EXPECT_TRUE(rig.outcomes.back().AwaitReopen);
+    EXPECT_EQ(rig.outcomes.back().FailMessage, "Writing coils2 to 2Failed");
+
+    rig.Read();
+    EXPECT_EQ(rig.Ends(), 1);
+    EXPECT_TRUE(rig.outcomes.back().Failed);
+    EXPECT_TRUE(rig.outcomes.back().ShowDisconnected);
+    EXPECT_FALSE(rig.outcomes.back().AwaitReopen);
 }

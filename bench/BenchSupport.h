@@ -1,0 +1,111 @@
+#pragma once
+// What the benchmarks share: generated definition files, and the simulator started as a child
+// process on its own pseudo-terminal.
+#include <QCoreApplication>
+#include <QProcess>
+#include <QStringList>
+#include <string>
+
+// dezadizi-sim with `arguments`, publishing itself in `configHome` (its XDG_CONFIG_HOME, so the
+// user's own settings stay out of it); terminated when this goes.
+class TBenchSimulator {
+public:
+    TBenchSimulator(const QStringList& arguments, const QString& configHome) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+        FProcess.setProcessEnvironment(environment);
+        FProcess.start(QCoreApplication::applicationDirPath() + QStringLiteral("/dezadizi-sim"), arguments);
+        // "dezadizi-sim ready port=PATH ..." once the line is there.
+        std::string output;
+        while (output.find('\n', output.find("port=")) == std::string::npos &&
+               FProcess.waitForReadyRead(10000))
+            output += FProcess.readAllStandardOutput().toStdString();
+        const size_t at = output.find("port=");
+        if (at != std::string::npos)
+            FPort = output.substr(at + 5, output.find_first_of(" \n", at + 5) - at - 5);
+    }
+    ~TBenchSimulator() {
+        FProcess.terminate();
+        FProcess.waitForFinished(5000);
+    }
+    TBenchSimulator(const TBenchSimulator&) = delete;
+    TBenchSimulator& operator=(const TBenchSimulator&) = delete;
+
+    // The path of its line; empty when it did not start.
+    const std::string& Port() const { return FPort; }
+
+private:
+    QProcess FProcess;
+    std::string FPort;
+};
+
+// A definition file of `devices` device types, ids from 100: each one's settings hold a group
+// "Unit" that starts with the units choice at `unitsRegister` and goes on with `unitBody`, and
+// a group "Group" holding `groupBody`.
+inline std::string BenchDefinitionFile(int devices, int unitsRegister, const std::string& unitBody,
+                                       const std::string& groupBody) {
+    std::string xml = "<?xml version=\"1.0\"?>\n<rur>\n";
+    for (int d = 0; d < devices; ++d) {
+        xml += "<device name=\"Unit " + std::to_string(d) + "\" device_id=\"" + std::to_string(100 + d) +
+               "\" live_status_id=\"0\" settings_id=\"" + std::to_string(d) + "\"/>\n";
+    }
+    for (int d = 0; d < devices; ++d) {
+        xml += "<settings settings_id=\"" + std::to_string(d) +
+               "\">\n<group name=\"Unit\" description=\"Unit\">\n";
+        xml += "<setting value_type=\"drop_down\" name=\"Units\" register=\"" +
+               std::to_string(unitsRegister) +
+               "\" type=\"holding_register\" "
+               "units=\"v\"><ddvalue name=\"m/sec\" value=\"0\"/><ddvalue name=\"ft/min\" "
+               "value=\"1\"/></setting>\n";
+        xml += unitBody;
+        xml += "</group>\n<group name=\"Group\" description=\"One group\">\n";
+        xml += groupBody;
+        xml += "</group>\n</settings>\n";
+    }
+    return xml + "</rur>\n";
+}
+
+inline std::string BenchSetting(int i, bool inTemplate) {
+    const std::string reg = std::to_string(1000 + 20 * i);
+    const std::string offset = inTemplate ? " offset=\"1000\"" : "";
+    const std::string name = "Setting " + std::to_string(i);
+    switch (i % 7) {
+    case 0:
+        return "<setting value_type=\"int\" name=\"" + name + "\" register=\"" + reg +
+               "\" type=\"holding_register\"" + offset +
+               " min=\"0\" max=\"100\" default=\"5\" value_text=\"%\"/>";
+    case 1:
+        return "<setting value_type=\"units\" name=\"" + name + "\" register=\"" + reg +
+               "\" type=\"holding_register\"" + offset + " min=\"0\" max=\"2000\" default=\"250\"/>";
+    case 2:
+        return "<setting value_type=\"checkbox\" name=\"" + name + "\" register=\"" + reg +
+               "\" type=\"coil\"" + offset + " default=\"checked\"/>";
+    case 3:
+        return "<setting value_type=\"drop_down\" name=\"" + name + "\" register=\"" + reg +
+               "\" type=\"holding_register\"" + offset +
+               "><ddvalue name=\"Off\" value=\"0\" default=\"true\"/><ddvalue name=\"On\" value=\"1\"/>"
+               "<ddvalue name=\"Auto\" value=\"2\"/></setting>";
+    case 4:
+        return "<setting value_type=\"name\" name=\"" + name + "\" register=\"" + reg +
+               "\" type=\"holding_register\"" + offset + " NumOfRegisters=\"8\" default=\"Zone\"/>";
+    case 5:
+        return "<setting value_type=\"label\" name=\"" + name + "\" register=\"" + reg +
+               "\" type=\"holding_register\"" + offset + " default=\"0\"/>";
+    default:
+        return "<setting value_type=\"uint32\" name=\"" + name + "\" register=\"" + reg +
+               "\" type=\"holding_register\"" + offset +
+               " min=\"0\" max=\"1000000\" default=\"10\" value_text=\"h\"/>";
+    }
+}
+
+// `devices` device types, each with its own settings element of `unitSettings` ordinary settings
+// and a template of `templateSettings` settings (200 copies of each), with every kind of setting.
+inline std::string BenchDefinitionFile(int devices, int unitSettings, int templateSettings) {
+    std::string unitBody;
+    for (int i = 0; i < unitSettings; ++i)
+        unitBody += BenchSetting(i, false) + "\n";
+    std::string groupBody;
+    for (int i = 0; i < templateSettings; ++i)
+        groupBody += BenchSetting(i, true) + "\n";
+    return BenchDefinitionFile(devices, 1, unitBody, groupBody);
+}
