@@ -1,8 +1,8 @@
 #include "link/Serialmanager.h"
 
 #include "link/Devicelist.h"
-#include "modbus/Registerdatastore.h"
 #include "modbus/MbusRtuMasterProtocol.h"
+#include "modbus/Registerdatastore.h"
 #include "model/Device.h"
 #include "model/Errors.h"
 #include "model/Settings.h"
@@ -53,6 +53,7 @@ void TSerialManager::ConnectFoundUnit(TDevice* device, int32_t commPort, int32_t
     device->Online = true;
     device->Settings->ClearPending();
     FDeviceList->Store()->Reset();
+    FDeviceList->Store()->SetSlave(address);
     ConnectDevice(device);
 }
 
