@@ -1,9 +1,11 @@
 #include "Cli.h"
 
 #include "CliCheck.h"
+#include "CliCommission.h"
 #include "CliDiff.h"
 #include "CliOffline.h"
 #include "CliOnline.h"
+#include "CliScan.h"
 
 #include "Version.h"
 #include "model/Definitionfile.h"
@@ -69,6 +71,22 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
                 return false;
             }
             (arg == "-d" ? options.definitionFile : options.output) = args[++i];
+        } else if (arg == "--keep" || arg == "--per-unit" || arg == "--report" || arg == "--from" ||
+                   arg == "--to") {
+            if (i + 1 >= args.size()) {
+                err << "dezadizi-cli: option " << arg << " needs a value\n";
+                return false;
+            }
+            const std::string& value = args[++i];
+            if (arg == "--keep")
+                options.keep.push_back(value);
+            else
+                (arg == "--per-unit" ? options.perUnit
+                 : arg == "--report" ? options.report
+                 : arg == "--from"   ? options.from
+                                     : options.to) = value;
+        } else if (arg == "--dry-run") {
+            options.dryRun = true;
         } else if (arg == "--by-name") {
             options.byName = true;
         } else if (arg == "--csv") {
@@ -170,6 +188,12 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         return CliCheck(options, out, err);
     if (command == "diff")
         return CliDiff(options, out, err);
+    if (command == "commission")
+        return CliCommission(options, out, err);
+    if (command == CommissionPortCommand)
+        return CliCommissionPort(options, out, err);
+    if (command == "scan")
+        return CliScan(options, out, err);
     err << "dezadizi-cli: unknown command " << command << "\n" << UsageText;
     return cliUsage;
 }

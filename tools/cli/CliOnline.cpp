@@ -167,7 +167,12 @@ public:
         }
         if (!result->second)
             throw TCliNoUnit("Failed to connect, please check connections and settings");
-        TDevice* device = devices.DeviceById(result->first);
+        TDevice* device = nullptr;
+        try {
+            device = devices.DeviceById(result->first);
+        } catch (const TModelError& e) {
+            throw TCliUnknownDevice(e.what(), result->first);
+        }
         FDevice = device;
         FManager.ConnectFoundUnit(device, port.port, port.address);
         return device;

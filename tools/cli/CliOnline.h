@@ -20,6 +20,14 @@ public:
     using TModelError::TModelError;
 };
 
+// A unit answered with a device id the definition file does not hold.
+class TCliUnknownDevice : public TModelError {
+public:
+    TCliUnknownDevice(const std::string& message, int32_t deviceId)
+        : TModelError(message), DeviceId(deviceId) {}
+    int32_t DeviceId;
+};
+
 // A unit found and read by an online session, for a command that goes on to write it.
 struct TUnitSession {
     TDevice& device;
