@@ -165,6 +165,17 @@ TEST(CliCommission, KeptSettingsKeepEachUnitsValueAndPerUnitValuesGoToTheirUnitO
         std::ofstream csv(own);
         csv << "target,Unit Settings/Supply Fan Minimum Speed\n" << line.Port() << "@9,30 %\n";
     }
+    // A dry run reads and tells, and sends nothing.
+    const int writes = Writes(line, 4) + Writes(line, 9);
+    const CliResult dry = Cli({"commission", site, line.Port() + "@4", line.Port() + "@9", "--keep",
+                               "Unit Settings/Unit Name", "--per-unit", own, "--dry-run"});
+    EXPECT_EQ(dry.code, 0) << dry.out << dry.err;
+    EXPECT_NE(dry.out.find("@4  Z7E AHU Interface  would-change  1 settings changed  "), std::string::npos)
+        << dry.out;
+    EXPECT_NE(dry.out.find("@9  Z7E AHU Interface  would-change  1 settings changed  "), std::string::npos)
+        << dry.out;
+    EXPECT_EQ(Writes(line, 4) + Writes(line, 9), writes);
+
     const CliResult run = Cli({"commission", site, line.Port() + "@4", line.Port() + "@9", "--keep",
                                "Unit Settings/Unit Name", "--per-unit", own});
     ASSERT_EQ(run.code, 0) << run.out << run.err;
