@@ -177,9 +177,10 @@ int CliCommissionPort(const TCliOptions& options, std::ostream& out, std::ostrea
             own[TargetKey(*target)] = values;
     }
     for (size_t i = 1; i < options.positional.size(); ++i) {
-        const auto target = ParseCliTarget(options.positional[i], err);
+        int status = cliUsage;
+        const auto target = ParseCliTarget(options.positional[i], err, &status);
         if (!target)
-            return cliUsage;
+            return status;
         const TCommissionResult result =
             CommissionUnit(options, *target, fileDevice, own[TargetKey(*target)], err);
         out << CommissionResultLine(result) << std::endl;
@@ -197,9 +198,10 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
     std::vector<TPortTarget> targets;
     std::set<std::string> keys;
     for (size_t i = 1; i < options.positional.size(); ++i) {
-        const auto target = ParseCliTarget(options.positional[i], err);
+        int status = cliUsage;
+        const auto target = ParseCliTarget(options.positional[i], err, &status);
         if (!target)
-            return cliUsage;
+            return status;
         if (!keys.insert(TargetKey(*target)).second) {
             err << "dezadizi-cli: target " << options.positional[i] << " is given twice\n";
             return cliUsage;

@@ -267,9 +267,10 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         err << "usage: dezadizi-cli read PORT -o OUT [-d FILE]\n";
         return cliUsage;
     }
-    const auto target = ParseCliTarget(options.positional[0], err);
+    int status = cliUsage;
+    const auto target = ParseCliTarget(options.positional[0], err, &status);
     if (!target)
-        return cliUsage;
+        return status;
     try {
         TDevices devices;
         devices.LoadFromFile(options.definitionFile);
@@ -310,12 +311,17 @@ void WithUnitSession(const TDevices& devices, const TPortTarget& port, std::ostr
     use(unit);
 }
 
-std::optional<TPortTarget> ParseCliTarget(const std::string& text, std::ostream& err) {
+std::optional<TPortTarget> ParseCliTarget(const std::string& text, std::ostream& err, int* status) {
     std::string error;
     auto target = SerialPort::ParsePortTarget(text, &error);
-    if (!target)
-        err << "dezadizi-cli: " << error << "\n";
-    return target;
+    if (target)
+        return target;
+    // A bad address is a usage error; a name that is no comm port fails as opening it would.
+    const size_t at = text.rfind('@');
+    const bool badAddress = at != std::string::npos && SerialPort::ParsePortTarget(text.substr(0, at));
+    *status = badAddress ? cliUsage : cliFailed;
+    err << (badAddress ? "dezadizi-cli: " : "") << error << "\n";
+    return std::nullopt;
 }
 
 bool CliStopRequested() {
@@ -335,9 +341,10 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
                "[--no-verify]\n";
         return cliUsage;
     }
-    const auto target = ParseCliTarget(options.positional[0], err);
+    int status = cliUsage;
+    const auto target = ParseCliTarget(options.positional[0], err, &status);
     if (!target)
-        return cliUsage;
+        return status;
     try {
         TDevices devices;
         devices.LoadFromFile(options.definitionFile);

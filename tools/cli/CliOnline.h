@@ -48,8 +48,9 @@ void WithUnitRead(const TDevices& devices, const TPortTarget& port, std::ostream
 // The same, handing over the session's write too. A stop (Ctrl-C) during the read raises.
 void WithUnitSession(const TDevices& devices, const TPortTarget& port, std::ostream& err,
                      const std::function<void(TUnitSession&)>& use);
-// PORT or PORT@ADDR as a command takes it; nothing, after a message on err, when it is neither.
-std::optional<TPortTarget> ParseCliTarget(const std::string& text, std::ostream& err);
+// PORT or PORT@ADDR as a command takes it; nothing, after a message on err, when it is neither,
+// with `status` the exit status to give: 2 for a bad address, 1 for a name that is no comm port.
+std::optional<TPortTarget> ParseCliTarget(const std::string& text, std::ostream& err, int* status);
 // Whether Ctrl-C (SIGINT) was received.
 bool CliStopRequested();
 // Ctrl-C stops the run in progress and leaves the process running, between sessions too.

@@ -52,9 +52,10 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         (!options.from.empty() && !ParseAddress(options.from, &from)) ||
         (!options.to.empty() && !ParseAddress(options.to, &to)) || from > to)
         return usage();
-    const auto target = ParseCliTarget(options.positional[0], err);
+    int status = cliUsage;
+    const auto target = ParseCliTarget(options.positional[0], err, &status);
     if (!target)
-        return cliUsage;
+        return status;
     if (options.positional[0].find('@') != std::string::npos)
         return usage();
 
