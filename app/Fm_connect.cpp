@@ -4,6 +4,7 @@
 #include "app/Fm_main.h"
 #include "app/Registry.h"
 #include "link/Serialmanager.h"
+#include "modbus/SerialPort.h"
 #include "model/Device.h"
 #include "model/Messages.h"
 
@@ -14,6 +15,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <stdexcept>
 #include <string>
 
@@ -73,6 +75,10 @@ TfmConnect::TfmConnect(TfmMain* owner) : QDialog(owner), FMain(owner) {
     Label3->setWordWrap(true);
     Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label3->setGeometry(16, 96, 332, 2 * Label3->fontMetrics().lineSpacing() + 2);
+    lbAddress = new QLabel("Address", gbConnection);
+    lbAddress->setObjectName("lbAddress");
+    lbAddress->move(40, 150);
+    lbAddress->adjustSize();
     rbOffline = new QRadioButton("Offline Settings Editor", gbConnection);
     rbOffline->setObjectName("rbOffline");
     rbOffline->move(16, 205);
@@ -92,6 +98,12 @@ TfmConnect::TfmConnect(TfmMain* owner) : QDialog(owner), FMain(owner) {
         cbCommPort->addItem(QString("Comm %1").arg(i + 1));
     cbCommPort->setGeometry(368, 69, 145, cbCommPort->sizeHint().height());
     cbCommPort->raise();
+    seAddress = new QSpinBox(this);
+    seAddress->setObjectName("seAddress");
+    seAddress->setRange(SerialPort::MinSlaveAddress, SerialPort::MaxSlaveAddress);
+    seAddress->setValue(1);
+    seAddress->setGeometry(368, 154, 145, seAddress->sizeHint().height());
+    seAddress->raise();
 
     btnConnect = new QPushButton("&Connect", this);
     btnConnect->setObjectName("btnConnect");
@@ -135,6 +147,7 @@ void TfmConnect::showEvent(QShowEvent* event) {
 void TfmConnect::FormShow() {
     lbInstructions->setText(InstructionText);
     cbCommPort->setCurrentIndex(ReadRegistryInteger("CommPortIndex", 0));
+    seAddress->setValue(ReadRegistryInteger("Address", 1));
     cbDevice->setCurrentIndex(ReadRegistryInteger("DeviceIndex", 0));
     const bool online = ReadRegistryBool("Online", true);
     rbOnline->setChecked(online);
@@ -146,12 +159,14 @@ void TfmConnect::FormShow() {
 void TfmConnect::rbOnlineClick(QRadioButton* sender) {
     const bool online = sender == rbOnline;
     cbCommPort->setEnabled(online);
+    seAddress->setEnabled(online);
     cbDevice->setEnabled(!online);
     btnConnect->setText(online ? "&Connect" : "&Edit");
 }
 
 void TfmConnect::rgConnectionTypeClick() {
     cbCommPort->setEnabled(rbOnline->isChecked());
+    seAddress->setEnabled(rbOnline->isChecked());
 }
 
 void TfmConnect::btConnectClick() {
@@ -161,6 +176,7 @@ void TfmConnect::btConnectClick() {
         FMain->ReleaseDevice(current);
 
     WriteRegistryInteger("CommPortIndex", cbCommPort->currentIndex());
+    WriteRegistryInteger("Address", seAddress->value());
     // An empty list has no choice to remember; the one remembered before stays.
     if (cbDevice->currentIndex() >= 0)
         WriteRegistryInteger("DeviceIndex", cbDevice->currentIndex());
@@ -171,7 +187,7 @@ void TfmConnect::btConnectClick() {
             btnConnect->setEnabled(false);
             btnConnect->setText("&Connecting");
             FDeviceInfo.CommPort = cbCommPort->currentIndex() + 1;
-            FDeviceInfo.Address = 1;
+            FDeviceInfo.Address = seAddress->value();
             // The guard keeps a result that arrives after this dialog has gone from reaching it.
             QPointer<TfmConnect> self(this);
             FMain->FSerialManager->SearchForDevice(

@@ -10,6 +10,7 @@ class QGroupBox;
 class QLabel;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class TSerialThread;
 class TfmMain;
 
@@ -46,6 +47,9 @@ public:
     QRadioButton* rbOnline;
     QLabel* Label4;
     QComboBox* cbCommPort;
+    // The unit's slave address on the line (1 to 247), remembered with the port.
+    QLabel* lbAddress;
+    QSpinBox* seAddress;
     QLabel* Label3;
     QRadioButton* rbOffline;
     QLabel* Label7;

@@ -52,6 +52,7 @@ void TSerialManager::ConnectFoundUnit(TDevice* device, int32_t commPort, int32_t
     device->Online = true;
     device->Settings->ClearPending();
     FDeviceList->Store()->Reset();
+    FDeviceList->Store()->SetSlave(address);
     ConnectDevice(device);
 }
 

@@ -8,8 +8,6 @@
 
 namespace {
 
-// Every request is addressed to the unit as slave 1.
-constexpr int32_t UnitSlave = 1;
 constexpr int32_t ReadCoilBlock = 800;
 constexpr int32_t ReadRegisterBlock = 50;
 
@@ -387,7 +385,8 @@ void TRegisterDataStore::TransferCoils(int32_t start, int32_t count, bool write)
     const int32_t last = start + count - 1;
     if (write) {
         const int32_t value = GetCoil(start) ? 1 : 0;
-        if (Exchange([&] { return FHandler->WriteSingleCoil(FProtocol, UnitSlave, start, value); }) != 0) {
+        if (Exchange([&] { return FHandler->WriteSingleCoil(FProtocol, FSlave.load(), start, value); }) !=
+            0) {
             const std::string text =
                 "Writing coils" + std::to_string(start) + " to " + std::to_string(last) + "Failed";
             FFailed = true;
@@ -398,8 +397,9 @@ void TRegisterDataStore::TransferCoils(int32_t start, int32_t count, bool write)
         return;
     }
     std::vector<int32_t> values(static_cast<size_t>(count));
-    if (Exchange([&] { return FHandler->ReadCoils(FProtocol, UnitSlave, start, values.data(), count); }) !=
-        0) {
+    if (Exchange([&] {
+            return FHandler->ReadCoils(FProtocol, FSlave.load(), start, values.data(), count);
+        }) != 0) {
         const std::string text =
             "Reading coils" + std::to_string(start) + " to " + std::to_string(last) + "Failed";
         FFailed = true;
@@ -416,7 +416,7 @@ void TRegisterDataStore::TransferRegisters(int32_t start, int32_t count, bool wr
     if (write) {
         int16_t value = 0;
         GetHoldingRegisters(start, &value, 1);
-        if (Exchange([&] { return FHandler->WriteSingleRegister(FProtocol, UnitSlave, start, value); }) !=
+        if (Exchange([&] { return FHandler->WriteSingleRegister(FProtocol, FSlave.load(), start, value); }) !=
             0) {
             const std::string text = "Writing Holding Registers " + Range(start, last) + "Failed";
             FFailed = true;
@@ -428,7 +428,7 @@ void TRegisterDataStore::TransferRegisters(int32_t start, int32_t count, bool wr
     }
     std::vector<int16_t> values(static_cast<size_t>(count));
     if (Exchange([&] {
-            return FHandler->ReadHoldingRegisters(FProtocol, UnitSlave, start, values.data(), count);
+            return FHandler->ReadHoldingRegisters(FProtocol, FSlave.load(), start, values.data(), count);
         }) != 0) {
         const std::string text = "Reading Holding Registers " + Range(start, last) + "Failed";
         FFailed = true;
@@ -601,8 +601,9 @@ void TRegisterDataStore::SendNext() {
 void TRegisterDataStore::Commit() {
     // The commit tells the unit to take over what it was sent. Its reply decides no failure, but
     // the run's result is decided only now, after it, and says whether the save was confirmed.
-    FCommitResult = Exchange(
-        [this] { return FHandler->WriteSingleRegister(FProtocol, UnitSlave, CommitRegister, CommitValue); });
+    FCommitResult = Exchange([this] {
+        return FHandler->WriteSingleRegister(FProtocol, FSlave.load(), CommitRegister, CommitValue);
+    });
     if (FCommitResult != 0) {
         EndRun(TRunResult::Completed, "");
         return;
@@ -678,9 +679,9 @@ void TRegisterDataStore::VerifyNext() {
     std::vector<int32_t> coils(static_cast<size_t>(read.count));
     std::vector<int16_t> registers(static_cast<size_t>(read.count));
     const int32_t result = Exchange([&] {
-        return read.coil ? FHandler->ReadCoils(FProtocol, UnitSlave, read.start, coils.data(), read.count)
-                         : FHandler->ReadHoldingRegisters(FProtocol, UnitSlave, read.start, registers.data(),
-                                                          read.count);
+        return read.coil ? FHandler->ReadCoils(FProtocol, FSlave.load(), read.start, coils.data(), read.count)
+                         : FHandler->ReadHoldingRegisters(FProtocol, FSlave.load(), read.start,
+                                                          registers.data(), read.count);
     });
     if (result != 0) {
         // The unit saved what it was sent; only the check is missing. The run ends unverified.

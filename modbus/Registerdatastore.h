@@ -94,6 +94,9 @@ public:
     // Any thread: the run ends before its next exchange; a write then makes no commit.
     void RequestStop() { FStopRequested = true; }
     void SetProtocol(MbusMasterFunctions* protocol);
+    // The unit's slave address on its line (1 to 247): every request of a run goes to it.
+    void SetSlave(int32_t slave) { FSlave = slave; }
+    int32_t Slave() const { return FSlave; }
     // One step of the run; every request goes through `gate` when one is given.
     void ReadStep(const TExchangeGate& gate = {});
     void WriteStep(const TExchangeGate& gate = {});
@@ -166,6 +169,8 @@ private:
     int32_t Exchange(const std::function<int32_t()>& request);
 
     MbusMasterFunctions* FProtocol;
+    // Set on the user-interface thread when a unit is connected, read by the worker.
+    std::atomic<int32_t> FSlave{1};
     TModbusHandler* FHandler;
     TModbusHandler FOwnHandler;
     // Set by registration on the worker while the user-interface thread asks IsComplete.

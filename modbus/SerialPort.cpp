@@ -2,6 +2,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -108,6 +109,44 @@ std::string SerialPort::ResolvePortName(const std::string& name) {
         }
     }
     return name;
+}
+
+std::optional<TPortTarget> SerialPort::ParsePortTarget(const std::string& text, std::string* error) {
+    const auto refuse = [&](const std::string& reason) -> std::optional<TPortTarget> {
+        if (error != nullptr)
+            *error = reason;
+        return std::nullopt;
+    };
+    TPortTarget target;
+    const size_t at = text.rfind('@');
+    const std::string port = text.substr(0, at);
+    if (at != std::string::npos) {
+        const QString digits = QString::fromStdString(text.substr(at + 1));
+        bool ok = !digits.isEmpty() &&
+                  std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= '0' && c <= '9'; });
+        const int address = ok ? digits.toInt(&ok, 10) : 0;
+        if (!ok || address < MinSlaveAddress || address > MaxSlaveAddress) {
+            return refuse("Not a slave address: " + text.substr(at + 1) + " (use " +
+                          std::to_string(MinSlaveAddress) + " to " + std::to_string(MaxSlaveAddress) + ")");
+        }
+        target.address = address;
+    }
+    if (!port.empty() && port.front() == '/') {
+        target.name = port;
+        return target;
+    }
+    const QString name = QString::fromStdString(port);
+    if (name.size() > 3 && name.size() <= 7 && name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) {
+        const QString digits = name.mid(3);
+        bool ok = std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= '0' && c <= '9'; });
+        const int number = ok ? digits.toInt(&ok, 10) : 0;
+        if (ok && number >= 1) {
+            target.port = number;
+            target.name = "COM" + std::to_string(number);
+            return target;
+        }
+    }
+    return refuse("Not a comm port: " + port + " (use COMn or a device path)");
 }
 
 int32_t SerialPort::Open(const std::string& name) {

@@ -1,13 +1,16 @@
 #include "WindowRig.h"
 
 #include "model/Devices.h"
+#include "sim/SimProcess.h"
 
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -230,4 +233,50 @@ TEST(ConnectDialogWithoutDeviceTypes, ConnectKeepsTheRememberedDeviceIndex) {
     EXPECT_EQ(rig.Current(), nullptr);
     EXPECT_EQ(QSettings("Roduzede", "Dezadizi Config Manager").value("DeviceIndex").toInt(), 1);
     ClearRememberedChoices();
+}
+
+namespace {
+
+// Runs the event loop until `done`, for as long as a search with its retries may take.
+bool WaitFor(const std::function<bool()>& done) {
+    const QDeadlineTimer deadline(60000);
+    while (!done() && !deadline.hasExpired())
+        QTest::qWait(20);
+    return done();
+}
+
+} // namespace
+
+TEST_F(ConnectDialog, TheSearchAsksTheAddressGivenWhichIsRememberedWithThePort) {
+    TTempDir dir;
+    TSimProcess sim({"--device-id", "17", "--slave", "5"}, dir.Path("config"));
+    ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
+    QSettings("Roduzede", "Dezadizi Config Manager")
+        .setValue("Ports/COM9", QString::fromStdString(sim.Port()));
+    {
+        auto dialog = Open();
+        EXPECT_EQ(dialog->seAddress->value(), 1);
+        EXPECT_EQ(dialog->seAddress->minimum(), 1);
+        EXPECT_EQ(dialog->seAddress->maximum(), 247);
+        dialog->cbCommPort->setCurrentIndex(8);
+        // Nobody answers address 1 on this line.
+        QTest::mouseClick(dialog->btnConnect, Qt::LeftButton);
+        // gtest's checks, not QTest's: a failed QTRY only returns from the test.
+        ASSERT_TRUE(WaitFor([&] { return !rig->messages.messages.empty(); }));
+        EXPECT_EQ(rig->messages.Texts(),
+                  std::vector<std::string>{"Failed to connect, please check connections and settings\n"});
+        rig->messages.Clear();
+        dialog->seAddress->setValue(5);
+        QTest::mouseClick(dialog->btnConnect, Qt::LeftButton);
+        ASSERT_TRUE(WaitFor([&] { return !dialog->isVisible(); })) << rig->messages.Last();
+        EXPECT_EQ(dialog->result(), mrOk);
+        EXPECT_EQ(dialog->FDeviceInfo.Address, 5);
+        EXPECT_EQ(dialog->FDeviceInfo.DeviceNumber, 17);
+    }
+    EXPECT_EQ(Stored("Address").toInt(), 5);
+    auto again = Open();
+    EXPECT_EQ(again->cbCommPort->currentIndex(), 8);
+    EXPECT_EQ(again->seAddress->value(), 5);
+    QTest::mouseClick(again->rbOffline, Qt::LeftButton);
+    EXPECT_FALSE(again->seAddress->isEnabled());
 }

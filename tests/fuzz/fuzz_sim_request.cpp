@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AppendCrc16(frame.data(), size);
     const TSimReply reply = unit->Handle(frame.data(), frame.size());
     if (!reply.bytes.empty() &&
-        (reply.bytes[0] != TSimUnit::Address || !HasValidCrc16(reply.bytes.data(), reply.bytes.size())))
+        (reply.bytes[0] != TSimUnit::DefaultAddress || !HasValidCrc16(reply.bytes.data(), reply.bytes.size())))
         std::abort();
     return 0;
 }

@@ -140,6 +140,8 @@ TEST(CliOnline, UsageAndPortMapping) {
     EXPECT_EQ(Cli({"read", "COM1"}).code, 2);
     EXPECT_EQ(Cli({"write", "COM1"}).code, 2);
     EXPECT_EQ(Cli({"read", "LPT1", "-o", "/tmp/x"}).code, 1);
+    EXPECT_EQ(Cli({"read", "COM1@0", "-o", "/tmp/x"}).code, 2);
+    EXPECT_EQ(Cli({"write", "COM1@x", "/tmp/x.rur"}).code, 2);
 
     const CliResult set = Cli({"ports", "set", "com7", "/dev/ttyUSB3"});
     EXPECT_EQ(set.code, 0) << set.err;

@@ -1,9 +1,11 @@
 #include "Cli.h"
 
 #include "CliCheck.h"
+#include "CliCommission.h"
 #include "CliDiff.h"
 #include "CliOffline.h"
 #include "CliOnline.h"
+#include "CliScan.h"
 
 #include "Version.h"
 #include "model/Definitionfile.h"
@@ -38,6 +40,13 @@ const char* const UsageText =
     "                       exit status 0 alike, 1 different, 2 trouble\n"
     "  check [-d FILE]      check the definition file: each finding as FILE:LINE: error|warning: TEXT,\n"
     "                       then \"N errors, M warnings\"; exit status 1 when there are errors\n"
+    "  commission FILE TARGET... [-d FILE] [--keep GROUP/SETTING]... [--per-unit FILE.csv]\n"
+    "                       [--report OUT.csv] [--dry-run] [--by-name] [--allow-out-of-range]\n"
+    "                       write the settings file FILE to every TARGET (PORT or PORT@ADDR): check\n"
+    "                       its device type, read it, write what differs, save and verify it; ports\n"
+    "                       run at the same time, one line per unit as it finishes\n"
+    "  scan PORT [--from A] [--to B]\n"
+    "                       list the units answering on PORT: address, device id, device type\n"
     "options:\n"
     "  -d FILE              the definition file (default: Devices.xml next to the program, else\n"
     "                       dezadizi/Devices.xml in $XDG_DATA_HOME, then in each of $XDG_DATA_DIRS)\n"
@@ -48,14 +57,26 @@ const char* const UsageText =
     "  --allow-out-of-range convert, write: load values outside their settings' limits\n"
     "  --all                write: send every setting, not only those that differ from the unit\n"
     "  --no-verify          write: do not read back what was sent\n"
+    "  --keep GROUP/SETTING commission: the unit keeps its own value of that setting (of every copy\n"
+    "                       of a template setting); repeat it for several\n"
+    "  --per-unit FILE.csv  commission: values for single units, header target,GROUP/SETTING,...,\n"
+    "                       one row per target, values as the window shows them\n"
+    "  --report OUT.csv     commission: one row per unit: port,address,device_id,device_type,result,\n"
+    "                       changed,seconds,message\n"
+    "  --dry-run            commission: read and report what would change, write nothing\n"
+    "  --from A             scan: the first address asked (default 1)\n"
+    "  --to B               scan: the last address asked (default 247)\n"
     "  --help               show this text\n"
     "  --version            show the program's version\n"
     "DEVICE is a device type's name, #N for catalogue position N, or id:N for its device_id.\n"
-    "PORT is COMn (see 'ports') or a device path such as /dev/ttyUSB0.\n"
+    "PORT is COMn (see 'ports') or a device path such as /dev/ttyUSB0; PORT@ADDR names the unit\n"
+    "at slave address ADDR (1 to 247, default 1) on that line.\n"
     "Exit status: 0 success, 1 failure (message on standard error), 2 usage error,\n"
     "3 written but the save not confirmed: the unit did not answer the save command (write again\n"
     "if it was restarted before it finished saving), 130 stopped by Ctrl-C: a write stopped so is\n"
-    "not saved on the unit (write again to finish).\n";
+    "not saved on the unit (write again to finish). commission: 0 when every unit is verified or\n"
+    "unchanged, 3 when the rest are only unconfirmed, 1 otherwise (a dry run: 0 when every unit\n"
+    "was reached and is of the file's device type).\n";
 
 } // namespace
 
@@ -69,6 +90,22 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
                 return false;
             }
             (arg == "-d" ? options.definitionFile : options.output) = args[++i];
+        } else if (arg == "--keep" || arg == "--per-unit" || arg == "--report" || arg == "--from" ||
+                   arg == "--to") {
+            if (i + 1 >= args.size()) {
+                err << "dezadizi-cli: option " << arg << " needs a value\n";
+                return false;
+            }
+            const std::string& value = args[++i];
+            if (arg == "--keep")
+                options.keep.push_back(value);
+            else
+                (arg == "--per-unit" ? options.perUnit
+                 : arg == "--report" ? options.report
+                 : arg == "--from"   ? options.from
+                                     : options.to) = value;
+        } else if (arg == "--dry-run") {
+            options.dryRun = true;
         } else if (arg == "--by-name") {
             options.byName = true;
         } else if (arg == "--csv") {
@@ -170,6 +207,12 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         return CliCheck(options, out, err);
     if (command == "diff")
         return CliDiff(options, out, err);
+    if (command == "commission")
+        return CliCommission(options, out, err);
+    if (command == CommissionPortCommand)
+        return CliCommissionPort(options, out, err);
+    if (command == "scan")
+        return CliScan(options, out, err);
     err << "dezadizi-cli: unknown command " << command << "\n" << UsageText;
     return cliUsage;
 }

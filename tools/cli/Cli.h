@@ -26,6 +26,12 @@ struct TCliOptions {
     bool all = false;                    // --all
     bool noVerify = false;               // --no-verify
     bool csv = false;                    // --csv
+    std::vector<std::string> keep;       // --keep GROUP/SETTING, repeated
+    std::string perUnit;                 // --per-unit FILE.csv
+    std::string report;                  // --report OUT.csv
+    bool dryRun = false;                 // --dry-run
+    std::string from;                    // --from A
+    std::string to;                      // --to B
 };
 
 // Parses "-d FILE", "-o OUT", the load options and positional arguments. Returns false (after writing a

@@ -39,7 +39,11 @@ TSide TakeSide(const TCliOptions& options, const std::string& source, std::ostre
     side.Device = FindCliDevice(*side.Devices, options.positional[0]);
     if (source.rfind("unit:", 0) == 0) {
         const std::string port = source.substr(5);
-        WithUnitRead(*side.Devices, port, err, [&](TDevice& found) {
+        std::string error;
+        const auto target = SerialPort::ParsePortTarget(port, &error);
+        if (!target)
+            throw TModelError(error);
+        WithUnitRead(*side.Devices, *target, err, [&](TDevice& found) {
             if (&found != side.Device) {
                 throw TModelError("The unit on " + port + " is a '" + found.Name + "', not a '" +
                                   side.Device->Name + "'");

@@ -27,8 +27,6 @@
 
 namespace {
 
-// The unit is always slave 1.
-constexpr int32_t UnitAddress = 1;
 constexpr int MaxPorts = 20;
 
 // Services the workers' hand-overs until `done`; the runs themselves bound the wait (every
@@ -62,24 +60,6 @@ std::string SaveFailure(const QSettings& settings) {
             reason = probe.errorString().toStdString();
     }
     return "Cannot save the comm port mapping in \"" + file.toStdString() + "\": " + reason;
-}
-
-// "COMn" (any letter case) gives port n; a path is opened as it is, under port 1.
-std::optional<std::pair<int32_t, std::string>> ParsePort(const std::string& text) {
-    if (!text.empty() && text[0] == '/')
-        return std::make_pair(1, text);
-    if (text.size() > 3) {
-        std::string prefix = text.substr(0, 3);
-        std::transform(prefix.begin(), prefix.end(), prefix.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-        const std::string digits = text.substr(3);
-        if (prefix == "COM" && std::all_of(digits.begin(), digits.end(), ::isdigit) && digits.size() <= 4) {
-            const int32_t port = std::stoi(digits);
-            if (port >= 1)
-                return std::make_pair(port, "COM" + std::to_string(port));
-        }
-    }
-    return std::nullopt;
 }
 
 // A progress bar on a terminal; nothing when standard error is a file or a pipe.
@@ -168,14 +148,11 @@ public:
     }
 
     // Finds the unit and connects its device type; raises with the message to print.
-    TDevice* Connect(const TDevices& devices, const std::string& portText) {
-        const auto port = ParsePort(portText);
-        if (!port)
-            throw TModelError("Not a comm port: " + portText + " (use COMn or a device path)");
-        FManager.MapPort(port->first, port->second);
+    TDevice* Connect(const TDevices& devices, const TPortTarget& port) {
+        FManager.MapPort(port.port, port.name);
         std::optional<std::pair<int32_t, bool>> result;
         try {
-            FManager.SearchForDevice(port->first, UnitAddress,
+            FManager.SearchForDevice(port.port, port.address,
                                      [&result](TSerialThread*, int32_t id, bool found) {
                                          result = {id, found};
                                      });
@@ -190,17 +167,22 @@ public:
             throw TCliStopped("Search stopped.");
         }
         if (result->first == 0) {
-            throw TModelError(
-                "Could not find a device attached to comm port '" + std::to_string(port->first) +
-                "' address '" + std::to_string(UnitAddress) +
+            throw TCliNoUnit(
+                "Could not find a device attached to comm port '" + std::to_string(port.port) +
+                "' address '" + std::to_string(port.address) +
                 "'\n\nPlease ensure the device is connected to the serial bus, \nyou have chosen the "
                 "correct comm port and address,\nand the serial options are set correctly");
         }
         if (!result->second)
-            throw TModelError("Failed to connect, please check connections and settings");
-        TDevice* device = devices.DeviceById(result->first);
+            throw TCliNoUnit("Failed to connect, please check connections and settings");
+        TDevice* device = nullptr;
+        try {
+            device = devices.DeviceById(result->first);
+        } catch (const TModelError& e) {
+            throw TCliUnknownDevice(e.what(), result->first);
+        }
         FDevice = device;
-        FManager.ConnectFoundUnit(device, port->first, UnitAddress);
+        FManager.ConnectFoundUnit(device, port.port, port.address);
         return device;
     }
 
@@ -279,11 +261,15 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         err << "usage: dezadizi-cli read PORT -o OUT [-d FILE]\n";
         return cliUsage;
     }
+    int status = cliUsage;
+    const auto target = ParseCliTarget(options.positional[0], err, &status);
+    if (!target)
+        return status;
     try {
         TDevices devices;
         devices.LoadFromFile(options.definitionFile);
         TOnlineSession session(err);
-        TDevice* device = session.Connect(devices, options.positional[0]);
+        TDevice* device = session.Connect(devices, *target);
         session.AwaitRead();
         PrintWarnings(device->Settings->ReadWarnings, err);
         SaveCliOutput(*device->Settings, options.output, out);
@@ -299,7 +285,7 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     }
 }
 
-void WithUnitRead(const TDevices& devices, const std::string& port, std::ostream& err,
+void WithUnitRead(const TDevices& devices, const TPortTarget& port, std::ostream& err,
                   const std::function<void(TDevice&)>& use) {
     TOnlineSession session(err);
     TDevice* device = session.Connect(devices, port);
@@ -308,17 +294,56 @@ void WithUnitRead(const TDevices& devices, const std::string& port, std::ostream
     use(*device);
 }
 
+void WithUnitSession(const TDevices& devices, const TPortTarget& port, std::ostream& err,
+                     const std::function<void(TUnitSession&)>& use) {
+    TOnlineSession session(err);
+    TDevice* device = session.Connect(devices, port);
+    session.AwaitRead();
+    PrintWarnings(device->Settings->ReadWarnings, err);
+    TUnitSession unit{*device, session.Store(),
+                      [&](bool all, bool verify) { return session.Write(*device->Settings, all, verify); }};
+    use(unit);
+}
+
+std::optional<TPortTarget> ParseCliTarget(const std::string& text, std::ostream& err, int* status) {
+    std::string error;
+    auto target = SerialPort::ParsePortTarget(text, &error);
+    if (target)
+        return target;
+    // A bad address is a usage error; a name that is no comm port fails as opening it would.
+    const size_t at = text.rfind('@');
+    const bool badAddress = at != std::string::npos && SerialPort::ParsePortTarget(text.substr(0, at));
+    *status = badAddress ? cliUsage : cliFailed;
+    err << (badAddress ? "dezadizi-cli: " : "") << error << "\n";
+    return std::nullopt;
+}
+
+bool CliStopRequested() {
+    return Stopping;
+}
+
+void KeepCliInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
 int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     if (options.positional.size() != 2 || !options.output.empty()) {
         err << "usage: dezadizi-cli write PORT IN [-d FILE] [--by-name] [--allow-out-of-range] [--all] "
                "[--no-verify]\n";
         return cliUsage;
     }
+    int status = cliUsage;
+    const auto target = ParseCliTarget(options.positional[0], err, &status);
+    if (!target)
+        return status;
     try {
         TDevices devices;
         devices.LoadFromFile(options.definitionFile);
         TOnlineSession session(err);
-        TDevice* device = session.Connect(devices, options.positional[0]);
+        TDevice* device = session.Connect(devices, *target);
         session.AwaitRead();
         LoadCliSettingsFile(*device->Settings, options.positional[1], options, err);
         const TWriteSummary summary = session.Write(*device->Settings, options.all, !options.noVerify);
@@ -352,12 +377,12 @@ int CliPorts(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     QSettings settings("Roduzede", "Dezadizi Config Manager");
     const auto key = [](const std::string& com) { return QString::fromStdString("Ports/" + com); };
     const auto comName = [&err](const std::string& text) -> std::optional<std::string> {
-        const auto port = ParsePort(text);
-        if (!port || text[0] == '/') {
+        const auto port = SerialPort::ParsePortTarget(text);
+        if (!port || text[0] == '/' || text.find('@') != std::string::npos) {
             err << "dezadizi-cli: not a comm port name: " << text << "\n";
             return std::nullopt;
         }
-        return port->second;
+        return port->name;
     };
     if (args.empty()) {
         for (int n = 1; n <= MaxPorts; ++n) {

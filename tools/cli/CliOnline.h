@@ -3,10 +3,39 @@
 // data store as the window, with this thread servicing the workers' hand-overs.
 #include "Cli.h"
 
+#include "modbus/SerialPort.h"
+#include "model/Errors.h"
+#include "model/Settings.h"
+
 #include <functional>
+#include <optional>
 
 class TDevice;
 class TDevices;
+class TRegisterDataStore;
+
+// No unit answered at the address searched (or the line carries no Modbus at all).
+class TCliNoUnit : public TModelError {
+public:
+    using TModelError::TModelError;
+};
+
+// A unit answered with a device id the definition file does not hold.
+class TCliUnknownDevice : public TModelError {
+public:
+    TCliUnknownDevice(const std::string& message, int32_t deviceId)
+        : TModelError(message), DeviceId(deviceId) {}
+    int32_t DeviceId;
+};
+
+// A unit found and read by an online session, for a command that goes on to write it.
+struct TUnitSession {
+    TDevice& device;
+    const TRegisterDataStore& store;
+    // The write of "write": what differs from the unit (everything with `all`), the commit, and
+    // the read-back unless not `verify`. Returns what to tell the user.
+    std::function<TWriteSummary(bool all, bool verify)> write;
+};
 
 // "read PORT -o OUT": search PORT for the unit, read every setting, save or export OUT.
 int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err);
@@ -14,7 +43,17 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err);
 int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err);
 // Finds the unit on PORT, reads every setting, and hands its device type, holding the unit's
 // values, to `use` while the session still stands. Raises with the message to print.
-void WithUnitRead(const TDevices& devices, const std::string& port, std::ostream& err,
+void WithUnitRead(const TDevices& devices, const TPortTarget& port, std::ostream& err,
                   const std::function<void(TDevice&)>& use);
+// The same, handing over the session's write too. A stop (Ctrl-C) during the read raises.
+void WithUnitSession(const TDevices& devices, const TPortTarget& port, std::ostream& err,
+                     const std::function<void(TUnitSession&)>& use);
+// PORT or PORT@ADDR as a command takes it; nothing, after a message on err, when it is neither,
+// with `status` the exit status to give: 2 for a bad address, 1 for a name that is no comm port.
+std::optional<TPortTarget> ParseCliTarget(const std::string& text, std::ostream& err, int* status);
+// Whether Ctrl-C (SIGINT) was received.
+bool CliStopRequested();
+// Ctrl-C stops the run in progress and leaves the process running, between sessions too.
+void KeepCliInterruptHandler();
 // "ports", "ports set COMn PATH", "ports clear COMn": the comm port mapping of the user settings.
 int CliPorts(const TCliOptions& options, std::ostream& out, std::ostream& err);

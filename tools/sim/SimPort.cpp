@@ -97,6 +97,11 @@ std::vector<uint8_t> TSimReceiver::LineQuiet() {
 }
 
 void TSimPort::Serve(TSimUnit& unit, int stopFd, const std::function<void()>& idle) {
+    Serve(std::vector<TSimUnit*>{&unit}, stopFd, idle);
+}
+
+void TSimPort::Serve(const std::vector<TSimUnit*>& units, int stopFd, const std::function<void()>& idle) {
+    TSimUnit& unit = *units.front();
     TSimReceiver receiver;
     Clock::time_point firstByte{};
     for (;;) {
@@ -114,7 +119,7 @@ void TSimPort::Serve(TSimUnit& unit, int stopFd, const std::function<void()>& id
             // The line fell quiet: whatever arrived is one frame.
             const std::vector<uint8_t> frame = receiver.LineQuiet();
             if (!frame.empty())
-                Process(unit, frame, firstByte, stopFd);
+                Process(units, frame, firstByte, stopFd);
             else if (idle)
                 idle();
             continue;
@@ -134,20 +139,25 @@ void TSimPort::Serve(TSimUnit& unit, int stopFd, const std::function<void()>& id
             unit.OnLog("no frame within " + std::to_string(TSimReceiver::MaxFrameLength) +
                        " bytes: noise thrown away until the line falls quiet");
         for (const std::vector<uint8_t>& frame : frames) {
-            Process(unit, frame, firstByte, stopFd);
+            Process(units, frame, firstByte, stopFd);
             firstByte = Clock::now();
         }
     }
 }
 
-void TSimPort::Process(TSimUnit& unit, const std::vector<uint8_t>& frame, Clock::time_point firstByte,
-                       int stopFd) {
+void TSimPort::Process(const std::vector<TSimUnit*>& units, const std::vector<uint8_t>& frame,
+                       Clock::time_point firstByte, int stopFd) {
     if (FWireSpeed) {
         // The master's write lands all at once; on a real line its last byte would only now arrive.
         if (!SleepUntil(firstByte + CharacterTime * static_cast<long>(frame.size()), stopFd))
             return;
     }
-    const TSimReply reply = unit.Handle(frame.data(), frame.size());
+    TSimReply reply;
+    for (TSimUnit* unit : units) {
+        TSimReply answer = unit->Handle(frame.data(), frame.size());
+        if (!answer.bytes.empty())
+            reply = std::move(answer);
+    }
     if (reply.bytes.empty())
         return;
     if (reply.delayMs > 0 && !SleepUntil(Clock::now() + std::chrono::milliseconds(reply.delayMs), stopFd))

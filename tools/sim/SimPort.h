@@ -51,12 +51,15 @@ public:
     void SetWireSpeed(bool on) { FWireSpeed = on; }
 
     // Serves requests until `stopFd` becomes readable (or fails). `idle` runs whenever the line
-    // has been quiet for a while.
+    // has been quiet for a while. Every unit hears every frame, as on an RS-485 line; the one
+    // addressed answers. The first unit reports the line's noise.
     void Serve(TSimUnit& unit, int stopFd, const std::function<void()>& idle);
+    void Serve(const std::vector<TSimUnit*>& units, int stopFd, const std::function<void()>& idle);
 
 private:
     using Clock = std::chrono::steady_clock;
-    void Process(TSimUnit& unit, const std::vector<uint8_t>& frame, Clock::time_point firstByte, int stopFd);
+    void Process(const std::vector<TSimUnit*>& units, const std::vector<uint8_t>& frame,
+                 Clock::time_point firstByte, int stopFd);
     bool Send(const std::vector<uint8_t>& bytes, int stopFd);
 
     int FMaster = -1;

@@ -100,15 +100,19 @@ void TSimUnit::Log(const std::string& line) const {
 }
 
 TSimReply TSimUnit::Handle(const uint8_t* frame, size_t length) {
-    if (FLogRequests)
+    // Each unit's log holds the requests addressed to it, so requests can be counted per unit.
+    const bool mine = length > 0 && (frame[0] == FAddress || frame[0] == 0);
+    const bool intact = length >= 4 && HasValidCrc16(frame, length);
+    if (FLogRequests && (intact ? mine : FReportsNoise))
         Log("request " + Hex(frame, length));
-    if (length < 4 || !HasValidCrc16(frame, length)) {
-        Log("dropped a frame of " + std::to_string(length) + " bytes with a bad checksum");
+    if (!intact) {
+        if (FReportsNoise)
+            Log("dropped a frame of " + std::to_string(length) + " bytes with a bad checksum");
         return {};
     }
-    const uint8_t slave = frame[0];
-    if (slave != Address && slave != 0)
+    if (!mine)
         return {};
+    const uint8_t slave = frame[0];
     ++FRequests;
     const bool broadcast = slave == 0;
     TSimReply reply{Execute(frame, length - 2, broadcast), 0};
@@ -127,7 +131,7 @@ TSimReply TSimUnit::Handle(const uint8_t* frame, size_t length) {
 }
 
 std::vector<uint8_t> TSimUnit::Exception(uint8_t function, uint8_t code) const {
-    std::vector<uint8_t> reply{Address, static_cast<uint8_t>(function | 0x80), code};
+    std::vector<uint8_t> reply{FAddress, static_cast<uint8_t>(function | 0x80), code};
     AppendCrc(reply);
     return reply;
 }
@@ -144,7 +148,7 @@ std::vector<uint8_t> TSimUnit::Execute(const uint8_t* frame, size_t length, bool
     const uint32_t address = Word(frame + 2);
     const uint16_t operand = Word(frame + 4);
 
-    std::vector<uint8_t> reply{Address, function};
+    std::vector<uint8_t> reply{FAddress, function};
     switch (function) {
     case 1: {
         if (broadcast)
@@ -244,7 +248,7 @@ void TSimUnit::ApplyFault(TSimFault fault, TSimReply& reply) {
         break;
     case TSimFault::WrongSlave:
         bytes.resize(bytes.size() - 2);
-        bytes[0] = static_cast<uint8_t>(Address + 1);
+        bytes[0] = static_cast<uint8_t>(FAddress + 1);
         AppendCrc(bytes);
         break;
     case TSimFault::Exception:

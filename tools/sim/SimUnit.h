@@ -33,7 +33,8 @@ struct TSimReply {
 class TSimUnit {
 public:
     static constexpr int32_t ObjectCount = 65536;
-    static constexpr uint8_t Address = 1;
+    // The slave address a unit answers unless told otherwise.
+    static constexpr uint8_t DefaultAddress = 1;
     // Input register reference 4 (wire address 3) holds the device id.
     static constexpr uint16_t DeviceIdWireAddress = 3;
     // A write of 123 to holding register reference 9999 ends a write run.
@@ -49,6 +50,12 @@ public:
     // One request frame, CRC included. Broadcasts and frames for other slaves get no reply.
     TSimReply Handle(const uint8_t* frame, size_t length);
 
+    // The slave address this unit answers (1 to 247); frames for others get no reply.
+    void SetAddress(uint8_t address) { FAddress = address; }
+    uint8_t Address() const { return FAddress; }
+    // On a line shared with other units, frames this unit cannot read as its own are left to the
+    // unit that reports the line's noise, so each is logged once.
+    void SetReportsNoise(bool on) { FReportsNoise = on; }
     void SetDeviceId(uint16_t id) { FInputRegisters[DeviceIdWireAddress] = id; }
     uint16_t DeviceId() const { return FInputRegisters[DeviceIdWireAddress]; }
     // Wire addresses (reference number - 1).
@@ -115,6 +122,8 @@ private:
     int32_t FSlowDelayMs = 1500;
     int64_t FFaultFreeRequests = 0;
     bool FLogRequests = false;
+    uint8_t FAddress = DefaultAddress;
+    bool FReportsNoise = true;
     bool FSilentCommit = false;
     std::map<int32_t, uint16_t> FClamps;
     mutable bool FDirty = false;

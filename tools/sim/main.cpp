@@ -1,6 +1,7 @@
-// dezadizi-sim: a simulated unit. A Modbus RTU slave (address 1) on a pseudo-terminal that it
-// creates and publishes as a comm port, so the configuration manager can connect to it as it
-// would to a unit on a real line.
+// dezadizi-sim: a simulated unit. A Modbus RTU slave (address 1, or the --slave addresses) on a
+// pseudo-terminal that it creates and publishes as a comm port, so the configuration manager can
+// connect to it as it would to a unit on a real line; several --slave options put several units,
+// each with its own image, on that one line.
 #include "SimDefaults.h"
 #include "SimPort.h"
 #include "SimUnit.h"
@@ -21,7 +22,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -71,6 +74,75 @@ TDevice* DeviceByName(TDevices& devices, const std::string& definitions, const s
     return nullptr;
 }
 
+// One unit on the line: its address and its own --device, --device-id and --state.
+struct TSlaveSpec {
+    int address = TSimUnit::DefaultAddress;
+    QString device;
+    QString deviceId;
+    std::string state;
+};
+
+// The units to serve, from the arguments in their order: each --slave starts a unit, and the
+// --device, --device-id and --state after it are its own. Those given before the first --slave
+// belong to the first unit; a unit without a device type of its own reports the first's.
+bool SlaveSpecs(const QStringList& arguments, std::vector<TSlaveSpec>* slaves, std::string* error) {
+    TSlaveSpec first;
+    bool anySlave = false;
+    TSlaveSpec* current = &first;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        QString name = arguments[i];
+        QString value;
+        const qsizetype equals = name.indexOf(QLatin1Char('='));
+        if (name.startsWith(QLatin1String("--")) && equals > 0) {
+            value = name.mid(equals + 1);
+            name = name.left(equals);
+        } else if (i + 1 < arguments.size()) {
+            value = arguments[i + 1];
+        }
+        const bool ours = name == QLatin1String("--slave") || name == QLatin1String("--device") ||
+                          name == QLatin1String("--device-id") || name == QLatin1String("--state");
+        if (!ours)
+            continue;
+        if (equals <= 0)
+            ++i;
+        if (name == QLatin1String("--slave")) {
+            bool ok = false;
+            const int address = value.toInt(&ok, 10);
+            if (!ok || address < 1 || address > 247)
+                return *error = "--slave takes an address from 1 to 247", false;
+            for (const TSlaveSpec& other : *slaves) {
+                if (other.address == address)
+                    return *error = "--slave " + std::to_string(address) + " is given twice", false;
+            }
+            if (!anySlave) {
+                first.address = address;
+                slaves->push_back(first);
+            } else {
+                slaves->push_back(TSlaveSpec{address, {}, {}, {}});
+            }
+            anySlave = true;
+            current = &slaves->back();
+        } else if (name == QLatin1String("--device")) {
+            current->device = value;
+            current->deviceId.clear();
+        } else if (name == QLatin1String("--device-id")) {
+            current->deviceId = value;
+            current->device.clear();
+        } else {
+            current->state = value.toStdString();
+        }
+    }
+    if (!anySlave)
+        slaves->push_back(first);
+    for (TSlaveSpec& slave : *slaves) {
+        if (slave.device.isEmpty() && slave.deviceId.isEmpty()) {
+            slave.device = slaves->front().device;
+            slave.deviceId = slaves->front().deviceId;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -80,7 +152,8 @@ int main(int argc, char** argv) {
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "A simulated unit: a Modbus RTU slave (address 1) on a pseudo-terminal, published as a comm port.\n"
+        "A simulated unit: a Modbus RTU slave (address 1) on a pseudo-terminal, published as a comm port;\n"
+        "with --slave, several units on one line.\n"
         "Fault kinds: no-reply, bad-crc, wrong-slave, exception, garbage, truncated, slow."));
     parser.addHelpOption();
     parser.addVersionOption();
@@ -128,99 +201,125 @@ int main(int argc, char** argv) {
         QStringLiteral("clamp"),
         QStringLiteral("Holding register REG (from 1) stores at most MAX, whatever it is sent."),
         QStringLiteral("REG:MAX"));
-    parser.addOptions({clampOption, portOption, linkOption, deviceIdOption, deviceOption, definitionsOption,
-                       stateOption, blankOption, wireSpeedOption, faultOption, faultAtOption,
-                       faultAfterOption, slowOption, seedOption, verboseOption, silentCommitOption});
+    const QCommandLineOption slaveOption(
+        QStringLiteral("slave"),
+        QStringLiteral("Answer this slave address (default 1). Repeat it to serve several units on the line, "
+                       "each followed by its own --device, --device-id and --state."),
+        QStringLiteral("n"));
+    parser.addOptions({slaveOption, clampOption, portOption, linkOption, deviceIdOption, deviceOption,
+                       definitionsOption, stateOption, blankOption, wireSpeedOption, faultOption,
+                       faultAtOption, faultAfterOption, slowOption, seedOption, verboseOption,
+                       silentCommitOption});
     parser.process(application);
 
     const QString port = parser.value(portOption);
     if (!QRegularExpression(QStringLiteral("^COM[1-9][0-9]*$")).match(port).hasMatch())
         return Fail("--port takes a name such as COM1");
 
-    TSimUnit unit;
-    const bool verbose = parser.isSet(verboseOption);
-    unit.OnLog = [](const std::string& line) { std::cout << "dezadizi-sim: " << line << std::endl; };
-
-    const std::string statePath = parser.value(stateOption).toStdString();
-    const bool stateExists = !statePath.empty() && QFileInfo::exists(QString::fromStdString(statePath));
-    int32_t deviceId = 0;
-    TDevices devices;
-    if (parser.isSet(deviceIdOption)) {
+    // The line's faults and limits, alike for every unit on it; "" when the options are good.
+    const auto setFaults = [&](TSimUnit& unit) -> std::string {
+        for (const QString& fault : parser.values(faultOption)) {
+            const QStringList parts = fault.split(QLatin1Char('='));
+            bool ok = parts.size() == 2;
+            const double rate = ok ? parts[1].toDouble(&ok) : 0.0;
+            const auto kind = ok ? SimFaultFromName(parts[0].toStdString()) : std::nullopt;
+            if (!kind || rate < 0.0 || rate > 1.0)
+                return ("--fault takes kind=rate with a known kind and a rate from 0 to 1: " +
+                        fault.toStdString());
+            unit.AddFault(*kind, rate);
+        }
+        for (const QString& fault : parser.values(faultAtOption)) {
+            const QStringList parts = fault.split(QLatin1Char('='));
+            bool ok = parts.size() == 2;
+            const qlonglong request = ok ? parts[1].toLongLong(&ok) : 0;
+            const auto kind = ok ? SimFaultFromName(parts[0].toStdString()) : std::nullopt;
+            if (!kind || request < 1)
+                return ("--fault-at takes kind=n with a known kind and a request number from 1: " +
+                        fault.toStdString());
+            unit.AddFaultAt(*kind, request);
+        }
         bool ok = false;
-        deviceId = parser.value(deviceIdOption).toInt(&ok, 0);
-        if (!ok || deviceId < 0 || deviceId > 0xFFFF)
-            return Fail("--device-id takes a number from 0 to 65535");
-    } else if (parser.isSet(deviceOption)) {
-        const std::string definitions =
-            parser.isSet(definitionsOption)
-                ? parser.value(definitionsOption).toStdString()
-                : FindDefinitionFile(QCoreApplication::applicationDirPath().toStdString());
-        std::string error;
-        TDevice* device =
-            DeviceByName(devices, definitions, parser.value(deviceOption).toStdString(), &error);
-        if (device == nullptr)
-            return Fail(error);
-        deviceId = device->DeviceId;
-        // A unit fresh from the factory; a kept state or --blank says otherwise.
-        if (!stateExists && !parser.isSet(blankOption) && !LoadFactoryDefaults(unit, *device, &error))
-            return Fail("cannot form the factory defaults: " + error);
-    }
-    unit.SetDeviceId(static_cast<uint16_t>(deviceId));
-
-    for (const QString& fault : parser.values(faultOption)) {
-        const QStringList parts = fault.split(QLatin1Char('='));
-        bool ok = parts.size() == 2;
-        const double rate = ok ? parts[1].toDouble(&ok) : 0.0;
-        const auto kind = ok ? SimFaultFromName(parts[0].toStdString()) : std::nullopt;
-        if (!kind || rate < 0.0 || rate > 1.0)
-            return Fail("--fault takes kind=rate with a known kind and a rate from 0 to 1: " +
-                        fault.toStdString());
-        unit.AddFault(*kind, rate);
-    }
-    for (const QString& fault : parser.values(faultAtOption)) {
-        const QStringList parts = fault.split(QLatin1Char('='));
-        bool ok = parts.size() == 2;
-        const qlonglong request = ok ? parts[1].toLongLong(&ok) : 0;
-        const auto kind = ok ? SimFaultFromName(parts[0].toStdString()) : std::nullopt;
-        if (!kind || request < 1)
-            return Fail("--fault-at takes kind=n with a known kind and a request number from 1: " +
-                        fault.toStdString());
-        unit.AddFaultAt(*kind, request);
-    }
-    bool ok = false;
-    const int slowMs = parser.value(slowOption).toInt(&ok);
-    if (!ok || slowMs < 0)
-        return Fail("--slow-ms takes a number of milliseconds");
-    unit.SetSlowDelayMs(slowMs);
-    const qlonglong faultAfter = parser.value(faultAfterOption).toLongLong(&ok);
-    if (!ok || faultAfter < 0)
-        return Fail("--fault-after takes a number of requests");
-    unit.SetFaultFreeRequests(faultAfter);
-    if (parser.isSet(seedOption))
-        unit.SetSeed(parser.value(seedOption).toUInt());
-    unit.SetSilentCommit(parser.isSet(silentCommitOption));
-    for (const QString& clamp : parser.values(clampOption)) {
-        const QStringList parts = clamp.split(':');
-        bool regOk = false;
-        bool maxOk = false;
-        const int reg = parts.size() == 2 ? parts[0].toInt(&regOk) : 0;
-        const uint max = parts.size() == 2 ? parts[1].toUInt(&maxOk) : 0;
-        if (!regOk || !maxOk || reg < 1 || reg > TSimUnit::ObjectCount || max > 0xFFFF)
-            return Fail("--clamp takes REG:MAX, a holding register from 1 and a value from 0 to 65535: " +
+        const int slowMs = parser.value(slowOption).toInt(&ok);
+        if (!ok || slowMs < 0)
+            return ("--slow-ms takes a number of milliseconds");
+        unit.SetSlowDelayMs(slowMs);
+        const qlonglong faultAfter = parser.value(faultAfterOption).toLongLong(&ok);
+        if (!ok || faultAfter < 0)
+            return ("--fault-after takes a number of requests");
+        unit.SetFaultFreeRequests(faultAfter);
+        if (parser.isSet(seedOption))
+            unit.SetSeed(parser.value(seedOption).toUInt());
+        unit.SetSilentCommit(parser.isSet(silentCommitOption));
+        for (const QString& clamp : parser.values(clampOption)) {
+            const QStringList parts = clamp.split(':');
+            bool regOk = false;
+            bool maxOk = false;
+            const int reg = parts.size() == 2 ? parts[0].toInt(&regOk) : 0;
+            const uint max = parts.size() == 2 ? parts[1].toUInt(&maxOk) : 0;
+            if (!regOk || !maxOk || reg < 1 || reg > TSimUnit::ObjectCount || max > 0xFFFF)
+                return ("--clamp takes REG:MAX, a holding register from 1 and a value from 0 to 65535: " +
                         clamp.toStdString());
-        unit.SetClamp(reg, static_cast<uint16_t>(max));
+            unit.SetClamp(reg, static_cast<uint16_t>(max));
+        }
+        return {};
+    };
+    const bool verbose = parser.isSet(verboseOption);
+    std::string error;
+    std::vector<TSlaveSpec> slaves;
+    if (!SlaveSpecs(QCoreApplication::arguments(), &slaves, &error))
+        return Fail(error);
+    const bool shared = slaves.size() > 1;
+    std::vector<std::unique_ptr<TSimUnit>> units;
+    std::vector<std::string> statePaths;
+    std::vector<int32_t> deviceIds;
+    std::vector<std::unique_ptr<TDevices>> catalogues;
+    for (const TSlaveSpec& slave : slaves) {
+        auto unit = std::make_unique<TSimUnit>();
+        unit->SetAddress(static_cast<uint8_t>(slave.address));
+        unit->SetReportsNoise(units.empty());
+        // On a shared line each unit's log lines say whose they are.
+        const std::string prefix =
+            "dezadizi-sim: " + (shared ? "slave " + std::to_string(slave.address) + ": " : std::string());
+        unit->OnLog = [prefix](const std::string& line) { std::cout << prefix << line << std::endl; };
+        const bool stateExists =
+            !slave.state.empty() && QFileInfo::exists(QString::fromStdString(slave.state));
+        int32_t deviceId = 0;
+        if (!slave.deviceId.isEmpty()) {
+            bool ok = false;
+            deviceId = slave.deviceId.toInt(&ok, 0);
+            if (!ok || deviceId < 0 || deviceId > 0xFFFF)
+                return Fail("--device-id takes a number from 0 to 65535");
+        } else if (!slave.device.isEmpty()) {
+            const std::string definitions =
+                parser.isSet(definitionsOption)
+                    ? parser.value(definitionsOption).toStdString()
+                    : FindDefinitionFile(QCoreApplication::applicationDirPath().toStdString());
+            catalogues.push_back(std::make_unique<TDevices>());
+            TDevice* device =
+                DeviceByName(*catalogues.back(), definitions, slave.device.toStdString(), &error);
+            if (device == nullptr)
+                return Fail(error);
+            deviceId = device->DeviceId;
+            // A unit fresh from the factory; a kept state or --blank says otherwise.
+            if (!stateExists && !parser.isSet(blankOption) && !LoadFactoryDefaults(*unit, *device, &error))
+                return Fail("cannot form the factory defaults: " + error);
+        }
+        unit->SetDeviceId(static_cast<uint16_t>(deviceId));
+        if (stateExists && !unit->LoadState(slave.state, &error))
+            return Fail("cannot load " + slave.state + ": " + error);
+        deviceIds.push_back(deviceId);
+        statePaths.push_back(slave.state);
+        units.push_back(std::move(unit));
     }
 
-    if (stateExists) {
-        std::string error;
-        if (!unit.LoadState(statePath, &error))
-            return Fail("cannot load " + statePath + ": " + error);
+    for (const auto& unit : units) {
+        if (const std::string problem = setFaults(*unit); !problem.empty())
+            return Fail(problem);
     }
 
     InstallStopHandlers();
     TSimPort line;
     line.SetWireSpeed(parser.isSet(wireSpeedOption));
-    std::string error;
     if (!line.Create(&error))
         return Fail(error);
     const QString path = QString::fromStdString(line.Path());
@@ -248,18 +347,26 @@ int main(int argc, char** argv) {
     }
 
     std::cout << "dezadizi-sim ready port=" << line.Path() << " com=" << port.toStdString()
-              << (link.empty() ? "" : " link=" + link) << " slave=1 device-id=" << deviceId
-              << (parser.isSet(wireSpeedOption) ? " wire-speed" : "") << std::endl;
+              << (link.empty() ? "" : " link=" + link);
+    for (size_t i = 0; i < units.size(); ++i)
+        std::cout << " slave=" << int(units[i]->Address()) << " device-id=" << deviceIds[i];
+    std::cout << (parser.isSet(wireSpeedOption) ? " wire-speed" : "") << std::endl;
 
-    unit.SetLogRequests(verbose);
+    std::vector<TSimUnit*> line_units;
+    for (const auto& unit : units) {
+        unit->SetLogRequests(verbose);
+        line_units.push_back(unit.get());
+    }
     const auto saveIfChanged = [&] {
-        if (statePath.empty() || !unit.Dirty())
-            return;
-        std::string saveError;
-        if (!unit.SaveState(statePath, &saveError))
-            std::cerr << "dezadizi-sim: cannot save " << statePath << ": " << saveError << std::endl;
+        for (size_t i = 0; i < units.size(); ++i) {
+            if (statePaths[i].empty() || !units[i]->Dirty())
+                continue;
+            std::string saveError;
+            if (!units[i]->SaveState(statePaths[i], &saveError))
+                std::cerr << "dezadizi-sim: cannot save " << statePaths[i] << ": " << saveError << std::endl;
+        }
     };
-    line.Serve(unit, StopPipe[0], saveIfChanged);
+    line.Serve(line_units, StopPipe[0], saveIfChanged);
     saveIfChanged();
 
     // Leave the published names only when they still point here (another simulator may have
@@ -277,7 +384,10 @@ int main(int argc, char** argv) {
             std::filesystem::read_symlink(link, code) == line.Path())
             std::filesystem::remove(link, code);
     }
-    std::cout << "dezadizi-sim stopped after " << unit.Requests() << " requests and " << unit.Commits()
-              << " commits" << std::endl;
+    for (const auto& unit : units) {
+        std::cout << "dezadizi-sim " << (shared ? "slave " + std::to_string(unit->Address()) + " " : "")
+                  << "stopped after " << unit->Requests() << " requests and " << unit->Commits() << " commits"
+                  << std::endl;
+    }
     return 0;
 }

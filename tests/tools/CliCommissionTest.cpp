@@ -1,0 +1,256 @@
+// Commissioning and scanning against simulated lines, several units on one line.
+#include "sim/SimProcess.h"
+#include "support/TestSupport.h"
+
+#include <QProcess>
+#include <QThread>
+#include <csignal>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+namespace {
+
+struct CliResult {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+CliResult Cli(const std::vector<std::string>& args) {
+    QStringList arguments;
+    for (const auto& arg : args)
+        arguments << QString::fromStdString(arg);
+    arguments << "-d" << QString::fromStdString(SourcePath("data/Devices.xml"));
+    QProcess process;
+    process.start(QString::fromStdString(BinPath("dezadizi-cli")), arguments);
+    if (!process.waitForFinished(240000)) {
+        process.kill();
+        process.waitForFinished();
+        return {-1, "", "did not finish"};
+    }
+    return {process.exitCode(), process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
+}
+
+pugi::xml_node FileSetting(pugi::xml_document& doc, const std::string& name) {
+    return doc.select_node(("//setting[@name='" + name + "']").c_str()).node();
+}
+
+// Sets values of the first settings of those names in a settings file (`text` for the unit name).
+void EditFile(const std::string& path, const std::vector<std::pair<std::string, std::string>>& values) {
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file(path.c_str()));
+    for (const auto& [name, value] : values) {
+        pugi::xml_node setting = FileSetting(doc, name);
+        ASSERT_TRUE(setting) << name;
+        setting.attribute(name == "Unit Name" ? "text" : "value") = value.c_str();
+    }
+    ASSERT_TRUE(doc.save_file(path.c_str()));
+}
+
+std::string FileValue(const std::string& path, const std::string& name) {
+    pugi::xml_document doc;
+    EXPECT_TRUE(doc.load_file(path.c_str()));
+    return FileSetting(doc, name).attribute(name == "Unit Name" ? "text" : "value").value();
+}
+
+// Write requests (coils, registers and the commit) one slave of a line has logged.
+int Writes(const TSimProcess& sim, int slave) {
+    const std::string prefix = "slave " + std::to_string(slave) + ": request 0" + std::to_string(slave);
+    return sim.CountLines(prefix + " 05") + sim.CountLines(prefix + " 06");
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST(CliCommission, AMixedSiteGivesEachUnitItsResultTheExitStatusAndTheReport) {
+    TTempDir dir;
+    // One line: a unit already right (1), one to change (2), one of another type (3); nobody at 7.
+    TSimProcess line({"--device", "Z7E AHU Interface", "--verbose", "--slave", "1", "--slave", "2", "--slave",
+                      "3", "--device", "Z7E Fan Coil Interface"},
+                     dir.Path("config"));
+    ASSERT_FALSE(line.Port().empty()) << line.Errors();
+    // A line of its own for a unit that keeps at most 50 in the maximum fan speed's register.
+    TSimProcess clamping({"--device", "Z7E AHU Interface", "--clamp", "117:50"}, dir.Path("config"));
+    ASSERT_FALSE(clamping.Port().empty()) << clamping.Errors();
+
+    const std::string file = dir.Path("site.rur");
+    ASSERT_EQ(Cli({"defaults", "Z7E AHU Interface", "-o", file}).code, 0);
+    EditFile(file, {{"Supply Fan Minimum Speed", "25"}, {"Supply Fan Maximum Speed", "95"}});
+    ASSERT_EQ(Cli({"write", line.Port() + "@1", file}).code, 0);
+    const int writesBefore = Writes(line, 1);
+    ASSERT_GT(writesBefore, 0) << line.Output();
+
+    const std::string report = dir.Path("report.csv");
+    const CliResult run = Cli({"commission", file, line.Port() + "@1", line.Port() + "@2", line.Port() + "@3",
+                               line.Port() + "@7", clamping.Port(), "--report", report});
+    EXPECT_EQ(run.code, 1) << run.out << run.err;
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 5u) << run.out;
+    const auto lineOf = [&](const std::string& target) {
+        for (const std::string& l : lines) {
+            if (l.rfind(target + "  ", 0) == 0)
+                return l;
+        }
+        return std::string("(none for " + target + ")");
+    };
+    EXPECT_EQ(lineOf(line.Port() + "@1").find("  Z7E AHU Interface  unchanged  0 settings changed  "),
+              line.Port().size() + 2)
+        << run.out;
+    EXPECT_NE(lineOf(line.Port() + "@2").find("  Z7E AHU Interface  verified  2 settings changed  "),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(lineOf(line.Port() + "@3").find("  Z7E Fan Coil Interface  wrong-device: "), std::string::npos)
+        << run.out;
+    EXPECT_EQ(lineOf(line.Port() + "@7"), line.Port() +
+                                              "@7  no-unit: Failed to connect, please check connections "
+                                              "and settings");
+    EXPECT_NE(lineOf(clamping.Port() + "@1")
+                  .find("mismatch: Unit Settings / Supply Fan Maximum Speed: sent 95 %, unit holds 50 %"),
+              std::string::npos)
+        << run.out;
+
+    // The report lists the targets in the order given, with the outcome words.
+    const auto rows = Lines(ReadFileText(report));
+    ASSERT_EQ(rows.size(), 6u) << ReadFileText(report);
+    EXPECT_EQ(rows[0], "port,address,device_id,device_type,result,changed,seconds,message\r");
+    const auto starts = [&](size_t row, const std::string& prefix) {
+        EXPECT_EQ(rows[row].rfind(prefix, 0), 0u) << rows[row];
+    };
+    starts(1, line.Port() + ",1,17,Z7E AHU Interface,unchanged,0,");
+    starts(2, line.Port() + ",2,17,Z7E AHU Interface,verified,2,");
+    starts(3, line.Port() + ",3,18,Z7E Fan Coil Interface,wrong-device,0,");
+    starts(4, line.Port() + ",7,0,,no-unit,0,");
+    starts(5, clamping.Port() + ",1,17,Z7E AHU Interface,mismatch,");
+
+    // Each unit got only its own requests: the right unit and the other type none, the changed
+    // unit its two registers and the commit.
+    EXPECT_EQ(Writes(line, 1), writesBefore);
+    EXPECT_EQ(Writes(line, 2), 3);
+    EXPECT_EQ(Writes(line, 3), 0);
+    EXPECT_EQ(line.CountLines("slave 2: commit (123"), 1);
+
+    // Once the clamping unit is left out, the rest is only verified or unchanged: exit 0.
+    const CliResult again = Cli({"commission", file, line.Port() + "@1", line.Port() + "@2"});
+    EXPECT_EQ(again.code, 0) << again.out << again.err;
+}
+
+TEST(CliCommission, KeptSettingsKeepEachUnitsValueAndPerUnitValuesGoToTheirUnitOnly) {
+    TTempDir dir;
+    TSimProcess line({"--device", "Z7E AHU Interface", "--verbose", "--slave", "4", "--slave", "9"},
+                     dir.Path("config"));
+    ASSERT_FALSE(line.Port().empty()) << line.Errors();
+    const std::string names = dir.Path("names.rur");
+    ASSERT_EQ(Cli({"defaults", "Z7E AHU Interface", "-o", names}).code, 0);
+    EditFile(names, {{"Unit Name", "North"}});
+    ASSERT_EQ(Cli({"write", line.Port() + "@4", names}).code, 0);
+    EditFile(names, {{"Unit Name", "South"}});
+    ASSERT_EQ(Cli({"write", line.Port() + "@9", names}).code, 0);
+
+    const std::string site = dir.Path("site.rur");
+    ASSERT_EQ(Cli({"defaults", "Z7E AHU Interface", "-o", site}).code, 0);
+    EditFile(site, {{"Unit Name", "Site"}, {"Supply Fan Minimum Speed", "25"}});
+    const std::string own = dir.Path("own.csv");
+    {
+        std::ofstream csv(own);
+        csv << "target,Unit Settings/Supply Fan Minimum Speed\n" << line.Port() << "@9,30 %\n";
+    }
+    // A dry run reads and tells, and sends nothing.
+    const int writes = Writes(line, 4) + Writes(line, 9);
+    const CliResult dry = Cli({"commission", site, line.Port() + "@4", line.Port() + "@9", "--keep",
+                               "Unit Settings/Unit Name", "--per-unit", own, "--dry-run"});
+    EXPECT_EQ(dry.code, 0) << dry.out << dry.err;
+    EXPECT_NE(dry.out.find("@4  Z7E AHU Interface  would-change  1 settings changed  "), std::string::npos)
+        << dry.out;
+    EXPECT_NE(dry.out.find("@9  Z7E AHU Interface  would-change  1 settings changed  "), std::string::npos)
+        << dry.out;
+    EXPECT_EQ(Writes(line, 4) + Writes(line, 9), writes);
+
+    const CliResult run = Cli({"commission", site, line.Port() + "@4", line.Port() + "@9", "--keep",
+                               "Unit Settings/Unit Name", "--per-unit", own});
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+
+    const std::string four = dir.Path("four.rur");
+    const std::string nine = dir.Path("nine.rur");
+    ASSERT_EQ(Cli({"read", line.Port() + "@4", "-o", four}).code, 0);
+    ASSERT_EQ(Cli({"read", line.Port() + "@9", "-o", nine}).code, 0);
+    EXPECT_EQ(FileValue(four, "Unit Name"), "North");
+    EXPECT_EQ(FileValue(nine, "Unit Name"), "South");
+    EXPECT_EQ(FileValue(four, "Supply Fan Minimum Speed"), "25");
+    EXPECT_EQ(FileValue(nine, "Supply Fan Minimum Speed"), "30");
+
+    // A name to keep that the device type lacks, and a bad address, are usage errors.
+    EXPECT_EQ(Cli({"commission", site, line.Port() + "@4", "--keep", "Unit Settings/No Such"}).code, 2);
+    const CliResult bad = Cli({"commission", site, line.Port() + "@248"});
+    EXPECT_EQ(bad.code, 2);
+    EXPECT_EQ(bad.err, "dezadizi-cli: Not a slave address: 248 (use 1 to 247)\n");
+}
+
+TEST(CliCommission, CtrlCStopsEveryPortWithoutACommitAndExits130) {
+    TTempDir dir;
+    // Blank units at the line's pace: a write of every setting takes about a minute.
+    TSimProcess first({"--device", "Z7E AHU Interface", "--blank", "--wire-speed", "--verbose"},
+                      dir.Path("config"));
+    TSimProcess second({"--device", "Z7E AHU Interface", "--blank", "--wire-speed", "--verbose"},
+                       dir.Path("config"));
+    ASSERT_FALSE(first.Port().empty()) << first.Errors();
+    ASSERT_FALSE(second.Port().empty()) << second.Errors();
+    const std::string file = dir.Path("site.rur");
+    ASSERT_EQ(Cli({"defaults", "Z7E AHU Interface", "-o", file}).code, 0);
+
+    QProcess process;
+    process.start(QString::fromStdString(BinPath("dezadizi-cli")),
+                  {"commission", QString::fromStdString(file), QString::fromStdString(first.Port()),
+                   QString::fromStdString(second.Port()), "-d",
+                   QString::fromStdString(SourcePath("data/Devices.xml"))});
+    ASSERT_TRUE(process.waitForStarted());
+    const auto writes = [](const TSimProcess& sim) { return sim.CountLines("request 01 06"); };
+    for (int i = 0; i < 12000 && (writes(first) < 5 || writes(second) < 5); ++i)
+        QThread::msleep(10);
+    ASSERT_GE(writes(first), 5) << "the write did not begin";
+    ASSERT_GE(writes(second), 5) << "the write did not begin";
+    // Only the parent is told; it passes the stop on to each port's run.
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(120000));
+    EXPECT_EQ(process.exitCode(), 130);
+    const auto lines = Lines(process.readAllStandardOutput().toStdString());
+    ASSERT_EQ(lines.size(), 2u);
+    for (const std::string& l : lines)
+        EXPECT_NE(l.find("  stopped: Write stopped: "), std::string::npos) << l;
+    EXPECT_EQ(first.CountLines("commit (123"), 0);
+    EXPECT_EQ(second.CountLines("commit (123"), 0);
+}
+
+TEST(CliScan, FindsExactlyTheUnitsOnTheLineAndCreditsNoLateReply) {
+    TTempDir dir;
+    TSimProcess line({"--device", "Z7E AHU Interface", "--slave", "2", "--slave", "5", "--slave", "9",
+                      "--device-id", "99"},
+                     dir.Path("config"));
+    ASSERT_FALSE(line.Port().empty()) << line.Errors();
+    const CliResult scan = Cli({"scan", line.Port(), "--from", "1", "--to", "12"});
+    EXPECT_EQ(scan.code, 0) << scan.err;
+    EXPECT_EQ(scan.out, "2  17  Z7E AHU Interface\n5  17  Z7E AHU Interface\n9  99  unknown device id 99\n");
+
+    // Units that answer after the scan's wait are not found, and their answers are taken for
+    // no other address.
+    TSimProcess late({"--device", "Z7E AHU Interface", "--slave", "2", "--slave", "5", "--fault", "slow=1",
+                      "--slow-ms", "70"},
+                     dir.Path("config"));
+    ASSERT_FALSE(late.Port().empty()) << late.Errors();
+    const CliResult slow = Cli({"scan", late.Port(), "--from", "1", "--to", "6"});
+    EXPECT_EQ(slow.code, 0) << slow.err;
+    EXPECT_EQ(slow.out, "");
+
+    EXPECT_EQ(Cli({"scan", line.Port(), "--from", "0"}).code, 2);
+    EXPECT_EQ(Cli({"scan", line.Port(), "--from", "9", "--to", "3"}).code, 2);
+}

@@ -1,0 +1,357 @@
+#include "CliCommission.h"
+
+#include "CliOnline.h"
+
+#include "modbus/Registerdatastore.h"
+#include "model/Commission.h"
+#include "model/Compare.h"
+#include "model/Device.h"
+#include "model/Devices.h"
+#include "model/Errors.h"
+#include "model/Group.h"
+#include "settings/Setting.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+
+namespace {
+
+const char* const CommissionUsage =
+    "usage: dezadizi-cli commission FILE TARGET... [-d FILE] [--keep \"GROUP/SETTING\"]... "
+    "[--per-unit FILE.csv] [--report OUT.csv] [--dry-run] [--by-name] [--allow-out-of-range]\n";
+
+std::string TargetKey(const TPortTarget& target) {
+    return target.name + "@" + std::to_string(target.address);
+}
+
+// Messages of several lines (a search's advice, the differences of a verification) on one line.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\n') {
+            line += text[i];
+            continue;
+        }
+        while (i + 1 < text.size() && (text[i + 1] == '\n' || text[i + 1] == ' '))
+            ++i;
+        if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += (text.empty() ? "" : "; ") + line;
+    return text;
+}
+
+// The settings that differ between the unit as read and what is to be written.
+int32_t ChangedSettings(const TSettings& tree, const TSnapshot& before) {
+    const auto differences = CompareSnapshots(tree, before, TakeSnapshot(tree, true));
+    return static_cast<int32_t>(std::count_if(differences.begin(), differences.end(),
+                                              [](const TDifference& d) { return !d.UnitsSelector; }));
+}
+
+// One unit of a port's run: found, checked, read, written, committed and verified.
+TCommissionResult CommissionUnit(const TCliOptions& options, const TPortTarget& target,
+                                 const std::pair<std::string, int32_t>& fileDevice,
+                                 const std::vector<std::pair<std::string, std::string>>& own,
+                                 std::ostream& err) {
+    TCommissionResult result;
+    result.port = target.name;
+    result.address = target.address;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        if (CliStopRequested())
+            throw TModelError("Stopped before this unit was reached.");
+        // A catalogue of its own, numbered as a fresh run numbers it, so the file finds its
+        // settings whichever unit came before.
+        GroupIdCounter = 0;
+        SettingIdCounter = 0;
+        TDevices devices;
+        devices.LoadFromFile(options.definitionFile);
+        WithUnitSession(devices, target, err, [&](TUnitSession& unit) {
+            TSettings& tree = *unit.device.Settings;
+            result.deviceId = unit.device.DeviceId;
+            result.deviceType = unit.device.Name;
+            if (unit.device.Name != fileDevice.first || unit.device.DeviceId != fileDevice.second) {
+                result.outcome = TOutcome::WrongDevice;
+                try {
+                    // The load refuses a file of another device type with its own message.
+                    tree.LoadFromFile(options.positional[0], {options.byName, options.allowOutOfRange});
+                    result.message = "The settings file is for a " + fileDevice.first;
+                } catch (const std::exception& e) {
+                    result.message = OneLine(e.what());
+                }
+                return;
+            }
+            const TSnapshot before = TakeSnapshot(tree, true);
+            ApplySiteValues(tree, options.positional[0], {options.byName, options.allowOutOfRange},
+                            options.keep, own);
+            PrintWarnings(tree.LoadWarnings, err);
+            result.changed = ChangedSettings(tree, before);
+            if (options.dryRun) {
+                result.outcome = result.changed > 0 ? TOutcome::WouldChange : TOutcome::Unchanged;
+                return;
+            }
+            const TWriteSummary summary = unit.write(false, true);
+            result.outcome = WriteOutcome(unit.store);
+            switch (result.outcome) {
+            case TOutcome::Unchanged:
+                result.changed = 0;
+                result.message = TRegisterDataStore::UnchangedText;
+                break;
+            case TOutcome::Mismatch:
+                result.message = Joined(summary.Differences);
+                break;
+            case TOutcome::Unconfirmed:
+                result.message = OneLine(unit.store.CommitNote().empty() ? unit.store.VerifyNote()
+                                                                         : unit.store.CommitNote());
+                break;
+            default:
+                result.message = OneLine(summary.Message);
+                break;
+            }
+        });
+    } catch (const TCliUnknownDevice& e) {
+        result.deviceId = e.DeviceId;
+        result.outcome = TOutcome::WrongDevice;
+        result.message = OneLine(e.what());
+    } catch (const TCliNoUnit& e) {
+        result.outcome = TOutcome::NoUnit;
+        result.message = OneLine(e.what());
+    } catch (const std::exception& e) {
+        result.outcome = CliStopRequested() ? TOutcome::Stopped : TOutcome::Failed;
+        result.message = OneLine(e.what());
+    }
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return result;
+}
+
+std::atomic<bool> Interrupted{false};
+
+void OnParentInterrupt(int) {
+    Interrupted = true;
+}
+
+// A port's child process and what it has said so far.
+struct TPortRun {
+    std::unique_ptr<QProcess> process;
+    std::vector<TPortTarget> targets;
+    std::string pending;
+    std::set<std::string> reported;
+};
+
+} // namespace
+
+int CliCommissionPort(const TCliOptions& options, std::ostream& out, std::ostream& err) {
+    if (options.positional.size() < 2)
+        return cliUsage;
+    KeepCliInterruptHandler();
+    std::pair<std::string, int32_t> fileDevice;
+    TPerUnitValues perUnit;
+    try {
+        fileDevice = SettingsFileDevice(options.positional[0]);
+        if (!options.perUnit.empty())
+            perUnit = LoadPerUnitValues(options.perUnit);
+    } catch (const std::exception& e) {
+        err << e.what() << "\n";
+        return cliFailed;
+    }
+    std::map<std::string, std::vector<std::pair<std::string, std::string>>> own;
+    for (const auto& [text, values] : perUnit) {
+        if (const auto target = SerialPort::ParsePortTarget(text))
+            own[TargetKey(*target)] = values;
+    }
+    for (size_t i = 1; i < options.positional.size(); ++i) {
+        int status = cliUsage;
+        const auto target = ParseCliTarget(options.positional[i], err, &status);
+        if (!target)
+            return status;
+        const TCommissionResult result =
+            CommissionUnit(options, *target, fileDevice, own[TargetKey(*target)], err);
+        out << CommissionResultLine(result) << std::endl;
+    }
+    return cliOk;
+}
+
+int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& err) {
+    if (options.positional.size() < 2 || !options.output.empty() || options.csv || options.all ||
+        options.noVerify || !options.from.empty() || !options.to.empty()) {
+        err << CommissionUsage;
+        return cliUsage;
+    }
+    const std::string& file = options.positional[0];
+    std::vector<TPortTarget> targets;
+    std::set<std::string> keys;
+    for (size_t i = 1; i < options.positional.size(); ++i) {
+        int status = cliUsage;
+        const auto target = ParseCliTarget(options.positional[i], err, &status);
+        if (!target)
+            return status;
+        if (!keys.insert(TargetKey(*target)).second) {
+            err << "dezadizi-cli: target " << options.positional[i] << " is given twice\n";
+            return cliUsage;
+        }
+        targets.push_back(*target);
+    }
+
+    // What can be told before any unit is reached: the file, the names to keep and the values
+    // given per unit, checked against the file's device type.
+    try {
+        TDevices devices;
+        devices.LoadFromFile(options.definitionFile);
+        const auto [name, id] = SettingsFileDevice(file);
+        TDevice* device = devices.DeviceById(id);
+        if (device == nullptr || device->Name != name)
+            throw TModelError("The settings file is for a device type the definition file does not hold: " +
+                              name);
+        try {
+            for (const std::string& keep : options.keep)
+                FindNamedSettings(*device->Settings, keep);
+        } catch (const std::exception& e) {
+            err << "dezadizi-cli: --keep: " << e.what() << "\n";
+            return cliUsage;
+        }
+        if (!options.perUnit.empty()) {
+            for (const auto& [text, values] : LoadPerUnitValues(options.perUnit)) {
+                std::string error;
+                const auto target = SerialPort::ParsePortTarget(text, &error);
+                if (!target || keys.count(TargetKey(*target)) == 0) {
+                    err << "dezadizi-cli: --per-unit: " << text << " is not one of the targets\n";
+                    return cliUsage;
+                }
+                for (const auto& value : values)
+                    FindNamedSettings(*device->Settings, value.first);
+            }
+        }
+    } catch (const std::exception& e) {
+        err << e.what() << "\n";
+        return cliFailed;
+    }
+
+    // One child per port, in the order the ports are first named.
+    std::vector<TPortRun> runs;
+    for (const TPortTarget& target : targets) {
+        auto run = std::find_if(runs.begin(), runs.end(),
+                                [&](const TPortRun& r) { return r.targets.front().name == target.name; });
+        if (run == runs.end()) {
+            runs.emplace_back();
+            run = runs.end() - 1;
+        }
+        run->targets.push_back(target);
+    }
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = OnParentInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &previous);
+    for (TPortRun& run : runs) {
+        QStringList arguments{QString::fromLatin1(CommissionPortCommand), QString::fromStdString(file)};
+        for (const TPortTarget& target : run.targets)
+            arguments << QString::fromStdString(TargetKey(target));
+        arguments << "-d" << QString::fromStdString(options.definitionFile);
+        for (const std::string& keep : options.keep)
+            arguments << "--keep" << QString::fromStdString(keep);
+        if (!options.perUnit.empty())
+            arguments << "--per-unit" << QString::fromStdString(options.perUnit);
+        if (options.dryRun)
+            arguments << "--dry-run";
+        if (options.byName)
+            arguments << "--by-name";
+        if (options.allowOutOfRange)
+            arguments << "--allow-out-of-range";
+        run.process = std::make_unique<QProcess>();
+        run.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        run.process->start(QCoreApplication::applicationFilePath(), arguments);
+    }
+
+    std::map<std::string, TCommissionResult> results;
+    bool forwarded = false;
+    for (;;) {
+        if (Interrupted && !forwarded) {
+            // Each unit stops as a stopped write does; the children report it.
+            forwarded = true;
+            for (TPortRun& run : runs) {
+                if (run.process->state() == QProcess::Running)
+                    ::kill(static_cast<pid_t>(run.process->processId()), SIGINT);
+            }
+        }
+        bool running = false;
+        for (TPortRun& run : runs) {
+            const bool ended = run.process->state() == QProcess::NotRunning;
+            run.pending += run.process->readAllStandardOutput().toStdString();
+            for (size_t end = run.pending.find('\n'); end != std::string::npos;
+                 end = run.pending.find('\n')) {
+                const auto result = ParseCommissionResultLine(run.pending.substr(0, end));
+                run.pending.erase(0, end + 1);
+                if (!result)
+                    continue;
+                const std::string key = result->port + "@" + std::to_string(result->address);
+                run.reported.insert(key);
+                results[key] = *result;
+                out << CommissionResultText(*result) << std::endl;
+            }
+            running = running || !ended;
+        }
+        if (!running)
+            break;
+        QTimer tick;
+        tick.setSingleShot(true);
+        tick.start(50);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    ::sigaction(SIGINT, &previous, nullptr);
+
+    std::vector<TCommissionResult> report;
+    for (const TPortRun& run : runs) {
+        for (const TPortTarget& target : run.targets) {
+            const std::string key = TargetKey(target);
+            if (results.count(key) != 0)
+                continue;
+            // A child that ended without a word for this unit.
+            TCommissionResult missing;
+            missing.port = target.name;
+            missing.address = target.address;
+            missing.outcome = Interrupted ? TOutcome::Stopped : TOutcome::Failed;
+            missing.message = run.process->error() == QProcess::FailedToStart
+                                  ? "Cannot start " + QCoreApplication::applicationFilePath().toStdString()
+                                  : "The run on " + target.name + " ended before this unit";
+            results[key] = missing;
+            out << CommissionResultText(missing) << std::endl;
+        }
+    }
+    for (const TPortTarget& target : targets)
+        report.push_back(results[TargetKey(target)]);
+    if (!options.report.empty()) {
+        std::ofstream csv(options.report, std::ios::binary | std::ios::trunc);
+        csv << CommissionReportCsv(report);
+        if (!csv.flush()) {
+            err << "Cannot write the report \"" << options.report << "\"\n";
+            return cliFailed;
+        }
+    }
+    switch (SiteStatus(report, options.dryRun)) {
+    case TSiteStatus::Done:
+        return cliOk;
+    case TSiteStatus::Unconfirmed:
+        return cliUnconfirmed;
+    case TSiteStatus::Stopped:
+        return cliStopped;
+    default:
+        return cliFailed;
+    }
+}
