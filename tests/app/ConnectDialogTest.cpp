@@ -179,7 +179,7 @@ TEST_F(ConnectDialog, SearchResultsAreShownFromTheTimer) {
     EXPECT_TRUE(rig->messages.messages.empty());
     EXPECT_TRUE(dialog->CallBackTimer.isActive());
     EXPECT_EQ(dialog->CallBackTimer.interval(), 100);
-    QTRY_VERIFY(!rig->messages.messages.empty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }));
     EXPECT_EQ(rig->messages.Last(), "Could not find a device attached to comm port '3' address '1'\n\n"
                                     "Please ensure the device is connected to the serial bus, \n"
                                     "you have chosen the correct comm port and address,\n"
@@ -193,7 +193,7 @@ TEST_F(ConnectDialog, SearchResultsAreShownFromTheTimer) {
     // No answer at all.
     rig->messages.Clear();
     dialog->SearchDone(nullptr, -1, false);
-    QTRY_VERIFY(!rig->messages.messages.empty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }));
     EXPECT_EQ(rig->messages.Texts(),
               std::vector<std::string>{"Failed to connect, please check connections and settings\n"});
     EXPECT_TRUE(dialog->isVisible());
@@ -201,7 +201,7 @@ TEST_F(ConnectDialog, SearchResultsAreShownFromTheTimer) {
     // A unit found: the dialog closes with OK and the reported id.
     rig->messages.Clear();
     dialog->SearchDone(nullptr, 19, true);
-    QTRY_VERIFY(!dialog->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }));
     EXPECT_EQ(dialog->result(), mrOk);
     EXPECT_EQ(dialog->FDeviceInfo.DeviceNumber, 19);
     EXPECT_TRUE(rig->messages.messages.empty());

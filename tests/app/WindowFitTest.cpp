@@ -196,7 +196,7 @@ TEST_F(WindowFit, TheOptionsMenuOpensFromTheKeyboardBelowItsButton) {
 
     // Alt and the underlined letter, from anywhere in the window.
     QTest::keyClick(&w, Qt::Key_O, Qt::AltModifier);
-    QTRY_VERIFY(w.PopupMenu->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.PopupMenu->isVisible(); }));
     QTest::keyClick(w.PopupMenu, Qt::Key_Escape);
 }
 
