@@ -163,7 +163,7 @@ public:
         // Ctrl-C ends a search at once: nothing has been read, so there is nothing to stop later.
         WaitUntil([&] { return result.has_value() || Stopping; });
         if (Stopping) {
-            FManager.WithdrawSearch(port->first);
+            FManager.WithdrawSearch(port.port);
             throw TCliStopped("Search stopped.");
         }
         if (result->first == 0) {
