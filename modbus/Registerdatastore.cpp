@@ -169,6 +169,16 @@ bool TRegisterDataStore::RegisterConfirmed(int32_t address) const {
     return FRegisterKnown[slot] && FRegisterConfirmed[slot] == FHoldingRegisters[slot];
 }
 
+std::optional<bool> TRegisterDataStore::ConfirmedCoil(int32_t address) const {
+    const auto slot = static_cast<size_t>(CoilSlot(address));
+    return FCoilKnown[slot] ? std::optional<bool>(FCoilConfirmed[slot]) : std::nullopt;
+}
+
+std::optional<int16_t> TRegisterDataStore::ConfirmedRegister(int32_t address) const {
+    const auto slot = static_cast<size_t>(RegisterSlot(address));
+    return FRegisterKnown[slot] ? std::optional<int16_t>(FRegisterConfirmed[slot]) : std::nullopt;
+}
+
 // ---- Image access -------------------------------------------------------------------------
 
 int32_t TRegisterDataStore::CoilSlot(int32_t address) const {

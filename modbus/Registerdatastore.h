@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,10 @@ public:
     // Whether the unit confirmed this value on this connection.
     bool CoilConfirmed(int32_t address) const;
     bool RegisterConfirmed(int32_t address) const;
+    // The value the unit confirmed on this connection, whatever the image holds now; none where
+    // it confirmed nothing. An address that is not registered raises std::out_of_range.
+    std::optional<bool> ConfirmedCoil(int32_t address) const;
+    std::optional<int16_t> ConfirmedRegister(int32_t address) const;
     static constexpr const char* UnchangedText = "The unit already holds these settings.";
     static std::string WriteStoppedText(int32_t sent, int32_t total);
     static std::string ReadStoppedText(int32_t read, int32_t total);

@@ -2,6 +2,7 @@
 
 #include "CliCheck.h"
 #include "CliDiff.h"
+#include "CliHistory.h"
 #include "CliOffline.h"
 #include "CliOnline.h"
 
@@ -38,11 +39,20 @@ const char* const UsageText =
     "                       exit status 0 alike, 1 different, 2 trouble\n"
     "  check [-d FILE]      check the definition file: each finding as FILE:LINE: error|warning: TEXT,\n"
     "                       then \"N errors, M warnings\"; exit status 1 when there are errors\n"
+    "  history [--port PORT] [--device DEVICE] [--since DATE] [--csv] [--report OUT.html]\n"
+    "                       list the record of writes ($XDG_DATA_HOME/dezadizi/history.jsonl), oldest\n"
+    "                       first, one line per changed setting (--csv: as CSV; --report: a page to\n"
+    "                       print and hand over); each write also saves what the unit held before in\n"
+    "                       dezadizi/backups/ there, a settings file that undoes it when written back\n"
     "options:\n"
     "  -d FILE              the definition file (default: Devices.xml next to the program, else\n"
     "                       dezadizi/Devices.xml in $XDG_DATA_HOME, then in each of $XDG_DATA_DIRS)\n"
     "  -o OUT               the file to write; - writes the settings file to standard output\n"
-    "  --csv                diff: write CSV with the header line Group,Setting,A,B\n"
+    "  --csv                diff: write CSV with the header line Group,Setting,A,B; history: as CSV\n"
+    "  --port PORT          history: only the writes to the unit on PORT\n"
+    "  --device DEVICE      history: only the writes to this device type (name, id or id:N)\n"
+    "  --since DATE         history: only the writes from DATE (YYYY-MM-DD, UTC) or an ISO 8601 time\n"
+    "  --report OUT.html    history: write the selected writes as a self-contained HTML page\n"
     "  --by-name            convert, write, diff: match the file's groups and settings by their names\n"
     "                       (for a file saved with another version of the definition file)\n"
     "  --allow-out-of-range convert, write: load values outside their settings' limits\n"
@@ -69,6 +79,16 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
                 return false;
             }
             (arg == "-d" ? options.definitionFile : options.output) = args[++i];
+        } else if (arg == "--port" || arg == "--device" || arg == "--since" || arg == "--report") {
+            if (i + 1 >= args.size()) {
+                err << "dezadizi-cli: option " << arg << " needs a value\n";
+                return false;
+            }
+            std::string& value = arg == "--port"     ? options.port
+                                 : arg == "--device" ? options.device
+                                 : arg == "--since"  ? options.since
+                                                     : options.report;
+            value = args[++i];
         } else if (arg == "--by-name") {
             options.byName = true;
         } else if (arg == "--csv") {
@@ -170,6 +190,8 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         return CliCheck(options, out, err);
     if (command == "diff")
         return CliDiff(options, out, err);
+    if (command == "history")
+        return CliHistory(options, out, err);
     err << "dezadizi-cli: unknown command " << command << "\n" << UsageText;
     return cliUsage;
 }

@@ -26,6 +26,10 @@ struct TCliOptions {
     bool all = false;                    // --all
     bool noVerify = false;               // --no-verify
     bool csv = false;                    // --csv
+    std::string port;                    // --port PORT (history)
+    std::string device;                  // --device DEVICE (history)
+    std::string since;                   // --since DATE (history)
+    std::string report;                  // --report OUT.html (history)
 };
 
 // Parses "-d FILE", "-o OUT", the load options and positional arguments. Returns false (after writing a

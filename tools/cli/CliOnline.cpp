@@ -7,6 +7,7 @@
 #include "modbus/SerialPort.h"
 #include "model/Devices.h"
 #include "model/Errors.h"
+#include "model/History.h"
 #include "model/Settings.h"
 #include "settings/Storeaccess.h"
 
@@ -138,7 +139,7 @@ public:
 class TOnlineSession {
 public:
     TOnlineSession(std::ostream& err)
-        : FBar(err, isatty(STDERR_FILENO) != 0), FManager(&FStore),
+        : FErr(err), FBar(err, isatty(STDERR_FILENO) != 0), FManager(&FStore),
           FPreviousStore(SetRegisterDataStore(&FStore)) {
         FStore.OnProgress = [this](TRegisterDataStore* store, const std::string& text, bool error,
                                    int32_t inc) {
@@ -192,6 +193,8 @@ public:
             throw TModelError("Failed to connect, please check connections and settings");
         TDevice* device = devices.DeviceById(result->first);
         FDevice = device;
+        FRoot = devices.Document->document_element();
+        FPort = port->second;
         FManager.ConnectFoundUnit(device, port->first, UnitAddress);
         return device;
     }
@@ -210,16 +213,29 @@ public:
     }
 
     // Sends what differs from the unit (all with `all`), commits and verifies; raises with the
-    // failing block's text. Returns what to tell the user.
-    TWriteSummary Write(TSettings& tree, bool all, bool verify) {
+    // failing block's text. Returns what to tell the user. The run is recorded, with
+    // `settingsFile` as the file loaded; what cannot be recorded is a warning.
+    TWriteSummary Write(TSettings& tree, bool all, bool verify, const std::string& settingsFile = {}) {
         {
             std::lock_guard<std::mutex> lock(FLock);
             FReports.clear();
         }
+        TWriteRecord record(*FDevice, FRoot, FStore, FPort, UnitAddress, settingsFile);
+        const auto warn = [this](const std::string& warning) {
+            if (!warning.empty())
+                FErr << "warning: " << warning << "\n";
+        };
+        warn(record.Warning());
         if (FStore.StartWrite({!all, verify})) {
             FBar.Start("Writing", FStore.SendCount());
-            AwaitRun([this] { return FStore.State() == ssIdle; });
+            try {
+                AwaitRun([this] { return FStore.State() == ssIdle; });
+            } catch (...) {
+                warn(record.Finish(FStore));
+                throw;
+            }
         }
+        warn(record.Finish(FStore));
         return tree.DescribeWrite(FStore);
     }
 
@@ -266,12 +282,15 @@ private:
         FBar.Finish();
     }
 
+    std::ostream& FErr;
     TProgressBar FBar;
     struct sigaction FPreviousInterrupt {};
     TRegisterDataStore FStore;
     TSerialManager FManager;
     TRegisterDataStore* FPreviousStore;
     TDevice* FDevice = nullptr;
+    pugi::xml_node FRoot;
+    std::string FPort;
     std::mutex FLock;
     std::vector<TReport> FReports;
     bool FBeginRead = false;
@@ -327,7 +346,8 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         TDevice* device = session.Connect(devices, options.positional[0]);
         session.AwaitRead();
         LoadCliSettingsFile(*device->Settings, options.positional[1], options, err);
-        const TWriteSummary summary = session.Write(*device->Settings, options.all, !options.noVerify);
+        const TWriteSummary summary =
+            session.Write(*device->Settings, options.all, !options.noVerify, options.positional[1]);
         const TRegisterDataStore& store = session.Store();
         if (store.LastResult() == TRunResult::Stopped) {
             err << summary.Message << "\n";
