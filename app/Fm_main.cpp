@@ -5,6 +5,7 @@
 #include "app/Dialogs.h"
 #include "app/Fm_compare.h"
 #include "app/Fm_connect.h"
+#include "app/Fm_history.h"
 #include "app/Gradient.h"
 #include "app/Panel.h"
 #include "link/Devicelist.h"
@@ -15,6 +16,7 @@
 #include "model/Devices.h"
 #include "model/Errors.h"
 #include "model/Group.h"
+#include "model/History.h"
 #include "model/Messages.h"
 #include "model/Settings.h"
 #include "settings/Storeaccess.h"
@@ -255,6 +257,7 @@ void TfmMain::CreateControls() {
     tbCompareFile = addItem("tbCompareFile", "Compare with &File...", "Compare with File");
     tbCompareDefaults =
         addItem("tbCompareDefaults", "Compare with Factory &Defaults", "Compare with Factory Defaults");
+    tbHistory = addItem("tbHistory", "&History...", "The record of writes to this device type");
     PopupMenu->addSeparator();
     tbWriteAll =
         addItem("tbWriteAll", "Write &All Settings", "Write every setting, not only the changed ones");
@@ -281,6 +284,7 @@ void TfmMain::CreateControls() {
     connect(tbRestoreDefault, &QAction::triggered, this, guarded(&TfmMain::tbRestoreDefaultClick));
     connect(tbCompareFile, &QAction::triggered, this, guarded(&TfmMain::tbCompareFileClick));
     connect(tbCompareDefaults, &QAction::triggered, this, guarded(&TfmMain::tbCompareDefaultsClick));
+    connect(tbHistory, &QAction::triggered, this, guarded(&TfmMain::tbHistoryClick));
     connect(&WrittenSettingsTimer, &QTimer::timeout, this, guarded(&TfmMain::WrittenSettingsTimerTimer));
     connect(&FailTimer, &QTimer::timeout, this, guarded(&TfmMain::FailTimerTimer));
     connect(&ReadCompleteTimer, &QTimer::timeout, this, guarded(&TfmMain::ReadCompleteTimerTimer));
@@ -611,6 +615,7 @@ void TfmMain::SetConnected(bool connected) {
     // What the stopped worker still posted belongs to no run shown any more.
     ++FConnection;
     ClearProgress();
+    FinishRecord();
 }
 
 void TfmMain::ShowDisconnected() {
@@ -641,6 +646,7 @@ void TfmMain::SetOptionsEnabled(bool enabled) {
     tbRestoreDefault->setEnabled(enabled);
     tbCompareFile->setEnabled(enabled);
     tbCompareDefaults->setEnabled(enabled);
+    tbHistory->setEnabled(enabled);
 }
 
 void TfmMain::BeginReadProgress() {
@@ -692,6 +698,7 @@ void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
         // A stopped read leaves an image only partly the unit's: editing waits for a new read.
         if (outcome.Writing)
             SetEditingEnabled(true);
+        FinishRecord();
         ShowInformation(outcome.Text);
         return;
     }
@@ -745,7 +752,11 @@ void TfmMain::StartWrite(bool all) {
     TDevice* current = FCurrentDevice;
     if (current == nullptr || !current->Online || !btWriteSettingsNew->isEnabled())
         return;
+    FRecord = std::make_unique<TWriteRecord>(*current, FDevices->Document->document_element(), *FStore,
+                                             "COM" + std::to_string(current->CommPort), current->Address,
+                                             FSettingsFile);
     if (!FStore->StartWrite({!all, true})) {
+        FinishRecord();
         ShowInformation(TRegisterDataStore::UnchangedText);
         return;
     }
@@ -768,6 +779,7 @@ void TfmMain::btExitNewClick() {
 void TfmMain::WrittenSettingsTimerTimer() {
     WrittenSettingsTimer.stop();
     TDevice* device = FCurrentDevice;
+    FinishRecord();
     if (device == nullptr)
         return;
     const TWriteSummary summary = device->Settings->DescribeWrite(*FStore);
@@ -788,6 +800,7 @@ void TfmMain::WrittenSettingsTimerTimer() {
 
 void TfmMain::FailTimerTimer() {
     FailTimer.stop();
+    FinishRecord();
     ShowError(FFailMessage);
 }
 
@@ -858,6 +871,7 @@ void TfmMain::tbLoadSettingsClick() {
     for (;;) {
         try {
             device->Settings->LoadFromFile(path.toStdString(), options);
+            FSettingsFile = path.toStdString();
             break;
         } catch (const TOtherDefinitionsError& e) {
             if (options.ByName ||
@@ -976,6 +990,35 @@ void TfmMain::tbCompareDefaultsClick() {
         return;
     TScratchTree scratch(*device->Settings, FDevices->Document->document_element());
     ShowComparison(device, "Factory Defaults", scratch.Defaults());
+}
+
+void TfmMain::tbHistoryClick() {
+    TDevice* device = FCurrentDevice;
+    if (device == nullptr)
+        return;
+    THistory history = ReadHistory(HistoryPath(), {"", std::to_string(device->DeviceId), ""});
+    std::reverse(history.Entries.begin(), history.Entries.end());
+    delete FHistory.data();
+    FHistory = new TfmHistory(this, device->Name, std::move(history.Entries), history.Warnings);
+    FHistory->setAttribute(Qt::WA_DeleteOnClose);
+    FHistory->show();
+}
+
+void TfmMain::FinishRecord() {
+    // Shown once the run is over: the progress text holds the status line until then.
+    if (std::unique_ptr<TWriteRecord> record = std::move(FRecord)) {
+        const std::string written = record->Finish(*FStore);
+        ShowRecordWarning(record->Warning().empty() || written.empty() ? record->Warning() + written
+                                                                       : record->Warning() + "\n" + written);
+    }
+}
+
+void TfmMain::ShowRecordWarning(const std::string& warning) {
+    if (warning.empty())
+        return;
+    lbProgress->setText(QString::fromStdString(warning));
+    lbProgress->setToolTip(QString::fromStdString(warning));
+    lbProgress->show();
 }
 
 void TfmMain::ShowComparison(TDevice* device, const std::string& otherTitle, const TSnapshot& other) {
