@@ -422,6 +422,8 @@ void TfmMain::FormClose() {
         FSerialManager->DisconnectDevice(device);
         FCurrentDevice = nullptr;
     }
+    // A write cut off by closing the window is recorded as it stands.
+    FinishRecord();
 }
 
 void TfmMain::FormDestroy() {
@@ -587,6 +589,8 @@ void TfmMain::ReleaseDevice(TDevice* device) {
         return;
     FSerialManager->DisconnectDevice(device);
     device->Settings->ClearGroupList();
+    // The next unit's record names only a file loaded for it.
+    FSettingsFile.clear();
     // The page goes with the list: its editors belong to a device that is no longer edited.
     if (ShownGroup != nullptr && ShownGroup->Owner == device->Settings.get()) {
         ShownGroup->Hide();

@@ -19,7 +19,9 @@ int CliHistory(const TCliOptions& options, std::ostream& out, std::ostream& err)
         PrintWarnings(history.Warnings, err);
         if (!options.report.empty()) {
             SaveFileContent(options.report, HistoryReport(history.Entries));
-            out << "Wrote " << history.Entries.size() << " writes into " << options.report << "\n";
+            const size_t count = history.Entries.size();
+            out << "Wrote the record of " << count << (count == 1 ? " write" : " writes") << " into "
+                << options.report << "\n";
         } else {
             out << (options.csv ? HistoryCsv(history.Entries) : HistoryText(history.Entries));
         }
