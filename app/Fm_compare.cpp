@@ -16,6 +16,34 @@ namespace {
 constexpr int DifferenceRole = Qt::UserRole;
 } // namespace
 
+QTableWidget* NewResultTable(QWidget* parent, const QStringList& titles, int rows) {
+    auto* table = new QTableWidget(rows, static_cast<int>(titles.size()), parent);
+    table->setObjectName("Table");
+    table->setHorizontalHeaderLabels(titles);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->verticalHeader()->hide();
+    return table;
+}
+
+QPushButton* LayOutResultDialog(QDialog* dialog, QLabel* label, QTableWidget* table,
+                                std::function<void()> onExport) {
+    table->resizeColumnsToContents();
+    table->horizontalHeader()->setStretchLastSection(true);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    QPushButton* exportButton =
+        buttons->addButton(QStringLiteral("&Export..."), QDialogButtonBox::ActionRole);
+    exportButton->setObjectName("btExport");
+    QObject::connect(exportButton, &QPushButton::clicked, dialog,
+                     [onExport = std::move(onExport)] { RunHandler(onExport); });
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addWidget(label);
+    layout->addWidget(table);
+    layout->addWidget(buttons);
+    return exportButton;
+}
+
 TfmCompare::TfmCompare(QWidget* parent, const std::string& otherTitle, std::vector<TDifference> differences,
                        TGoTo goTo)
     : QDialog(parent), FOtherTitle(otherTitle), FDifferences(std::move(differences)), FGoTo(std::move(goTo)) {
@@ -26,13 +54,10 @@ TfmCompare::TfmCompare(QWidget* parent, const std::string& otherTitle, std::vect
     lbCount = new QLabel(QString::fromStdString(CountText(FDifferences.size())), this);
     lbCount->setObjectName("lbCount");
 
-    Table = new QTableWidget(static_cast<int>(FDifferences.size()), 4, this);
-    Table->setObjectName("Table");
-    Table->setHorizontalHeaderLabels({QStringLiteral("Group"), QStringLiteral("Setting"),
-                                      QStringLiteral("This"), QString::fromStdString(otherTitle)});
-    Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    Table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    Table->verticalHeader()->hide();
+    Table = NewResultTable(this,
+                           {QStringLiteral("Group"), QStringLiteral("Setting"), QStringLiteral("This"),
+                            QString::fromStdString(otherTitle)},
+                           static_cast<int>(FDifferences.size()));
     for (size_t i = 0; i < FDifferences.size(); ++i) {
         const TDifference& row = FDifferences[i];
         int column = 0;
@@ -42,22 +67,11 @@ TfmCompare::TfmCompare(QWidget* parent, const std::string& otherTitle, std::vect
             Table->setItem(static_cast<int>(i), column++, item);
         }
     }
-    Table->resizeColumnsToContents();
-    Table->horizontalHeader()->setStretchLastSection(true);
     Table->setSortingEnabled(true);
     connect(Table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { TableDoubleClicked(row); });
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    btExport = buttons->addButton(QStringLiteral("&Export..."), QDialogButtonBox::ActionRole);
-    btExport->setObjectName("btExport");
+    btExport = LayOutResultDialog(this, lbCount, Table, [this] { btExportClick(); });
     btExport->setEnabled(!FDifferences.empty());
-    connect(btExport, &QPushButton::clicked, this, [this] { RunHandler([this] { btExportClick(); }); });
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(lbCount);
-    layout->addWidget(Table);
-    layout->addWidget(buttons);
 }
 
 std::string TfmCompare::CountText(size_t count) {

@@ -1,15 +1,12 @@
 #include "app/Fm_history.h"
 
 #include "app/Dialogs.h"
+#include "app/Fm_compare.h"
 #include "model/Savefile.h"
-#include "settings/Setting.h"
 
-#include <QDialogButtonBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QVBoxLayout>
 
 TfmHistory::TfmHistory(QWidget* parent, const std::string& deviceName, std::vector<THistoryEntry> entries,
                        const std::vector<std::string>& warnings)
@@ -26,13 +23,8 @@ TfmHistory::TfmHistory(QWidget* parent, const std::string& deviceName, std::vect
     lbCount = new QLabel(count, this);
     lbCount->setObjectName("lbCount");
 
-    const QStringList titles{"Time", "Port", "Group", "Setting", "Before", "After", "Unit holds", "Result"};
-    Table = new QTableWidget(0, static_cast<int>(titles.size()), this);
-    Table->setObjectName("Table");
-    Table->setHorizontalHeaderLabels(titles);
-    Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    Table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    Table->verticalHeader()->hide();
+    Table = NewResultTable(
+        this, {"Time", "Port", "Group", "Setting", "Before", "After", "Unit holds", "Result"}, 0);
     for (const THistoryEntry& entry : FEntries) {
         std::vector<THistoryChange> changes = entry.Changes;
         if (changes.empty())
@@ -46,20 +38,8 @@ TfmHistory::TfmHistory(QWidget* parent, const std::string& deviceName, std::vect
                 Table->setItem(row, column++, new QTableWidgetItem(QString::fromStdString(*text)));
         }
     }
-    Table->resizeColumnsToContents();
-    Table->horizontalHeader()->setStretchLastSection(true);
-
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    btExport = buttons->addButton(QStringLiteral("&Export..."), QDialogButtonBox::ActionRole);
-    btExport->setObjectName("btExport");
+    btExport = LayOutResultDialog(this, lbCount, Table, [this] { btExportClick(); });
     btExport->setEnabled(!FEntries.empty());
-    connect(btExport, &QPushButton::clicked, this, [this] { RunHandler([this] { btExportClick(); }); });
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(lbCount);
-    layout->addWidget(Table);
-    layout->addWidget(buttons);
 }
 
 void TfmHistory::btExportClick() {
