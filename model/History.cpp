@@ -65,8 +65,9 @@ void CopyConfirmed(const TRegisterDataStore& unit, TRegisterDataStore& own) {
     }
 }
 
-// The image as the run sent it, with what verification found the unit holding instead.
-void CopyHeld(const TRegisterDataStore& unit, TRegisterDataStore& own) {
+// The image: after a verified run it holds what the read-back found (the verification puts
+// into it what the unit holds where that differs from what was sent).
+void CopyImage(const TRegisterDataStore& unit, TRegisterDataStore& own) {
     for (int32_t a = 0; a <= TRegisterDataStore::MaxAddress; ++a) {
         if (own.HasCoil(a) && unit.HasCoil(a))
             own.SetCoil(a, unit.GetCoil(a));
@@ -75,12 +76,6 @@ void CopyHeld(const TRegisterDataStore& unit, TRegisterDataStore& own) {
             unit.GetHoldingRegisters(a, &value, 1);
             own.SetHoldingRegister(a, value);
         }
-    }
-    for (const TVerifyDifference& d : unit.Differences()) {
-        if (d.Coil && own.HasCoil(d.Address))
-            own.SetCoil(d.Address, d.Held != 0);
-        else if (!d.Coil && own.HasHoldingRegister(d.Address))
-            own.SetHoldingRegister(d.Address, d.Held);
     }
 }
 
@@ -300,7 +295,7 @@ std::string TWriteRecord::Finish(const TRegisterDataStore& store) {
             TSettingsLockGuard lock;
             for (const TSnapshotEntry& e :
                  FScratch
-                     ->Values([&store](TRegisterDataStore& own) { CopyHeld(store, own); },
+                     ->Values([&store](TRegisterDataStore& own) { CopyImage(store, own); },
                               FDevice.Settings->CurrentUnits)
                      .Entries)
                 held[{e.GroupIndex, e.EntryIndex}] = e.Text;

@@ -5,6 +5,8 @@
 #include <QXmlStreamReader>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -83,6 +85,45 @@ TEST(History, AnUnwritableRecordIsAWarningNamingIt) {
     ::chmod(dir.Path("").c_str(), 0700);
     if (::geteuid() != 0) {
         EXPECT_NE(denied.find("Permission denied"), std::string::npos) << denied;
+    }
+}
+
+TEST(History, ProcessesAppendingAtOnceNeverInterleaveTheirLines) {
+    // Lines longer than any stream buffer, from several processes at once, as commissioning
+    // children append them.
+    TTempDir dir;
+    const std::string path = dir.Path("history.jsonl");
+    constexpr int Children = 4;
+    constexpr int Lines = 25;
+    std::vector<pid_t> children;
+    for (int c = 0; c < Children; ++c) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            std::vector<THistoryChange> changes(300,
+                                                {"Group", "Setting", std::string(40, 'a' + c), "after", ""});
+            for (int i = 0; i < Lines; ++i) {
+                if (!AppendHistoryEntry(path, Entry("2026-03-01T08:00:00Z", "COM" + std::to_string(c + 1), 17,
+                                                    "AHU", changes))
+                         .empty())
+                    ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const THistory history = ReadHistory(path);
+    EXPECT_TRUE(history.Warnings.empty()) << history.Warnings.front();
+    ASSERT_EQ(history.Entries.size(), static_cast<size_t>(Children * Lines));
+    for (const THistoryEntry& entry : history.Entries) {
+        ASSERT_EQ(entry.Changes.size(), 300u);
+        const char mark = static_cast<char>('a' + (entry.Port.back() - '1'));
+        EXPECT_EQ(entry.Changes.back().Before, std::string(40, mark)) << "a line of one process only";
     }
 }
 
