@@ -10,11 +10,7 @@ constexpr int DifferenceRole = Qt::UserRole;
 TDifferenceTable::TDifferenceTable(QWidget* parent, const std::vector<TDifference>& differences,
                                    const QString& titleA, const QString& titleB, bool checkable)
     : QTableWidget(static_cast<int>(differences.size()), 4, parent) {
-    setObjectName("Table");
-    setHorizontalHeaderLabels({QStringLiteral("Group"), QStringLiteral("Setting"), titleA, titleB});
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setSelectionBehavior(QAbstractItemView::SelectRows);
-    verticalHeader()->hide();
+    SetUpResultTable(this, {QStringLiteral("Group"), QStringLiteral("Setting"), titleA, titleB});
     for (size_t i = 0; i < differences.size(); ++i) {
         const TDifference& row = differences[i];
         int column = 0;
@@ -34,6 +30,14 @@ TDifferenceTable::TDifferenceTable(QWidget* parent, const std::vector<TDifferenc
     resizeColumnsToContents();
     horizontalHeader()->setStretchLastSection(true);
     setSortingEnabled(true);
+}
+
+void SetUpResultTable(QTableWidget* table, const QStringList& titles) {
+    table->setObjectName("Table");
+    table->setHorizontalHeaderLabels(titles);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->verticalHeader()->hide();
 }
 
 size_t TDifferenceTable::DifferenceAt(int row) const {

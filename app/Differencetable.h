@@ -7,6 +7,10 @@
 #include <cstddef>
 #include <vector>
 
+// The look every result table shares: these column titles, read-only, whole rows selected,
+// no row numbers.
+void SetUpResultTable(QTableWidget* table, const QStringList& titles);
+
 class TDifferenceTable : public QTableWidget {
     Q_OBJECT
 public:

@@ -6,9 +6,34 @@
 #include "settings/Setting.h"
 
 #include <QDialogButtonBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+QTableWidget* NewResultTable(QWidget* parent, const QStringList& titles, int rows) {
+    auto* table = new QTableWidget(rows, static_cast<int>(titles.size()), parent);
+    SetUpResultTable(table, titles);
+    return table;
+}
+
+QPushButton* LayOutResultDialog(QDialog* dialog, QLabel* label, QTableWidget* table,
+                                std::function<void()> onExport) {
+    table->resizeColumnsToContents();
+    table->horizontalHeader()->setStretchLastSection(true);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    QPushButton* exportButton =
+        buttons->addButton(QStringLiteral("&Export..."), QDialogButtonBox::ActionRole);
+    exportButton->setObjectName("btExport");
+    QObject::connect(exportButton, &QPushButton::clicked, dialog,
+                     [onExport = std::move(onExport)] { RunHandler(onExport); });
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addWidget(label);
+    layout->addWidget(table);
+    layout->addWidget(buttons);
+    return exportButton;
+}
 
 TfmCompare::TfmCompare(QWidget* parent, const std::string& otherTitle, std::vector<TDifference> differences,
                        TGoTo goTo)
@@ -24,17 +49,8 @@ TfmCompare::TfmCompare(QWidget* parent, const std::string& otherTitle, std::vect
         new TDifferenceTable(this, FDifferences, QStringLiteral("This"), QString::fromStdString(otherTitle));
     connect(Table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { TableDoubleClicked(row); });
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    btExport = buttons->addButton(QStringLiteral("&Export..."), QDialogButtonBox::ActionRole);
-    btExport->setObjectName("btExport");
+    btExport = LayOutResultDialog(this, lbCount, Table, [this] { btExportClick(); });
     btExport->setEnabled(!FDifferences.empty());
-    connect(btExport, &QPushButton::clicked, this, [this] { RunHandler([this] { btExportClick(); }); });
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(lbCount);
-    layout->addWidget(Table);
-    layout->addWidget(buttons);
 }
 
 std::string TfmCompare::CountText(size_t count) {

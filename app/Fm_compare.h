@@ -5,12 +5,21 @@
 #include "model/Compare.h"
 
 #include <QDialog>
+#include <QStringList>
 #include <functional>
 #include <string>
 #include <vector>
 
 class QLabel;
 class QPushButton;
+
+// The parts the result dialogs (comparison, write record) share: a read-only table selecting
+// whole rows, with these column titles and row count; and the dialog's layout of a label above
+// the table and Close and "Export..." below it. Returns the export button, which runs `onExport`
+// behind the standard exception display.
+QTableWidget* NewResultTable(QWidget* parent, const QStringList& titles, int rows);
+QPushButton* LayOutResultDialog(QDialog* dialog, QLabel* label, QTableWidget* table,
+                                std::function<void()> onExport);
 
 class TfmCompare : public QDialog {
     Q_OBJECT

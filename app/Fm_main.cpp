@@ -5,6 +5,7 @@
 #include "app/Dialogs.h"
 #include "app/Fm_compare.h"
 #include "app/Fm_connect.h"
+#include "app/Fm_history.h"
 #include "app/Fm_review.h"
 #include "app/Gradient.h"
 #include "app/Panel.h"
@@ -16,6 +17,7 @@
 #include "model/Devices.h"
 #include "model/Errors.h"
 #include "model/Group.h"
+#include "model/History.h"
 #include "model/Messages.h"
 #include "model/Settings.h"
 #include "settings/Storeaccess.h"
@@ -256,6 +258,7 @@ void TfmMain::CreateControls() {
     tbCompareFile = addItem("tbCompareFile", "Compare with &File...", "Compare with File");
     tbCompareDefaults =
         addItem("tbCompareDefaults", "Compare with Factory &Defaults", "Compare with Factory Defaults");
+    tbHistory = addItem("tbHistory", "&History...", "The record of writes to this device type");
     PopupMenu->addSeparator();
     tbWriteAll =
         addItem("tbWriteAll", "Write &All Settings", "Write every setting, not only the changed ones");
@@ -291,6 +294,7 @@ void TfmMain::CreateControls() {
     connect(tbRestoreDefault, &QAction::triggered, this, guarded(&TfmMain::tbRestoreDefaultClick));
     connect(tbCompareFile, &QAction::triggered, this, guarded(&TfmMain::tbCompareFileClick));
     connect(tbCompareDefaults, &QAction::triggered, this, guarded(&TfmMain::tbCompareDefaultsClick));
+    connect(tbHistory, &QAction::triggered, this, guarded(&TfmMain::tbHistoryClick));
     connect(&WrittenSettingsTimer, &QTimer::timeout, this, guarded(&TfmMain::WrittenSettingsTimerTimer));
     connect(&FailTimer, &QTimer::timeout, this, guarded(&TfmMain::FailTimerTimer));
     connect(&ReadCompleteTimer, &QTimer::timeout, this, guarded(&TfmMain::ReadCompleteTimerTimer));
@@ -431,6 +435,8 @@ void TfmMain::FormClose() {
         FSerialManager->DisconnectDevice(device);
         FCurrentDevice = nullptr;
     }
+    // A write cut off by closing the window is recorded as it stands.
+    FinishRecord();
 }
 
 void TfmMain::FormDestroy() {
@@ -600,6 +606,8 @@ void TfmMain::ReleaseDevice(TDevice* device) {
         return;
     FSerialManager->DisconnectDevice(device);
     device->Settings->ClearGroupList();
+    // The next unit's record names only a file loaded for it.
+    FSettingsFile.clear();
     // The page goes with the list: its editors belong to a device that is no longer edited.
     if (ShownGroup != nullptr && ShownGroup->Owner == device->Settings.get()) {
         ShownGroup->Hide();
@@ -628,6 +636,7 @@ void TfmMain::SetConnected(bool connected) {
     // What the stopped worker still posted belongs to no run shown any more.
     ++FConnection;
     ClearProgress();
+    FinishRecord();
 }
 
 void TfmMain::ShowDisconnected() {
@@ -658,6 +667,7 @@ void TfmMain::SetOptionsEnabled(bool enabled) {
     tbRestoreDefault->setEnabled(enabled);
     tbCompareFile->setEnabled(enabled);
     tbCompareDefaults->setEnabled(enabled);
+    tbHistory->setEnabled(enabled);
 }
 
 void TfmMain::BeginReadProgress() {
@@ -703,6 +713,7 @@ void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
         // A stopped read leaves an image only partly the unit's: editing waits for a new read.
         if (outcome.Writing)
             SetEditingEnabled(true);
+        FinishRecord();
         ShowInformation(outcome.Text);
         return;
     }
@@ -762,7 +773,11 @@ bool TfmMain::StartWrite(bool all) {
     TDevice* current = FCurrentDevice;
     if (current == nullptr || !current->Online || !btWriteSettingsNew->isEnabled())
         return false;
+    FRecord = std::make_unique<TWriteRecord>(*current, FDevices->Document->document_element(), *FStore,
+                                             "COM" + std::to_string(current->CommPort), current->Address,
+                                             FSettingsFile);
     if (!FProgress.BeginWrite(*FStore, {!all, true})) {
+        FinishRecord();
         ShowInformation(TRegisterDataStore::UnchangedText);
         return false;
     }
@@ -786,6 +801,7 @@ void TfmMain::WrittenSettingsTimerTimer() {
     WrittenSettingsTimer.stop();
     const std::function<void()> leave = std::exchange(FLeaveAfterWrite, nullptr);
     TDevice* device = FCurrentDevice;
+    FinishRecord();
     if (device == nullptr)
         return;
     const TWriteSummary summary = device->Settings->DescribeWrite(*FStore);
@@ -813,6 +829,7 @@ void TfmMain::WrittenSettingsTimerTimer() {
 
 void TfmMain::FailTimerTimer() {
     FailTimer.stop();
+    FinishRecord();
     ShowError(FFailMessage);
 }
 
@@ -883,6 +900,7 @@ void TfmMain::tbLoadSettingsClick() {
     for (;;) {
         try {
             device->Settings->LoadFromFile(path.toStdString(), options);
+            FSettingsFile = path.toStdString();
             break;
         } catch (const TOtherDefinitionsError& e) {
             if (options.ByName ||
@@ -1001,6 +1019,35 @@ void TfmMain::tbCompareDefaultsClick() {
         return;
     TScratchTree scratch(*device->Settings, FDevices->Document->document_element());
     ShowComparison(device, "Factory Defaults", scratch.Defaults());
+}
+
+void TfmMain::tbHistoryClick() {
+    TDevice* device = FCurrentDevice;
+    if (device == nullptr)
+        return;
+    THistory history = ReadHistory(HistoryPath(), {"", std::to_string(device->DeviceId), ""});
+    std::reverse(history.Entries.begin(), history.Entries.end());
+    delete FHistory.data();
+    FHistory = new TfmHistory(this, device->Name, std::move(history.Entries), history.Warnings);
+    FHistory->setAttribute(Qt::WA_DeleteOnClose);
+    FHistory->show();
+}
+
+void TfmMain::FinishRecord() {
+    // Shown once the run is over: the progress text holds the status line until then.
+    if (std::unique_ptr<TWriteRecord> record = std::move(FRecord)) {
+        const std::string written = record->Finish(*FStore);
+        ShowRecordWarning(record->Warning().empty() || written.empty() ? record->Warning() + written
+                                                                       : record->Warning() + "\n" + written);
+    }
+}
+
+void TfmMain::ShowRecordWarning(const std::string& warning) {
+    if (warning.empty())
+        return;
+    lbProgress->setText(QString::fromStdString(warning));
+    lbProgress->setToolTip(QString::fromStdString(warning));
+    lbProgress->show();
 }
 
 void TfmMain::ShowComparison(TDevice* device, const std::string& otherTitle, const TSnapshot& other) {

@@ -23,6 +23,8 @@ class QScrollArea;
 class QWidget;
 class TDevice;
 class TfmCompare;
+class TfmHistory;
+class TWriteRecord;
 struct TSnapshot;
 class TDevices;
 class TModbusHandler;
@@ -84,6 +86,7 @@ public:
     QAction* tbReviewWrites;
     QAction* tbCompareFile;
     QAction* tbCompareDefaults;
+    QAction* tbHistory;
     QTimer WrittenSettingsTimer;
     QTimer FailTimer;
     QTimer ReadCompleteTimer;
@@ -114,6 +117,12 @@ private:
     void tbRestoreDefaultClick();
     void tbCompareFileClick();
     void tbCompareDefaultsClick();
+    // The record of writes to the device type open.
+    void tbHistoryClick();
+    // Records the write run that has ended, if one is being recorded; a warning goes on the
+    // status line.
+    void FinishRecord();
+    void ShowRecordWarning(const std::string& warning);
     // Shows the settings whose values differ between the tree being edited and `other`.
     void ShowComparison(TDevice* device, const std::string& otherTitle, const TSnapshot& other);
     // Shows a group of the device type being edited and puts the focus on an entry's editor.
@@ -179,6 +188,10 @@ private:
     // A size and position remembered from the last run; the window is then not centred.
     bool FGeometryRestored = false;
     QPointer<TfmCompare> FCompare;
+    QPointer<TfmHistory> FHistory;
+    // The write run being recorded, and the settings file last loaded (the record names it).
+    std::unique_ptr<TWriteRecord> FRecord;
+    std::string FSettingsFile;
     // Set when a read run of the unit has completed: its values become the baseline of the marks.
     bool FReadBaselineDue = false;
     // What leaving waits for while the write it asked for runs; set while that leaving goes on.

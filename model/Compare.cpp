@@ -318,6 +318,21 @@ void TSettings::PutBackToUnit(const std::vector<TDifference>& rows) {
     UpdateMarks();
 }
 
+TSnapshot TScratchTree::Values(const std::function<void(TRegisterDataStore& own)>& fill,
+                               const std::string& units) {
+    TThreadStoreScope scope(FStore.get());
+    FTree->RestoreDefaults();
+    fill(*FStore);
+    FTree->TakeValuesFromStore();
+    FTree->SetCurrentUnits(units);
+    return TakeSnapshot(*FTree, true);
+}
+
+std::string TScratchTree::SaveToText() const {
+    TThreadStoreScope scope(FStore.get());
+    return FTree->SaveToText();
+}
+
 std::string DifferencesText(const std::vector<TDifference>& differences) {
     std::string text;
     for (const TDifference& row : differences)

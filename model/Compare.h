@@ -3,6 +3,7 @@
 // each setting would put into the unit's registers and how the engineer reads it, and two
 // snapshots of the same tree compare entry by entry in tree order.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <pugixml.hpp>
 #include <string>
@@ -73,6 +74,12 @@ public:
     // any value, as a change-only write sends it.
     TSnapshot Unit(const TRegisterDataStore& unit);
     static constexpr const char* NotConfirmedText = "(not confirmed)";
+
+    // The values `fill` puts into the tree's own store, taken by every setting as after a read
+    // of the unit, and shown in `units`.
+    TSnapshot Values(const std::function<void(TRegisterDataStore& own)>& fill, const std::string& units);
+    // The tree's values as a settings file holds them.
+    std::string SaveToText() const;
 
 private:
     std::unique_ptr<TRegisterDataStore> FStore;

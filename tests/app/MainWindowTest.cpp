@@ -51,7 +51,7 @@ TEST_F(MainWindow, OpensWithItsCaptionsAndEverythingButConnectAndExitDisabled) {
     EXPECT_EQ(w.ProgressBar1->value(), 0);
     EXPECT_EQ(w.ProgressBar1->maximum(), 100);
     const QList<QAction*> items = w.PopupMenu->actions();
-    ASSERT_EQ(items.size(), 10);
+    ASSERT_EQ(items.size(), 11);
     EXPECT_EQ(items[0]->text(), "&Load Settings");
     EXPECT_EQ(items[1]->text(), "&Save Settings");
     EXPECT_TRUE(items[2]->isSeparator());
@@ -60,15 +60,16 @@ TEST_F(MainWindow, OpensWithItsCaptionsAndEverythingButConnectAndExitDisabled) {
     EXPECT_TRUE(items[4]->isSeparator());
     EXPECT_EQ(items[5]->text(), "Compare with &File...");
     EXPECT_EQ(items[6]->text(), "Compare with Factory &Defaults");
-    EXPECT_TRUE(items[7]->isSeparator());
-    EXPECT_EQ(items[8]->text(), "Write &All Settings");
+    EXPECT_EQ(items[7]->text(), "&History...");
+    EXPECT_TRUE(items[8]->isSeparator());
+    EXPECT_EQ(items[9]->text(), "Write &All Settings");
     // A preference, not an action on the settings: on until the engineer says otherwise.
-    EXPECT_EQ(items[9]->text(), "Re&view Changes Before Writing");
-    EXPECT_TRUE(items[9]->isCheckable());
-    EXPECT_TRUE(items[9]->isChecked());
-    EXPECT_TRUE(items[9]->isEnabled());
+    EXPECT_EQ(items[10]->text(), "Re&view Changes Before Writing");
+    EXPECT_TRUE(items[10]->isCheckable());
+    EXPECT_TRUE(items[10]->isChecked());
+    EXPECT_TRUE(items[10]->isEnabled());
     for (QAction* item : {w.tbLoadSettings, w.tbSaveSettings, w.tbRestoreDefault, w.tbCompareFile,
-                          w.tbCompareDefaults, w.tbWriteAll})
+                          w.tbCompareDefaults, w.tbHistory, w.tbWriteAll})
         EXPECT_FALSE(item->isEnabled());
     EXPECT_EQ(w.Devices()->Devices.size(), 3u);
 }

@@ -8,6 +8,7 @@
 #include "modbus/Registerdatastore.h"
 #include "model/Device.h"
 #include "model/Group.h"
+#include "model/History.h"
 #include "model/Settings.h"
 #include "settings/Setting_checkbox.h"
 #include "settings/Setting_int.h"
@@ -18,10 +19,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCursor>
+#include <QDialog>
+#include <QFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QSettings>
+#include <QTableWidget>
 #include <QTest>
 #include <functional>
 #include <gtest/gtest.h>
@@ -606,4 +610,60 @@ TEST_F(OnlineState, EscapeStopsAWriteBeforeItsCommit) {
     const int sent = Requests(*sim, "01 05") + Requests(*sim, "01 06");
     EXPECT_GE(sent, 3);
     EXPECT_LT(sent, total) << "the write went on after Escape";
+}
+
+TEST_F(OnlineState, WritesAreRecordedAndTheHistoryDialogShowsThemNewestFirst) {
+    TTempDir data;
+    const std::string old = std::getenv("XDG_DATA_HOME") != nullptr ? std::getenv("XDG_DATA_HOME") : "";
+    ::setenv("XDG_DATA_HOME", data.Path("").c_str(), 1);
+    Start(17, {"--wire-speed"});
+    TfmMain& w = rig->w();
+    ConnectAndRead();
+    rig->messages.Clear();
+    SetSpeeds();
+    QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
+
+    // A full write stopped half-way is recorded too, as stopped.
+    rig->messages.Clear();
+    w.tbWriteAll->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.ProgressBar1->value() >= 3; }, RunTimeoutMs));
+    QTest::mouseClick(w.btStop, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
+
+    const THistory history = ReadHistory(data.Path("dezadizi/history.jsonl"));
+    ::setenv("XDG_DATA_HOME", old.c_str(), 1);
+    ASSERT_EQ(history.Entries.size(), 2u);
+    const THistoryEntry& first = history.Entries[0];
+    EXPECT_EQ(first.Port, "COM3");
+    EXPECT_EQ(first.Result, "verified");
+    std::string changes;
+    for (const THistoryChange& c : first.Changes)
+        changes += c.Setting + ": " + c.Before + " > " + c.After + " = " + c.Held + "\n";
+    EXPECT_EQ(changes,
+              "Supply Fan Minimum Speed: 0 % > 1 % = 1 %\nSupply Fan Maximum Speed: 0 % > 100 % = 100 %\n");
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(first.Backup)));
+    EXPECT_EQ(history.Entries[1].Result, "stopped");
+
+    ::setenv("XDG_DATA_HOME", data.Path("").c_str(), 1);
+    rig->ClickOptionsItem(w.tbHistory);
+    ::setenv("XDG_DATA_HOME", old.c_str(), 1);
+    auto* dialog = w.findChild<QDialog*>("fmHistory");
+    ASSERT_NE(dialog, nullptr);
+    auto* table = dialog->findChild<QTableWidget*>("Table");
+    ASSERT_NE(table, nullptr);
+    ASSERT_EQ(table->rowCount(), 3);
+    EXPECT_EQ(table->item(0, 7)->text(), "stopped")
+        << "newest first; a run that changed no setting is one row";
+    EXPECT_EQ(table->item(0, 3)->text(), "");
+    EXPECT_EQ(table->item(1, 7)->text(), "verified");
+    EXPECT_EQ(table->item(1, 3)->text(), "Supply Fan Minimum Speed");
+    EXPECT_EQ(table->item(1, 6)->text(), "1 %");
+
+    TFileDialogScope files;
+    files.answers = {QString::fromStdString(data.Path("out.csv"))};
+    QTest::mouseClick(dialog->findChild<QPushButton*>("btExport"), Qt::LeftButton);
+    const std::string csv = ReadFileText(data.Path("out.csv"));
+    EXPECT_EQ(csv.rfind("Time,User,", 0), 0u) << csv;
+    EXPECT_NE(csv.find(",COM3,1,17,"), std::string::npos) << csv;
 }

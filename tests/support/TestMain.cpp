@@ -1,5 +1,6 @@
 // main() of every test program: a QApplication on the offscreen platform (also when the test
-// list is discovered outside CTest's environment), user settings in a private folder.
+// list is discovered outside CTest's environment), user settings and data (the record of
+// writes among them) in private folders.
 #include <QApplication>
 #include <QTemporaryDir>
 #include <cstdlib>
@@ -11,6 +12,8 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QTemporaryDir config;
     setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
+    QTemporaryDir data;
+    setenv("XDG_DATA_HOME", data.path().toLocal8Bit().constData(), 1);
     QApplication application(argc, argv);
     ::testing::InitGoogleMock(&argc, argv);
     return RUN_ALL_TESTS();

@@ -3,6 +3,7 @@
 #include "CliCheck.h"
 #include "CliCommission.h"
 #include "CliDiff.h"
+#include "CliHistory.h"
 #include "CliOffline.h"
 #include "CliOnline.h"
 #include "CliScan.h"
@@ -47,11 +48,19 @@ const char* const UsageText =
     "                       run at the same time, one line per unit as it finishes\n"
     "  scan PORT [--from A] [--to B]\n"
     "                       list the units answering on PORT: address, device id, device type\n"
+    "  history [--port PORT] [--device DEVICE] [--since DATE] [--csv] [--report OUT.html]\n"
+    "                       list the record of writes ($XDG_DATA_HOME/dezadizi/history.jsonl), oldest\n"
+    "                       first, one line per changed setting (--csv: as CSV; --report: a page to\n"
+    "                       print and hand over); each write also saves what the unit held before in\n"
+    "                       dezadizi/backups/ there, a settings file that undoes it when written back\n"
     "options:\n"
     "  -d FILE              the definition file (default: Devices.xml next to the program, else\n"
     "                       dezadizi/Devices.xml in $XDG_DATA_HOME, then in each of $XDG_DATA_DIRS)\n"
     "  -o OUT               the file to write; - writes the settings file to standard output\n"
-    "  --csv                diff: write CSV with the header line Group,Setting,A,B\n"
+    "  --csv                diff: write CSV with the header line Group,Setting,A,B; history: as CSV\n"
+    "  --port PORT          history: only the writes to the unit on PORT\n"
+    "  --device DEVICE      history: only the writes to this device type (name, id or id:N)\n"
+    "  --since DATE         history: only the writes from DATE (YYYY-MM-DD, UTC) or an ISO 8601 time\n"
     "  --by-name            convert, write, diff: match the file's groups and settings by their names\n"
     "                       (for a file saved with another version of the definition file)\n"
     "  --allow-out-of-range convert, write: load values outside their settings' limits\n"
@@ -61,8 +70,9 @@ const char* const UsageText =
     "                       of a template setting); repeat it for several\n"
     "  --per-unit FILE.csv  commission: values for single units, header target,GROUP/SETTING,...,\n"
     "                       one row per target, values as the window shows them\n"
-    "  --report OUT.csv     commission: one row per unit: port,address,device_id,device_type,result,\n"
-    "                       changed,seconds,message\n"
+    "  --report OUT         commission: CSV, one row per unit: port,address,device_id,device_type,\n"
+    "                       result,changed,seconds,message; history: the selected writes as a\n"
+    "                       self-contained HTML page\n"
     "  --dry-run            commission: read and report what would change, write nothing\n"
     "  --from A             scan: the first address asked (default 1)\n"
     "  --to B               scan: the last address asked (default 247)\n"
@@ -91,7 +101,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
             }
             (arg == "-d" ? options.definitionFile : options.output) = args[++i];
         } else if (arg == "--keep" || arg == "--per-unit" || arg == "--report" || arg == "--from" ||
-                   arg == "--to") {
+                   arg == "--to" || arg == "--port" || arg == "--device" || arg == "--since") {
             if (i + 1 >= args.size()) {
                 err << "dezadizi-cli: option " << arg << " needs a value\n";
                 return false;
@@ -103,7 +113,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
                 (arg == "--per-unit" ? options.perUnit
                  : arg == "--report" ? options.report
                  : arg == "--from"   ? options.from
-                                     : options.to) = value;
+                 : arg == "--to"     ? options.to
+                 : arg == "--port"   ? options.port
+                 : arg == "--device" ? options.device
+                                     : options.since) = value;
         } else if (arg == "--dry-run") {
             options.dryRun = true;
         } else if (arg == "--by-name") {
@@ -213,6 +226,8 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         return CliCommissionPort(options, out, err);
     if (command == "scan")
         return CliScan(options, out, err);
+    if (command == "history")
+        return CliHistory(options, out, err);
     err << "dezadizi-cli: unknown command " << command << "\n" << UsageText;
     return cliUsage;
 }

@@ -28,10 +28,13 @@ struct TCliOptions {
     bool csv = false;                    // --csv
     std::vector<std::string> keep;       // --keep GROUP/SETTING, repeated
     std::string perUnit;                 // --per-unit FILE.csv
-    std::string report;                  // --report OUT.csv
+    std::string report;                  // --report OUT.csv (commission), OUT.html (history)
     bool dryRun = false;                 // --dry-run
     std::string from;                    // --from A
     std::string to;                      // --to B
+    std::string port;                    // --port PORT (history)
+    std::string device;                  // --device DEVICE (history)
+    std::string since;                   // --since DATE (history)
 };
 
 // Parses "-d FILE", "-o OUT", the load options and positional arguments. Returns false (after writing a

@@ -83,7 +83,7 @@ TCommissionResult CommissionUnit(const TCliOptions& options, const TPortTarget& 
         SettingIdCounter = 0;
         TDevices devices;
         devices.LoadFromFile(options.definitionFile);
-        WithUnitSession(devices, target, err, [&](TUnitSession& unit) {
+        WithUnitSession(devices, target, options.positional[0], err, [&](TUnitSession& unit) {
             TSettings& tree = *unit.device.Settings;
             result.deviceId = unit.device.DeviceId;
             result.deviceType = unit.device.Name;

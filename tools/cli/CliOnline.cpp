@@ -8,6 +8,7 @@
 #include "modbus/SerialPort.h"
 #include "model/Devices.h"
 #include "model/Errors.h"
+#include "model/History.h"
 #include "model/Settings.h"
 #include "settings/Storeaccess.h"
 
@@ -119,7 +120,7 @@ public:
 class TOnlineSession {
 public:
     TOnlineSession(std::ostream& err)
-        : FBar(err, isatty(STDERR_FILENO) != 0), FManager(&FStore),
+        : FErr(err), FBar(err, isatty(STDERR_FILENO) != 0), FManager(&FStore),
           FPreviousStore(SetRegisterDataStore(&FStore)) {
         FStore.OnProgress = [this](TRegisterDataStore* store, const std::string& text, bool error,
                                    int32_t inc) {
@@ -182,6 +183,9 @@ public:
             throw TCliUnknownDevice(e.what(), result->first);
         }
         FDevice = device;
+        FRoot = devices.Document->document_element();
+        FPort = port.name;
+        FAddress = port.address;
         FManager.ConnectFoundUnit(device, port.port, port.address);
         return device;
     }
@@ -198,16 +202,29 @@ public:
     }
 
     // Sends what differs from the unit (all with `all`), commits and verifies; raises with the
-    // failing block's text. Returns what to tell the user.
-    TWriteSummary Write(TSettings& tree, bool all, bool verify) {
+    // failing block's text. Returns what to tell the user. The run is recorded, with
+    // `settingsFile` as the file loaded; what cannot be recorded is a warning.
+    TWriteSummary Write(TSettings& tree, bool all, bool verify, const std::string& settingsFile = {}) {
         {
             std::lock_guard<std::mutex> lock(FLock);
             FOutcomes.clear();
         }
+        TWriteRecord record(*FDevice, FRoot, FStore, FPort, FAddress, settingsFile);
+        const auto warn = [this](const std::string& warning) {
+            if (!warning.empty())
+                FErr << "warning: " << warning << "\n";
+        };
+        warn(record.Warning());
         if (FProgress.BeginWrite(FStore, {!all, verify})) {
             FBar.Start("Writing", FProgress.Total());
-            AwaitRun();
+            try {
+                AwaitRun();
+            } catch (...) {
+                warn(record.Finish(FStore));
+                throw;
+            }
         }
+        warn(record.Finish(FStore));
         return tree.DescribeWrite(FStore);
     }
 
@@ -242,12 +259,16 @@ private:
         }
     }
 
+    std::ostream& FErr;
     TProgressBar FBar;
     struct sigaction FPreviousInterrupt {};
     TRegisterDataStore FStore;
     TSerialManager FManager;
     TRegisterDataStore* FPreviousStore;
     TDevice* FDevice = nullptr;
+    pugi::xml_node FRoot;
+    std::string FPort;
+    int32_t FAddress = 1;
     std::mutex FLock;
     TProgressTracker FProgress;
     std::vector<TProgressOutcome> FOutcomes;
@@ -294,14 +315,15 @@ void WithUnitRead(const TDevices& devices, const TPortTarget& port, std::ostream
     use(*device);
 }
 
-void WithUnitSession(const TDevices& devices, const TPortTarget& port, std::ostream& err,
-                     const std::function<void(TUnitSession&)>& use) {
+void WithUnitSession(const TDevices& devices, const TPortTarget& port, const std::string& settingsFile,
+                     std::ostream& err, const std::function<void(TUnitSession&)>& use) {
     TOnlineSession session(err);
     TDevice* device = session.Connect(devices, port);
     session.AwaitRead();
     PrintWarnings(device->Settings->ReadWarnings, err);
-    TUnitSession unit{*device, session.Store(),
-                      [&](bool all, bool verify) { return session.Write(*device->Settings, all, verify); }};
+    TUnitSession unit{*device, session.Store(), [&](bool all, bool verify) {
+                          return session.Write(*device->Settings, all, verify, settingsFile);
+                      }};
     use(unit);
 }
 
@@ -346,7 +368,8 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         TDevice* device = session.Connect(devices, *target);
         session.AwaitRead();
         LoadCliSettingsFile(*device->Settings, options.positional[1], options, err);
-        const TWriteSummary summary = session.Write(*device->Settings, options.all, !options.noVerify);
+        const TWriteSummary summary =
+            session.Write(*device->Settings, options.all, !options.noVerify, options.positional[1]);
         const TRegisterDataStore& store = session.Store();
         if (store.LastResult() == TRunResult::Stopped) {
             err << summary.Message << "\n";

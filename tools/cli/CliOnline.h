@@ -45,9 +45,10 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err);
 // values, to `use` while the session still stands. Raises with the message to print.
 void WithUnitRead(const TDevices& devices, const TPortTarget& port, std::ostream& err,
                   const std::function<void(TDevice&)>& use);
-// The same, handing over the session's write too. A stop (Ctrl-C) during the read raises.
-void WithUnitSession(const TDevices& devices, const TPortTarget& port, std::ostream& err,
-                     const std::function<void(TUnitSession&)>& use);
+// The same, handing over the session's write too, which records `settingsFile` as the file
+// written. A stop (Ctrl-C) during the read raises.
+void WithUnitSession(const TDevices& devices, const TPortTarget& port, const std::string& settingsFile,
+                     std::ostream& err, const std::function<void(TUnitSession&)>& use);
 // PORT or PORT@ADDR as a command takes it; nothing, after a message on err, when it is neither,
 // with `status` the exit status to give: 2 for a bad address, 1 for a name that is no comm port.
 std::optional<TPortTarget> ParseCliTarget(const std::string& text, std::ostream& err, int* status);

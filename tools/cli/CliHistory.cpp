@@ -1,0 +1,33 @@
+#include "CliHistory.h"
+
+#include "model/History.h"
+#include "model/Savefile.h"
+
+#include <exception>
+#include <ostream>
+
+int CliHistory(const TCliOptions& options, std::ostream& out, std::ostream& err) {
+    if (!options.positional.empty() || !options.output.empty() || (options.csv && !options.report.empty())) {
+        err << "usage: dezadizi-cli history [--port PORT] [--device DEVICE] [--since DATE] [--csv] "
+               "[--report OUT.html]\n";
+        return cliUsage;
+    }
+    try {
+        const THistoryFilter filter{options.port, options.device, options.since};
+        CheckHistoryFilter(filter);
+        const THistory history = ReadHistory(HistoryPath(), filter);
+        PrintWarnings(history.Warnings, err);
+        if (!options.report.empty()) {
+            SaveFileContent(options.report, HistoryReport(history.Entries));
+            const size_t count = history.Entries.size();
+            out << "Wrote the record of " << count << (count == 1 ? " write" : " writes") << " into "
+                << options.report << "\n";
+        } else {
+            out << (options.csv ? HistoryCsv(history.Entries) : HistoryText(history.Entries));
+        }
+        return cliOk;
+    } catch (const std::exception& e) {
+        err << e.what() << "\n";
+        return cliFailed;
+    }
+}
