@@ -322,7 +322,9 @@ void CheckHistoryFilter(const THistoryFilter& filter) {
 }
 
 bool HistoryMatches(const THistoryEntry& entry, const THistoryFilter& filter) {
-    if (!filter.Port.empty() && Q(filter.Port).compare(Q(entry.Port), Qt::CaseInsensitive) != 0)
+    // PORT selects every unit on the line, PORT@ADDR the one unit.
+    if (!filter.Port.empty() && Q(filter.Port).compare(Q(entry.Port), Qt::CaseInsensitive) != 0 &&
+        Q(filter.Port).compare(Q(HistoryUnitName(entry)), Qt::CaseInsensitive) != 0)
         return false;
     if (!filter.Device.empty()) {
         QString device = Q(filter.Device);
@@ -368,10 +370,15 @@ THistory ReadHistory(const std::string& path, const THistoryFilter& filter) {
     return history;
 }
 
+std::string HistoryUnitName(const THistoryEntry& entry) {
+    // Address 1 is the default everywhere a port is named, so it is left out as there.
+    return entry.Address == 1 ? entry.Port : entry.Port + "@" + std::to_string(entry.Address);
+}
+
 std::string HistoryText(const std::vector<THistoryEntry>& entries) {
     std::string text;
     for (const THistoryEntry& entry : entries) {
-        const std::string head = entry.Time + "  " + entry.Port + "  " + entry.DeviceType + "  ";
+        const std::string head = entry.Time + "  " + HistoryUnitName(entry) + "  " + entry.DeviceType + "  ";
         if (entry.Changes.empty())
             text += head + "(no setting changed)  " + entry.Result + "\n";
         for (const THistoryChange& change : entry.Changes) {

@@ -101,6 +101,8 @@ struct THistory {
 // (the last one, torn by a killed program, or any other) is skipped with a warning.
 THistory ReadHistory(const std::string& path, const THistoryFilter& filter = {});
 
+// The unit as a port is named on the command line: PORT, or PORT@ADDR away from address 1.
+std::string HistoryUnitName(const THistoryEntry& entry);
 // One line per changed setting: "time  port  device  group / setting: before → after  result".
 std::string HistoryText(const std::vector<THistoryEntry>& entries);
 // The same, one row per changed setting with every field, through the product's CSV writer.

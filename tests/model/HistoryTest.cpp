@@ -130,14 +130,20 @@ TEST(History, ProcessesAppendingAtOnceNeverInterleaveTheirLines) {
 TEST(History, FiltersSelectByPortDeviceAndTime) {
     TTempDir dir;
     const std::string path = dir.Path("history.jsonl");
-    for (const THistoryEntry& entry : {Entry("2026-03-01T23:59:59Z", "COM1", 17, "AHU Unit", {}),
+    std::vector<THistoryEntry> entries{Entry("2026-03-01T23:59:59Z", "COM1", 17, "AHU Unit", {}),
                                        Entry("2026-03-02T00:00:00Z", "/dev/ttyUSB0", 17, "AHU Unit", {}),
                                        Entry("2026-03-02T12:30:00Z", "COM1", 18, "Boiler", {}),
-                                       Entry("2026-03-05T08:00:00Z", "com1", 17, "AHU Unit", {})})
+                                       Entry("2026-03-05T08:00:00Z", "com1", 17, "AHU Unit", {})};
+    // A second unit on the first line.
+    entries[2].Address = 7;
+    for (const THistoryEntry& entry : entries)
         ASSERT_EQ(AppendHistoryEntry(path, entry), "");
     const auto times = [&path](const THistoryFilter& filter) { return Times(ReadHistory(path, filter)); };
     EXPECT_EQ(times({"COM1", "", ""}), "2026-03-01T23:59:59Z 2026-03-02T12:30:00Z 2026-03-05T08:00:00Z ");
     EXPECT_EQ(times({"/dev/ttyUSB0", "", ""}), "2026-03-02T00:00:00Z ");
+    EXPECT_EQ(times({"COM1@7", "", ""}), "2026-03-02T12:30:00Z ");
+    EXPECT_EQ(HistoryText(ReadHistory(path, {"COM1@7", "", ""}).Entries),
+              "2026-03-02T12:30:00Z  COM1@7  Boiler  (no setting changed)  verified\n");
     EXPECT_EQ(times({"", "ahu unit", ""}), "2026-03-01T23:59:59Z 2026-03-02T00:00:00Z 2026-03-05T08:00:00Z ");
     EXPECT_EQ(times({"", "18", ""}), "2026-03-02T12:30:00Z ");
     EXPECT_EQ(times({"", "id:18", ""}), "2026-03-02T12:30:00Z ");

@@ -58,7 +58,7 @@ const char* const UsageText =
     "                       dezadizi/Devices.xml in $XDG_DATA_HOME, then in each of $XDG_DATA_DIRS)\n"
     "  -o OUT               the file to write; - writes the settings file to standard output\n"
     "  --csv                diff: write CSV with the header line Group,Setting,A,B; history: as CSV\n"
-    "  --port PORT          history: only the writes to the unit on PORT\n"
+    "  --port PORT          history: only the writes to the units on PORT (PORT@ADDR: that unit)\n"
     "  --device DEVICE      history: only the writes to this device type (name, id or id:N)\n"
     "  --since DATE         history: only the writes from DATE (YYYY-MM-DD, UTC) or an ISO 8601 time\n"
     "  --by-name            convert, write, diff: match the file's groups and settings by their names\n"
