@@ -323,9 +323,16 @@ void CheckHistoryFilter(const THistoryFilter& filter) {
 
 bool HistoryMatches(const THistoryEntry& entry, const THistoryFilter& filter) {
     // PORT selects every unit on the line, PORT@ADDR the one unit.
-    if (!filter.Port.empty() && Q(filter.Port).compare(Q(entry.Port), Qt::CaseInsensitive) != 0 &&
-        Q(filter.Port).compare(Q(HistoryUnitName(entry)), Qt::CaseInsensitive) != 0)
-        return false;
+    if (!filter.Port.empty()) {
+        QString port = Q(filter.Port);
+        const qsizetype at = port.lastIndexOf('@');
+        bool addressed = false;
+        const int address = at < 0 ? 0 : port.mid(at + 1).toInt(&addressed);
+        if (addressed)
+            port.truncate(at);
+        if (port.compare(Q(entry.Port), Qt::CaseInsensitive) != 0 || (addressed && address != entry.Address))
+            return false;
+    }
     if (!filter.Device.empty()) {
         QString device = Q(filter.Device);
         bool number = false;

@@ -142,6 +142,7 @@ TEST(History, FiltersSelectByPortDeviceAndTime) {
     EXPECT_EQ(times({"COM1", "", ""}), "2026-03-01T23:59:59Z 2026-03-02T12:30:00Z 2026-03-05T08:00:00Z ");
     EXPECT_EQ(times({"/dev/ttyUSB0", "", ""}), "2026-03-02T00:00:00Z ");
     EXPECT_EQ(times({"COM1@7", "", ""}), "2026-03-02T12:30:00Z ");
+    EXPECT_EQ(times({"COM1@1", "", ""}), "2026-03-01T23:59:59Z 2026-03-05T08:00:00Z ");
     EXPECT_EQ(HistoryText(ReadHistory(path, {"COM1@7", "", ""}).Entries),
               "2026-03-02T12:30:00Z  COM1@7  Boiler  (no setting changed)  verified\n");
     EXPECT_EQ(times({"", "ahu unit", ""}), "2026-03-01T23:59:59Z 2026-03-02T00:00:00Z 2026-03-05T08:00:00Z ");

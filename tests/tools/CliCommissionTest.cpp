@@ -1,4 +1,5 @@
 // Commissioning and scanning against simulated lines, several units on one line.
+#include "model/History.h"
 #include "sim/SimProcess.h"
 #include "support/TestSupport.h"
 
@@ -91,6 +92,13 @@ TEST(CliCommission, AMixedSiteGivesEachUnitItsResultTheExitStatusAndTheReport) {
     const int writesBefore = Writes(line, 1);
     ASSERT_GT(writesBefore, 0) << line.Output();
 
+    // The write record of each unit, before and after (ports may be reused within one process).
+    const auto recorded = [](const std::string& unit) {
+        return ReadHistory(HistoryPath(), {unit, "", ""}).Entries;
+    };
+    const size_t recordedBefore[3] = {recorded(line.Port() + "@1").size(),
+                                      recorded(line.Port() + "@2").size(), recorded(clamping.Port()).size()};
+
     const std::string report = dir.Path("report.csv");
     const CliResult run = Cli({"commission", file, line.Port() + "@1", line.Port() + "@2", line.Port() + "@3",
                                line.Port() + "@7", clamping.Port(), "--report", report});
@@ -132,6 +140,17 @@ TEST(CliCommission, AMixedSiteGivesEachUnitItsResultTheExitStatusAndTheReport) {
     starts(3, line.Port() + ",3,18,Z7E Fan Coil Interface,wrong-device,0,");
     starts(4, line.Port() + ",7,0,,no-unit,0,");
     starts(5, clamping.Port() + ",1,17,Z7E AHU Interface,mismatch,");
+
+    // Every unit that was sent anything has one entry in the record, in the report's words;
+    // the unchanged unit (address 1) and those not written have none.
+    EXPECT_EQ(recorded(line.Port() + "@1").size(), recordedBefore[0]);
+    const auto changed = recorded(line.Port() + "@2");
+    ASSERT_EQ(changed.size(), recordedBefore[1] + 1);
+    EXPECT_EQ(changed.back().Result, "verified");
+    EXPECT_EQ(changed.back().Changes.size(), 2u);
+    const auto clamped = recorded(clamping.Port());
+    ASSERT_EQ(clamped.size(), recordedBefore[2] + 1);
+    EXPECT_EQ(clamped.back().Result, "mismatch");
 
     // Each unit got only its own requests: the right unit and the other type none, the changed
     // unit its two registers and the commit.
