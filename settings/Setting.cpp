@@ -224,10 +224,6 @@ void TSetting::AddCsvLine(TCsvWriter& csv) {
     csv.AddRow({Name, ShownValue()});
 }
 
-std::string TSetting::ShownValue() {
-    return std::to_string(Value);
-}
-
 void TSetting::RegisterWithStore() {
     if (InTemplate)
         return;

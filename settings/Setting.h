@@ -60,8 +60,9 @@ public:
     virtual void MarkForRead();
     // Adds the setting's export line: its name and its value as text.
     virtual void AddCsvLine(TCsvWriter& csv);
-    // The value as the window shows it, units applied.
-    virtual std::string ShownValue();
+    // The value as the export and the write summary show it: the display text, except where
+    // the export keeps a shape of its own.
+    virtual std::string ShownValue() { return DisplayValue(); }
     // A read-only display (a measured value, a version): never written by a change-only write.
     virtual bool DisplayOnly() const { return false; }
     // How many holding registers the value spans from Register.

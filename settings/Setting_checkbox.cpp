@@ -69,10 +69,6 @@ void TSettingCheckBox::CheckBoxClick() {
         Group->RefreshFromStore();
 }
 
-std::string TSettingCheckBox::ShownValue() {
-    return Value != 0 ? "Enabled" : "Disabled";
-}
-
 std::string TSettingCheckBox::DisplayValue() const {
     return Value != 0 ? "Enabled" : "Disabled";
 }

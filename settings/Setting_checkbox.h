@@ -15,7 +15,6 @@ public:
     void DestroyControls() override;
     void SetEnabled(bool enabled) override;
     void UpdateDisplay(bool withUnits) override;
-    std::string ShownValue() override;
     std::string DisplayValue() const override;
     std::vector<uint16_t> StoredWords() const override;
     bool FieldHolds(const TLoadedValue& loaded) const override;

@@ -136,10 +136,6 @@ void TSettingDropDown::MarkForUnitRead() {
     TSetting::MarkForRead();
 }
 
-std::string TSettingDropDown::ShownValue() {
-    return DisplayValue();
-}
-
 std::string TSettingDropDown::DisplayValue() const {
     const int position = IndexOfValue(Value);
     return position >= 0 ? Choices[static_cast<size_t>(position)].Name : std::to_string(Value);

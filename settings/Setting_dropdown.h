@@ -24,7 +24,6 @@ public:
     void UpdateDisplay(bool withUnits) override;
     void RestoreDefault() override;
     void ApplyLoadedValue(const TLoadedValue& loaded) override;
-    std::string ShownValue() override;
     std::string DisplayValue() const override;
     std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
     void ReportProgress() override;

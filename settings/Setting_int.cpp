@@ -134,6 +134,7 @@ void TSettingInt::EditKeyDown() {
 }
 
 std::string TSettingInt::ShownValue() {
+    // The export's shape: number, space, units text, the space even without a units text.
     return std::to_string(Value) + " " + ValueText;
 }
 

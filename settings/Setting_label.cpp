@@ -70,10 +70,6 @@ void TSettingLabel::WriteToStore() {
     TSetting::WriteToStore();
 }
 
-std::string TSettingLabel::ShownValue() {
-    return DisplayText(true);
-}
-
 std::string TSettingLabel::DisplayValue() const {
     return DisplayText(true);
 }

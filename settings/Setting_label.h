@@ -15,7 +15,6 @@ public:
     void SetEnabled(bool enabled) override;
     void UpdateDisplay(bool withUnits) override;
     void MarkForRead() override;
-    std::string ShownValue() override;
     bool DisplayOnly() const override { return true; }
     std::string DisplayValue() const override;
     // A read-only display: never written, so never compared.

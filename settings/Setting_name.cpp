@@ -148,10 +148,6 @@ void TSettingName::AddCsvLine(TCsvWriter& csv) {
     csv.AddRow({Name, CsvSafeText(Text)});
 }
 
-std::string TSettingName::ShownValue() {
-    return Text;
-}
-
 void TSettingName::RegisterWithStore() {
     for (int32_t i = 0; i < NumOfRegisters; ++i)
         RequireRegisterDataStore().InsertHoldingRegisterIndex(Register + i);

@@ -24,7 +24,6 @@ public:
     TLoadedValue LoadValue(const pugi::xml_node& settingElement) override;
     void ApplyLoadedValue(const TLoadedValue& loaded) override;
     void AddCsvLine(TCsvWriter& csv) override;
-    std::string ShownValue() override;
     std::string DisplayValue() const override { return Text; }
     std::vector<uint16_t> StoredWords() const override;
     bool FieldHolds(const TLoadedValue& loaded) const override;

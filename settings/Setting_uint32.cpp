@@ -122,6 +122,7 @@ TLoadedValue TSettingUint32::LoadValue(const pugi::xml_node& settingElement) {
 }
 
 std::string TSettingUint32::ShownValue() {
+    // The export's shape, as the int kind's (the number as stored, signed).
     return std::to_string(Value) + " " + ValueText;
 }
 

@@ -280,10 +280,6 @@ double TSettingUnits::ComparableValue(int32_t value) {
     return UnitsComparableValue(value, Units());
 }
 
-std::string TSettingUnits::ShownValue() {
-    return DisplayText(true);
-}
-
 std::string TSettingUnits::DisplayValue() const {
     return DisplayText(true);
 }

@@ -27,7 +27,6 @@ public:
     void DestroyControls() override;
     void SetEnabled(bool enabled) override;
     void UpdateDisplay(bool withUnits) override;
-    std::string ShownValue() override;
     std::string DisplayValue() const override;
     std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
     double ComparableValue(int32_t value) override;
