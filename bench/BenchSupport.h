@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStringList>
+#include <benchmark/benchmark.h>
 #include <string>
 
 // dezadizi-sim with `arguments`, publishing itself in `configHome` (its XDG_CONFIG_HOME, so the
@@ -108,4 +109,15 @@ inline std::string BenchDefinitionFile(int devices, int unitSettings, int templa
     for (int i = 0; i < templateSettings; ++i)
         groupBody += BenchSetting(i, true) + "\n";
     return BenchDefinitionFile(devices, 1, unitBody, groupBody);
+}
+
+// Runs the benchmarks the command line selects (Google Benchmark's own options); the caller has
+// made the Qt application object the benchmarks need.
+inline int RunBenchmarks(int& argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }

@@ -4,6 +4,7 @@
 // Then a scan of addresses 1 to 247 on a line with three units.
 //
 //   bench-commission [--benchmark_filter=...]
+#include "BenchSupport.h"
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -144,10 +145,5 @@ BENCHMARK(BM_ScanALineWithThreeUnits)->UseManualTime()->Iterations(1)->Unit(benc
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarks(argc, argv);
 }

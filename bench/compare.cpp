@@ -1,6 +1,7 @@
 // Comparing two settings files of the largest bundled device type: both files taken into a
 // scratch tree and the two snapshots compared (goal: under 50 ms).
 #include "model/Compare.h"
+#include "BenchSupport.h"
 #include "modbus/Registerdatastore.h"
 #include "model/Devices.h"
 #include "model/Group.h"
@@ -65,10 +66,5 @@ BENCHMARK(BM_CompareTwoFiles)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarks(argc, argv);
 }

@@ -121,10 +121,5 @@ BENCHMARK(BM_Check)->Arg(1)->Arg(2)->Arg(5)->Unit(benchmark::kMillisecond)->Comp
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarks(argc, argv);
 }

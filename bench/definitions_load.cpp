@@ -72,10 +72,5 @@ int main(int argc, char** argv) {
         std::ofstream file(DefinitionPath(), std::ios::binary);
         file << BenchDefinitionFile(5, 40, 40);
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarks(argc, argv);
 }

@@ -89,11 +89,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     TRegisterDataStore store;
     SetRegisterDataStore(&store);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    const int status = RunBenchmarks(argc, argv);
     SetRegisterDataStore(nullptr);
-    return 0;
+    return status;
 }
