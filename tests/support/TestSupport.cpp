@@ -79,11 +79,11 @@ std::string LineDefinitions(int coils, int registers) {
            settings + "</group></settings></rur>";
 }
 
-TCliRun RunCliProcess(const QStringList& arguments) {
+TCliRun RunCliProcess(const QStringList& arguments, int timeoutMs) {
     QProcess process;
     process.start(QString::fromStdString(BinPath("dezadizi-cli")), arguments);
     TCliRun run;
-    if (!process.waitForFinished(120000)) {
+    if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished();
         run.err = "[did not finish]";
@@ -95,4 +95,12 @@ TCliRun RunCliProcess(const QStringList& arguments) {
     if (process.exitStatus() != QProcess::NormalExit)
         run.err += "[crashed]";
     return run;
+}
+
+TCliRun RunBuiltCli(const std::vector<std::string>& args, int timeoutMs) {
+    QStringList arguments;
+    for (const auto& arg : args)
+        arguments << QString::fromStdString(arg);
+    arguments << "-d" << QString::fromStdString(SourcePath("data/Devices.xml"));
+    return RunCliProcess(arguments, timeoutMs);
 }

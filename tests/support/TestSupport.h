@@ -45,13 +45,13 @@ private:
 std::string ReadFileText(const std::string& path);
 
 // dezadizi-cli run as a child process: its exit code (-1 when it did not end normally) and what
-// it printed; a crash or a run past two minutes is noted at the end of `err`.
+// it printed; a crash or a run past the time-out is noted at the end of `err`.
 struct TCliRun {
     int code = -1;
     std::string out;
     std::string err;
 };
-TCliRun RunCliProcess(const QStringList& arguments);
+TCliRun RunCliProcess(const QStringList& arguments, int timeoutMs = 120000);
 
 // Definitions of "Line Unit" (device id 17): `coils` check boxes at coil references 1 up and
 // `registers` integer settings at holding register references 101 up.
@@ -60,3 +60,6 @@ std::string LineDefinitions(int coils, int registers);
 // The bundled definition file in the source tree, and the folder of the built programs.
 std::string SourcePath(const std::string& relative);
 std::string BinPath(const std::string& name);
+// The same with the bundled definition file, as a script would run it: every run numbers its
+// groups and settings afresh.
+TCliRun RunBuiltCli(const std::vector<std::string>& args, int timeoutMs = 120000);

@@ -12,26 +12,10 @@
 
 namespace {
 
-struct CliResult {
-    int code;
-    std::string out;
-    std::string err;
-};
+using CliResult = TCliRun;
 
 CliResult Cli(const std::vector<std::string>& args) {
-    QStringList arguments;
-    for (const auto& arg : args)
-        arguments << QString::fromStdString(arg);
-    arguments << "-d" << QString::fromStdString(SourcePath("data/Devices.xml"));
-    QProcess process;
-    process.start(QString::fromStdString(BinPath("dezadizi-cli")), arguments);
-    if (!process.waitForFinished(240000)) {
-        process.kill();
-        process.waitForFinished();
-        return {-1, "", "did not finish"};
-    }
-    return {process.exitCode(), process.readAllStandardOutput().toStdString(),
-            process.readAllStandardError().toStdString()};
+    return RunBuiltCli(args, 240000);
 }
 
 pugi::xml_node FileSetting(pugi::xml_document& doc, const std::string& name) {

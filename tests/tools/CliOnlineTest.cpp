@@ -14,27 +14,10 @@
 
 namespace {
 
-struct CliResult {
-    int code;
-    std::string out;
-    std::string err;
-};
+using CliResult = TCliRun;
 
-// Runs the built tool, as a script would: every run numbers its groups and settings afresh.
 CliResult Cli(const std::vector<std::string>& args) {
-    QStringList arguments;
-    for (const auto& arg : args)
-        arguments << QString::fromStdString(arg);
-    arguments << "-d" << QString::fromStdString(SourcePath("data/Devices.xml"));
-    QProcess process;
-    process.start(QString::fromStdString(BinPath("dezadizi-cli")), arguments);
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return {-1, "", "did not finish"};
-    }
-    return {process.exitCode(), process.readAllStandardOutput().toStdString(),
-            process.readAllStandardError().toStdString()};
+    return RunBuiltCli(args, 60000);
 }
 
 // The settings of a settings file that live on the unit: every group but the controllers'
