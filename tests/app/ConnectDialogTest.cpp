@@ -4,7 +4,6 @@
 #include "sim/SimProcess.h"
 
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -235,17 +234,8 @@ TEST(ConnectDialogWithoutDeviceTypes, ConnectKeepsTheRememberedDeviceIndex) {
     ClearRememberedChoices();
 }
 
-namespace {
-
-// Runs the event loop until `done`, for as long as a search with its retries may take.
-bool WaitFor(const std::function<bool()>& done) {
-    const QDeadlineTimer deadline(60000);
-    while (!done() && !deadline.hasExpired())
-        QTest::qWait(20);
-    return done();
-}
-
-} // namespace
+// As long as a search with its retries may take.
+constexpr int SearchTimeoutMs = 60000;
 
 TEST_F(ConnectDialog, TheSearchAsksTheAddressGivenWhichIsRememberedWithThePort) {
     TTempDir dir;
@@ -262,13 +252,14 @@ TEST_F(ConnectDialog, TheSearchAsksTheAddressGivenWhichIsRememberedWithThePort) 
         // Nobody answers address 1 on this line.
         QTest::mouseClick(dialog->btnConnect, Qt::LeftButton);
         // gtest's checks, not QTest's: a failed QTRY only returns from the test.
-        ASSERT_TRUE(WaitFor([&] { return !rig->messages.messages.empty(); }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, SearchTimeoutMs));
         EXPECT_EQ(rig->messages.Texts(),
                   std::vector<std::string>{"Failed to connect, please check connections and settings\n"});
         rig->messages.Clear();
         dialog->seAddress->setValue(5);
         QTest::mouseClick(dialog->btnConnect, Qt::LeftButton);
-        ASSERT_TRUE(WaitFor([&] { return !dialog->isVisible(); })) << rig->messages.Last();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }, SearchTimeoutMs))
+            << rig->messages.Last();
         EXPECT_EQ(dialog->result(), mrOk);
         EXPECT_EQ(dialog->FDeviceInfo.Address, 5);
         EXPECT_EQ(dialog->FDeviceInfo.DeviceNumber, 17);
