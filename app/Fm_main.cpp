@@ -9,6 +9,7 @@
 #include "app/Fm_review.h"
 #include "app/Gradient.h"
 #include "app/Panel.h"
+#include "app/Queuedcall.h"
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
 #include "modbus/Registerdatastore.h"
@@ -349,8 +350,7 @@ void TfmMain::FormCreate(const std::string& definitionPath) {
     // Reports of the worker must not wait for this thread: they are posted, in order.
     FSerialManager->DeviceList()->OnBeginRead = [this] { BeginReadProgress(); };
     FSerialManager->DeviceList()->OnWriteError = [this](const std::string& text) {
-        QMetaObject::invokeMethod(
-            this, [text] { ShowError(text); }, Qt::QueuedConnection);
+        QueueCall(this, [text] { ShowError(text); });
     };
     FSerialManager->OnPortReopened = [this](bool reopened) {
         PostForRun([this, reopened] { ApplyReopened(reopened); });
@@ -412,13 +412,10 @@ bool TfmMain::MayCutOffWrite() {
 
 void TfmMain::PostForRun(std::function<void()> apply) {
     const uint32_t connection = FConnection;
-    QMetaObject::invokeMethod(
-        this,
-        [this, connection, apply = std::move(apply)] {
-            if (connection == FConnection)
-                apply();
-        },
-        Qt::QueuedConnection);
+    QueueCall(this, [this, connection, apply = std::move(apply)] {
+        if (connection == FConnection)
+            apply();
+    });
 }
 
 void TfmMain::ClearProgress() {
