@@ -619,7 +619,7 @@ void TfmMain::SetConnected(bool connected) {
             "Connected to " + (device != nullptr ? device->Name : std::string()) + "."));
         lbProgress->setText("Reading settings please wait...");
         lbProgress->show();
-        FProgress.SetWriting(false);
+        FProgress.BeginConnection();
         // Nothing has been read yet: writing now would send an empty image.
         FReadComplete = false;
         SetWriteEnabled(false);

@@ -9,6 +9,12 @@ void TProgressTracker::Begin(int32_t total, bool writing) {
     BeginLocked(total, writing);
 }
 
+void TProgressTracker::BeginConnection() {
+    std::lock_guard<std::mutex> lock(FLock);
+    BeginLocked(0, false);
+    FMaximum = 100;
+}
+
 void TProgressTracker::BeginLocked(int32_t total, bool writing) {
     FTotal = total;
     FMaximum = total;

@@ -44,6 +44,9 @@ class TProgressTracker {
 public:
     // A run starts: `total` progress units make it complete; the bar shows 0 of `total`.
     void Begin(int32_t total, bool writing);
+    // A new connection: open as a new tracker is, so that a failure before the read is counted
+    // (a device type the store refuses as it is opened) ends the run and is shown.
+    void BeginConnection();
     // Starts a write run of `store` and begins counting it in one step, so that no report of
     // the run can arrive before it is counted. False when the store has nothing to send.
     bool BeginWrite(TRegisterDataStore& store, const TWriteOptions& options);

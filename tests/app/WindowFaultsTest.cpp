@@ -42,11 +42,10 @@ protected:
         ClearRememberedChoices();
     }
 
-    // A simulated unit (device id 17) published as Comm 3.
-    void StartSim(QStringList arguments) {
+    // A simulated unit (device id 17 unless told) published as Comm 3.
+    void StartSim(QStringList arguments, int deviceId = 17) {
         sim.reset();
-        arguments << "--device-id"
-                  << "17";
+        arguments << "--device-id" << QString::number(deviceId);
         sim = std::make_unique<TSimProcess>(arguments);
         ASSERT_FALSE(sim->Port().empty()) << sim->Errors();
         QSettings("Roduzede", "Dezadizi Config Manager")
@@ -120,6 +119,47 @@ TEST_F(WindowFaults, EveryFaultDuringTheReadShowsTheFailingBlockAndTheNextConnec
         rig->messages.Clear();
         EXPECT_TRUE(AwaitReadShown()) << rig->messages.Last();
     }
+}
+
+// A device type the store refuses as it is opened (a register past the last reference) ends the
+// connection with its message, whether or not another unit was read in this window before.
+TEST_F(WindowFaults, ADeviceTypeRefusedAsItOpensSaysSoAlsoAfterAnotherUnitWasRead) {
+    std::string content = LineDefinitions(Coils, Registers);
+    content.insert(content.rfind("</rur>"),
+                   "<device name=\"Far Unit\" device_id=\"18\" live_status_id=\"0\" settings_id=\"2\"/>"
+                   "<settings settings_id=\"2\"><group name=\"G\" description=\"d\"><setting "
+                   "value_type=\"int\" name=\"Far\" register=\"65536\" type=\"holding_register\" "
+                   "min=\"0\" max=\"1\" default=\"0\" value_text=\"\"/></group></settings>");
+    rig.reset();
+    rig = std::make_unique<TWindowRig>(dir.Write("Devices.xml", content));
+    ASSERT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
+
+    const auto connectToFarUnit = [this] {
+        StartSim({}, 18);
+        rig->messages.Clear();
+        ConnectOnline();
+        return QTest::qWaitFor(
+            [this] {
+                return !rig->messages.messages.empty() &&
+                       rig->messages.messages.back().kind == TMessageKind::Error;
+            },
+            RunTimeoutMs);
+    };
+    ASSERT_TRUE(connectToFarUnit());
+    const std::string first = rig->messages.Last();
+    EXPECT_EQ(first.rfind("InserHoldingRegistersSingleIndex", 0), 0u) << first;
+    EXPECT_EQ(rig->w().lbConnectStatus->text(), "Disconnected.");
+
+    StartSim({});
+    rig->messages.Clear();
+    ConnectOnline();
+    rig->messages.Clear();
+    ASSERT_TRUE(AwaitReadShown()) << rig->messages.Last();
+
+    ASSERT_TRUE(connectToFarUnit()) << rig->messages.Last();
+    EXPECT_EQ(rig->messages.Last(), first);
+    EXPECT_EQ(rig->w().lbConnectStatus->text(), "Disconnected.");
+    EXPECT_FALSE(rig->w().btWriteSettingsNew->isEnabled());
 }
 
 TEST_F(WindowFaults, TheWindowKeepsServingEventsWhileTheUnitIsSilent) {
