@@ -289,6 +289,8 @@ TEST_F(LinkFixture, DestroyingTheManagerStopsRunningWorkers) {
     ASSERT_TRUE(Search(1)->found);
     ASSERT_TRUE(Search(2)->found);
     ConnectOnline(0, 2);
+    // The write starts once the worker has registered the settings and read them.
+    ASSERT_TRUE(WaitFor([&] { return store.IsComplete(); }));
     store.StartWrite();
     manager.reset();
     SUCCEED() << "destroyed without hanging";
