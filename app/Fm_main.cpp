@@ -770,9 +770,14 @@ bool TfmMain::StartWrite(bool all) {
     TDevice* current = FCurrentDevice;
     if (current == nullptr || !current->Online || !btWriteSettingsNew->isEnabled())
         return false;
-    FRecord = std::make_unique<TWriteRecord>(*current, FDevices->Document->document_element(), *FStore,
-                                             "COM" + std::to_string(current->CommPort), current->Address,
-                                             FSettingsFile);
+    const std::string port = "COM" + std::to_string(current->CommPort);
+    // A run before this one may have left the unit holding values it was never told to save; a
+    // record that cannot be read owes nothing here (recording this run then says why).
+    std::string unreadable;
+    if (RecordSaysCommitOwed(HistoryPath(), port, current->Address, current->DeviceId, unreadable))
+        FStore->OweCommit();
+    FRecord = std::make_unique<TWriteRecord>(*current, FDevices->Document->document_element(), *FStore, port,
+                                             current->Address, FSettingsFile);
     if (!FProgress.BeginWrite(*FStore, {!all, true})) {
         FinishRecord();
         ShowInformation(TRegisterDataStore::UnchangedText);

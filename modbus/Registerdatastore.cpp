@@ -346,6 +346,7 @@ bool TRegisterDataStore::StartWrite(const TWriteOptions& options) {
     FWriteOptions = options;
     FFailed = false;
     FCommitResult = 0;
+    FCommitFate = TCommitFate::NotSent;
     FPhase = TWritePhase::Send;
     FSendIndex = 0;
     FSentCount = 0;
@@ -604,6 +605,7 @@ void TRegisterDataStore::Commit() {
     FCommitResult = Exchange([this] {
         return FHandler->WriteSingleRegister(FProtocol, FSlave.load(), CommitRegister, CommitValue);
     });
+    FCommitFate = FCommitResult == 0 ? TCommitFate::Answered : TCommitFate::Unanswered;
     if (FCommitResult != 0) {
         EndRun(TRunResult::Completed, "");
         return;

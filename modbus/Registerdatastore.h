@@ -19,6 +19,9 @@ enum TStoreState : int32_t { ssIdle = 0, ssCollecting = 1, ssReading = 2, ssWrit
 // How the last run ended.
 enum class TRunResult : int32_t { None, Completed, Failed, Stopped, Unchanged };
 
+// What became of a write run's save command (the commit).
+enum class TCommitFate : int32_t { NotSent, Answered, Unanswered };
+
 // What a write run sends. The defaults are the full image, unverified.
 struct TWriteOptions {
     // Only what differs from what the unit confirmed (labels-only registers never).
@@ -118,6 +121,11 @@ public:
     const std::string& VerifyNote() const { return FVerifyNote; }
     // Whether a commit is owed: something was sent since the last answered commit.
     bool CommitOwed() const { return FCommitOwed; }
+    // Another run, earlier, sent values the unit was never told to save (the write record
+    // says so): the next change-only write commits even when nothing differs.
+    void OweCommit() { FCommitOwed = true; }
+    // What became of the last write run's commit.
+    TCommitFate LastCommit() const { return FCommitFate; }
     // Whether the unit confirmed this value on this connection.
     bool CoilConfirmed(int32_t address) const;
     bool RegisterConfirmed(int32_t address) const;
@@ -130,6 +138,7 @@ public:
     bool RevertCoil(int32_t address);
     bool RevertRegister(int32_t address, int16_t mask);
     static constexpr const char* UnchangedText = "The unit already holds these settings.";
+    static constexpr const char* OwedCommitText = "Nothing differs; sent the save command the last run owed.";
     static std::string WriteStoppedText(int32_t sent, int32_t total);
     static std::string ReadStoppedText(int32_t read, int32_t total);
     bool HasFailed() const { return FFailed; }
@@ -193,6 +202,7 @@ private:
     const TExchangeGate* FGate = nullptr;
     // Result of the last write run's commit request (0: answered).
     std::atomic<int32_t> FCommitResult{0};
+    std::atomic<TCommitFate> FCommitFate{TCommitFate::NotSent};
 
     // Per slot: used by a writable setting; what the unit confirmed (unknown: nothing).
     std::vector<bool> FCoilWritable;

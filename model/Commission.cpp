@@ -292,9 +292,11 @@ std::string CommissionResultText(const TCommissionResult& result) {
     case TOutcome::Unchanged:
     case TOutcome::WouldChange:
     case TOutcome::Unconfirmed:
+    case TOutcome::Saved:
         text += std::string(OutcomeWord(result.outcome)) + "  " + std::to_string(result.changed) +
                 " settings changed  " + Seconds(result.seconds) + " s";
-        if (!result.message.empty() && result.outcome == TOutcome::Unconfirmed)
+        if (!result.message.empty() &&
+            (result.outcome == TOutcome::Unconfirmed || result.outcome == TOutcome::Saved))
             text += ": " + result.message;
         return text;
     default:
@@ -324,9 +326,9 @@ TSiteStatus SiteStatus(const std::vector<TCommissionResult>& results, bool dryRu
         return TSiteStatus::Stopped;
     if (dryRun)
         return all({TOutcome::WouldChange, TOutcome::Unchanged}) ? TSiteStatus::Done : TSiteStatus::Failed;
-    if (all({TOutcome::Verified, TOutcome::Unchanged}))
+    if (all({TOutcome::Verified, TOutcome::Unchanged, TOutcome::Saved}))
         return TSiteStatus::Done;
-    if (all({TOutcome::Verified, TOutcome::Unchanged, TOutcome::Unconfirmed}))
+    if (all({TOutcome::Verified, TOutcome::Unchanged, TOutcome::Saved, TOutcome::Unconfirmed}))
         return TSiteStatus::Unconfirmed;
     return TSiteStatus::Failed;
 }

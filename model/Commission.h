@@ -60,7 +60,7 @@ std::string CommissionReportCsv(const std::vector<TCommissionResult>& results);
 
 // How a site's run went, as a whole.
 enum class TSiteStatus {
-    Done,        // every unit verified or unchanged (a dry run: reached and of the file's type)
+    Done,        // every unit verified, saved or unchanged (a dry run: reached and of the file's type)
     Unconfirmed, // the rest only unconfirmed
     Failed,      // some unit failed, differs, is of another type or did not answer
     Stopped,     // stopped by the engineer

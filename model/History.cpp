@@ -5,8 +5,10 @@
 #include "model/Csv.h"
 #include "model/Device.h"
 #include "model/Errors.h"
+#include "model/Group.h"
 #include "model/Outcome.h"
 #include "model/Settings.h"
+#include "settings/Setting.h"
 #include "settings/Storeaccess.h"
 
 #include <QCryptographicHash>
@@ -146,7 +148,55 @@ std::vector<TUnitEntries> ByUnit(const std::vector<THistoryEntry>& entries) {
     return units;
 }
 
+// Whether the run sent a coil or register of the row's setting.
+bool SettingSent(const TSettings& tree, const TDifference& row, const TRegisterDataStore& store) {
+    const TSetting& setting = *tree.Groups.at(static_cast<size_t>(row.GroupIndex))
+                                   ->Settings.at(static_cast<size_t>(row.EntryIndex));
+    if (setting.RegisterType == rtCoil) {
+        const auto& sent = store.SentCoils();
+        return std::find(sent.begin(), sent.end(), setting.Register) != sent.end();
+    }
+    return std::any_of(store.SentRegisters().begin(), store.SentRegisters().end(), [&setting](int32_t a) {
+        return a >= setting.Register && a < setting.Register + setting.RegisterSpan();
+    });
+}
+
 } // namespace
+
+const char* CommitFateWord(TCommitFate fate) {
+    switch (fate) {
+    case TCommitFate::Answered:
+        return "answered";
+    case TCommitFate::Unanswered:
+        return "unanswered";
+    default:
+        return "not sent";
+    }
+}
+
+bool UnitOwesCommit(const std::vector<THistoryEntry>& entries, const std::string& port, int32_t address,
+                    int32_t deviceId) {
+    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+        if (entry->Port != port || entry->Address != address || entry->DeviceId != deviceId)
+            continue;
+        // An entry that does not say what became of its commit tells nothing either way.
+        if (entry->Commit == "answered")
+            return false;
+        if (!entry->Commit.empty() && entry->Sent > 0)
+            return true;
+    }
+    return false;
+}
+
+bool RecordSaysCommitOwed(const std::string& path, const std::string& port, int32_t address, int32_t deviceId,
+                          std::string& warning) {
+    try {
+        return UnitOwesCommit(ReadHistory(path).Entries, port, address, deviceId);
+    } catch (const std::exception& e) {
+        warning = e.what();
+        return false;
+    }
+}
 
 std::string HistoryFolder() {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
@@ -175,6 +225,10 @@ std::string HistoryEntryJson(const THistoryEntry& entry) {
                        {"deviceId", entry.DeviceId}, {"deviceType", Q(entry.DeviceType)},
                        {"result", Q(entry.Result)},  {"backup", Q(entry.Backup)},
                        {"changes", changes}};
+    if (!entry.Commit.empty()) {
+        object.insert("commit", Q(entry.Commit));
+        object.insert("sent", entry.Sent);
+    }
     object.insert("settingsFile", entry.SettingsFile.empty()
                                       ? QJsonValue()
                                       : QJsonValue(QJsonObject{{"path", Q(entry.SettingsFile)},
@@ -205,6 +259,8 @@ bool HistoryEntryFromJson(const std::string& line, THistoryEntry& entry) {
     entry.DeviceType = text(object, "deviceType");
     entry.Result = text(object, "result");
     entry.Backup = text(object, "backup");
+    entry.Commit = text(object, "commit");
+    entry.Sent = object.value("sent").toInt();
     const QJsonObject file = object.value("settingsFile").toObject();
     entry.SettingsFile = text(file, "path");
     entry.SettingsSha256 = text(file, "sha256");
@@ -293,6 +349,8 @@ std::string TWriteRecord::Finish(const TRegisterDataStore& store) {
         return {};
     }
     FEntry.Result = OutcomeWord(WriteOutcome(store));
+    FEntry.Commit = CommitFateWord(store.LastCommit());
+    FEntry.Sent = store.SentCount();
     try {
         std::map<std::pair<int32_t, int32_t>, std::string> held;
         if (FScratch && store.Verified()) {
@@ -305,7 +363,11 @@ std::string TWriteRecord::Finish(const TRegisterDataStore& store) {
                 held[{e.GroupIndex, e.EntryIndex}] = e.Text;
         }
         FEntry.Changes.clear();
+        // A run cut short lists what it sent, not all it meant to send.
+        const bool whole = store.LastResult() == TRunResult::Completed;
         for (const TDifference& row : FRows) {
+            if (!whole && !SettingSent(*FDevice.Settings, row, store))
+                continue;
             const auto found = held.find({row.GroupIndex, row.EntryIndex});
             FEntry.Changes.push_back(
                 {row.Group, row.Setting, row.A, row.B, found != held.end() ? found->second : std::string()});

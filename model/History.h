@@ -12,6 +12,7 @@
 
 class TDevice;
 class TRegisterDataStore;
+enum class TCommitFate : int32_t;
 
 // One changed setting of a run, as the window shows its values (units applied).
 struct THistoryChange {
@@ -35,6 +36,10 @@ struct THistoryEntry {
     std::string SettingsFile; // the settings file loaded, if any
     std::string SettingsSha256;
     std::string Result; // an outcome word
+    // What became of the run's save command: "answered", "unanswered" or "not sent"; empty in
+    // entries written before the record said so.
+    std::string Commit;
+    int32_t Sent = 0; // coils and registers sent
     std::string Backup;
     std::vector<THistoryChange> Changes;
 };
@@ -80,6 +85,19 @@ private:
     THistoryEntry FEntry;
     std::string FWarning;
 };
+
+// The word an entry holds for a commit's fate.
+const char* CommitFateWord(TCommitFate fate);
+
+// Whether the unit's last run that sent anything (by port as given, address and device id)
+// left values the unit was never told to save: it sent values and its commit went unanswered
+// or was never sent, and no run since had a commit answered.
+bool UnitOwesCommit(const std::vector<THistoryEntry>& entries, const std::string& port, int32_t address,
+                    int32_t deviceId);
+// The same, read from the record at `path`. A record that cannot be read owes nothing; why
+// goes to `warning`.
+bool RecordSaysCommitOwed(const std::string& path, const std::string& port, int32_t address, int32_t deviceId,
+                          std::string& warning);
 
 // What may select entries; empty fields select everything.
 struct THistoryFilter {

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr std::array<std::pair<TOutcome, const char*>, 9> Words{{
+constexpr std::array<std::pair<TOutcome, const char*>, 10> Words{{
     {TOutcome::Verified, "verified"},
     {TOutcome::Unchanged, "unchanged"},
     {TOutcome::WouldChange, "would-change"},
@@ -17,6 +17,7 @@ constexpr std::array<std::pair<TOutcome, const char*>, 9> Words{{
     {TOutcome::WrongDevice, "wrong-device"},
     {TOutcome::NoUnit, "no-unit"},
     {TOutcome::Stopped, "stopped"},
+    {TOutcome::Saved, "saved"},
 }};
 
 } // namespace
@@ -46,6 +47,9 @@ TOutcome WriteOutcome(const TRegisterDataStore& store) {
     case TRunResult::Completed:
         if (!store.Differences().empty())
             return TOutcome::Mismatch;
+        // Only the commit an earlier run owed went out: nothing was there to read back.
+        if (store.SendCount() == 0)
+            return store.LastCommit() == TCommitFate::Answered ? TOutcome::Saved : TOutcome::Unconfirmed;
         // Without an answered commit, or without a read-back, nobody knows the unit keeps it.
         return store.Verified() && store.CommitNote().empty() ? TOutcome::Verified : TOutcome::Unconfirmed;
     default:

@@ -16,6 +16,7 @@ enum class TOutcome {
     WrongDevice, // the unit is of another device type
     NoUnit,      // no unit answered
     Stopped,     // stopped by the engineer; no commit after a partial write
+    Saved,       // nothing differed; the save command an earlier run owed was sent and answered
 };
 
 const char* OutcomeWord(TOutcome outcome);

@@ -96,6 +96,13 @@ TWriteSummary TSettings::DescribeWrite(const TRegisterDataStore& store) {
             summary.Message += (summary.Message.empty() ? "" : "\n") + line;
         return summary;
     }
+    if (store.SendCount() == 0) {
+        // Nothing differed, but an earlier run had left values unsaved: only the commit went out.
+        summary.Message = store.CommitNote().empty()
+                              ? std::string(TRegisterDataStore::OwedCommitText)
+                              : std::string(TRegisterDataStore::OwedCommitText) + "\n\n" + store.CommitNote();
+        return summary;
+    }
     std::string note = store.CommitNote();
     if (note.empty())
         note = store.VerifyNote();

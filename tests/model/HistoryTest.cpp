@@ -226,3 +226,35 @@ TEST(History, TheReportIsWellFormedListsEveryUnitAndSettingAndEscapesMarkup) {
           "a\"b", "x<y", "50 %", "mismatch", "failed"})
         EXPECT_TRUE(cells.contains(cell)) << cell;
 }
+
+TEST(History, AUnitOwesACommitUntilARunHasOneAnswered) {
+    const auto run = [](const std::string& port, int32_t id, const std::string& commit, int32_t sent) {
+        THistoryEntry entry = Entry("2026-03-01T10:00:00Z", port, id, "AHU", {}, "unconfirmed");
+        entry.Commit = commit;
+        entry.Sent = sent;
+        return entry;
+    };
+    std::vector<THistoryEntry> entries{run("COM3", 17, "unanswered", 2)};
+    EXPECT_TRUE(UnitOwesCommit(entries, "COM3", 1, 17));
+    EXPECT_FALSE(UnitOwesCommit(entries, "COM3", 2, 17)) << "another address";
+    EXPECT_FALSE(UnitOwesCommit(entries, "COM3", 1, 18)) << "another device id";
+    EXPECT_FALSE(UnitOwesCommit(entries, "COM4", 1, 17)) << "another port";
+    // A later run that sent nothing and never reached the commit leaves the debt standing.
+    entries.push_back(run("COM3", 17, "not sent", 0));
+    entries.push_back(run("COM4", 17, "answered", 1));
+    EXPECT_TRUE(UnitOwesCommit(entries, "COM3", 1, 17));
+    // An entry from before the record said what became of the commit tells nothing.
+    entries.push_back(run("COM3", 17, "", 0));
+    EXPECT_TRUE(UnitOwesCommit(entries, "COM3", 1, 17));
+    entries.push_back(run("COM3", 17, "answered", 0));
+    EXPECT_FALSE(UnitOwesCommit(entries, "COM3", 1, 17));
+    // A stopped run that sent values before its stop owes again.
+    entries.push_back(run("COM3", 17, "not sent", 1));
+    EXPECT_TRUE(UnitOwesCommit(entries, "COM3", 1, 17));
+
+    // The fields survive the record's line.
+    THistoryEntry back;
+    ASSERT_TRUE(HistoryEntryFromJson(HistoryEntryJson(entries.back()), back));
+    EXPECT_EQ(back.Commit, "not sent");
+    EXPECT_EQ(back.Sent, 1);
+}

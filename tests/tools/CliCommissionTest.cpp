@@ -257,3 +257,45 @@ TEST(CliScan, FindsExactlyTheUnitsOnTheLineAndCreditsNoLateReply) {
     EXPECT_EQ(Cli({"scan", line.Port(), "--from", "0"}).code, 2);
     EXPECT_EQ(Cli({"scan", line.Port(), "--from", "9", "--to", "3"}).code, 2);
 }
+
+TEST(CliCommission, ASaveARunLeftOwedIsSentOnceByTheNextRunThoughNothingDiffers) {
+    TTempDir dir;
+    const std::string state = dir.Path("unit.state");
+    const std::string file = dir.Path("site.rur");
+    ASSERT_EQ(Cli({"defaults", "Z7E AHU Interface", "-o", file}).code, 0);
+    EditFile(file, {{"Supply Fan Minimum Speed", "25"}});
+    {
+        // The unit takes the value but restarts as it saves: nobody answers the commit.
+        TSimProcess restarting({"--port", "COM9", "--device", "Z7E AHU Interface", "--state",
+                                QString::fromStdString(state), "--silent-commit"});
+        ASSERT_FALSE(restarting.Port().empty()) << restarting.Errors();
+        ASSERT_EQ(Cli({"write", "COM9", file}).code, 3);
+    }
+    // Back up, it holds the value unsaved; the record is all that knows.
+    TSimProcess unit({"--port", "COM9", "--device", "Z7E AHU Interface", "--state",
+                      QString::fromStdString(state), "--verbose"});
+    ASSERT_FALSE(unit.Port().empty()) << unit.Errors();
+    const CliResult paid = Cli({"commission", file, "COM9"});
+    EXPECT_EQ(paid.code, 0) << paid.out << paid.err;
+    EXPECT_NE(paid.out.find("COM9@1  Z7E AHU Interface  saved  0 settings changed  "), std::string::npos)
+        << paid.out;
+    EXPECT_NE(paid.out.find(": Nothing differs; sent the save command the last run owed."),
+              std::string::npos);
+    EXPECT_EQ(unit.CountLines("commit (123 to holding register 9999)"), 1) << unit.Output();
+
+    // Paid once: the next run finds nothing to send and owes nothing.
+    const CliResult again = Cli({"write", "COM9", file});
+    EXPECT_EQ(again.code, 0) << again.err;
+    EXPECT_EQ(again.out, "The unit already holds these settings.\n");
+    EXPECT_EQ(unit.CountLines("commit (123 to holding register 9999)"), 1) << unit.Output();
+
+    const auto entries = ReadHistory(HistoryPath()).Entries;
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].Result, "unconfirmed");
+    EXPECT_EQ(entries[0].Commit, "unanswered");
+    EXPECT_EQ(entries[0].Sent, 1);
+    EXPECT_EQ(entries[1].Result, "saved");
+    EXPECT_EQ(entries[1].Commit, "answered");
+    EXPECT_EQ(entries[1].Sent, 0);
+    EXPECT_TRUE(entries[1].Changes.empty());
+}

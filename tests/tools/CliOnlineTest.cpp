@@ -1,3 +1,4 @@
+#include "model/History.h"
 #include "sim/SimProcess.h"
 #include "support/TestSupport.h"
 
@@ -320,6 +321,17 @@ TEST(CliOnline, CtrlCStopsAWriteWithoutACommitAndExits130) {
               std::string::npos)
         << err;
     EXPECT_EQ(sim.CountLines("commit (123"), 0);
+
+    // The record owns up to what went out: the values sent, no commit, the settings sent only.
+    const int sent = std::atoi(err.c_str() + std::string("Write stopped: ").size());
+    const auto entries = ReadHistory(HistoryPath()).Entries;
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].Result, "stopped");
+    EXPECT_EQ(entries[0].Commit, "not sent");
+    EXPECT_EQ(entries[0].Sent, sent);
+    EXPECT_FALSE(entries[0].Changes.empty());
+    // A register may hold two settings, so up to two rows a value sent; far from all planned.
+    EXPECT_LE(entries[0].Changes.size(), static_cast<size_t>(2 * sent)) << entries[0].Changes.size();
 }
 
 TEST(CliOnline, CtrlCDuringTheSearchEndsTheProgramWithoutReading) {

@@ -209,11 +209,16 @@ public:
             std::lock_guard<std::mutex> lock(FLock);
             FOutcomes.clear();
         }
-        TWriteRecord record(*FDevice, FRoot, FStore, FPort, FAddress, settingsFile);
         const auto warn = [this](const std::string& warning) {
             if (!warning.empty())
                 FErr << "warning: " << warning << "\n";
         };
+        std::string unreadable;
+        // A run before this one may have left the unit holding values it was never told to save.
+        if (RecordSaysCommitOwed(HistoryPath(), FPort, FAddress, FDevice->DeviceId, unreadable))
+            FStore.OweCommit();
+        warn(unreadable);
+        TWriteRecord record(*FDevice, FRoot, FStore, FPort, FAddress, settingsFile);
         warn(record.Warning());
         if (FProgress.BeginWrite(FStore, {!all, verify})) {
             FBar.Start("Writing", FProgress.Total());
