@@ -667,3 +667,36 @@ TEST_F(OnlineState, WritesAreRecordedAndTheHistoryDialogShowsThemNewestFirst) {
     EXPECT_EQ(csv.rfind("Time,User,", 0), 0u) << csv;
     EXPECT_NE(csv.find(",COM3,1,17,"), std::string::npos) << csv;
 }
+
+TEST_F(OnlineState, AWriteWithNothingToSendSendsTheSaveCommandTheLastRunOwedOnce) {
+    Start(17, {"--verbose"});
+    TfmMain& w = rig->w();
+    ConnectAndRead();
+    // The record says the last run on this unit sent values and nobody answered its commit.
+    THistoryEntry owing;
+    owing.Time = "2026-03-01T10:00:00Z";
+    owing.Port = "COM3";
+    owing.Address = 1;
+    owing.DeviceId = 17;
+    owing.Result = "unconfirmed";
+    owing.Commit = "unanswered";
+    owing.Sent = 2;
+    ASSERT_EQ(AppendHistoryEntry(HistoryPath(), owing), "");
+    rig->messages.Clear();
+    QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
+    EXPECT_EQ(rig->messages.Texts(),
+              std::vector<std::string>{"Nothing differs; sent the save command the last run owed."});
+    EXPECT_EQ(sim->CountLines("commit (123 to holding register 9999)"), 1) << sim->Output();
+    const THistory history = ReadHistory(HistoryPath());
+    ASSERT_EQ(history.Entries.size(), 2u);
+    EXPECT_EQ(history.Entries[1].Result, "saved");
+
+    // Paid once.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.btWriteSettingsNew->isEnabled(); }, RunTimeoutMs));
+    rig->messages.Clear();
+    QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
+    EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"The unit already holds these settings."});
+    EXPECT_EQ(sim->CountLines("commit (123 to holding register 9999)"), 1);
+}
