@@ -352,6 +352,7 @@ bool TRegisterDataStore::StartWrite(const TWriteOptions& options) {
     FSentCount = 0;
     FSentCoils.clear();
     FSentRegisters.clear();
+    FSentValues.clear();
     FVerifyReads.clear();
     FVerifyIndex = 0;
     FVerified = false;
@@ -586,6 +587,15 @@ void TRegisterDataStore::SendNext() {
     // From here the unit may hold the value or not: it is confirmed again only by a commit the
     // unit answers, and a commit is owed whatever the request's outcome.
     FCommitOwed = true;
+    TSentValue sent{coil, address, false, 0};
+    if (coil) {
+        bool before = false;
+        sent.Known = ConfirmedCoil(address, before);
+        sent.Before = before ? 1 : 0;
+    } else {
+        sent.Known = ConfirmedRegister(address, sent.Before);
+    }
+    FSentValues.push_back(sent);
     if (coil) {
         FCoilKnown[static_cast<size_t>(CoilSlot(address))] = false;
         TransferCoils(address, 1, true);

@@ -38,6 +38,14 @@ struct TVerifyDifference {
     int16_t Held = 0;
 };
 
+// A coil or register a write run sent, and what the unit had confirmed for it before.
+struct TSentValue {
+    bool Coil = false;
+    int32_t Address = 0;
+    bool Known = false; // the unit had confirmed a value on this connection
+    int16_t Before = 0;
+};
+
 // Carries one request of a step to the line and returns its result. A caller that holds a lock
 // over the image while it steps the store lets go of it for the request's time on the wire.
 using TExchangeGate = std::function<int32_t(const std::function<int32_t()>& request)>;
@@ -114,6 +122,7 @@ public:
     // After a write run: the coils and registers it sent, and what verification found.
     const std::vector<int32_t>& SentCoils() const { return FSentCoils; }
     const std::vector<int32_t>& SentRegisters() const { return FSentRegisters; }
+    const std::vector<TSentValue>& SentValues() const { return FSentValues; }
     bool Verified() const { return FVerified; }
     const std::vector<TVerifyDifference>& Differences() const { return FDifferences; }
     // Why a write was not verified although its commit was answered (empty: it was, or no
@@ -225,6 +234,7 @@ private:
     std::atomic<int32_t> FSentCount{0};
     std::vector<int32_t> FSentCoils;
     std::vector<int32_t> FSentRegisters;
+    std::vector<TSentValue> FSentValues;
     // The verification's read requests: (coil?, start, count).
     struct TVerifyRead {
         bool coil;

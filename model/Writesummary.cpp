@@ -39,6 +39,54 @@ std::string ShownFromStore(TSetting* setting) {
     return setting->ShownValue();
 }
 
+// The settings a write changed: owners of what it sent whose own value the unit did not hold
+// before (a setting sharing a register with a changed one is not counted). Call under the lock.
+size_t ChangedOwners(const TSettings& settings, const TRegisterDataStore& store) {
+    std::vector<std::pair<bool, int32_t>> addresses;
+    for (const TSentValue& v : store.SentValues())
+        addresses.emplace_back(v.Coil, v.Address);
+    const std::vector<TSetting*> owners = Owners(settings, addresses);
+    TRegisterDataStore& image = RequireRegisterDataStore();
+    // The image holds what was sent; the values before stand in for it while the owners read.
+    std::vector<int16_t> sent;
+    for (const TSentValue& v : store.SentValues()) {
+        int16_t value = 0;
+        if (v.Coil)
+            value = image.GetCoil(v.Address) ? 1 : 0;
+        else
+            image.GetHoldingRegisters(v.Address, &value, 1);
+        sent.push_back(value);
+    }
+    const auto put = [&](bool before) {
+        for (size_t i = 0; i < sent.size(); ++i) {
+            const TSentValue& v = store.SentValues()[i];
+            const int16_t value = before && v.Known ? v.Before : sent[i];
+            if (v.Coil)
+                image.SetCoil(v.Address, value != 0);
+            else
+                image.SetHoldingRegister(v.Address, value);
+        }
+    };
+    std::vector<std::string> beforeTexts;
+    put(true);
+    for (TSetting* setting : owners)
+        beforeTexts.push_back(ShownFromStore(setting));
+    put(false);
+    size_t changed = 0;
+    for (size_t i = 0; i < owners.size(); ++i) {
+        // Read back in any case: the owner's value must be the one sent again.
+        const bool differs = ShownFromStore(owners[i]) != beforeTexts[i];
+        // Where the unit had confirmed nothing, the value sent is a change whatever it reads as.
+        const bool unknown =
+            std::any_of(store.SentValues().begin(), store.SentValues().end(), [&](const TSentValue& v) {
+                return !v.Known && Covers(*owners[i], v.Coil, v.Address);
+            });
+        if (differs || unknown)
+            ++changed;
+    }
+    return changed;
+}
+
 } // namespace
 
 TWriteSummary TSettings::DescribeWrite(const TRegisterDataStore& store) {
@@ -107,13 +155,8 @@ TWriteSummary TSettings::DescribeWrite(const TRegisterDataStore& store) {
     if (note.empty())
         note = store.VerifyNote();
     if (store.Verified() && note.empty()) {
-        std::vector<std::pair<bool, int32_t>> addresses;
-        for (int32_t a : store.SentCoils())
-            addresses.emplace_back(true, a);
-        for (int32_t a : store.SentRegisters())
-            addresses.emplace_back(false, a);
-        summary.Message = "Settings written and verified (" +
-                          std::to_string(Owners(*this, addresses).size()) + " settings).";
+        summary.Message =
+            "Settings written and verified (" + std::to_string(ChangedOwners(*this, store)) + " settings).";
         return summary;
     }
     summary.Message = note.empty() ? std::string("Settings written successfully.")

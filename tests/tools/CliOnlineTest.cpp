@@ -277,13 +277,17 @@ TEST(CliOnline, WriteSendsOnlyWhatDiffersNothingWhenNothingDoesAndEverythingWith
     EXPECT_EQ(one.code, 0) << one.err;
     EXPECT_EQ(one.out, "Settings written and verified (1 settings).\n");
     EXPECT_EQ(Writes(sim) - before, 2) << "the setting's register and the commit";
+    // The check box beside the drop-down on its register reads the same before and after.
+    SetFileValue(file, "Night Setback Mode", 7);
+    const CliResult shared = Cli({"write", sim.Port(), file});
+    EXPECT_EQ(shared.out, "Settings written and verified (1 settings).\n") << shared.err;
 
     before = Writes(sim);
     const CliResult all = Cli({"write", sim.Port(), file, "--all", "--no-verify"});
     EXPECT_EQ(all.code, 0) << all.err;
     EXPECT_EQ(all.out, "Settings written successfully.\n");
     EXPECT_GT(Writes(sim) - before, 2000);
-    EXPECT_EQ(sim.CountLines("commit (123"), 3);
+    EXPECT_EQ(sim.CountLines("commit (123"), 4);
 }
 
 TEST(CliOnline, AUnitThatKeepsAnotherValueIsNamedBySettingAndExitOne) {
