@@ -4,12 +4,10 @@
 #include "sim/SimProcess.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
-#include <sys/stat.h>
 
 namespace {
 
@@ -153,7 +151,6 @@ TEST_F(CliHistory, ARecordThatCannotBeWrittenWarnsAndTheWriteStands) {
     const TCliRun written = Cli({"write", QString::fromStdString(sim.Port()), QString::fromStdString(file)});
     EXPECT_EQ(written.code, 0) << written.err;
     EXPECT_EQ(written.out.rfind("Settings written and verified (", 0), 0u) << written.out;
-    // Each names the unit as commissioning many at once needs it, with its address.
     const std::string unit = sim.Port() + "@1: ";
     EXPECT_NE(written.err.find("warning: " + unit + "cannot save the unit's settings before writing in \"" +
                                blocker + "/dezadizi/backups\": "),
@@ -163,30 +160,6 @@ TEST_F(CliHistory, ARecordThatCannotBeWrittenWarnsAndTheWriteStands) {
                                "/dezadizi/history.jsonl\": "),
               std::string::npos)
         << written.err;
-}
-
-TEST_F(CliHistory, ARecordThatIsAFifoIsRefusedAtOnceAndTheWriteStands) {
-    TSimProcess sim({"--device-id", "17"}, FData.Path("config"));
-    ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
-    const std::string file =
-        File("c.rur", [](pugi::xml_node root) { Set(root, "Supply Fan Minimum Speed", "value", "30"); });
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(FData.Path("data/dezadizi"))));
-    const std::string record = FData.Path("data/dezadizi/history.jsonl");
-    ASSERT_EQ(::mkfifo(record.c_str(), 0600), 0);
-    const std::string refusal =
-        "It is a FIFO, not a regular file. Move it aside; the next write starts a new record.\n";
-
-    const TCliRun written =
-        RunCliProcess({"write", QString::fromStdString(sim.Port()), QString::fromStdString(file), "-d",
-                       QString::fromStdString(SourcePath("data/Devices.xml"))},
-                      30000);
-    EXPECT_EQ(written.code, 0) << written.err;
-    EXPECT_EQ(written.err,
-              "warning: " + sim.Port() + "@1: cannot record the write in \"" + record + "\": " + refusal);
-
-    const TCliRun listed = RunCliProcess({"history"}, 30000);
-    EXPECT_EQ(listed.code, 1);
-    EXPECT_EQ(listed.err, "Cannot open the write record \"" + record + "\". " + refusal);
 }
 
 TEST_F(CliHistory, APortWhoseAddressIsNotOneTo247IsAUsageError) {
