@@ -5,6 +5,7 @@
 #include "model/Devices.h"
 #include "model/Errors.h"
 #include "model/Group.h"
+#include "model/Regularfile.h"
 #include "model/Settings.h"
 #include "settings/Setting.h"
 #include "settings/Setting_checkbox.h"
@@ -20,7 +21,6 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -42,17 +42,16 @@ class TLineMap {
 public:
     explicit TLineMap(const std::string& path) {
         FStarts.push_back(0);
-        std::ifstream file(path, std::ios::binary);
-        std::vector<char> buffer(1 << 16);
-        std::ptrdiff_t offset = 0;
-        while (file) {
-            file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            const std::streamsize count = file.gcount();
-            for (std::streamsize i = 0; i < count; ++i) {
-                if (buffer[static_cast<size_t>(i)] == '\n')
-                    FStarts.push_back(offset + i + 1);
-            }
-            offset += count;
+        // A file the loader refuses (no regular file, too large) has no lines to name.
+        std::string text;
+        try {
+            text = ReadRegularFile(path);
+        } catch (const TModelError&) {
+            return;
+        }
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\n')
+                FStarts.push_back(static_cast<std::ptrdiff_t>(i) + 1);
         }
     }
 

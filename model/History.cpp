@@ -7,6 +7,7 @@
 #include "model/Errors.h"
 #include "model/Group.h"
 #include "model/Outcome.h"
+#include "model/Regularfile.h"
 #include "model/Settings.h"
 #include "settings/Setting.h"
 #include "settings/Storeaccess.h"
@@ -28,6 +29,7 @@
 #include <fcntl.h>
 #include <map>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -44,13 +46,28 @@ std::string UserName() {
     return entry != nullptr ? std::string(entry->pw_name) : std::string();
 }
 
+// The most of the record read: years of work on many sites stay far below it.
+constexpr uint64_t MaxRecordSize = uint64_t{256} << 20;
+
+// What to do with a record that is no regular file.
+const char* const MoveAside = "Move it aside; the next write starts a new record.";
+
+// The unit as commissioning names one of many: always with its address.
+std::string UnitWithAddress(const THistoryEntry& entry) {
+    return entry.Port + "@" + std::to_string(entry.Address);
+}
+
 std::string FileSha256(const std::string& path) {
-    QFile file(Q(path));
-    if (!file.open(QIODevice::ReadOnly))
+    try {
+        const std::string content = ReadRegularFile(path);
+        return QCryptographicHash::hash(
+                   QByteArrayView(content.data(), static_cast<qsizetype>(content.size())),
+                   QCryptographicHash::Sha256)
+            .toHex()
+            .toStdString();
+    } catch (const TModelError&) {
         return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return hash.result().toHex().toStdString();
+    }
 }
 
 // Copies what the unit confirmed into `own`, a scratch tree's store of the same registrations;
@@ -273,15 +290,23 @@ bool HistoryEntryFromJson(const std::string& line, THistoryEntry& entry) {
 }
 
 std::string AppendHistoryEntry(const std::string& path, const THistoryEntry& entry) {
-    const std::string line = HistoryEntryJson(entry) + "\n";
-    const auto failure = [&path](const std::string& reason) {
-        return "Cannot record the write in \"" + path + "\": " + reason;
+    std::string line = HistoryEntryJson(entry) + "\n";
+    const auto failure = [&](const std::string& reason) {
+        return UnitWithAddress(entry) + ": cannot record the write in \"" + path + "\": " + reason;
     };
     if (!QDir().mkpath(QFileInfo(Q(path)).absolutePath()))
         return failure("its folder cannot be created");
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // Never through a link at the record's own name: the entry would land in some other file.
+    std::string reason;
+    const int fd = OpenRegularFile(path, O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW, reason);
     if (fd < 0)
-        return failure(std::strerror(errno));
+        return failure(reason.rfind("It is ", 0) == 0 ? reason + " " + MoveAside : reason);
+    // A last line left without its end (a killed program, an editor) would swallow this one.
+    struct stat status {};
+    char last = '\n';
+    if (::fstat(fd, &status) == 0 && status.st_size > 0 && ::pread(fd, &last, 1, status.st_size - 1) == 1 &&
+        last != '\n')
+        line.insert(0, 1, '\n');
     // One write of the whole line: appends of other processes land before or after it.
     const ssize_t written = ::write(fd, line.data(), line.size());
     const int writeError = errno;
@@ -331,8 +356,8 @@ TWriteRecord::TWriteRecord(const TDevice& device, const pugi::xml_node& root, co
                              QStringLiteral("-%1").arg(::getpid());
         FEntry.Backup = SaveNewFile(folder, stem, backup);
     } catch (const std::exception& e) {
-        FWarning =
-            "Cannot save the unit's settings before writing in \"" + folder.toStdString() + "\": " + e.what();
+        FWarning = UnitWithAddress(FEntry) + ": cannot save the unit's settings before writing in \"" +
+                   folder.toStdString() + "\": " + e.what();
     }
 }
 
@@ -373,7 +398,8 @@ std::string TWriteRecord::Finish(const TRegisterDataStore& store) {
                 {row.Group, row.Setting, row.A, row.B, found != held.end() ? found->second : std::string()});
         }
     } catch (const std::exception& e) {
-        return "Cannot record the write in \"" + HistoryPath() + "\": " + e.what();
+        return UnitWithAddress(FEntry) + ": cannot record the write in \"" + HistoryPath() +
+               "\": " + e.what();
     }
     return AppendHistoryEntry(HistoryPath(), FEntry);
 }
@@ -413,14 +439,12 @@ bool HistoryMatches(const THistoryEntry& entry, const THistoryFilter& filter) {
 
 THistory ReadHistory(const std::string& path, const THistoryFilter& filter) {
     THistory history;
-    QFile file(Q(path));
-    if (!file.exists())
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 && errno == ENOENT)
         return history;
-    if (!file.open(QIODevice::ReadOnly))
-        throw TModelError("Cannot read the write record \"" + path +
-                          "\": " + file.errorString().toStdString());
-    const QByteArray all = file.readAll();
-    const QList<QByteArray> lines = all.split('\n');
+    const QList<QByteArray> lines =
+        QByteArray::fromStdString(ReadRegularFile(path, MaxRecordSize, "the write record", false, MoveAside))
+            .split('\n');
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QByteArray& line = lines[i];
         if (line.trimmed().isEmpty())
@@ -466,18 +490,11 @@ std::string HistoryCsv(const std::vector<THistoryEntry>& entries) {
     csv.AddRow({"Time", "User", "Host", "Version", "Port", "Address", "Device ID", "Device", "Settings File",
                 "SHA-256", "Result", "Backup", "Group", "Setting", "Before", "After", "Unit Holds"});
     for (const THistoryEntry& entry : entries) {
-        const std::vector<std::string> head{entry.Time,
-                                            CsvSafeText(entry.User),
-                                            CsvSafeText(entry.Host),
-                                            entry.Version,
-                                            CsvSafeText(entry.Port),
-                                            std::to_string(entry.Address),
-                                            std::to_string(entry.DeviceId),
-                                            CsvSafeText(entry.DeviceType),
-                                            CsvSafeText(entry.SettingsFile),
-                                            entry.SettingsSha256,
-                                            entry.Result,
-                                            CsvSafeText(entry.Backup)};
+        const std::vector<std::string> head{
+            CsvSafeText(entry.Time),           CsvSafeText(entry.User),       CsvSafeText(entry.Host),
+            CsvSafeText(entry.Version),        CsvSafeText(entry.Port),       std::to_string(entry.Address),
+            std::to_string(entry.DeviceId),    CsvSafeText(entry.DeviceType), CsvSafeText(entry.SettingsFile),
+            CsvSafeText(entry.SettingsSha256), CsvSafeText(entry.Result),     CsvSafeText(entry.Backup)};
         std::vector<THistoryChange> changes = entry.Changes;
         if (changes.empty())
             changes.push_back({});

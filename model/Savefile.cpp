@@ -1,6 +1,7 @@
 #include "model/Savefile.h"
 
 #include "model/Errors.h"
+#include "model/Regularfile.h"
 
 #include <QSaveFile>
 #include <QString>
@@ -14,24 +15,6 @@ std::string CannotCreate(const std::string& path, const std::string& cause) {
     return "Cannot create file \"" + path + "\". " + cause;
 }
 
-// What a file type is called in the refusal.
-const char* KindOf(mode_t mode) {
-    switch (mode & S_IFMT) {
-    case S_IFDIR:
-        return "a directory";
-    case S_IFIFO:
-        return "a FIFO";
-    case S_IFCHR:
-        return "a character device";
-    case S_IFBLK:
-        return "a block device";
-    case S_IFSOCK:
-        return "a socket";
-    default:
-        return "something";
-    }
-}
-
 // Raises when `path` (symlinks followed) exists and is no regular file. A path that does not
 // exist yet is fine: the save creates it, as it creates the target of a dangling link.
 void RequireRegularOrNew(const std::string& path) {
@@ -43,8 +26,8 @@ void RequireRegularOrNew(const std::string& path) {
         return;
     }
     if (!S_ISREG(status.st_mode))
-        throw TModelError(
-            CannotCreate(path, std::string("It is ") + KindOf(status.st_mode) + ", not a regular file."));
+        throw TModelError(CannotCreate(path, std::string("It is ") + FileKindName(status.st_mode) +
+                                                 ", not a regular file."));
 }
 
 } // namespace

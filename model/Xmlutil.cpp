@@ -1,11 +1,11 @@
 #include "model/Xmlutil.h"
 
 #include "model/Errors.h"
+#include "model/Regularfile.h"
 
 #include <QString>
 #include <QStringDecoder>
 #include <cstring>
-#include <filesystem>
 #include <sstream>
 
 namespace {
@@ -69,12 +69,11 @@ pugi::xml_node XmlFindChild(const pugi::xml_node& element, const char* name) {
 }
 
 void XmlLoadFile(pugi::xml_document& document, const std::string& path) {
-    // pugixml opens a directory like a file and then fails for want of memory.
-    std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored))
-        throw TModelError("Cannot open file \"" + path + "\". It is a directory.");
+    // Read here rather than by pugixml, which would wait forever on a FIFO and read a device
+    // node without end.
+    const std::string text = ReadRegularFile(path);
     const pugi::xml_parse_result result =
-        document.load_file(path.c_str(), pugi::parse_default, pugi::encoding_auto);
+        document.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_auto);
     if (!result) {
         TModelError error(std::string("XML parse error in ") + path + ": " + result.description() +
                           " at offset " + std::to_string(result.offset));

@@ -12,8 +12,9 @@ std::string XmlGetAttribute(const pugi::xml_node& element, const char* name);
 // The last element child whose name equals `name` exactly, or an empty node.
 pugi::xml_node XmlFindChild(const pugi::xml_node& element, const char* name);
 
-// Loads an XML file into `document`; raises TModelError with pugixml's description and the
-// byte offset when the file is not well-formed or cannot be read.
+// Loads an XML file into `document`, read through ReadRegularFile (so a FIFO, a directory or a
+// file beyond MaxInputFileSize is refused with its message); raises TModelError with pugixml's
+// description and the byte offset when the file is not well-formed.
 void XmlLoadFile(pugi::xml_document& document, const std::string& path);
 
 // Places a load error at `element`, unless an element inside it was already named.

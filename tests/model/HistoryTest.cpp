@@ -33,6 +33,15 @@ std::string Times(const THistory& history) {
     return text;
 }
 
+std::string ReadError(const std::string& path) {
+    try {
+        ReadHistory(path);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "read";
+}
+
 } // namespace
 
 TEST(History, AppendedEntriesReadBackAndDamagedLinesAreSkippedWithAWarning) {
@@ -73,12 +82,26 @@ TEST(History, AppendedEntriesReadBackAndDamagedLinesAreSkippedWithAWarning) {
     EXPECT_TRUE(ReadHistory(dir.Path("none.jsonl")).Entries.empty()) << "no record yet";
 }
 
+TEST(History, AnEntryAppendedAfterATornLastLineStartsOnANewLine) {
+    TTempDir dir;
+    const std::string path = dir.Path("history.jsonl");
+    const std::string line = HistoryEntryJson(Entry("2026-03-01T08:00:00Z", "COM1", 17, "AHU", {}));
+    dir.Write("history.jsonl", line + "\n" + line.substr(0, line.size() / 2));
+    ASSERT_EQ(AppendHistoryEntry(path, Entry("2026-03-02T08:00:00Z", "COM2", 17, "AHU", {})), "");
+    ASSERT_EQ(AppendHistoryEntry(path, Entry("2026-03-03T08:00:00Z", "COM2", 17, "AHU", {})), "");
+    const THistory history = ReadHistory(path);
+    EXPECT_EQ(Times(history), "2026-03-01T08:00:00Z 2026-03-02T08:00:00Z 2026-03-03T08:00:00Z ");
+    ASSERT_EQ(history.Warnings.size(), 1u);
+    EXPECT_EQ(history.Warnings[0], "Skipped line 2 of \"" + path + "\": not a record");
+}
+
 TEST(History, AnUnwritableRecordIsAWarningNamingIt) {
     TTempDir dir;
     const std::string blocker = dir.Write("file", "x");
     const std::string warning =
         AppendHistoryEntry(blocker + "/dezadizi/history.jsonl", Entry("t", "p", 1, "d", {}));
-    EXPECT_EQ(warning.rfind("Cannot record the write in \"" + blocker + "/dezadizi/history.jsonl\": ", 0), 0u)
+    EXPECT_EQ(
+        warning.rfind("p@1: cannot record the write in \"" + blocker + "/dezadizi/history.jsonl\": ", 0), 0u)
         << warning;
     ASSERT_EQ(::chmod(dir.Path("").c_str(), 0500), 0);
     const std::string denied = AppendHistoryEntry(dir.Path("history.jsonl"), Entry("t", "p", 1, "d", {}));
@@ -86,6 +109,28 @@ TEST(History, AnUnwritableRecordIsAWarningNamingIt) {
     if (::geteuid() != 0) {
         EXPECT_NE(denied.find("Permission denied"), std::string::npos) << denied;
     }
+}
+
+TEST(History, TheRecordIsOnlyARegularFileOfSaneSizeNeverALinkOrAFifo) {
+    TTempDir dir;
+    THistoryEntry entry = Entry("2026-03-01T08:00:00Z", "COM3", 17, "AHU", {});
+    entry.Address = 2;
+    const std::string target = dir.Write("elsewhere.txt", "keep\n");
+    const std::string link = dir.Path("link.jsonl");
+    const std::string fifo = dir.Path("fifo.jsonl");
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0); // neither side may wait for the other end
+    for (const auto& [path, kind] : {std::pair{link, "a symbolic link"}, std::pair{fifo, "a FIFO"}}) {
+        const std::string why = std::string("It is ") + kind +
+                                ", not a regular file. Move it aside; the next write starts a new record.";
+        EXPECT_EQ(AppendHistoryEntry(path, entry),
+                  "COM3@2: cannot record the write in \"" + path + "\": " + why);
+        EXPECT_EQ(ReadError(path), "Cannot open the write record \"" + path + "\". " + why);
+    }
+    EXPECT_EQ(ReadFileText(target), "keep\n") << "nothing appended to the link's target";
+    const std::string large = dir.Write("large.jsonl", "");
+    ASSERT_EQ(::truncate(large.c_str(), (off_t{256} << 20) + 1), 0);
+    EXPECT_NE(ReadError(large).find("It is larger than 256 MiB"), std::string::npos);
 }
 
 TEST(History, ProcessesAppendingAtOnceNeverInterleaveTheirLines) {
@@ -182,6 +227,14 @@ TEST(History, TextAndCsvHaveOneRowPerChangedSetting) {
               std::string::npos)
         << csv;
     EXPECT_NE(csv.find(",Unit Name,,'=cmd,\r\n"), std::string::npos) << "a formula is defused\n" << csv;
+
+    // A hand-edited record: every text field is defused, not only those typed at the unit.
+    THistoryEntry edited = Entry("=HYPERLINK(\"http://x\")", "COM1", 17, "AHU", {}, "@SUM(1)");
+    edited.Version = "+1";
+    edited.SettingsSha256 = "-2";
+    const std::string row = HistoryCsv({edited});
+    EXPECT_EQ(row.substr(row.find("\r\n") + 2),
+              "\"'=HYPERLINK(\"\"http://x\"\")\",engineer,van,'+1,COM1,1,17,AHU,,'-2,'@SUM(1),,,,,,\r\n");
 }
 
 TEST(History, TheReportIsWellFormedListsEveryUnitAndSettingAndEscapesMarkup) {

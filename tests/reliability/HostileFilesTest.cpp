@@ -16,6 +16,8 @@
 #include <pugixml.hpp>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -634,4 +636,28 @@ TEST_F(THostileSettings, TheLaterOfTwoCopiesOfAGroupWinsAndLimitsYieldToConsent)
     EXPECT_EQ(tree.FindSetting("Speed")->Value, 5);
     load("value in hexadecimal");
     EXPECT_EQ(tree.FindSetting("Speed")->Value, 32);
+}
+
+// A FIFO named as a file would hold every reader forever, and a huge file would be read whole:
+// both are refused at once, wherever the file is named.
+TEST(HostileFiles, AFileThatIsNoRegularFileOrFarTooLargeIsRefusedAtOnce) {
+    TTempDir dir;
+    const std::string fifo = dir.Path("fifo.rur");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string large = dir.Write("large.rur", "");
+    ASSERT_EQ(::truncate(large.c_str(), (off_t{64} << 20) + 1), 0);
+    const QString out = QString::fromStdString(dir.Path("out.rur"));
+    const QString definitions = QString::fromStdString(SourcePath("data/Devices.xml"));
+    const auto q = [](const std::string& text) { return QString::fromStdString(text); };
+    const std::string isFifo = "\". It is a FIFO, not a regular file. Name a regular file.\n";
+    const std::string isLarge =
+        "\". It is larger than 64 MiB, more than such a file ever holds. Check that it is the right file.\n";
+
+    // The settings file IN, as convert and diff load it, and the definition file check reads.
+    TCliRun run = RunCliProcess({"convert", "id:17", q(fifo), "-o", out, "-d", definitions}, 30000);
+    EXPECT_EQ(run.err, "Cannot open file \"" + fifo + isFifo);
+    run = RunCliProcess({"diff", "id:17", "defaults", q(large), "-d", definitions}, 30000);
+    EXPECT_EQ(run.err, "Cannot open file \"" + large + isLarge);
+    run = RunCliProcess({"check", "-d", q(fifo)}, 30000);
+    EXPECT_NE(run.out.find("1 errors, 0 warnings"), std::string::npos) << run.out;
 }

@@ -151,12 +151,24 @@ TEST_F(CliHistory, ARecordThatCannotBeWrittenWarnsAndTheWriteStands) {
     const TCliRun written = Cli({"write", QString::fromStdString(sim.Port()), QString::fromStdString(file)});
     EXPECT_EQ(written.code, 0) << written.err;
     EXPECT_EQ(written.out.rfind("Settings written and verified (", 0), 0u) << written.out;
-    EXPECT_NE(written.err.find("warning: Cannot save the unit's settings before writing in \"" + blocker +
-                               "/dezadizi/backups\": "),
+    const std::string unit = sim.Port() + "@1: ";
+    EXPECT_NE(written.err.find("warning: " + unit + "cannot save the unit's settings before writing in \"" +
+                               blocker + "/dezadizi/backups\": "),
               std::string::npos)
         << written.err;
-    EXPECT_NE(
-        written.err.find("warning: Cannot record the write in \"" + blocker + "/dezadizi/history.jsonl\": "),
-        std::string::npos)
+    EXPECT_NE(written.err.find("warning: " + unit + "cannot record the write in \"" + blocker +
+                               "/dezadizi/history.jsonl\": "),
+              std::string::npos)
         << written.err;
+}
+
+TEST_F(CliHistory, APortWhoseAddressIsNotOneTo247IsAUsageError) {
+    for (const char* port : {"COM5@abc", "COM5@0", "COM5@248", "/dev/ttyUSB0@"}) {
+        const TCliRun listed = Cli({"history", "--port", port});
+        EXPECT_EQ(listed.code, 2) << port;
+        EXPECT_NE(listed.err.find("Not a slave address: "), std::string::npos) << listed.err;
+        EXPECT_NE(listed.err.find("(use 1 to 247)"), std::string::npos) << listed.err;
+    }
+    const TCliRun fine = Cli({"history", "--port", "COM5@247"});
+    EXPECT_EQ(fine.code, 0) << fine.err;
 }

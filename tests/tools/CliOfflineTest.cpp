@@ -135,7 +135,8 @@ TEST(CliOffline, StandardOutputAFifoAndADirectoryAsFiles) {
 
     const TRun fromFolder = Cli({"convert", "#0", dir.Path(""), "-o", dir.Path("x.rur")});
     EXPECT_EQ(fromFolder.code, cliFailed);
-    EXPECT_EQ(fromFolder.err, "Cannot open file \"" + dir.Path("") + "\". It is a directory.\n");
+    EXPECT_EQ(fromFolder.err, "Cannot open file \"" + dir.Path("") +
+                                  "\". It is a directory, not a regular file. Name a regular file.\n");
 }
 
 TEST(CliOffline, TheBuiltProgramRunsWithoutAWindowSystem) {

@@ -1,5 +1,7 @@
 #include "CliHistory.h"
 
+#include "CliOnline.h"
+
 #include "model/History.h"
 #include "model/Savefile.h"
 
@@ -11,6 +13,12 @@ int CliHistory(const TCliOptions& options, std::ostream& out, std::ostream& err)
         err << "usage: dezadizi-cli history [--port PORT] [--device DEVICE] [--since DATE] [--csv] "
                "[--report OUT.html]\n";
         return cliUsage;
+    }
+    // PORT@ADDR selects one unit; an address no unit can have is a mistake, not an empty list.
+    if (options.port.find('@') != std::string::npos) {
+        int status = cliUsage;
+        if (!ParseCliTarget(options.port, err, &status))
+            return status;
     }
     try {
         const THistoryFilter filter{options.port, options.device, options.since};
