@@ -5,7 +5,9 @@
 
 #include <QProcess>
 #include <QThread>
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
@@ -54,6 +56,21 @@ std::vector<std::string> Lines(const std::string& text) {
         start = end + 1;
     }
     return lines;
+}
+
+// Processes whose command line holds `text` (a child left running names the test's own file).
+std::vector<pid_t> ProcessesNaming(const std::string& text) {
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::string command = ReadFileText(entry.path().string() + "/cmdline");
+        std::replace(command.begin(), command.end(), '\0', ' ');
+        if (command.find(text) != std::string::npos)
+            found.push_back(static_cast<pid_t>(std::stoi(name)));
+    }
+    return found;
 }
 
 } // namespace
@@ -232,6 +249,47 @@ TEST(CliCommission, CtrlCStopsEveryPortWithoutACommitAndExits130) {
         EXPECT_NE(l.find("  stopped: Write stopped: "), std::string::npos) << l;
     EXPECT_EQ(first.CountLines("commit (123"), 0);
     EXPECT_EQ(second.CountLines("commit (123"), 0);
+}
+
+TEST(CliCommission, SigtermIsPassedToThePortsRunWhichStopsWithoutACommitAndReports) {
+    TTempDir dir;
+    // Two blank units on one line at its pace: the first unit's write takes about a minute.
+    TSimProcess line({"--device", "Z7E AHU Interface", "--blank", "--wire-speed", "--verbose", "--slave", "1",
+                      "--slave", "2"},
+                     dir.Path("config"));
+    ASSERT_FALSE(line.Port().empty()) << line.Errors();
+    const std::string file = dir.Path("site.rur");
+    ASSERT_EQ(Cli({"defaults", "Z7E AHU Interface", "-o", file}).code, 0);
+    const std::string report = dir.Path("report.csv");
+
+    QProcess process;
+    process.start(QString::fromStdString(BinPath("dezadizi-cli")),
+                  {"commission", QString::fromStdString(file), QString::fromStdString(line.Port() + "@1"),
+                   QString::fromStdString(line.Port() + "@2"), "--report", QString::fromStdString(report),
+                   "-d", QString::fromStdString(SourcePath("data/Devices.xml"))});
+    ASSERT_TRUE(process.waitForStarted());
+    for (int i = 0; i < 12000 && Writes(line, 1) < 5; ++i)
+        QThread::msleep(10);
+    ASSERT_GE(Writes(line, 1), 5) << "the write did not begin";
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(120000));
+    const std::vector<pid_t> left = ProcessesNaming(file);
+    for (const pid_t pid : left)
+        ::kill(pid, SIGKILL);
+    EXPECT_TRUE(left.empty()) << "the port's run was left running";
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << "the parent died of the signal";
+    EXPECT_EQ(process.exitCode(), 143);
+    const auto lines = Lines(process.readAllStandardOutput().toStdString());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("  stopped: Write stopped: "), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("  stopped: Stopped before this unit was reached."), std::string::npos)
+        << lines[1];
+    const auto rows = Lines(ReadFileText(report));
+    ASSERT_EQ(rows.size(), 3u) << ReadFileText(report);
+    EXPECT_NE(rows[1].find(",stopped,"), std::string::npos) << rows[1];
+    EXPECT_NE(rows[2].find(",stopped,"), std::string::npos) << rows[2];
+    EXPECT_EQ(line.CountLines("commit (123"), 0);
+    EXPECT_EQ(Writes(line, 2), 0) << "the second unit was written after the stop";
 }
 
 TEST(CliScan, FindsExactlyTheUnitsOnTheLineAndCreditsNoLateReply) {
