@@ -1,6 +1,8 @@
 #include "Stopsignals.h"
 
 #include <atomic>
+#include <cerrno>
+#include <iterator>
 
 namespace {
 
@@ -18,9 +20,12 @@ void CallHook(const TStopHook* hook) {
 }
 
 void OnStopSignal(int signal) {
+    // The hook may make a system call; the code interrupted may be about to read errno.
+    const int savedErrno = errno;
     int none = 0;
     FirstSignal.compare_exchange_strong(none, signal);
     CallHook(CurrentHook.load());
+    errno = savedErrno;
 }
 
 void Install(struct sigaction* previous) {
