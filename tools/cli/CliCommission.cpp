@@ -180,7 +180,7 @@ int CliCommissionPort(const TCliOptions& options, std::ostream& out, std::ostrea
             CommissionUnit(options, *target, fileDevice, own[TargetKey(*target)], err);
         out << CommissionResultLine(result) << std::endl;
     }
-    return CliStopRequested() ? StopExitStatus() : cliOk;
+    return cliOk;
 }
 
 int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& err) {
