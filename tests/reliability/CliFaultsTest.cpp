@@ -1,8 +1,13 @@
 // What dezadizi-cli tells the user when the line fails, and that writing again after a failed
 // write completes the unit's configuration.
 #include "LineSupport.h"
+#include "model/History.h"
 #include "sim/SimProcess.h"
 
+#include <QProcess>
+#include <QThread>
+#include <csignal>
+#include <filesystem>
 #include <pugixml.hpp>
 
 namespace {
@@ -37,6 +42,25 @@ struct CliFaults : ::testing::Test {
         EXPECT_FALSE(sim->Port().empty()) << sim->Errors();
         return sim;
     }
+
+    // A settings file of values no unit holds at first: every other coil set, registers 500 up.
+    std::string WantedFile() {
+        const std::string wanted = dir.Path("wanted.rur");
+        EXPECT_EQ(RunCli({"defaults", "Line Unit", "-o", QString::fromStdString(wanted)}, definitions).code,
+                  0);
+        pugi::xml_document document;
+        EXPECT_TRUE(document.load_file(wanted.c_str()));
+        int n = 0;
+        for (pugi::xml_node group : document.document_element().child("device").children("group")) {
+            for (pugi::xml_node setting : group.children("setting")) {
+                const bool coil = std::string(setting.attribute("name").value()).rfind("C", 0) == 0;
+                setting.attribute("value") = coil ? n % 2 : 500 + n;
+                ++n;
+            }
+        }
+        EXPECT_TRUE(document.save_file(wanted.c_str()));
+        return wanted;
+    }
 };
 
 } // namespace
@@ -68,21 +92,7 @@ TEST_F(CliFaults, NoAnswerToTheSearchIsAFailedConnection) {
 
 TEST_F(CliFaults, AWriteCutShortIsCompletedByWritingAgain) {
     const std::string state = dir.Path("unit.state");
-    const std::string wanted = dir.Path("wanted.rur");
-    ASSERT_EQ(RunCli({"defaults", "Line Unit", "-o", QString::fromStdString(wanted)}, definitions).code, 0);
-    {
-        pugi::xml_document document;
-        ASSERT_TRUE(document.load_file(wanted.c_str()));
-        int n = 0;
-        for (pugi::xml_node group : document.document_element().child("device").children("group")) {
-            for (pugi::xml_node setting : group.children("setting")) {
-                const bool coil = std::string(setting.attribute("name").value()).rfind("C", 0) == 0;
-                setting.attribute("value") = coil ? n % 2 : 500 + n;
-                ++n;
-            }
-        }
-        ASSERT_TRUE(document.save_file(wanted.c_str()));
-    }
+    const std::string wanted = WantedFile();
     {
         // The search and the two read blocks are answered; the sixth write request gets an
         // exception reply, which is not repeated.
@@ -106,4 +116,38 @@ TEST_F(CliFaults, AWriteCutShortIsCompletedByWritingAgain) {
         {"read", QString::fromStdString(sim->Port()), "-o", QString::fromStdString(back)}, definitions);
     ASSERT_EQ(read.code, 0) << read.err;
     EXPECT_EQ(Values(back), Values(wanted));
+}
+
+// SIGTERM stops a write as Ctrl-C does: the exchange on the wire ends, no commit, the record
+// written; and a simulator whose terminal closes (SIGHUP) ends as cleanly as on SIGTERM.
+TEST_F(CliFaults, SigtermStopsAWriteAsCtrlCDoesAndSighupEndsTheSimulator) {
+    const std::string wanted = WantedFile();
+    // Each reply comes 300 ms late, so the write is long enough to stop midway.
+    auto sim = StartSim({"--verbose", "--fault", "slow=1", "--slow-ms", "300"});
+    const std::string port = sim->Port();
+    const size_t recordedBefore = ReadHistory(HistoryPath(), {port, "", ""}).Entries.size();
+    QProcess process;
+    process.start(QString::fromStdString(BinPath("dezadizi-cli")),
+                  {"write", QString::fromStdString(port), QString::fromStdString(wanted), "-d",
+                   QString::fromStdString(definitions)});
+    ASSERT_TRUE(process.waitForStarted());
+    const auto writes = [&] { return sim->CountLines("request 01 05") + sim->CountLines("request 01 06"); };
+    for (int i = 0; i < 3000 && writes() < 1; ++i)
+        QThread::msleep(10);
+    ASSERT_GE(writes(), 1) << "the write did not begin";
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << "the tool died of the signal";
+    EXPECT_EQ(process.exitCode(), 143);
+    const std::string err = process.readAllStandardError().toStdString();
+    EXPECT_NE(err.find("(no commit). Write again to finish.\n"), std::string::npos) << err;
+
+    const std::vector<THistoryEntry> entries = ReadHistory(HistoryPath(), {port, "", ""}).Entries;
+    ASSERT_EQ(entries.size(), recordedBefore + 1) << "the stopped write is not recorded";
+    EXPECT_EQ(entries.back().Result, "stopped");
+    EXPECT_TRUE(std::filesystem::exists(entries.back().Backup)) << entries.back().Backup;
+
+    EXPECT_EQ(sim->Stop(SIGHUP), 0) << sim->Errors();
+    EXPECT_EQ(sim->CountLines("commit (123"), 0) << "a stopped write must not be committed";
+    EXPECT_EQ(sim->CountLines("dezadizi-sim stopped after "), 1) << sim->Output();
 }

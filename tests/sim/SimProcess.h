@@ -73,18 +73,18 @@ public:
     // The pseudo-terminal's path; empty when the program did not come up.
     const std::string& Port() const { return FPort; }
 
-    // SIGTERM and wait; the exit code, or -1 when the program did not end by itself (the reason
-    // is then added to Errors()).
-    int Stop() {
+    // `signal` (SIGTERM unless told) and wait; the exit code, or -1 when the program did not end by
+    // itself (the reason is then added to Errors()).
+    int Stop(int signal = SIGTERM) {
         if (FPid <= 0)
             return -1;
         if (!Reap(false)) {
-            kill(FPid, SIGTERM);
+            kill(FPid, signal);
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
             while (!Reap(false) && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             if (FExitCode == -2) {
-                FExtraErrors += "[did not end within 15 s of SIGTERM]";
+                FExtraErrors += "[did not end within 15 s of signal " + std::to_string(signal) + "]";
                 kill(FPid, SIGKILL);
                 Reap(true);
                 FExitCode = -1;

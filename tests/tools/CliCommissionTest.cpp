@@ -5,7 +5,9 @@
 
 #include <QProcess>
 #include <QThread>
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
@@ -54,6 +56,18 @@ std::vector<std::string> Lines(const std::string& text) {
         start = end + 1;
     }
     return lines;
+}
+
+// Processes whose command line holds `text`.
+std::vector<pid_t> ProcessesNaming(const std::string& text) {
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::string command = ReadFileText(entry.path().string() + "/cmdline");
+        std::replace(command.begin(), command.end(), '\0', ' ');
+        if (command.find(text) != std::string::npos)
+            found.push_back(static_cast<pid_t>(std::atoi(entry.path().filename().c_str())));
+    }
+    return found;
 }
 
 } // namespace
@@ -199,22 +213,27 @@ TEST(CliCommission, KeptSettingsKeepEachUnitsValueAndPerUnitValuesGoToTheirUnitO
     EXPECT_EQ(bad.err, "dezadizi-cli: Not a slave address: 248 (use 1 to 247)\n");
 }
 
-TEST(CliCommission, CtrlCStopsEveryPortWithoutACommitAndExits130) {
+// Ctrl-C and SIGTERM stop alike; SIGTERM's status tells which came.
+TEST(CliCommission, SigtermStopsEveryPortWithoutACommitReportsAndExits143) {
     TTempDir dir;
-    // Blank units at the line's pace: a write of every setting takes about a minute.
+    // Blank units at the line's pace: a write of every setting takes about a minute. The second
+    // line has a unit the stop comes before.
     TSimProcess first({"--device", "Z7E AHU Interface", "--blank", "--wire-speed", "--verbose"},
                       dir.Path("config"));
-    TSimProcess second({"--device", "Z7E AHU Interface", "--blank", "--wire-speed", "--verbose"},
+    TSimProcess second({"--device", "Z7E AHU Interface", "--blank", "--wire-speed", "--verbose", "--slave",
+                        "1", "--slave", "2"},
                        dir.Path("config"));
     ASSERT_FALSE(first.Port().empty()) << first.Errors();
     ASSERT_FALSE(second.Port().empty()) << second.Errors();
     const std::string file = dir.Path("site.rur");
     ASSERT_EQ(Cli({"defaults", "Z7E AHU Interface", "-o", file}).code, 0);
+    const std::string report = dir.Path("report.csv");
 
     QProcess process;
     process.start(QString::fromStdString(BinPath("dezadizi-cli")),
                   {"commission", QString::fromStdString(file), QString::fromStdString(first.Port()),
-                   QString::fromStdString(second.Port()), "-d",
+                   QString::fromStdString(second.Port() + "@1"), QString::fromStdString(second.Port() + "@2"),
+                   "--report", QString::fromStdString(report), "-d",
                    QString::fromStdString(SourcePath("data/Devices.xml"))});
     ASSERT_TRUE(process.waitForStarted());
     const auto writes = [](const TSimProcess& sim) { return sim.CountLines("request 01 06"); };
@@ -223,15 +242,26 @@ TEST(CliCommission, CtrlCStopsEveryPortWithoutACommitAndExits130) {
     ASSERT_GE(writes(first), 5) << "the write did not begin";
     ASSERT_GE(writes(second), 5) << "the write did not begin";
     // Only the parent is told; it passes the stop on to each port's run.
-    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
     ASSERT_TRUE(process.waitForFinished(120000));
-    EXPECT_EQ(process.exitCode(), 130);
+    const std::vector<pid_t> left = ProcessesNaming(file);
+    for (const pid_t pid : left)
+        ::kill(pid, SIGKILL);
+    EXPECT_TRUE(left.empty()) << "a port's run was left running";
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << "the parent died of the signal";
+    EXPECT_EQ(process.exitCode(), 143);
     const auto lines = Lines(process.readAllStandardOutput().toStdString());
-    ASSERT_EQ(lines.size(), 2u);
-    for (const std::string& l : lines)
-        EXPECT_NE(l.find("  stopped: Write stopped: "), std::string::npos) << l;
-    EXPECT_EQ(first.CountLines("commit (123"), 0);
-    EXPECT_EQ(second.CountLines("commit (123"), 0);
+    ASSERT_EQ(lines.size(), 3u);
+    for (const std::string& l : lines) {
+        const bool untried = l.rfind(second.Port() + "@2", 0) == 0;
+        EXPECT_NE(l.find(untried ? "  stopped: Stopped before this unit was reached."
+                                 : "  stopped: Write stopped: "),
+                  std::string::npos)
+            << l;
+    }
+    EXPECT_EQ(Lines(ReadFileText(report)).size(), 4u) << ReadFileText(report);
+    EXPECT_EQ(first.CountLines("commit (123") + second.CountLines("commit (123"), 0);
+    EXPECT_EQ(second.CountLines("slave 2: request"), 0) << "a unit was written after the stop";
 }
 
 TEST(CliScan, FindsExactlyTheUnitsOnTheLineAndCreditsNoLateReply) {

@@ -84,9 +84,9 @@ const char* const UsageText =
     "Exit status: 0 success, 1 failure (message on standard error), 2 usage error,\n"
     "3 written but the save not confirmed: the unit did not answer the save command (write again\n"
     "if it was restarted before it finished saving), 130 stopped by Ctrl-C: a write stopped so is\n"
-    "not saved on the unit (write again to finish). commission: 0 when every unit is verified or\n"
-    "unchanged, 3 when the rest are only unconfirmed, 1 otherwise (a dry run: 0 when every unit\n"
-    "was reached and is of the file's device type).\n";
+    "not saved on the unit (write again to finish); 143 on SIGTERM, 129 on SIGHUP, stopped alike.\n"
+    "commission: 0 when every unit is verified or unchanged, 3 when the rest are only unconfirmed,\n"
+    "1 otherwise (a dry run: 0 when every unit was reached and is of the file's device type).\n";
 
 } // namespace
 

@@ -8,7 +8,8 @@ class TSettings;
 
 // Exit codes of the tool.
 // cliUnconfirmed: the settings were written but the unit did not answer the save command.
-// cliStopped: stopped by Ctrl-C (SIGINT), as a shell counts a run ended by it.
+// cliStopped: stopped by Ctrl-C (SIGINT), as a shell counts a run ended by it. SIGTERM and SIGHUP
+// stop a run the same way with 128 + their number (143, 129): return StopExitStatus() for a stop.
 enum TCliExit : int { cliOk = 0, cliFailed = 1, cliUsage = 2, cliUnconfirmed = 3, cliStopped = 130 };
 
 // Runs the tool with its arguments (without the program name). `exeDir` is the executable's

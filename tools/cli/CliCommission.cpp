@@ -11,11 +11,12 @@
 #include "model/Group.h"
 #include "settings/Setting.h"
 
+#include "Stopsignals.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QTimer>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -141,12 +142,6 @@ TCommissionResult CommissionUnit(const TCliOptions& options, const TPortTarget& 
     return result;
 }
 
-std::atomic<bool> Interrupted{false};
-
-void OnParentInterrupt(int) {
-    Interrupted = true;
-}
-
 // A port's child process and what it has said so far.
 struct TPortRun {
     std::unique_ptr<QProcess> process;
@@ -254,11 +249,9 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
         }
         run->targets.push_back(target);
     }
-    struct sigaction action {};
-    struct sigaction previous {};
-    action.sa_handler = OnParentInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &previous);
+    // The parent stays to the end whatever stops it: it passes the stop on and reads every child's
+    // last words (a child writing to a parent gone would die of SIGPIPE between two units).
+    const TStopSignals stopSignals;
     for (TPortRun& run : runs) {
         QStringList arguments{QString::fromLatin1(CommissionPortCommand), QString::fromStdString(file)};
         for (const TPortTarget& target : run.targets)
@@ -282,12 +275,13 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
     std::map<std::string, TCommissionResult> results;
     bool forwarded = false;
     for (;;) {
-        if (Interrupted && !forwarded) {
-            // Each unit stops as a stopped write does; the children report it.
+        if (StopRequested() && !forwarded) {
+            // Each unit stops as a stopped write does, by the signal the parent got; the
+            // children report it.
             forwarded = true;
             for (TPortRun& run : runs) {
                 if (run.process->state() == QProcess::Running)
-                    ::kill(static_cast<pid_t>(run.process->processId()), SIGINT);
+                    ::kill(static_cast<pid_t>(run.process->processId()), StopSignal());
             }
         }
         bool running = false;
@@ -314,7 +308,6 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
         tick.start(50);
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
-    ::sigaction(SIGINT, &previous, nullptr);
 
     std::vector<TCommissionResult> report;
     for (const TPortRun& run : runs) {
@@ -326,7 +319,7 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
             TCommissionResult missing;
             missing.port = target.name;
             missing.address = target.address;
-            missing.outcome = Interrupted ? TOutcome::Stopped : TOutcome::Failed;
+            missing.outcome = StopRequested() ? TOutcome::Stopped : TOutcome::Failed;
             missing.message = run.process->error() == QProcess::FailedToStart
                                   ? "Cannot start " + QCoreApplication::applicationFilePath().toStdString()
                                   : "The run on " + target.name + " ended before this unit";
@@ -350,7 +343,7 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
     case TSiteStatus::Unconfirmed:
         return cliUnconfirmed;
     case TSiteStatus::Stopped:
-        return cliStopped;
+        return StopExitStatus();
     default:
         return cliFailed;
     }

@@ -12,14 +12,14 @@
 #include "model/Settings.h"
 #include "settings/Storeaccess.h"
 
+#include "Stopsignals.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QSettings>
 #include <QTimer>
 #include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -101,14 +101,9 @@ private:
     int32_t FDone = 0;
 };
 
-// Ctrl-C: the run in progress ends after its exchange; nothing more is sent, no commit is made.
-std::atomic<TRegisterDataStore*> StoppableStore{nullptr};
-std::atomic<bool> Stopping{false};
-
-void OnInterrupt(int) {
-    Stopping = true;
-    if (TRegisterDataStore* store = StoppableStore.load())
-        store->RequestStop();
+// A stop signal: the run in progress ends after its exchange; nothing more is sent, no commit is made.
+void StopStore(void* store) {
+    static_cast<TRegisterDataStore*>(store)->RequestStop();
 }
 
 class TCliStopped : public std::runtime_error {
@@ -134,15 +129,8 @@ public:
             std::lock_guard<std::mutex> lock(FLock);
             FBeginRead = true;
         };
-        StoppableStore = &FStore;
-        struct sigaction action {};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &FPreviousInterrupt);
     }
     ~TOnlineSession() {
-        ::sigaction(SIGINT, &FPreviousInterrupt, nullptr);
-        StoppableStore = nullptr;
         if (FDevice != nullptr)
             FManager.DisconnectDevice(FDevice);
         SetRegisterDataStore(FPreviousStore);
@@ -161,9 +149,9 @@ public:
             throw TModelError(std::string("Failed to connect, please check connections and settings\n") +
                               e.what());
         }
-        // Ctrl-C ends a search at once: nothing has been read, so there is nothing to stop later.
-        WaitUntil([&] { return result.has_value() || Stopping; });
-        if (Stopping) {
+        // A stop ends a search at once: nothing has been read, so there is nothing to stop later.
+        WaitUntil([&] { return result.has_value() || StopRequested(); });
+        if (StopRequested()) {
             FManager.WithdrawSearch(port.port);
             throw TCliStopped("Search stopped.");
         }
@@ -196,7 +184,7 @@ public:
         const TProgressOutcome end = AwaitRun();
         if (end.Stopped)
             throw TCliStopped(end.Text);
-        if (Stopping)
+        if (StopRequested())
             throw TCliStopped("Read stopped.");
         FManager.DeviceList()->TakeValuesFromStore();
     }
@@ -266,8 +254,9 @@ private:
 
     std::ostream& FErr;
     TProgressBar FBar;
-    struct sigaction FPreviousInterrupt {};
+    TStopSignals FStopSignals;
     TRegisterDataStore FStore;
+    TStopHookScope FStopHook{{StopStore, &FStore}};
     TSerialManager FManager;
     TRegisterDataStore* FPreviousStore;
     TDevice* FDevice = nullptr;
@@ -304,7 +293,7 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         return cliOk;
     } catch (const TCliStopped& e) {
         err << e.what() << "\n";
-        return cliStopped;
+        return StopExitStatus();
     } catch (const std::exception& e) {
         err << e.what() << "\n";
         return cliFailed;
@@ -346,14 +335,11 @@ std::optional<TPortTarget> ParseCliTarget(const std::string& text, std::ostream&
 }
 
 bool CliStopRequested() {
-    return Stopping;
+    return StopRequested();
 }
 
 void KeepCliInterruptHandler() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
+    InstallStopSignals();
 }
 
 int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
@@ -378,7 +364,7 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         const TRegisterDataStore& store = session.Store();
         if (store.LastResult() == TRunResult::Stopped) {
             err << summary.Message << "\n";
-            return cliStopped;
+            return StopExitStatus();
         }
         if (summary.Error) {
             for (const std::string& line : summary.Differences)
@@ -393,7 +379,7 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         return cliUnconfirmed;
     } catch (const TCliStopped& e) {
         err << e.what() << "\n";
-        return cliStopped;
+        return StopExitStatus();
     } catch (const std::exception& e) {
         err << e.what() << "\n";
         return cliFailed;

@@ -46,15 +46,15 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err);
 void WithUnitRead(const TDevices& devices, const TPortTarget& port, std::ostream& err,
                   const std::function<void(TDevice&)>& use);
 // The same, handing over the session's write too, which records `settingsFile` as the file
-// written. A stop (Ctrl-C) during the read raises.
+// written. A stop (Ctrl-C, SIGTERM, SIGHUP) during the read raises.
 void WithUnitSession(const TDevices& devices, const TPortTarget& port, const std::string& settingsFile,
                      std::ostream& err, const std::function<void(TUnitSession&)>& use);
 // PORT or PORT@ADDR as a command takes it; nothing, after a message on err, when it is neither,
 // with `status` the exit status to give: 2 for a bad address, 1 for a name that is no comm port.
 std::optional<TPortTarget> ParseCliTarget(const std::string& text, std::ostream& err, int* status);
-// Whether Ctrl-C (SIGINT) was received.
+// Whether a stop signal (SIGINT, SIGTERM, SIGHUP) was received.
 bool CliStopRequested();
-// Ctrl-C stops the run in progress and leaves the process running, between sessions too.
+// A stop signal stops the run in progress and leaves the process running, between sessions too.
 void KeepCliInterruptHandler();
 // "ports", "ports set COMn PATH", "ports clear COMn": the comm port mapping of the user settings.
 int CliPorts(const TCliOptions& options, std::ostream& out, std::ostream& err);

@@ -7,9 +7,9 @@
 #include "model/Device.h"
 #include "model/Devices.h"
 
+#include "Stopsignals.h"
+
 #include <QString>
-#include <atomic>
-#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -23,12 +23,6 @@ namespace {
 constexpr int32_t ScanReplyWaitMs = 50;
 // Input register 4 holds the unit's device id, as a search reads it.
 constexpr int32_t DeviceIdRegister = 4;
-
-std::atomic<bool> ScanStopped{false};
-
-void OnScanInterrupt(int) {
-    ScanStopped = true;
-}
 
 bool ParseAddress(const std::string& text, int32_t* address) {
     bool ok = false;
@@ -76,14 +70,10 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         return cliFailed;
     }
 
-    struct sigaction action {};
-    struct sigaction previous {};
-    action.sa_handler = OnScanInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &previous);
+    const TStopSignals stopSignals;
     const bool progress = isatty(STDERR_FILENO) != 0;
     int found = 0;
-    for (int32_t address = from; address <= to && !ScanStopped; ++address) {
+    for (int32_t address = from; address <= to && !StopRequested(); ++address) {
         if (progress) {
             err << "\rScanning address " << address << " of " << from << " to " << to << " (" << found
                 << " found)" << std::flush;
@@ -104,7 +94,6 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     }
     if (progress)
         err << "\r\033[K" << std::flush;
-    ::sigaction(SIGINT, &previous, nullptr);
     master.Close();
-    return ScanStopped ? cliStopped : cliOk;
+    return StopRequested() ? StopExitStatus() : cliOk;
 }

@@ -5,6 +5,7 @@
 #include "SimDefaults.h"
 #include "SimPort.h"
 #include "SimUnit.h"
+#include "Stopsignals.h"
 #include "Version.h"
 #include "model/Definitionfile.h"
 #include "model/Device.h"
@@ -17,7 +18,6 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -28,24 +28,10 @@
 
 namespace {
 
-int StopPipe[2] = {-1, -1};
-
-void OnStopSignal(int) {
+// A stop signal wakes the line's wait through a pipe; `writeEnd` points at the pipe's write end.
+void WakeLine(void* writeEnd) {
     const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(StopPipe[1], &byte, 1);
-}
-
-void InstallStopHandlers() {
-    if (::pipe2(StopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        std::perror("dezadizi-sim: pipe");
-        std::exit(1);
-    }
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
+    [[maybe_unused]] const ssize_t n = ::write(*static_cast<const int*>(writeEnd), &byte, 1);
 }
 
 int Fail(const std::string& message) {
@@ -317,7 +303,14 @@ int main(int argc, char** argv) {
             return Fail(problem);
     }
 
-    InstallStopHandlers();
+    // SIGINT, SIGTERM and SIGHUP (a closed terminal) end the run cleanly.
+    InstallStopSignals();
+    int stopPipe[2] = {-1, -1};
+    if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("dezadizi-sim: pipe");
+        return 1;
+    }
+    const TStopHookScope stopHook({WakeLine, &stopPipe[1]});
     TSimPort line;
     line.SetWireSpeed(parser.isSet(wireSpeedOption));
     if (!line.Create(&error))
@@ -366,7 +359,7 @@ int main(int argc, char** argv) {
                 std::cerr << "dezadizi-sim: cannot save " << statePaths[i] << ": " << saveError << std::endl;
         }
     };
-    line.Serve(line_units, StopPipe[0], saveIfChanged);
+    line.Serve(line_units, stopPipe[0], saveIfChanged);
     saveIfChanged();
 
     // Leave the published names only when they still point here (another simulator may have
