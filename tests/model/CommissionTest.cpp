@@ -1,5 +1,9 @@
 #include "model/Commission.h"
 
+#include "model/Errors.h"
+#include "settings/Setting_name.h"
+#include "settings/Setting_uint32.h"
+#include "settings/SettingsTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <fstream>
@@ -42,6 +46,8 @@ TEST(Commission, AResultLineCarriesEveryFieldWhateverItHolds) {
     result.changed = 4;
     result.seconds = 11.24;
     result.message = "a\tb\\n\nc";
+    result.backup = "/home/a b/backups/x.rur";
+    result.warnings = {"one \\r two\nthree", "", "four"};
     const auto back = ParseCommissionResultLine(CommissionResultLine(result));
     ASSERT_TRUE(back);
     EXPECT_EQ(back->port, result.port);
@@ -51,6 +57,8 @@ TEST(Commission, AResultLineCarriesEveryFieldWhateverItHolds) {
     EXPECT_EQ(back->outcome, TOutcome::Mismatch);
     EXPECT_EQ(back->changed, 4);
     EXPECT_EQ(back->message, result.message);
+    EXPECT_EQ(back->backup, result.backup);
+    EXPECT_EQ(back->warnings, result.warnings);
     EXPECT_FALSE(ParseCommissionResultLine("warning: something else"));
     EXPECT_EQ(CommissionResultText(*back), "/dev/pts/3@12  Z7E AHU Interface  mismatch: " + result.message);
     result.outcome = TOutcome::Verified;
@@ -79,4 +87,85 @@ TEST(Commission, PerUnitValuesReadQuotedFieldsAndRefuseRepeatedTargets) {
         csv << "target,Unit Settings/Unit Name\nCOM1@2,a\nCOM1@2,b\n";
     }
     EXPECT_THROW(LoadPerUnitValues(path), std::exception);
+
+    // Spreadsheets' "CSV UTF-8" begins with a byte-order mark.
+    const TPerUnitValues marked = ParsePerUnitValues("\xEF\xBB\xBFtarget,A/B\nCOM1@2,x\n", "own.csv");
+    ASSERT_EQ(marked.count("COM1@2"), 1u);
+    // What is handed to a port's run reads back as it was.
+    EXPECT_EQ(ParsePerUnitValues(PerUnitValuesCsv(values), "-"), values);
+    // A device that never ends is not read to the end.
+    try {
+        LoadPerUnitValues("/dev/zero");
+        ADD_FAILURE() << "/dev/zero was read";
+    } catch (const TModelError& e) {
+        EXPECT_NE(std::string(e.what()).find("larger than 16 MiB"), std::string::npos) << e.what();
+    }
+}
+
+namespace {
+
+// A drop-down and a check box on one register, fields of one register by bit masks, coils.
+const char* const Shared = R"(<settings>
+  <group name="Unit" description="u">
+    <setting value_type="name" name="Name" register="100" type="holding_register" NumOfRegisters="8" default="Unit"/>
+    <setting value_type="drop_down" name="Mode" register="124" type="holding_register">
+      <ddvalue name="Off" value="2" default="true"/><ddvalue name="On" value="5"/></setting>
+    <setting value_type="checkbox" name="Setback" register="124" type="holding_register" default="unchecked" unchecked_value="2" checked_value="5"/>
+    <setting value_type="int" name="Low" register="130" type="holding_register" bitmask="255" min="0" max="100" default="1" value_text=""/>
+    <setting value_type="int" name="High" register="130" type="holding_register" bitmask="-256" min="0" max="100" default="1" value_text=""/>
+    <setting value_type="int" name="Middle" register="131" type="holding_register" bitmask="4080" min="0" max="100" default="1" value_text=""/>
+    <setting value_type="int" name="Bottom" register="131" type="holding_register" bitmask="255" min="0" max="100" default="1" value_text=""/>
+    <setting value_type="uint32" name="Service" register="140" type="holding_register" min="0" max="$7FFFFFFF" default="8760" value_text="hours"/>
+    <setting value_type="int" name="Speed" register="142" type="holding_register" min="0" max="100" default="20" value_text="%"/>
+    <setting value_type="checkbox" name="Frost" register="0" type="coil" default="checked"/>
+    <setting value_type="checkbox" name="Fire" register="1" type="coil" default="checked"/>
+  </group>
+</settings>)";
+
+} // namespace
+
+TEST(Commission, AKeptSettingSharingBitsWithASettingTheRunSetsIsAConflict) {
+    TTestTree t(Shared);
+    TTempDir dir;
+    const std::string file = dir.Path("site.rur");
+    t.Tree().SaveToFile(file);
+    const auto conflict = [&](std::vector<std::string> keep,
+                              std::vector<std::pair<std::string, std::string>> own = {}) {
+        return KeepConflict(t.Tree(), file, {}, keep, own);
+    };
+    const std::string mode = conflict({"Unit/Mode"});
+    EXPECT_NE(mode.find("\"Unit/Mode\""), std::string::npos) << mode;
+    EXPECT_NE(mode.find("\"Unit/Setback\""), std::string::npos) << mode;
+    EXPECT_NE(conflict({"Unit/Middle"}), "");
+    // Kept together, given for the unit, or apart: nothing is overwritten.
+    EXPECT_EQ(conflict({"Unit/Mode", "Unit/Setback"}), "");
+    EXPECT_EQ(conflict({"Unit/Mode"}, {{"Unit/Mode", "On"}}), "");
+    EXPECT_EQ(conflict({"Unit/Low", "Unit/Name", "Unit/Frost", "Unit/Service"}), "");
+}
+
+TEST(Commission, UnitValuesPassTheChecksOfASettingsFile) {
+    TTestTree t(Shared);
+    TTempDir dir;
+    const std::string file = dir.Path("site.rur");
+    t.Tree().SaveToFile(file);
+    const auto apply = [&](const std::string& name, const std::string& value, bool allow = false) {
+        ApplySiteValues(t.Tree(), file, {false, allow}, {}, {{name, value}});
+    };
+    // Outside the limits: refused with the file's message, loaded with the file's consent.
+    EXPECT_THROW(apply("Unit/Service", "4294967295"), TOutOfLimitsError);
+    EXPECT_THROW(apply("Unit/Speed", "250 %"), TOutOfLimitsError);
+    apply("Unit/Service", "4294967295", true);
+    EXPECT_EQ(t.As<TSettingUint32>("Service").Value, -1);
+    ASSERT_EQ(t.Tree().LoadWarnings.size(), 1u);
+    EXPECT_EQ(t.Tree().LoadWarnings[0].rfind("Loaded outside its limits: 'Service' (Unit, register 140)", 0),
+              0u)
+        << t.Tree().LoadWarnings[0];
+    // A text is made what the unit holds, and the change is told.
+    apply("Unit/Name", "ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+    EXPECT_EQ(t.As<TSettingName>("Name").Text, "ABCDEFGHIJKLMNOP");
+    ASSERT_EQ(t.Tree().LoadWarnings.size(), 1u);
+    EXPECT_NE(t.Tree().LoadWarnings[0].find("cut to the 16 characters"), std::string::npos);
+    apply("Unit/Name", "North\x01");
+    ASSERT_EQ(t.Tree().LoadWarnings.size(), 1u);
+    EXPECT_NE(t.Tree().LoadWarnings[0].find("replaced by \"?\""), std::string::npos);
 }
