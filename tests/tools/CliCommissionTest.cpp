@@ -1,4 +1,5 @@
 // Commissioning and scanning against simulated lines, several units on one line.
+#include "model/Csv.h"
 #include "model/History.h"
 #include "sim/SimProcess.h"
 #include "support/TestSupport.h"
@@ -6,9 +7,11 @@
 #include <QProcess>
 #include <QThread>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
+#include <sys/stat.h>
 
 namespace {
 
@@ -56,7 +59,173 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+// The tool with `input` on its standard input.
+CliResult CliWithInput(const std::vector<std::string>& args, const std::string& input) {
+    QStringList arguments;
+    for (const auto& arg : args)
+        arguments << QString::fromStdString(arg);
+    arguments << "-d" << QString::fromStdString(SourcePath("data/Devices.xml"));
+    QProcess process;
+    process.start(QString::fromStdString(BinPath("dezadizi-cli")), arguments);
+    process.write(QByteArray::fromStdString(input));
+    process.closeWriteChannel();
+    CliResult result;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+    } else if (process.exitStatus() == QProcess::NormalExit) {
+        result.code = process.exitCode();
+    }
+    result.out = process.readAllStandardOutput().toStdString();
+    result.err = process.readAllStandardError().toStdString();
+    return result;
+}
+
+// An environment variable of the tools run from here, for the life of the object.
+class TEnvScope {
+public:
+    TEnvScope(const char* name, const std::string& value) : FName(name), FPrevious(qgetenv(name)) {
+        qputenv(name, QByteArray::fromStdString(value));
+    }
+    ~TEnvScope() { qputenv(FName, FPrevious); }
+
+private:
+    const char* FName;
+    QByteArray FPrevious;
+};
+
 } // namespace
+
+TEST(CliCommission, ArgumentsThatContradictAreRefusedBeforeAnyRequest) {
+    TTempDir dir;
+    TSimProcess line({"--device", "Z7E AHU Interface", "--verbose", "--slave", "1", "--slave", "2"},
+                     dir.Path("config"));
+    ASSERT_FALSE(line.Port().empty()) << line.Errors();
+    const std::string file = dir.Path("site.rur");
+    ASSERT_EQ(Cli({"defaults", "Z7E AHU Interface", "-o", file}).code, 0);
+    const std::string saved = ReadFileText(file);
+    const std::string link = dir.Path("line-a");
+    std::filesystem::create_symlink(line.Port(), link);
+    const std::string fifo = dir.Path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string own = dir.Path("own.csv");
+    {
+        std::ofstream csv(own);
+        csv << "target,Unit Settings/Unit Name\n" << line.Port() << "@2,A\n" << link << "@2,B\n";
+    }
+    const auto refused = [&](std::vector<std::string> args, const std::string& says) {
+        args.insert(args.begin(), {"commission", file});
+        const CliResult run = Cli(args);
+        EXPECT_EQ(run.code, 2) << run.out << run.err;
+        EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+    };
+    // The file's check box writes the register of the drop-down to keep.
+    refused({line.Port() + "@2", "--keep", "Unit Settings/Night Setback Mode"},
+            "\"Unit Settings/Night Setback Mode\" shares its register with \"Unit Settings/Night Setback\"");
+    // One unit by two names, among the targets or the rows.
+    refused({line.Port(), link + "@1"}, line.Port() + " and " + link + "@1 are one unit");
+    refused({line.Port() + "@2", "--per-unit", own}, line.Port() + "@2 and " + link + "@2 are one unit");
+    // A report that would replace an input, or is no file.
+    refused({line.Port() + "@2", "--report", file}, "is the settings file");
+    refused({line.Port() + "@2", "--report", fifo}, "is not a regular file");
+    EXPECT_EQ(ReadFileText(file), saved);
+    EXPECT_EQ(line.CountLines("slave 1: request") + line.CountLines("slave 2: request"), 0) << line.Output();
+}
+
+TEST(CliCommission, OneLineNamedThreeWaysIsOneRunAndUnitValuesAreCheckedAsAFilesAre) {
+    TTempDir dir;
+    TEnvScope config("XDG_CONFIG_HOME", dir.Path("cli-config"));
+    TSimProcess line(
+        {"--device", "Z7E AHU Interface", "--verbose", "--slave", "1", "--slave", "2", "--slave", "3"},
+        dir.Path("config"));
+    ASSERT_FALSE(line.Port().empty()) << line.Errors();
+    const std::string file = dir.Path("site.rur");
+    ASSERT_EQ(Cli({"defaults", "Z7E AHU Interface", "-o", file}).code, 0);
+    const std::string link = dir.Path("line-a");
+    std::filesystem::create_symlink(line.Port(), link);
+    ASSERT_EQ(Cli({"ports", "set", "COM9", line.Port()}).code, 0);
+
+    // Rows as a spreadsheet saves them, read from a pipe.
+    const std::string rows = "\xEF\xBB\xBFtarget,Unit Settings/Unit Name,Unit Settings/Service Interval\r\n" +
+                             link + "@1,ABCDEFGHIJKLMNOPQRSTUVWXYZ,\r\n" + line.Port() + "@2,North\x01,\r\n" +
+                             "COM9@3,,4294967295\r\n";
+    const std::string report = dir.Path("report.csv");
+    const std::vector<std::string> args{"commission", file,         link + "@1", line.Port() + "@2",
+                                        "COM9@3",     "--per-unit", "/dev/stdin"};
+    std::vector<std::string> first = args;
+    first.insert(first.end(), {"--report", report});
+    const CliResult run = CliWithInput(first, rows);
+    EXPECT_EQ(run.code, 1) << run.out << run.err;
+    EXPECT_EQ(run.err.find("already open"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find(link + "@1  Z7E AHU Interface  verified  1 settings changed"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find(line.Port() + "@2  Z7E AHU Interface  verified  1 settings changed"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("COM9@3  Z7E AHU Interface  failed: 1 value in the file is outside"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("--allow-out-of-range loads them anyway."), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("warning: " + link + "@1: Setting 'Unit Name': text cut to the 16 characters"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("warning: " + line.Port() +
+                           "@2: Setting 'Unit Name': text characters the unit "
+                           "cannot store"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(Writes(line, 3), 0);
+    const auto reported = Lines(ReadFileText(report));
+    ASSERT_EQ(reported.size(), 4u);
+    EXPECT_EQ(reported[3].rfind("COM9,3,17,Z7E AHU Interface,failed,0,", 0), 0u) << reported[3];
+
+    // With the file's consent flag the value goes in as a file's would.
+    const CliResult allowed = CliWithInput(
+        [&] {
+            auto all = args;
+            all.push_back("--allow-out-of-range");
+            return all;
+        }(),
+        rows);
+    EXPECT_EQ(allowed.code, 0) << allowed.out << allowed.err;
+    EXPECT_NE(allowed.out.find("COM9@3  Z7E AHU Interface  verified  1 settings changed"), std::string::npos)
+        << allowed.out;
+}
+
+TEST(CliCommission, ABackupThatCannotBeSavedIsReportedAgainstItsUnit) {
+    TTempDir dir;
+    TEnvScope data("XDG_DATA_HOME", dir.Path("data"));
+    TSimProcess line({"--device", "Z7E AHU Interface"}, dir.Path("config"));
+    ASSERT_FALSE(line.Port().empty()) << line.Errors();
+    const std::string file = dir.Path("site.rur");
+    ASSERT_EQ(Cli({"defaults", "Z7E AHU Interface", "-o", file}).code, 0);
+    // The backups folder is a file.
+    std::filesystem::create_directories(dir.Path("data/dezadizi"));
+    std::ofstream(dir.Path("data/dezadizi/backups")) << "not a folder";
+    const std::string report = dir.Path("report.csv");
+    const auto commission = [&](const std::string& speed) {
+        EditFile(file, {{"Supply Fan Minimum Speed", speed}});
+        const CliResult run = Cli({"commission", file, line.Port(), "--report", report});
+        EXPECT_EQ(run.code, 0) << run.out << run.err;
+        const auto rows = ParseCsv(ReadFileText(report));
+        EXPECT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows.back().size(), 10u);
+        EXPECT_EQ(rows.back()[4], "verified");
+        return std::make_pair(run, rows.back());
+    };
+    const auto [failed, failedRow] = commission("25");
+    EXPECT_NE(
+        failed.err.find("warning: " + line.Port() + "@1: Cannot save the unit's settings before writing"),
+        std::string::npos)
+        << failed.err;
+    EXPECT_EQ(failedRow[8], "");
+    EXPECT_EQ(failedRow[9].rfind("Cannot save the unit's settings before writing", 0), 0u) << failedRow[9];
+
+    std::filesystem::remove(dir.Path("data/dezadizi/backups"));
+    const auto [saved, savedRow] = commission("30");
+    EXPECT_EQ(savedRow[9], "") << saved.err;
+    EXPECT_TRUE(std::filesystem::is_regular_file(savedRow[8])) << savedRow[8];
+}
 
 TEST(CliCommission, AMixedSiteGivesEachUnitItsResultTheExitStatusAndTheReport) {
     TTempDir dir;
@@ -115,7 +284,7 @@ TEST(CliCommission, AMixedSiteGivesEachUnitItsResultTheExitStatusAndTheReport) {
     // The report lists the targets in the order given, with the outcome words.
     const auto rows = Lines(ReadFileText(report));
     ASSERT_EQ(rows.size(), 6u) << ReadFileText(report);
-    EXPECT_EQ(rows[0], "port,address,device_id,device_type,result,changed,seconds,message\r");
+    EXPECT_EQ(rows[0], "port,address,device_id,device_type,result,changed,seconds,message,backup,warnings\r");
     const auto starts = [&](size_t row, const std::string& prefix) {
         EXPECT_EQ(rows[row].rfind(prefix, 0), 0u) << rows[row];
     };
