@@ -227,6 +227,22 @@ TEST(CliCommission, ABackupThatCannotBeSavedIsReportedAgainstItsUnit) {
     EXPECT_TRUE(std::filesystem::is_regular_file(savedRow[8])) << savedRow[8];
 }
 
+TEST(CliCommission, AReadThatFailsStillReportsTheUnitThatAnswered) {
+    TTempDir dir;
+    // Found by its one answer, then silent.
+    TSimProcess line({"--device", "Z7E AHU Interface", "--fault-after", "1", "--fault", "no-reply=1"},
+                     dir.Path("config"));
+    ASSERT_FALSE(line.Port().empty()) << line.Errors();
+    const std::string file = dir.Path("site.rur");
+    ASSERT_EQ(Cli({"defaults", "Z7E AHU Interface", "-o", file}).code, 0);
+    const std::string report = dir.Path("report.csv");
+    const CliResult run = Cli({"commission", file, line.Port(), "--report", report});
+    EXPECT_EQ(run.code, 1) << run.out << run.err;
+    const auto rows = Lines(ReadFileText(report));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].rfind(line.Port() + ",1,17,Z7E AHU Interface,failed,0,", 0), 0u) << rows[1];
+}
+
 TEST(CliCommission, AMixedSiteGivesEachUnitItsResultTheExitStatusAndTheReport) {
     TTempDir dir;
     // One line: a unit already right (1), one to change (2), one of another type (3); nobody at 7.
