@@ -1,8 +1,6 @@
 #include "model/Commission.h"
 
 #include "model/Errors.h"
-#include "settings/Setting_name.h"
-#include "settings/Setting_uint32.h"
 #include "settings/SettingsTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -102,70 +100,29 @@ TEST(Commission, PerUnitValuesReadQuotedFieldsAndRefuseRepeatedTargets) {
     }
 }
 
-namespace {
-
-// A drop-down and a check box on one register, fields of one register by bit masks, coils.
-const char* const Shared = R"(<settings>
-  <group name="Unit" description="u">
-    <setting value_type="name" name="Name" register="100" type="holding_register" NumOfRegisters="8" default="Unit"/>
-    <setting value_type="drop_down" name="Mode" register="124" type="holding_register">
-      <ddvalue name="Off" value="2" default="true"/><ddvalue name="On" value="5"/></setting>
-    <setting value_type="checkbox" name="Setback" register="124" type="holding_register" default="unchecked" unchecked_value="2" checked_value="5"/>
-    <setting value_type="int" name="Low" register="130" type="holding_register" bitmask="255" min="0" max="100" default="1" value_text=""/>
-    <setting value_type="int" name="High" register="130" type="holding_register" bitmask="-256" min="0" max="100" default="1" value_text=""/>
-    <setting value_type="int" name="Middle" register="131" type="holding_register" bitmask="4080" min="0" max="100" default="1" value_text=""/>
-    <setting value_type="int" name="Bottom" register="131" type="holding_register" bitmask="255" min="0" max="100" default="1" value_text=""/>
-    <setting value_type="uint32" name="Service" register="140" type="holding_register" min="0" max="$7FFFFFFF" default="8760" value_text="hours"/>
-    <setting value_type="int" name="Speed" register="142" type="holding_register" min="0" max="100" default="20" value_text="%"/>
-    <setting value_type="checkbox" name="Frost" register="0" type="coil" default="checked"/>
-    <setting value_type="checkbox" name="Fire" register="1" type="coil" default="checked"/>
-  </group>
-</settings>)";
-
-} // namespace
-
 TEST(Commission, AKeptSettingSharingBitsWithASettingTheRunSetsIsAConflict) {
-    TTestTree t(Shared);
+    // A drop-down and a check box on one register; fields of one register by bit masks.
+    TTestTree t(R"(<settings><group name="U" description="u">
+      <setting value_type="drop_down" name="Mode" register="124" type="holding_register">
+        <ddvalue name="Off" value="2" default="true"/><ddvalue name="On" value="5"/></setting>
+      <setting value_type="checkbox" name="Setback" register="124" type="holding_register" default="unchecked" unchecked_value="2" checked_value="5"/>
+      <setting value_type="int" name="A" register="131" type="holding_register" bitmask="240" min="0" max="9" default="1" value_text=""/>
+      <setting value_type="int" name="B" register="131" type="holding_register" bitmask="255" min="0" max="9" default="1" value_text=""/>
+      <setting value_type="int" name="C" register="131" type="holding_register" bitmask="3840" min="0" max="9" default="1" value_text=""/>
+    </group></settings>)");
     TTempDir dir;
     const std::string file = dir.Path("site.rur");
     t.Tree().SaveToFile(file);
     const auto conflict = [&](std::vector<std::string> keep,
-                              std::vector<std::pair<std::string, std::string>> own = {}) {
+                              std::vector<std::pair<std::string, std::string>> own) {
         return KeepConflict(t.Tree(), file, {}, keep, own);
     };
-    const std::string mode = conflict({"Unit/Mode"});
-    EXPECT_NE(mode.find("\"Unit/Mode\""), std::string::npos) << mode;
-    EXPECT_NE(mode.find("\"Unit/Setback\""), std::string::npos) << mode;
-    EXPECT_NE(conflict({"Unit/Middle"}), "");
-    // Kept together, given for the unit, or apart: nothing is overwritten.
-    EXPECT_EQ(conflict({"Unit/Mode", "Unit/Setback"}), "");
-    EXPECT_EQ(conflict({"Unit/Mode"}, {{"Unit/Mode", "On"}}), "");
-    EXPECT_EQ(conflict({"Unit/Low", "Unit/Name", "Unit/Frost", "Unit/Service"}), "");
-}
-
-TEST(Commission, UnitValuesPassTheChecksOfASettingsFile) {
-    TTestTree t(Shared);
-    TTempDir dir;
-    const std::string file = dir.Path("site.rur");
-    t.Tree().SaveToFile(file);
-    const auto apply = [&](const std::string& name, const std::string& value, bool allow = false) {
-        ApplySiteValues(t.Tree(), file, {false, allow}, {}, {{name, value}});
-    };
-    // Outside the limits: refused with the file's message, loaded with the file's consent.
-    EXPECT_THROW(apply("Unit/Service", "4294967295"), TOutOfLimitsError);
-    EXPECT_THROW(apply("Unit/Speed", "250 %"), TOutOfLimitsError);
-    apply("Unit/Service", "4294967295", true);
-    EXPECT_EQ(t.As<TSettingUint32>("Service").Value, -1);
-    ASSERT_EQ(t.Tree().LoadWarnings.size(), 1u);
-    EXPECT_EQ(t.Tree().LoadWarnings[0].rfind("Loaded outside its limits: 'Service' (Unit, register 140)", 0),
-              0u)
-        << t.Tree().LoadWarnings[0];
-    // A text is made what the unit holds, and the change is told.
-    apply("Unit/Name", "ABCDEFGHIJKLMNOPQRSTUVWXYZ");
-    EXPECT_EQ(t.As<TSettingName>("Name").Text, "ABCDEFGHIJKLMNOP");
-    ASSERT_EQ(t.Tree().LoadWarnings.size(), 1u);
-    EXPECT_NE(t.Tree().LoadWarnings[0].find("cut to the 16 characters"), std::string::npos);
-    apply("Unit/Name", "North\x01");
-    ASSERT_EQ(t.Tree().LoadWarnings.size(), 1u);
-    EXPECT_NE(t.Tree().LoadWarnings[0].find("replaced by \"?\""), std::string::npos);
+    EXPECT_EQ(conflict({"U/Mode"}, {}),
+              "\"U/Mode\" shares its register with \"U/Setback\", which this run sets: "
+              "keep both, or neither");
+    EXPECT_NE(conflict({"U/B"}, {}), "");
+    // Kept together, given for the unit, or on bits of their own: nothing is overwritten.
+    EXPECT_EQ(conflict({"U/Mode", "U/Setback"}, {}), "");
+    EXPECT_EQ(conflict({"U/Mode"}, {{"U/Mode", "On"}}), "");
+    EXPECT_EQ(conflict({"U/C"}, {}), "");
 }
