@@ -86,11 +86,6 @@ TEST(Commission, PerUnitValuesReadQuotedFieldsAndRefuseRepeatedTargets) {
     }
     EXPECT_THROW(LoadPerUnitValues(path), std::exception);
 
-    // Spreadsheets' "CSV UTF-8" begins with a byte-order mark.
-    const TPerUnitValues marked = ParsePerUnitValues("\xEF\xBB\xBFtarget,A/B\nCOM1@2,x\n", "own.csv");
-    ASSERT_EQ(marked.count("COM1@2"), 1u);
-    // What is handed to a port's run reads back as it was.
-    EXPECT_EQ(ParsePerUnitValues(PerUnitValuesCsv(values), "-"), values);
     // A device that never ends is not read to the end.
     try {
         LoadPerUnitValues("/dev/zero");
