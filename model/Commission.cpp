@@ -3,10 +3,12 @@
 #include "model/Csv.h"
 #include "model/Errors.h"
 #include "model/Group.h"
+#include "model/Settingsload.h"
 #include "model/Xmlutil.h"
 #include "settings/Setting.h"
 #include "settings/Setting_checkbox.h"
 #include "settings/Setting_dropdown.h"
+#include "settings/Setting_int.h"
 #include "settings/Setting_name.h"
 #include "settings/Setting_uint32.h"
 
@@ -15,58 +17,13 @@
 #include <cstring>
 #include <fstream>
 #include <iomanip>
+#include <map>
 #include <pugixml.hpp>
+#include <set>
 #include <sstream>
+#include <string_view>
 
 namespace {
-
-// The records of comma-separated text (RFC 4180: quoted fields may hold commas, quotes doubled
-// and line breaks).
-std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
-    std::vector<std::vector<std::string>> rows;
-    std::vector<std::string> row;
-    std::string field;
-    bool quoted = false;
-    bool any = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-            any = true;
-        } else if (c == ',') {
-            row.push_back(std::move(field));
-            field.clear();
-            any = true;
-        } else if (c == '\n' || c == '\r') {
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-            if (any || !field.empty()) {
-                row.push_back(std::move(field));
-                rows.push_back(std::move(row));
-            }
-            row.clear();
-            field.clear();
-            any = false;
-        } else {
-            field += c;
-            any = true;
-        }
-    }
-    if (any || !field.empty()) {
-        row.push_back(std::move(field));
-        rows.push_back(std::move(row));
-    }
-    return rows;
-}
 
 std::string Escape(const std::string& text) {
     std::string out;
@@ -94,6 +51,32 @@ std::string Unescape(const std::string& text) {
         }
     }
     return out;
+}
+
+// Texts of a list in one field: each escaped, "\\r" (which no escaped text holds) between them.
+std::string EscapeList(const std::vector<std::string>& texts) {
+    std::string out;
+    for (size_t i = 0; i < texts.size(); ++i)
+        out += (i > 0 ? "\\r" : "") + Escape(texts[i]);
+    return out;
+}
+
+std::vector<std::string> UnescapeList(const std::string& text) {
+    std::vector<std::string> texts;
+    if (text.empty())
+        return texts;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 >= text.size())
+            continue;
+        if (text[i + 1] == 'r') {
+            texts.push_back(Unescape(text.substr(start, i - start)));
+            start = i + 2;
+        }
+        ++i;
+    }
+    texts.push_back(Unescape(text.substr(start)));
+    return texts;
 }
 
 std::string Seconds(double seconds) {
@@ -127,24 +110,32 @@ std::vector<TSetting*> FindNamedSettings(const TSettings& tree, const std::strin
     return found;
 }
 
-void SetShownValue(TSetting& setting, const std::string& text) {
+TLoadedValue ShownLoadedValue(TSetting& setting, const std::string& text) {
+    // The value goes into the element a settings file would hold and is read back by the
+    // setting's own file load, so it is converted, cut and warned about as a file's would be.
     pugi::xml_document document;
     pugi::xml_node group = document.append_child("group");
     setting.SaveToXml(group);
     pugi::xml_node element = group.last_child();
     if (dynamic_cast<TSettingName*>(&setting) != nullptr) {
         element.attribute("text") = text.c_str();
-        setting.LoadFromSettingsXml(group);
-        return;
+        return setting.FindLoadedValue(group);
     }
     std::optional<int32_t> found;
+    const std::string number = text.substr(0, text.find(' '));
     if (dynamic_cast<TSettingUint32*>(&setting) != nullptr) {
-        const std::string number = text.substr(0, text.find(' '));
         uint32_t value = 0;
         const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
         if (!number.empty() && error == std::errc() && end == number.data() + number.size())
             found = static_cast<int32_t>(value);
-    } else {
+    } else if (int32_t value = 0; dynamic_cast<TSettingInt*>(&setting) != nullptr &&
+                                  std::from_chars(number.data(), number.data() + number.size(), value).ptr ==
+                                      number.data() + number.size() &&
+                                  !number.empty()) {
+        // Taken as written, inside its limits or not: the limits are checked as a file's are.
+        found = value;
+    }
+    if (!found) {
         // The value whose display reads as the text: the window's own conversion, run backwards
         // over the values the setting can take.
         std::vector<int32_t> candidates;
@@ -153,7 +144,7 @@ void SetShownValue(TSetting& setting, const std::string& text) {
                 candidates.push_back(choice.Value);
         } else if (dynamic_cast<TSettingCheckBox*>(&setting) != nullptr) {
             candidates = {0, 1};
-        } else {
+        } else if (dynamic_cast<TSettingUint32*>(&setting) == nullptr) {
             const int64_t low = std::min(setting.MinValue, setting.MaxValue);
             const int64_t high = std::max(setting.MinValue, setting.MaxValue);
             constexpr int64_t MostCandidates = 1 << 20;
@@ -177,16 +168,98 @@ void SetShownValue(TSetting& setting, const std::string& text) {
     element.attribute("value") = *found;
     if (pugi::xml_attribute wide = element.attribute("Address"))
         wide = static_cast<unsigned int>(static_cast<uint32_t>(*found));
-    setting.LoadFromSettingsXml(group);
+    return setting.FindLoadedValue(group);
 }
 
-TPerUnitValues LoadPerUnitValues(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
+namespace {
+
+// Whether writing one setting can change what the other holds: the same coil, or holding
+// registers in common (a single register only where the bit masks overlap).
+bool ShareRegister(const TSetting& a, const TSetting& b) {
+    if (&a == &b || a.RegisterType != b.RegisterType || a.InTemplate || b.InTemplate)
+        return false;
+    if (a.RegisterType == rtCoil)
+        return a.Register == b.Register;
+    if (a.RegisterType != rtHoldingRegister)
+        return false;
+    const int32_t aEnd = a.Register + a.RegisterSpan();
+    const int32_t bEnd = b.Register + b.RegisterSpan();
+    if (a.Register >= bEnd || b.Register >= aEnd)
+        return false;
+    if (a.RegisterSpan() > 1 || b.RegisterSpan() > 1)
+        return true;
+    const auto bits = [](const TSetting& s) {
+        return s.BitMask == 0 ? 0xFFFFu : static_cast<uint16_t>(s.BitMask);
+    };
+    return (bits(a) & bits(b)) != 0;
+}
+
+} // namespace
+
+std::string KeepConflict(const TSettings& tree, const std::string& file, const TLoadOptions& load,
+                         const std::vector<std::string>& keep,
+                         const std::vector<std::pair<std::string, std::string>>& own) {
+    // What the run sets on the unit: every setting the file gives (a load by names leaves those
+    // it lacks as they are), then the values given for the unit alone, which overrule a keep.
+    std::set<const TSetting*> given;
+    if (load.ByName) {
+        pugi::xml_document document;
+        XmlLoadFile(document, file);
+        for (const TNameMatch::TPair& pair :
+             MatchByName(tree, document.document_element().child("device")).Pairs)
+            given.insert(pair.Entry);
+    } else {
+        for (const auto& group : tree.Groups) {
+            for (const auto& entry : group->Settings)
+                given.insert(entry.get());
+        }
+    }
+    std::map<const TSetting*, std::string> kept;
+    for (const std::string& name : keep) {
+        for (const TSetting* setting : FindNamedSettings(tree, name)) {
+            kept.emplace(setting, name);
+            given.erase(setting);
+        }
+    }
+    for (const auto& entry : own) {
+        for (const TSetting* setting : FindNamedSettings(tree, entry.first)) {
+            given.insert(setting);
+            kept.erase(setting);
+        }
+    }
+    for (const auto& [setting, name] : kept) {
+        for (const auto& group : tree.Groups) {
+            for (const auto& other : group->Settings) {
+                if (given.count(other.get()) == 0 || !ShareRegister(*setting, *other) || other->DisplayOnly())
+                    continue;
+                return "\"" + name + "\" shares its register with \"" + group->Name + "/" + other->Name +
+                       "\", which this run sets: keep both, or neither";
+            }
+        }
+    }
+    return {};
+}
+
+std::string ReadPerUnitText(std::istream& in, const std::string& path) {
+    // A pipe or a device is read as it comes, and only so far.
+    std::string text;
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        text.append(buffer, static_cast<size_t>(in.gcount()));
+        if (text.size() > MaxPerUnitBytes) {
+            throw TModelError("The per-unit values \"" + path + "\" are larger than " +
+                              std::to_string(MaxPerUnitBytes >> 20) + " MiB: give a CSV of one row per unit");
+        }
+    }
+    if (in.bad())
         throw TModelError("Cannot read the per-unit values \"" + path + "\": " + std::strerror(errno));
-    std::ostringstream content;
-    content << file.rdbuf();
-    const auto rows = ParseCsv(content.str());
+    return text;
+}
+
+TPerUnitValues ParsePerUnitValues(const std::string& text, const std::string& path) {
+    // Spreadsheets save "CSV UTF-8" with a byte-order mark first.
+    constexpr std::string_view Bom = "\xEF\xBB\xBF";
+    const auto rows = ParseCsv(text.compare(0, Bom.size(), Bom) == 0 ? text.substr(Bom.size()) : text);
     if (rows.empty() || rows.front().empty() || rows.front().front() != "target")
         throw TModelError("The per-unit values \"" + path +
                           "\" do not begin with the header target,GROUP/SETTING,...");
@@ -209,6 +282,37 @@ TPerUnitValues LoadPerUnitValues(const std::string& path) {
         }
     }
     return values;
+}
+
+TPerUnitValues LoadPerUnitValues(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw TModelError("Cannot read the per-unit values \"" + path + "\": " + std::strerror(errno));
+    return ParsePerUnitValues(ReadPerUnitText(file, path), path);
+}
+
+std::string PerUnitValuesCsv(const TPerUnitValues& values) {
+    // One column per name, in the order first met; a field left empty leaves it to the file.
+    std::vector<std::string> names;
+    for (const auto& [target, own] : values) {
+        for (const auto& value : own) {
+            if (std::find(names.begin(), names.end(), value.first) == names.end())
+                names.push_back(value.first);
+        }
+    }
+    TCsvWriter csv;
+    std::vector<std::string> header{"target"};
+    header.insert(header.end(), names.begin(), names.end());
+    csv.AddRow(header);
+    for (const auto& [target, own] : values) {
+        std::vector<std::string> row(names.size() + 1);
+        row[0] = target;
+        for (const auto& value : own)
+            row[static_cast<size_t>(std::find(names.begin(), names.end(), value.first) - names.begin()) + 1] =
+                value.second;
+        csv.AddRow(row);
+    }
+    return csv.Text();
 }
 
 std::pair<std::string, int32_t> SettingsFileDevice(const std::string& path) {
@@ -241,17 +345,30 @@ void ApplySiteValues(TSettings& tree, const std::string& file, const TLoadOption
     tree.LoadFromFile(file, load);
     for (TSetting* setting : keptSettings)
         setting->LoadFromSettingsXml(group);
+    // The unit's own values pass the checks of a settings file's, with its messages.
+    std::vector<TPendingValue> pending;
     for (const auto& [settings, value] : ownSettings) {
         for (TSetting* setting : settings)
-            SetShownValue(*setting, value);
+            pending.push_back({setting, ShownLoadedValue(*setting, value)});
     }
+    const std::vector<std::string> outside = CheckLoadedValues(pending, tree.CurrentUnits);
+    if (!outside.empty() && !load.AllowOutOfRange)
+        throw TOutOfLimitsError(outside);
+    for (const TPendingValue& value : pending) {
+        value.Entry->ApplyLoadedValue(value.Loaded);
+        if (!value.Loaded.Warning.empty())
+            tree.LoadWarnings.push_back(value.Loaded.Warning);
+    }
+    for (const std::string& value : outside)
+        tree.LoadWarnings.push_back("Loaded outside its limits: " + value);
 }
 
 std::string CommissionResultLine(const TCommissionResult& result) {
     return std::string(ResultTag) + "\t" + Escape(result.port) + "\t" + std::to_string(result.address) +
            "\t" + std::to_string(result.deviceId) + "\t" + Escape(result.deviceType) + "\t" +
            OutcomeWord(result.outcome) + "\t" + std::to_string(result.changed) + "\t" +
-           Seconds(result.seconds) + "\t" + Escape(result.message);
+           Seconds(result.seconds) + "\t" + Escape(result.message) + "\t" + Escape(result.backup) + "\t" +
+           EscapeList(result.warnings);
 }
 
 std::optional<TCommissionResult> ParseCommissionResultLine(const std::string& line) {
@@ -262,7 +379,7 @@ std::optional<TCommissionResult> ParseCommissionResultLine(const std::string& li
         start = tab + 1;
     }
     fields.push_back(line.substr(start));
-    if (fields.size() != 9 || fields[0] != ResultTag)
+    if (fields.size() != 11 || fields[0] != ResultTag)
         return std::nullopt;
     TCommissionResult result;
     const auto outcome = OutcomeFromWord(fields[5]);
@@ -277,6 +394,8 @@ std::optional<TCommissionResult> ParseCommissionResultLine(const std::string& li
         result.changed = std::stoi(fields[6]);
         result.seconds = std::stod(fields[7]);
         result.message = Unescape(fields[8]);
+        result.backup = Unescape(fields[9]);
+        result.warnings = UnescapeList(fields[10]);
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -306,11 +425,16 @@ std::string CommissionResultText(const TCommissionResult& result) {
 
 std::string CommissionReportCsv(const std::vector<TCommissionResult>& results) {
     TCsvWriter csv;
-    csv.AddRow({"port", "address", "device_id", "device_type", "result", "changed", "seconds", "message"});
+    csv.AddRow({"port", "address", "device_id", "device_type", "result", "changed", "seconds", "message",
+                "backup", "warnings"});
     for (const TCommissionResult& result : results) {
+        std::string warnings;
+        for (const std::string& warning : result.warnings)
+            warnings += (warnings.empty() ? "" : "; ") + warning;
         csv.AddRow({CsvSafeText(result.port), std::to_string(result.address), std::to_string(result.deviceId),
                     CsvSafeText(result.deviceType), OutcomeWord(result.outcome),
-                    std::to_string(result.changed), Seconds(result.seconds), CsvSafeText(result.message)});
+                    std::to_string(result.changed), Seconds(result.seconds), CsvSafeText(result.message),
+                    CsvSafeText(result.backup), CsvSafeText(warnings)});
     }
     return csv.Text();
 }

@@ -1,6 +1,7 @@
 #pragma once
-// The one writer of comma-separated text in the product: every export, report or record made
-// for spreadsheets goes through it, so quoting and formula defusing are done alike everywhere.
+// The one writer and the one reader of comma-separated text in the product: every export,
+// report or record made for spreadsheets goes through the writer, so quoting and formula
+// defusing are done alike everywhere.
 #include <string>
 #include <vector>
 
@@ -23,3 +24,7 @@ std::string CsvField(const std::string& field);
 // =, +, -, @, tab or carriage return would be taken for a formula by a spreadsheet, so it gets
 // a leading apostrophe, which spreadsheets show as text and do not display.
 std::string CsvSafeText(const std::string& text);
+
+// The records of comma-separated text (RFC 4180: quoted fields may hold commas, quotes doubled
+// and line breaks; lines end with LF or CR LF). Blank lines give no record.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text);

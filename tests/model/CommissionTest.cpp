@@ -1,5 +1,7 @@
 #include "model/Commission.h"
 
+#include "model/Errors.h"
+#include "settings/SettingsTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <fstream>
@@ -42,6 +44,8 @@ TEST(Commission, AResultLineCarriesEveryFieldWhateverItHolds) {
     result.changed = 4;
     result.seconds = 11.24;
     result.message = "a\tb\\n\nc";
+    result.backup = "/home/a b/backups/x.rur";
+    result.warnings = {"one \\r two\nthree", "", "four"};
     const auto back = ParseCommissionResultLine(CommissionResultLine(result));
     ASSERT_TRUE(back);
     EXPECT_EQ(back->port, result.port);
@@ -51,6 +55,8 @@ TEST(Commission, AResultLineCarriesEveryFieldWhateverItHolds) {
     EXPECT_EQ(back->outcome, TOutcome::Mismatch);
     EXPECT_EQ(back->changed, 4);
     EXPECT_EQ(back->message, result.message);
+    EXPECT_EQ(back->backup, result.backup);
+    EXPECT_EQ(back->warnings, result.warnings);
     EXPECT_FALSE(ParseCommissionResultLine("warning: something else"));
     EXPECT_EQ(CommissionResultText(*back), "/dev/pts/3@12  Z7E AHU Interface  mismatch: " + result.message);
     result.outcome = TOutcome::Verified;
@@ -79,4 +85,39 @@ TEST(Commission, PerUnitValuesReadQuotedFieldsAndRefuseRepeatedTargets) {
         csv << "target,Unit Settings/Unit Name\nCOM1@2,a\nCOM1@2,b\n";
     }
     EXPECT_THROW(LoadPerUnitValues(path), std::exception);
+
+    // A device that never ends is not read to the end.
+    try {
+        LoadPerUnitValues("/dev/zero");
+        ADD_FAILURE() << "/dev/zero was read";
+    } catch (const TModelError& e) {
+        EXPECT_NE(std::string(e.what()).find("larger than 16 MiB"), std::string::npos) << e.what();
+    }
+}
+
+TEST(Commission, AKeptSettingSharingBitsWithASettingTheRunSetsIsAConflict) {
+    // A drop-down and a check box on one register; fields of one register by bit masks.
+    TTestTree t(R"(<settings><group name="U" description="u">
+      <setting value_type="drop_down" name="Mode" register="124" type="holding_register">
+        <ddvalue name="Off" value="2" default="true"/><ddvalue name="On" value="5"/></setting>
+      <setting value_type="checkbox" name="Setback" register="124" type="holding_register" default="unchecked" unchecked_value="2" checked_value="5"/>
+      <setting value_type="int" name="A" register="131" type="holding_register" bitmask="240" min="0" max="9" default="1" value_text=""/>
+      <setting value_type="int" name="B" register="131" type="holding_register" bitmask="255" min="0" max="9" default="1" value_text=""/>
+      <setting value_type="int" name="C" register="131" type="holding_register" bitmask="3840" min="0" max="9" default="1" value_text=""/>
+    </group></settings>)");
+    TTempDir dir;
+    const std::string file = dir.Path("site.rur");
+    t.Tree().SaveToFile(file);
+    const auto conflict = [&](std::vector<std::string> keep,
+                              std::vector<std::pair<std::string, std::string>> own) {
+        return KeepConflict(t.Tree(), file, {}, keep, own);
+    };
+    EXPECT_EQ(conflict({"U/Mode"}, {}),
+              "\"U/Mode\" shares its register with \"U/Setback\", which this run sets: "
+              "keep both, or neither");
+    EXPECT_NE(conflict({"U/B"}, {}), "");
+    // Kept together, given for the unit, or on bits of their own: nothing is overwritten.
+    EXPECT_EQ(conflict({"U/Mode", "U/Setback"}, {}), "");
+    EXPECT_EQ(conflict({"U/Mode"}, {{"U/Mode", "On"}}), "");
+    EXPECT_EQ(conflict({"U/C"}, {}), "");
 }

@@ -1,4 +1,5 @@
 // Commissioning and scanning against simulated lines, several units on one line.
+#include "model/Csv.h"
 #include "model/History.h"
 #include "sim/SimProcess.h"
 #include "support/TestSupport.h"
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
+#include <sys/stat.h>
 
 namespace {
 
@@ -70,7 +72,129 @@ std::vector<pid_t> ProcessesNaming(const std::string& text) {
     return found;
 }
 
+// The tool with `input` on its standard input and user settings and data folders of its own.
+CliResult CliIn(const std::vector<std::string>& args, const std::string& input, const std::string& config,
+                const std::string& data) {
+    QStringList arguments;
+    for (const auto& arg : args)
+        arguments << QString::fromStdString(arg);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString(config));
+    env.insert("XDG_DATA_HOME", QString::fromStdString(data));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QString::fromStdString(BinPath("dezadizi-cli")),
+                  arguments << "-d" << QString::fromStdString(SourcePath("data/Devices.xml")));
+    process.write(QByteArray::fromStdString(input));
+    process.closeWriteChannel();
+    const bool ended = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
+    if (!ended) {
+        process.kill();
+        process.waitForFinished();
+    }
+    return {ended ? process.exitCode() : -1, process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
+}
+
 } // namespace
+
+TEST(CliCommission, ArgumentsThatContradictAreRefusedBeforeAnyRequest) {
+    TTempDir dir;
+    TSimProcess line({"--device", "Z7E AHU Interface", "--verbose", "--slave", "1", "--slave", "2"},
+                     dir.Path("config"));
+    ASSERT_FALSE(line.Port().empty()) << line.Errors();
+    const std::string file = dir.Path("site.rur");
+    ASSERT_EQ(Cli({"defaults", "Z7E AHU Interface", "-o", file}).code, 0);
+    const std::string saved = ReadFileText(file);
+    const std::string link = dir.Path("line-a");
+    std::filesystem::create_symlink(line.Port(), link);
+    const std::string fifo = dir.Path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string own = dir.Path("own.csv");
+    {
+        std::ofstream csv(own);
+        csv << "target,Unit Settings/Unit Name\n" << line.Port() << "@2,A\n" << link << "@2,B\n";
+    }
+    const auto refused = [&](std::vector<std::string> args, const std::string& says) {
+        args.insert(args.begin(), {"commission", file});
+        const CliResult run = Cli(args);
+        EXPECT_EQ(run.code, 2) << run.out << run.err;
+        EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+    };
+    // The file's check box writes the register of the drop-down to keep.
+    refused({line.Port() + "@2", "--keep", "Unit Settings/Night Setback Mode"},
+            "\"Unit Settings/Night Setback Mode\" shares its register with \"Unit Settings/Night Setback\"");
+    // One unit by two names, among the targets or the rows.
+    refused({line.Port(), link + "@1"}, line.Port() + " and " + link + "@1 are one unit");
+    refused({line.Port() + "@2", "--per-unit", own}, line.Port() + "@2 and " + link + "@2 are one unit");
+    // A report that would replace an input, or is no file.
+    refused({line.Port() + "@2", "--report", file}, "is the settings file");
+    refused({line.Port() + "@2", "--report", fifo}, "is not a regular file");
+    EXPECT_EQ(ReadFileText(file), saved);
+    EXPECT_EQ(line.CountLines("slave 1: request") + line.CountLines("slave 2: request"), 0) << line.Output();
+}
+
+TEST(CliCommission, OneLineNamedThreeWaysIsOneRunAndUnitValuesAreCheckedAsAFilesAre) {
+    TTempDir dir;
+    const std::string link = dir.Path("line-a");
+    TSimProcess line({"--device", "Z7E AHU Interface", "--verbose", "--port", "COM9", "--link",
+                      QString::fromStdString(link), "--slave", "1", "--slave", "2", "--slave", "3"},
+                     dir.Path("config"));
+    ASSERT_FALSE(line.Port().empty()) << line.Errors();
+    const std::string file = dir.Path("site.rur");
+    ASSERT_EQ(Cli({"defaults", "Z7E AHU Interface", "-o", file}).code, 0);
+    // The backups folder is a file: the unit is written all the same, and the report says so.
+    std::filesystem::create_directories(dir.Path("data/dezadizi"));
+    std::ofstream(dir.Path("data/dezadizi/backups")) << "not a folder";
+    // Rows as a spreadsheet saves them, read from a pipe.
+    const std::string rows = "\xEF\xBB\xBFtarget,Unit Settings/Unit Name,Unit Settings/Service Interval\r\n" +
+                             link + "@1,ABCDEFGHIJKLMNOPQRSTUVWXYZ,\r\nCOM9@3,,4294967295\r\n";
+    const std::string report = dir.Path("report.csv");
+    std::vector<std::string> args{"commission",       file,       link + "@1",
+                                  line.Port() + "@2", "COM9@3",   "--per-unit",
+                                  "/dev/stdin",       "--report", report};
+    const CliResult run = CliIn(args, rows, dir.Path("config"), dir.Path("data"));
+    EXPECT_EQ(run.code, 1) << run.out << run.err;
+    EXPECT_EQ(run.err.find("already open"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("warning: " + link + "@1: Setting 'Unit Name': text cut to the 16 characters"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("warning: " + link + "@1: Cannot save the unit's settings"), std::string::npos);
+    const auto reported = ParseCsv(ReadFileText(report));
+    ASSERT_EQ(reported.size(), 4u);
+    EXPECT_EQ(reported[1], (std::vector<std::string>{link, "1", "17", "Z7E AHU Interface", "verified", "1",
+                                                     reported[1][6], reported[1][7], "", reported[1][9]}));
+    EXPECT_NE(reported[1][9].find("; Cannot save the unit's settings before writing"), std::string::npos)
+        << reported[1][9];
+    EXPECT_EQ(reported[2][4], "unchanged");
+    EXPECT_EQ(reported[3][4], "failed");
+    EXPECT_NE(reported[3][7].find("outside its setting's limits"), std::string::npos) << reported[3][7];
+    EXPECT_NE(reported[3][7].find("--allow-out-of-range loads them anyway."), std::string::npos);
+    EXPECT_EQ(Writes(line, 3), 0);
+
+    // With the consent a settings file needs, the value goes in.
+    args.push_back("--allow-out-of-range");
+    const CliResult allowed = CliIn(args, rows, dir.Path("config"), dir.Path("data"));
+    EXPECT_EQ(allowed.code, 0) << allowed.out << allowed.err;
+    EXPECT_NE(allowed.out.find("COM9@3  Z7E AHU Interface  verified  1 settings changed"), std::string::npos)
+        << allowed.out;
+}
+
+TEST(CliCommission, AReadThatFailsStillReportsTheUnitThatAnswered) {
+    TTempDir dir;
+    // Found by its one answer, then silent.
+    TSimProcess line({"--device", "Z7E AHU Interface", "--fault-after", "1", "--fault", "no-reply=1"},
+                     dir.Path("config"));
+    ASSERT_FALSE(line.Port().empty()) << line.Errors();
+    const std::string file = dir.Path("site.rur");
+    ASSERT_EQ(Cli({"defaults", "Z7E AHU Interface", "-o", file}).code, 0);
+    const std::string report = dir.Path("report.csv");
+    const CliResult run = Cli({"commission", file, line.Port(), "--report", report});
+    EXPECT_EQ(run.code, 1) << run.out << run.err;
+    const auto rows = Lines(ReadFileText(report));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].rfind(line.Port() + ",1,17,Z7E AHU Interface,failed,0,", 0), 0u) << rows[1];
+}
 
 TEST(CliCommission, AMixedSiteGivesEachUnitItsResultTheExitStatusAndTheReport) {
     TTempDir dir;
@@ -129,7 +253,7 @@ TEST(CliCommission, AMixedSiteGivesEachUnitItsResultTheExitStatusAndTheReport) {
     // The report lists the targets in the order given, with the outcome words.
     const auto rows = Lines(ReadFileText(report));
     ASSERT_EQ(rows.size(), 6u) << ReadFileText(report);
-    EXPECT_EQ(rows[0], "port,address,device_id,device_type,result,changed,seconds,message\r");
+    EXPECT_EQ(rows[0], "port,address,device_id,device_type,result,changed,seconds,message,backup,warnings\r");
     const auto starts = [&](size_t row, const std::string& prefix) {
         EXPECT_EQ(rows[row].rfind(prefix, 0), 0u) << rows[row];
     };

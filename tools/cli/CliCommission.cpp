@@ -9,6 +9,7 @@
 #include "model/Devices.h"
 #include "model/Errors.h"
 #include "model/Group.h"
+#include "model/Savefile.h"
 #include "settings/Setting.h"
 
 #include "Stopsignals.h"
@@ -19,7 +20,8 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <fstream>
+#include <filesystem>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <set>
@@ -32,6 +34,24 @@ const char* const CommissionUsage =
 
 std::string TargetKey(const TPortTarget& target) {
     return target.name + "@" + std::to_string(target.address);
+}
+
+// The device a port name opens: a comm name through the user settings, a link as its real path,
+// so one line named several ways is one line.
+std::string LineOf(const std::string& name) {
+    const std::string path = SerialPort::ResolvePortName(name);
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(path, error);
+    return error ? path : real.string();
+}
+
+std::string UnitKey(const TPortTarget& target) {
+    return LineOf(target.name) + "@" + std::to_string(target.address);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, error);
 }
 
 // Messages of several lines (a search's advice, the differences of a verification) on one line.
@@ -84,7 +104,12 @@ TCommissionResult CommissionUnit(const TCliOptions& options, const TPortTarget& 
         SettingIdCounter = 0;
         TDevices devices;
         devices.LoadFromFile(options.definitionFile);
-        WithUnitSession(devices, target, options.positional[0], err, [&](TUnitSession& unit) {
+        // Known once the unit answers, so a read that fails still names what was found.
+        const auto identified = [&](const TDevice& device) {
+            result.deviceId = device.DeviceId;
+            result.deviceType = device.Name;
+        };
+        WithUnitSession(devices, target, options.positional[0], err, identified, [&](TUnitSession& unit) {
             TSettings& tree = *unit.device.Settings;
             result.deviceId = unit.device.DeviceId;
             result.deviceType = unit.device.Name;
@@ -100,15 +125,31 @@ TCommissionResult CommissionUnit(const TCliOptions& options, const TPortTarget& 
                 return;
             }
             const TSnapshot before = TakeSnapshot(tree, true);
-            ApplySiteValues(tree, options.positional[0], {options.byName, options.allowOutOfRange},
-                            options.keep, own);
-            PrintWarnings(tree.LoadWarnings, err);
+            try {
+                ApplySiteValues(tree, options.positional[0], {options.byName, options.allowOutOfRange},
+                                options.keep, own);
+            } catch (const TOutOfLimitsError& e) {
+                throw TModelError(std::string(e.what()) + "\n--allow-out-of-range loads them anyway.");
+            }
+            result.warnings = tree.LoadWarnings;
             result.changed = ChangedSettings(tree, before);
             if (options.dryRun) {
                 result.outcome = result.changed > 0 ? TOutcome::WouldChange : TOutcome::Unchanged;
                 return;
             }
-            const TWriteSummary summary = unit.write(false, true);
+            const auto takeRecord = [&] {
+                result.backup = unit.backup;
+                result.warnings.insert(result.warnings.end(), unit.recordWarnings.begin(),
+                                       unit.recordWarnings.end());
+            };
+            TWriteSummary summary;
+            try {
+                summary = unit.write(false, true);
+            } catch (...) {
+                takeRecord();
+                throw;
+            }
+            takeRecord();
             result.outcome = WriteOutcome(unit.store);
             switch (result.outcome) {
             case TOutcome::Unchanged:
@@ -138,6 +179,9 @@ TCommissionResult CommissionUnit(const TCliOptions& options, const TPortTarget& 
         result.outcome = CliStopRequested() ? TOutcome::Stopped : TOutcome::Failed;
         result.message = OneLine(e.what());
     }
+    // Told as they happened to this unit, whatever became of it.
+    for (const std::string& warning : result.warnings)
+        err << "warning: " << TargetKey(target) << ": " << OneLine(warning) << "\n";
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return result;
 }
@@ -160,7 +204,10 @@ int CliCommissionPort(const TCliOptions& options, std::ostream& out, std::ostrea
     TPerUnitValues perUnit;
     try {
         fileDevice = SettingsFileDevice(options.positional[0]);
-        if (!options.perUnit.empty())
+        // "-": the rows the commissioning run read for this line, on standard input.
+        if (options.perUnit == "-")
+            perUnit = ParsePerUnitValues(ReadPerUnitText(std::cin, "-"), "-");
+        else if (!options.perUnit.empty())
             perUnit = LoadPerUnitValues(options.perUnit);
     } catch (const std::exception& e) {
         err << e.what() << "\n";
@@ -191,21 +238,47 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
     }
     const std::string& file = options.positional[0];
     std::vector<TPortTarget> targets;
-    std::set<std::string> keys;
+    // Each unit by the device and address it resolves to, with the spelling that named it.
+    std::map<std::string, size_t> units;
     for (size_t i = 1; i < options.positional.size(); ++i) {
         int status = cliUsage;
         const auto target = ParseCliTarget(options.positional[i], err, &status);
         if (!target)
             return status;
-        if (!keys.insert(TargetKey(*target)).second) {
-            err << "dezadizi-cli: target " << options.positional[i] << " is given twice\n";
+        const auto [known, added] = units.emplace(UnitKey(*target), targets.size());
+        if (!added) {
+            err << "dezadizi-cli: " << options.positional[known->second + 1] << " and "
+                << options.positional[i] << " are one unit (" << known->first << "): give it once\n";
             return cliUsage;
         }
         targets.push_back(*target);
     }
+    if (!options.report.empty()) {
+        // Written at the end: a report that would replace an input, or cannot be a file, is
+        // refused before any unit is touched.
+        const std::pair<const char*, std::string> inputs[] = {
+            {"the settings file", file},
+            {"the per-unit values", options.perUnit},
+            {"the definition file", options.definitionFile}};
+        for (const auto& [what, path] : inputs) {
+            if (SameFile(options.report, path)) {
+                err << "dezadizi-cli: --report " << options.report << " is " << what << " " << path
+                    << ": name another file for the report\n";
+                return cliUsage;
+            }
+        }
+        std::error_code error;
+        const auto status = std::filesystem::status(options.report, error);
+        if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+            err << "dezadizi-cli: --report " << options.report
+                << " is not a regular file: name a file to write\n";
+            return cliUsage;
+        }
+    }
 
     // What can be told before any unit is reached: the file, the names to keep and the values
     // given per unit, checked against the file's device type.
+    TPerUnitValues perUnit; // by target as given
     try {
         TDevices devices;
         devices.LoadFromFile(options.definitionFile);
@@ -222,15 +295,35 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
             return cliUsage;
         }
         if (!options.perUnit.empty()) {
+            // Read once here, whatever it is (a pipe reads only once); the children get the rows.
+            std::map<size_t, std::string> named; // target -> the row's spelling
             for (const auto& [text, values] : LoadPerUnitValues(options.perUnit)) {
                 std::string error;
                 const auto target = SerialPort::ParsePortTarget(text, &error);
-                if (!target || keys.count(TargetKey(*target)) == 0) {
+                const auto unit = target ? units.find(UnitKey(*target)) : units.end();
+                if (unit == units.end()) {
                     err << "dezadizi-cli: --per-unit: " << text << " is not one of the targets\n";
+                    return cliUsage;
+                }
+                if (const auto [first, added] = named.emplace(unit->second, text); !added) {
+                    err << "dezadizi-cli: --per-unit: " << first->second << " and " << text
+                        << " are one unit (" << unit->first << "): give it one row\n";
                     return cliUsage;
                 }
                 for (const auto& value : values)
                     FindNamedSettings(*device->Settings, value.first);
+                perUnit[TargetKey(targets[unit->second])] = values;
+            }
+        }
+        // A kept value would be overwritten by a setting written on the same register bits.
+        for (const TPortTarget& target : targets) {
+            const auto own = perUnit.find(TargetKey(target));
+            const std::string conflict = KeepConflict(
+                *device->Settings, file, {options.byName, options.allowOutOfRange}, options.keep,
+                own == perUnit.end() ? std::vector<std::pair<std::string, std::string>>{} : own->second);
+            if (!conflict.empty()) {
+                err << "dezadizi-cli: --keep on " << TargetKey(target) << ": " << conflict << "\n";
+                return cliUsage;
             }
         }
     } catch (const std::exception& e) {
@@ -238,11 +331,12 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
         return cliFailed;
     }
 
-    // One child per port, in the order the ports are first named.
+    // One child per line (however it is named), in the order the lines are first named.
     std::vector<TPortRun> runs;
     for (const TPortTarget& target : targets) {
-        auto run = std::find_if(runs.begin(), runs.end(),
-                                [&](const TPortRun& r) { return r.targets.front().name == target.name; });
+        auto run = std::find_if(runs.begin(), runs.end(), [&](const TPortRun& r) {
+            return LineOf(r.targets.front().name) == LineOf(target.name);
+        });
         if (run == runs.end()) {
             runs.emplace_back();
             run = runs.end() - 1;
@@ -259,8 +353,14 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
         arguments << "-d" << QString::fromStdString(options.definitionFile);
         for (const std::string& keep : options.keep)
             arguments << "--keep" << QString::fromStdString(keep);
-        if (!options.perUnit.empty())
-            arguments << "--per-unit" << QString::fromStdString(options.perUnit);
+        TPerUnitValues rows;
+        for (const TPortTarget& target : run.targets) {
+            if (const auto own = perUnit.find(TargetKey(target)); own != perUnit.end())
+                rows.insert(*own);
+        }
+        if (!rows.empty())
+            arguments << "--per-unit"
+                      << "-";
         if (options.dryRun)
             arguments << "--dry-run";
         if (options.byName)
@@ -270,6 +370,9 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
         run.process = std::make_unique<QProcess>();
         run.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         run.process->start(QCoreApplication::applicationFilePath(), arguments);
+        if (!rows.empty())
+            run.process->write(QByteArray::fromStdString(PerUnitValuesCsv(rows)));
+        run.process->closeWriteChannel();
     }
 
     std::map<std::string, TCommissionResult> results;
@@ -330,10 +433,10 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
     for (const TPortTarget& target : targets)
         report.push_back(results[TargetKey(target)]);
     if (!options.report.empty()) {
-        std::ofstream csv(options.report, std::ios::binary | std::ios::trunc);
-        csv << CommissionReportCsv(report);
-        if (!csv.flush()) {
-            err << "Cannot write the report \"" << options.report << "\"\n";
+        try {
+            SaveFileContent(options.report, CommissionReportCsv(report));
+        } catch (const std::exception& e) {
+            err << e.what() << "\n";
             return cliFailed;
         }
     }

@@ -192,13 +192,19 @@ public:
     // Sends what differs from the unit (all with `all`), commits and verifies; raises with the
     // failing block's text. Returns what to tell the user. The run is recorded, with
     // `settingsFile` as the file loaded; what cannot be recorded is a warning.
-    TWriteSummary Write(TSettings& tree, bool all, bool verify, const std::string& settingsFile = {}) {
+    // With `unit`, the backup and the warnings go there instead of standard error.
+    TWriteSummary Write(TSettings& tree, bool all, bool verify, const std::string& settingsFile = {},
+                        TUnitSession* unit = nullptr) {
         {
             std::lock_guard<std::mutex> lock(FLock);
             FOutcomes.clear();
         }
-        const auto warn = [this](const std::string& warning) {
-            if (!warning.empty())
+        const auto warn = [this, unit](const std::string& warning) {
+            if (warning.empty())
+                return;
+            if (unit != nullptr)
+                unit->recordWarnings.push_back(warning);
+            else
                 FErr << "warning: " << warning << "\n";
         };
         std::string unreadable;
@@ -218,6 +224,8 @@ public:
             }
         }
         warn(record.Finish(FStore));
+        if (unit != nullptr)
+            unit->backup = record.Entry().Backup;
         return tree.DescribeWrite(FStore);
     }
 
@@ -311,13 +319,22 @@ void WithUnitRead(const TDevices& devices, const TPortTarget& port, std::ostream
 
 void WithUnitSession(const TDevices& devices, const TPortTarget& port, const std::string& settingsFile,
                      std::ostream& err, const std::function<void(TUnitSession&)>& use) {
+    WithUnitSession(devices, port, settingsFile, err, {}, use);
+}
+
+void WithUnitSession(const TDevices& devices, const TPortTarget& port, const std::string& settingsFile,
+                     std::ostream& err, const std::function<void(const TDevice&)>& identified,
+                     const std::function<void(TUnitSession&)>& use) {
     TOnlineSession session(err);
     TDevice* device = session.Connect(devices, port);
+    if (identified)
+        identified(*device);
     session.AwaitRead();
     PrintWarnings(device->Settings->ReadWarnings, err);
-    TUnitSession unit{*device, session.Store(), [&](bool all, bool verify) {
-                          return session.Write(*device->Settings, all, verify, settingsFile);
-                      }};
+    TUnitSession unit{*device, session.Store(), {}, {}, {}};
+    unit.write = [&](bool all, bool verify) {
+        return session.Write(*device->Settings, all, verify, settingsFile, &unit);
+    };
     use(unit);
 }
 

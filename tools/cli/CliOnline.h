@@ -35,6 +35,10 @@ struct TUnitSession {
     // The write of "write": what differs from the unit (everything with `all`), the commit, and
     // the read-back unless not `verify`. Returns what to tell the user.
     std::function<TWriteSummary(bool all, bool verify)> write;
+    // After the write: the backup the record saved ("" for none), and what could not be saved
+    // or recorded, which `write` then leaves to the caller to show.
+    std::string backup;
+    std::vector<std::string> recordWarnings;
 };
 
 // "read PORT -o OUT": search PORT for the unit, read every setting, save or export OUT.
@@ -49,6 +53,10 @@ void WithUnitRead(const TDevices& devices, const TPortTarget& port, std::ostream
 // written. A stop (Ctrl-C, SIGTERM, SIGHUP) during the read raises.
 void WithUnitSession(const TDevices& devices, const TPortTarget& port, const std::string& settingsFile,
                      std::ostream& err, const std::function<void(TUnitSession&)>& use);
+// The same; `identified` learns the device type as soon as the unit answers, before the read.
+void WithUnitSession(const TDevices& devices, const TPortTarget& port, const std::string& settingsFile,
+                     std::ostream& err, const std::function<void(const TDevice&)>& identified,
+                     const std::function<void(TUnitSession&)>& use);
 // PORT or PORT@ADDR as a command takes it; nothing, after a message on err, when it is neither,
 // with `status` the exit status to give: 2 for a bad address, 1 for a name that is no comm port.
 std::optional<TPortTarget> ParseCliTarget(const std::string& text, std::ostream& err, int* status);
