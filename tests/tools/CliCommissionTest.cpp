@@ -159,12 +159,14 @@ TEST(CliCommission, OneLineNamedThreeWaysIsOneRunAndUnitValuesAreCheckedAsAFiles
     EXPECT_NE(run.err.find("warning: " + link + "@1: Setting 'Unit Name': text cut to the 16 characters"),
               std::string::npos)
         << run.err;
-    EXPECT_NE(run.err.find("warning: " + link + "@1: Cannot save the unit's settings"), std::string::npos);
+    EXPECT_NE(run.err.find("warning: " + link + "@1: cannot save the unit's settings"), std::string::npos)
+        << run.err;
     const auto reported = ParseCsv(ReadFileText(report));
     ASSERT_EQ(reported.size(), 4u);
     EXPECT_EQ(reported[1], (std::vector<std::string>{link, "1", "17", "Z7E AHU Interface", "verified", "1",
                                                      reported[1][6], reported[1][7], "", reported[1][9]}));
-    EXPECT_NE(reported[1][9].find("; Cannot save the unit's settings before writing"), std::string::npos)
+    EXPECT_NE(reported[1][9].find("; " + link + "@1: cannot save the unit's settings before writing"),
+              std::string::npos)
         << reported[1][9];
     EXPECT_EQ(reported[2][4], "unchanged");
     EXPECT_EQ(reported[3][4], "failed");

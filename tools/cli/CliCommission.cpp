@@ -180,8 +180,12 @@ TCommissionResult CommissionUnit(const TCliOptions& options, const TPortTarget& 
         result.message = OneLine(e.what());
     }
     // Told as they happened to this unit, whatever became of it.
-    for (const std::string& warning : result.warnings)
-        err << "warning: " << TargetKey(target) << ": " << OneLine(warning) << "\n";
+    for (const std::string& warning : result.warnings) {
+        // The record's own warnings already begin with the unit.
+        const std::string unit = TargetKey(target) + ": ";
+        const std::string line = OneLine(warning);
+        err << "warning: " << (line.rfind(unit, 0) == 0 ? "" : unit) << line << "\n";
+    }
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return result;
 }
