@@ -211,7 +211,9 @@ public:
         // A run before this one may have left the unit holding values it was never told to save.
         if (RecordSaysCommitOwed(HistoryPath(), FPort, FAddress, FDevice->DeviceId, unreadable))
             FStore.OweCommit();
-        warn(unreadable);
+        if (!unreadable.empty())
+            warn(FPort + "@" + std::to_string(FAddress) +
+                 ": cannot tell whether the last run left a save command owed: " + unreadable);
         TWriteRecord record(*FDevice, FRoot, FStore, FPort, FAddress, settingsFile);
         warn(record.Warning());
         if (FProgress.BeginWrite(FStore, {!all, verify})) {
