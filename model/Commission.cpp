@@ -414,8 +414,8 @@ std::string CommissionResultText(const TCommissionResult& result) {
     case TOutcome::Saved:
         text += std::string(OutcomeWord(result.outcome)) + "  " + std::to_string(result.changed) +
                 " settings changed  " + Seconds(result.seconds) + " s";
-        if (!result.message.empty() &&
-            (result.outcome == TOutcome::Unconfirmed || result.outcome == TOutcome::Saved))
+        if (!result.message.empty() && result.outcome != TOutcome::Verified &&
+            result.outcome != TOutcome::Unchanged)
             text += ": " + result.message;
         return text;
     default:

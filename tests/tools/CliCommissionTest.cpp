@@ -390,6 +390,33 @@ TEST(CliCommission, SigtermStopsEveryPortWithoutACommitReportsAndExits143) {
     EXPECT_EQ(second.CountLines("slave 2: request"), 0) << "a unit was written after the stop";
 }
 
+TEST(CliCommission, APortsRunWhoseParentIsKilledStopsWithoutACommit) {
+    TTempDir dir;
+    TSimProcess line({"--device", "Z7E AHU Interface", "--blank", "--wire-speed", "--verbose"},
+                     dir.Path("config"));
+    ASSERT_FALSE(line.Port().empty()) << line.Errors();
+    const std::string file = dir.Path("site.rur");
+    ASSERT_EQ(Cli({"defaults", "Z7E AHU Interface", "-o", file}).code, 0);
+    QProcess process;
+    process.start(QString::fromStdString(BinPath("dezadizi-cli")),
+                  {"commission", QString::fromStdString(file), QString::fromStdString(line.Port()), "-d",
+                   QString::fromStdString(SourcePath("data/Devices.xml"))});
+    ASSERT_TRUE(process.waitForStarted());
+    for (int i = 0; i < 12000 && line.CountLines("request 01 06") < 5; ++i)
+        QThread::msleep(10);
+    ASSERT_GE(line.CountLines("request 01 06"), 5) << "the write did not begin";
+    ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+    ASSERT_TRUE(process.waitForFinished(60000));
+    // The port's run ends once it notices: a stop ends the exchange under way.
+    for (int i = 0; i < 6000 && !ProcessesNaming(file).empty(); ++i)
+        QThread::msleep(10);
+    const std::vector<pid_t> left = ProcessesNaming(file);
+    for (const pid_t pid : left)
+        ::kill(pid, SIGKILL);
+    EXPECT_TRUE(left.empty()) << "the port's run went on alone";
+    EXPECT_EQ(line.CountLines("commit (123"), 0);
+}
+
 TEST(CliScan, FindsExactlyTheUnitsOnTheLineAndCreditsNoLateReply) {
     TTempDir dir;
     TSimProcess line({"--device", "Z7E AHU Interface", "--slave", "2", "--slave", "5", "--slave", "9",
@@ -431,6 +458,12 @@ TEST(CliCommission, ASaveARunLeftOwedIsSentOnceByTheNextRunThoughNothingDiffers)
     TSimProcess unit({"--port", "COM9", "--device", "Z7E AHU Interface", "--state",
                       QString::fromStdString(state), "--verbose"});
     ASSERT_FALSE(unit.Port().empty()) << unit.Errors();
+    const CliResult dry = Cli({"commission", file, "COM9", "--dry-run"});
+    EXPECT_EQ(dry.code, 0) << dry.err;
+    EXPECT_NE(dry.out.find("would-change  0 settings changed  "), std::string::npos) << dry.out;
+    EXPECT_NE(dry.out.find(": Nothing differs; would send the save command the last run owed."),
+              std::string::npos);
+    EXPECT_EQ(unit.CountLines("commit ("), 0) << "a dry run sends nothing";
     const CliResult paid = Cli({"commission", file, "COM9"});
     EXPECT_EQ(paid.code, 0) << paid.out << paid.err;
     EXPECT_NE(paid.out.find("COM9@1  Z7E AHU Interface  saved  0 settings changed  "), std::string::npos)

@@ -9,6 +9,7 @@
 #include "model/Devices.h"
 #include "model/Errors.h"
 #include "model/Group.h"
+#include "model/History.h"
 #include "model/Savefile.h"
 #include "settings/Setting.h"
 
@@ -25,6 +26,9 @@
 #include <map>
 #include <memory>
 #include <set>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 namespace {
 
@@ -135,6 +139,13 @@ TCommissionResult CommissionUnit(const TCliOptions& options, const TPortTarget& 
             result.changed = ChangedSettings(tree, before);
             if (options.dryRun) {
                 result.outcome = result.changed > 0 ? TOutcome::WouldChange : TOutcome::Unchanged;
+                // The real run would send the save command an earlier run left owed.
+                std::string unreadable;
+                if (result.changed == 0 && RecordSaysCommitOwed(HistoryPath(), target.name, target.address,
+                                                                unit.device.DeviceId, unreadable)) {
+                    result.outcome = TOutcome::WouldChange;
+                    result.message = "Nothing differs; would send the save command the last run owed.";
+                }
                 return;
             }
             const auto takeRecord = [&] {
@@ -204,6 +215,11 @@ int CliCommissionPort(const TCliOptions& options, std::ostream& out, std::ostrea
     if (options.positional.size() < 2)
         return cliUsage;
     KeepCliInterruptHandler();
+#ifdef __linux__
+    // A commissioning run killed outright stops this line as a stop signal would, instead of
+    // leaving it to write its units unattended.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+#endif
     std::pair<std::string, int32_t> fileDevice;
     TPerUnitValues perUnit;
     try {
