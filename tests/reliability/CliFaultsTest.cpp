@@ -5,7 +5,7 @@
 #include "sim/SimProcess.h"
 
 #include <QProcess>
-#include <QThread>
+#include <QTest>
 #include <csignal>
 #include <filesystem>
 #include <pugixml.hpp>
@@ -132,9 +132,7 @@ TEST_F(CliFaults, SigtermStopsAWriteAsCtrlCDoesAndSighupEndsTheSimulator) {
                    QString::fromStdString(definitions)});
     ASSERT_TRUE(process.waitForStarted());
     const auto writes = [&] { return sim->CountLines("request 01 05") + sim->CountLines("request 01 06"); };
-    for (int i = 0; i < 3000 && writes() < 1; ++i)
-        QThread::msleep(10);
-    ASSERT_GE(writes(), 1) << "the write did not begin";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return writes() >= 1; }, 30000)) << "the write did not begin";
     ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
     ASSERT_TRUE(process.waitForFinished(30000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << "the tool died of the signal";

@@ -5,7 +5,7 @@
 #include "support/TestSupport.h"
 
 #include <QProcess>
-#include <QThread>
+#include <QTest>
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
@@ -363,10 +363,8 @@ TEST(CliCommission, SigtermStopsEveryPortWithoutACommitReportsAndExits143) {
                    QString::fromStdString(SourcePath("data/Devices.xml"))});
     ASSERT_TRUE(process.waitForStarted());
     const auto writes = [](const TSimProcess& sim) { return sim.CountLines("request 01 06"); };
-    for (int i = 0; i < 12000 && (writes(first) < 5 || writes(second) < 5); ++i)
-        QThread::msleep(10);
-    ASSERT_GE(writes(first), 5) << "the write did not begin";
-    ASSERT_GE(writes(second), 5) << "the write did not begin";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return writes(first) >= 5 && writes(second) >= 5; }, 120000))
+        << "the write did not begin";
     // Only the parent is told; it passes the stop on to each port's run.
     ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
     ASSERT_TRUE(process.waitForFinished(120000));
@@ -402,14 +400,12 @@ TEST(CliCommission, APortsRunWhoseParentIsKilledStopsWithoutACommit) {
                   {"commission", QString::fromStdString(file), QString::fromStdString(line.Port()), "-d",
                    QString::fromStdString(SourcePath("data/Devices.xml"))});
     ASSERT_TRUE(process.waitForStarted());
-    for (int i = 0; i < 12000 && line.CountLines("request 01 06") < 5; ++i)
-        QThread::msleep(10);
-    ASSERT_GE(line.CountLines("request 01 06"), 5) << "the write did not begin";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return line.CountLines("request 01 06") >= 5; }, 120000))
+        << "the write did not begin";
     ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
     ASSERT_TRUE(process.waitForFinished(60000));
     // The port's run ends once it notices: a stop ends the exchange under way.
-    for (int i = 0; i < 6000 && !ProcessesNaming(file).empty(); ++i)
-        QThread::msleep(10);
+    (void)QTest::qWaitFor([&] { return ProcessesNaming(file).empty(); }, 60000);
     const std::vector<pid_t> left = ProcessesNaming(file);
     for (const pid_t pid : left)
         ::kill(pid, SIGKILL);
