@@ -60,6 +60,24 @@ TEST(CliOffline, DefaultsAndConvertOfEveryBundledDeviceTypeAreStable) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
 }
 
+// Files the tool wrote before the settings tree was restructured: the defaults of every bundled
+// device type, and a changed file converted, as settings file and as CSV, byte for byte.
+TEST(CliOffline, OutputIsByteIdenticalToTheFilesOfEarlierVersions) {
+    TTempDir dir;
+    const std::string golden = SourcePath("tests/data/golden") + "/";
+    for (int i = 0; i < 3; ++i)
+        for (const std::string ext : {".rur", ".csv"}) {
+            const std::string out = dir.Path("defaults" + std::to_string(i) + ext);
+            ASSERT_EQ(Cli({"defaults", "#" + std::to_string(i), "-o", out}).code, cliOk);
+            EXPECT_EQ(ReadFileText(out), ReadFileText(golden + "defaults" + std::to_string(i) + ext)) << out;
+        }
+    for (const std::string ext : {".rur", ".csv"}) {
+        const std::string out = dir.Path("changed0" + ext);
+        ASSERT_EQ(Cli({"convert", "#0", golden + "changed0.in.rur", "-o", out}).code, cliOk);
+        EXPECT_EQ(ReadFileText(out), ReadFileText(golden + "changed0" + ext)) << out;
+    }
+}
+
 TEST(CliOffline, ConvertAppliesTheFileOverTheDefaults) {
     TTempDir dir;
     const std::string defaults = dir.Path("d.rur");
