@@ -3,11 +3,13 @@
 #include "Version.h"
 #include "app/Application.h"
 #include "app/Dialogs.h"
+#include "app/Devicechoice.h"
 #include "app/Fm_compare.h"
 #include "app/Fm_connect.h"
 #include "app/Fm_history.h"
 #include "app/Fm_review.h"
 #include "app/Gradient.h"
+#include "app/Messageboxes.h"
 #include "app/Panel.h"
 #include "app/Queuedcall.h"
 #include "link/Devicelist.h"
@@ -539,7 +541,7 @@ void TfmMain::btConnectNewClick() {
     int result = mrCancel;
     {
         TfmConnect dialog(this);
-        FDevices->FillComboBox(dialog.cbDevice);
+        FillDeviceList(*FDevices, dialog.cbDevice);
         result = RunConnectDialog(dialog);
         if (result != mrCancel)
             info = dialog.FDeviceInfo;

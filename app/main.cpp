@@ -1,6 +1,7 @@
 #include "Version.h"
 #include "app/Application.h"
 #include "app/Fm_main.h"
+#include "app/Messageboxes.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -31,6 +32,7 @@ int main(int argc, char* argv[]) {
         }
     }
     QApplication application(argc, argv);
+    InstallMessageBoxes();
     QApplication::setApplicationName("Dezadizi (Z7E) Configuration");
     QApplication::setApplicationVersion(QString::fromLatin1(DezVersion));
     // Lets the desktop match the window to its launcher entry and icon.

@@ -6,11 +6,6 @@
 #include "model/Settingsload.h"
 #include "model/Xmlutil.h"
 #include "settings/Setting.h"
-#include "settings/Setting_checkbox.h"
-#include "settings/Setting_dropdown.h"
-#include "settings/Setting_int.h"
-#include "settings/Setting_name.h"
-#include "settings/Setting_uint32.h"
 
 #include <algorithm>
 #include <charconv>
@@ -117,57 +112,19 @@ TLoadedValue ShownLoadedValue(TSetting& setting, const std::string& text) {
     pugi::xml_node group = document.append_child("group");
     setting.SaveToXml(group);
     pugi::xml_node element = group.last_child();
-    if (dynamic_cast<TSettingName*>(&setting) != nullptr) {
-        element.attribute("text") = text.c_str();
+    // Taken as typed or shown, inside its limits or not: the file load checks and warns as it
+    // does for a file's value. A text the unit cannot store fully is made storable there too.
+    const TParsed parsed = setting.Parse(text);
+    if (parsed.Text) {
+        element.attribute("text") = parsed.Text->c_str();
         return setting.FindLoadedValue(group);
     }
-    std::optional<int32_t> found;
-    const std::string number = text.substr(0, text.find(' '));
-    if (dynamic_cast<TSettingUint32*>(&setting) != nullptr) {
-        uint32_t value = 0;
-        const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
-        if (!number.empty() && error == std::errc() && end == number.data() + number.size())
-            found = static_cast<int32_t>(value);
-    } else if (int32_t value = 0; dynamic_cast<TSettingInt*>(&setting) != nullptr &&
-                                  std::from_chars(number.data(), number.data() + number.size(), value).ptr ==
-                                      number.data() + number.size() &&
-                                  !number.empty()) {
-        // Taken as written, inside its limits or not: the limits are checked as a file's are.
-        found = value;
-    }
-    if (!found) {
-        // The value whose display reads as the text: the window's own conversion, run backwards
-        // over the values the setting can take.
-        std::vector<int32_t> candidates;
-        if (const auto* dropDown = dynamic_cast<TSettingDropDown*>(&setting)) {
-            for (const auto& choice : dropDown->Choices)
-                candidates.push_back(choice.Value);
-        } else if (dynamic_cast<TSettingCheckBox*>(&setting) != nullptr) {
-            candidates = {0, 1};
-        } else if (dynamic_cast<TSettingUint32*>(&setting) == nullptr) {
-            const int64_t low = std::min(setting.MinValue, setting.MaxValue);
-            const int64_t high = std::max(setting.MinValue, setting.MaxValue);
-            constexpr int64_t MostCandidates = 1 << 20;
-            for (int64_t value = low; value <= high && value - low < MostCandidates; ++value)
-                candidates.push_back(static_cast<int32_t>(value));
-        }
-        const int32_t kept = setting.Value;
-        for (const int32_t value : candidates) {
-            setting.Value = value;
-            const std::string shown = setting.DisplayValue();
-            if (shown == text || shown.substr(0, shown.find(' ')) == text) {
-                found = value;
-                break;
-            }
-        }
-        setting.Value = kept;
-    }
-    if (!found) {
+    if (!parsed.Value)
         throw TModelError("\"" + text + "\" is not a value of " + setting.Group->Name + "/" + setting.Name);
-    }
-    element.attribute("value") = *found;
+    const int32_t found = *parsed.Value;
+    element.attribute("value") = found;
     if (pugi::xml_attribute wide = element.attribute("Address"))
-        wide = static_cast<unsigned int>(static_cast<uint32_t>(*found));
+        wide = static_cast<unsigned int>(static_cast<uint32_t>(found));
     return setting.FindLoadedValue(group);
 }
 

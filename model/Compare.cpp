@@ -101,7 +101,7 @@ TSnapshot TakeSnapshot(const TSettings& tree, bool fromUnit) {
             if (words.empty())
                 continue;
             snapshot.Entries.push_back({static_cast<int32_t>(g), static_cast<int32_t>(e), std::move(words),
-                                        entry.DisplayValue(), entry.IsUnitsSelector,
+                                        entry.Text(), entry.IsUnitsSelector,
                                         !(fromUnit && entry.InTemplate)});
         }
     }

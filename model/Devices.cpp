@@ -4,7 +4,6 @@
 #include "model/Settings.h"
 #include "model/Xmlutil.h"
 
-#include <QComboBox>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -65,10 +64,4 @@ TDevice* TDevices::DeviceById(int32_t id) const {
     }
     throw TModelError("Could not find device with ID '" + std::to_string(id) +
                       "' in the XML device definitions list");
-}
-
-void TDevices::FillComboBox(QComboBox* comboBox) const {
-    comboBox->clear();
-    for (const auto& device : Devices)
-        comboBox->addItem(QString::fromStdString(device->Name));
 }

@@ -7,8 +7,6 @@
 
 #include "model/Device.h"
 
-class QComboBox;
-
 class TDevices {
 public:
     TDevices();
@@ -25,8 +23,6 @@ public:
     // The first device type with this id; raises "Could not find device with ID '<id>' in the
     // XML device definitions list" when there is none.
     TDevice* DeviceById(int32_t id) const;
-    // Replaces the items with the device names, so an item's position is the catalogue position.
-    void FillComboBox(QComboBox* comboBox) const;
 
     std::unique_ptr<pugi::xml_document> Document;
     std::vector<std::unique_ptr<TDevice>> Devices;

@@ -26,13 +26,9 @@ using TMessageHandler = std::function<TAnswer(TMessageKind kind, const std::stri
 // Replaces the handler; returns the previous one. An empty handler restores the default
 // (real boxes when a QApplication exists, standard error otherwise).
 TMessageHandler SetMessageHandler(TMessageHandler handler);
-
-class QWidget;
-// The window boxes belong to when no modal dialog is up, so that a result shown from a timer
-// never opens behind it. Null: the active window.
-void SetMessageOwner(QWidget* owner);
-// The parent a box gets now: the modal dialog in front, else the owner, else the active window.
-QWidget* MessageParent();
+// The boxes the default handler shows when a QApplication exists; the window program gives
+// them (app/Messageboxes.h), as the core knows no widgets.
+void SetWindowMessageHandler(TMessageHandler handler);
 
 void ShowError(const std::string& text);
 void ShowInformation(const std::string& text);

@@ -295,8 +295,16 @@ void TSetting::ClearPending() {
     ReadPending = false;
 }
 
-std::string TSetting::DisplayValue() const {
+std::string TSetting::FormatText() const {
     return std::to_string(Value);
+}
+
+TParsed TSetting::ParseText(const std::string& text) const {
+    TParsed parsed;
+    parsed.Value = TryStrToInt(text);
+    if (!parsed.Value)
+        parsed.Error = "'" + text + "' is not a valid integer value";
+    return parsed;
 }
 
 std::vector<uint16_t> TSetting::StoredWords() const {

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <pugixml.hpp>
 #include <string>
 #include <vector>
@@ -38,6 +39,17 @@ struct TLoadedValue {
     std::string Warning; // what was changed to apply the value; empty when nothing was
 };
 
+// Text an engineer typed or read, taken back as a value.
+struct TParsed {
+    // The number the text names; also set when it lies outside the setting's limits.
+    std::optional<int32_t> Value;
+    // Text settings: the text itself.
+    std::optional<std::string> Text;
+    // Why an editor refuses the text, as it tells the engineer; empty when it is taken.
+    std::string Error;
+    bool Ok() const { return Error.empty(); }
+};
+
 class TSetting {
 public:
     TSetting(TGroup* group, int32_t copyIndex);
@@ -62,7 +74,7 @@ public:
     virtual void AddCsvLine(TCsvWriter& csv);
     // The value as the export and the write summary show it: the display text, except where
     // the export keeps a shape of its own.
-    virtual std::string ShownValue() { return DisplayValue(); }
+    virtual std::string ShownValue() { return Text(); }
     // A read-only display (a measured value, a version): never written by a change-only write.
     virtual bool DisplayOnly() const { return false; }
     // How many holding registers the value spans from Register.
@@ -78,7 +90,10 @@ public:
     virtual TLoadedValue LoadValue(const pugi::xml_node& settingElement);
     // The value as the engineer reads it: units applied, choices by name, check boxes as the
     // export's words.
-    virtual std::string DisplayValue() const;
+    std::string Text() const { return FormatText(); }
+    // Typed or shown text back to a value: what Text() gives is always taken; an editor's refusal
+    // comes with its message.
+    TParsed Parse(const std::string& text) const { return ParseText(text); }
     // What the value puts into the unit's registers, word by word (a coil as 0 or 1, a masked
     // field as its own bits); empty for entries that never write, which are not compared.
     virtual std::vector<uint16_t> StoredWords() const;
@@ -146,6 +161,9 @@ public:
     QPointer<QPushButton> CopyToAllControllersButton;
 
 protected:
+    // Text() and Parse() of each kind (a text setting holds a member named Text).
+    virtual std::string FormatText() const;
+    virtual TParsed ParseText(const std::string& text) const;
     // The register conversion of WriteToStore without its template and units-selector tests;
     // copies use it directly.
     virtual void PutToStore();

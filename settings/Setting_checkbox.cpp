@@ -69,8 +69,17 @@ void TSettingCheckBox::CheckBoxClick() {
         Group->RefreshFromStore();
 }
 
-std::string TSettingCheckBox::DisplayValue() const {
+std::string TSettingCheckBox::FormatText() const {
     return Value != 0 ? "Enabled" : "Disabled";
+}
+
+TParsed TSettingCheckBox::ParseText(const std::string& text) const {
+    TParsed parsed;
+    if (text == "Enabled" || text == "Disabled")
+        parsed.Value = text == "Enabled" ? 1 : 0;
+    else
+        parsed.Error = "'" + text + "' is neither Enabled nor Disabled";
+    return parsed;
 }
 
 std::vector<uint16_t> TSettingCheckBox::StoredWords() const {

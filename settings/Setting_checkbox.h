@@ -15,7 +15,6 @@ public:
     void DestroyControls() override;
     void SetEnabled(bool enabled) override;
     void UpdateDisplay(bool withUnits) override;
-    std::string DisplayValue() const override;
     std::vector<uint16_t> StoredWords() const override;
     bool FieldHolds(const TLoadedValue& loaded) const override;
     std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
@@ -31,6 +30,9 @@ public:
     int32_t CheckedValue = 1;
 
 protected:
+    std::string FormatText() const override;
+    // "Enabled" or "Disabled", as Text() shows the box.
+    TParsed ParseText(const std::string& text) const override;
     void PutToStore() override;
 
 private:

@@ -136,9 +136,21 @@ void TSettingDropDown::MarkForUnitRead() {
     TSetting::MarkForRead();
 }
 
-std::string TSettingDropDown::DisplayValue() const {
+std::string TSettingDropDown::FormatText() const {
     const int position = IndexOfValue(Value);
     return position >= 0 ? Choices[static_cast<size_t>(position)].Name : std::to_string(Value);
+}
+
+TParsed TSettingDropDown::ParseText(const std::string& text) const {
+    TParsed parsed;
+    for (const auto& choice : Choices) {
+        if (choice.Name == text) {
+            parsed.Value = choice.Value;
+            return parsed;
+        }
+    }
+    parsed.Error = "'" + text + "' is not one of the choices of setting '" + Name + "'";
+    return parsed;
 }
 
 std::string TSettingDropDown::LimitProblem(const TLoadedValue& loaded, const std::string& units) const {

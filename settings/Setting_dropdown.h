@@ -24,7 +24,6 @@ public:
     void UpdateDisplay(bool withUnits) override;
     void RestoreDefault() override;
     void ApplyLoadedValue(const TLoadedValue& loaded) override;
-    std::string DisplayValue() const override;
     std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
     void ReportProgress() override;
     // The units selector's value is the engineer's choice of units, which its register does not
@@ -40,4 +39,9 @@ public:
 
     std::vector<_DDType> Choices;
     QPointer<QComboBox> ComboBox;
+
+protected:
+    std::string FormatText() const override;
+    // A choice by its name.
+    TParsed ParseText(const std::string& text) const override;
 };

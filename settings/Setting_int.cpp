@@ -11,21 +11,29 @@
 
 #include <QLineEdit>
 
-bool ValidateIntegerText(const std::string& text, int32_t minValue, int32_t maxValue) {
-    const std::optional<int32_t> value = TryStrToInt(text);
-    if (!value) {
-        ShowError("'" + text + "' is not a valid integer value");
-        return false;
-    }
-    if (*value < minValue) {
-        ShowError("The minimum value this setting can be is '" + std::to_string(minValue) + "'");
-        return false;
-    }
-    if (*value > maxValue) {
-        ShowError("The maximum value this setting can be is '" + std::to_string(maxValue) + "'");
-        return false;
-    }
-    return true;
+TParsed ParseIntegerText(const std::string& text, int32_t minValue, int32_t maxValue,
+                         const std::string& valueText) {
+    std::string number = text;
+    const std::string suffix = " " + valueText;
+    if (!valueText.empty() && number.size() > suffix.size() &&
+        number.compare(number.size() - suffix.size(), suffix.size(), suffix) == 0)
+        number.resize(number.size() - suffix.size());
+    TParsed parsed;
+    parsed.Value = TryStrToInt(number);
+    if (!parsed.Value)
+        parsed.Error = "'" + text + "' is not a valid integer value";
+    else if (*parsed.Value < minValue)
+        parsed.Error = "The minimum value this setting can be is '" + std::to_string(minValue) + "'";
+    else if (*parsed.Value > maxValue)
+        parsed.Error = "The maximum value this setting can be is '" + std::to_string(maxValue) + "'";
+    return parsed;
+}
+
+bool AcceptParsed(const TParsed& parsed) {
+    if (parsed.Ok())
+        return true;
+    ShowError(parsed.Error);
+    return false;
 }
 
 namespace {
@@ -110,16 +118,20 @@ void TSettingInt::EditEnter() {
 }
 
 bool TSettingInt::ValidateText(const std::string& text) {
-    return ValidateIntegerText(text, MinValue, MaxValue);
+    return AcceptParsed(Parse(text));
+}
+
+TParsed TSettingInt::ParseText(const std::string& text) const {
+    return ParseIntegerText(text, MinValue, MaxValue, ValueText);
 }
 
 bool TSettingInt::EditExit() {
     if (!Edit)
         return true;
-    const std::string text = Edit->text().toStdString();
-    if (!ValidateText(text))
+    const TParsed parsed = Parse(Edit->text().toStdString());
+    if (!AcceptParsed(parsed))
         return false;
-    const int32_t value = StrToInt(text);
+    const int32_t value = *parsed.Value;
     if (CheckLimitSettings(value) && value != Value) {
         Value = value;
         WriteToStore();
@@ -138,7 +150,7 @@ std::string TSettingInt::ShownValue() {
     return std::to_string(Value) + " " + ValueText;
 }
 
-std::string TSettingInt::DisplayValue() const {
+std::string TSettingInt::FormatText() const {
     return WithValueText(Value, ValueText);
 }
 

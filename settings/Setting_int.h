@@ -5,8 +5,12 @@
 
 class TEditEvents;
 
-// Checks typed text against inclusive limits, showing the editors' messages; true when valid.
-bool ValidateIntegerText(const std::string& text, int32_t minValue, int32_t maxValue);
+// Typed text as a whole number within inclusive limits, refused with the editors' messages. A
+// number outside the limits keeps its value. A units text after the number, as shown, is taken.
+TParsed ParseIntegerText(const std::string& text, int32_t minValue, int32_t maxValue,
+                         const std::string& valueText);
+// Shows the refusal of `parsed`, if any; true when the value is taken.
+bool AcceptParsed(const TParsed& parsed);
 // A value with its units text ("150 %").
 std::string WithValueText(int32_t value, const std::string& valueText);
 // "" when `value` lies within the inclusive limits, else the value and the limits for a message.
@@ -23,7 +27,6 @@ public:
     void SetEnabled(bool enabled) override;
     void UpdateDisplay(bool withUnits) override;
     std::string ShownValue() override;
-    std::string DisplayValue() const override;
     std::vector<uint16_t> StoredWords() const override;
     bool FieldHolds(const TLoadedValue& loaded) const override;
     std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
@@ -45,6 +48,8 @@ public:
     bool HasDisabledValue = false;
 
 protected:
+    std::string FormatText() const override;
+    TParsed ParseText(const std::string& text) const override;
     void PutToStore() override;
 
 private:

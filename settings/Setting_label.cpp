@@ -70,7 +70,7 @@ void TSettingLabel::WriteToStore() {
     TSetting::WriteToStore();
 }
 
-std::string TSettingLabel::DisplayValue() const {
+std::string TSettingLabel::FormatText() const {
     return DisplayText(true);
 }
 

@@ -16,7 +16,6 @@ public:
     void UpdateDisplay(bool withUnits) override;
     void MarkForRead() override;
     bool DisplayOnly() const override { return true; }
-    std::string DisplayValue() const override;
     // A read-only display: never written, so never compared.
     std::vector<uint16_t> StoredWords() const override { return {}; }
     bool FieldHolds(const TLoadedValue& loaded) const override;
@@ -27,4 +26,7 @@ public:
 
     QPointer<QLabel> ValueLabel;
     bool LabelOnly = false;
+
+protected:
+    std::string FormatText() const override;
 };

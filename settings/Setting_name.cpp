@@ -78,22 +78,31 @@ void TSettingName::UpdateDisplay(bool withUnits) {
 bool TSettingName::EditExit() {
     if (!Edit)
         return true;
-    const std::string typed = Edit->text().toStdString();
+    const TParsed parsed = Parse(Edit->text().toStdString());
+    if (!parsed.Ok()) {
+        ShowError(parsed.Error);
+        return false;
+    }
+    Text = *parsed.Text;
+    WriteToStore();
+    return true;
+}
+
+TParsed TSettingName::ParseText(const std::string& text) const {
+    TParsed parsed;
+    parsed.Text = text;
     std::string refused;
-    EncodeUnitText(typed, &refused);
+    EncodeUnitText(text, &refused);
     if (!refused.empty()) {
         QString listed;
         for (const uint code : QString::fromStdString(refused).toUcs4()) {
             const auto character = static_cast<char32_t>(code);
             listed += (listed.isEmpty() ? "" : " ") + QString::fromUcs4(&character, 1);
         }
-        ShowError("The unit cannot store these characters of '" + typed + "': " + listed.toStdString() +
-                  "\nA text setting holds only the characters of Windows-1252 (Western European).");
-        return false;
+        parsed.Error = "The unit cannot store these characters of '" + text + "': " + listed.toStdString() +
+                       "\nA text setting holds only the characters of Windows-1252 (Western European).";
     }
-    Text = typed;
-    WriteToStore();
-    return true;
+    return parsed;
 }
 
 void TSettingName::RestoreDefault() {

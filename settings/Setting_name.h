@@ -24,7 +24,6 @@ public:
     TLoadedValue LoadValue(const pugi::xml_node& settingElement) override;
     void ApplyLoadedValue(const TLoadedValue& loaded) override;
     void AddCsvLine(TCsvWriter& csv) override;
-    std::string DisplayValue() const override { return Text; }
     std::vector<uint16_t> StoredWords() const override;
     bool FieldHolds(const TLoadedValue& loaded) const override;
     void RegisterWithStore() override;
@@ -43,6 +42,9 @@ public:
     QPointer<QLineEdit> Edit;
 
 protected:
+    std::string FormatText() const override { return Text; }
+    // The text, refused where it holds characters the unit cannot store.
+    TParsed ParseText(const std::string& text) const override;
     void PutToStore() override;
 
 private:

@@ -73,16 +73,31 @@ void TSettingUint32::EditEnter() {
 }
 
 bool TSettingUint32::ValidateText(const std::string& text) {
-    return ValidateIntegerText(text, MinValue32, MaxValue32);
+    return AcceptParsed(Parse(text));
+}
+
+TParsed TSettingUint32::ParseText(const std::string& text) const {
+    TParsed parsed = ParseIntegerText(text, MinValue32, MaxValue32, ValueText);
+    if (parsed.Value)
+        return parsed;
+    // Text() shows the 32 bits unsigned; such a number names its value even where the editor,
+    // which takes signed numbers, refuses it.
+    const std::string number = text.substr(0, text.find(' '));
+    uint32_t value = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (!number.empty() && error == std::errc() && end == number.data() + number.size() &&
+        (text.size() == number.size() || text.substr(number.size()) == " " + ValueText))
+        parsed.Value = static_cast<int32_t>(value);
+    return parsed;
 }
 
 bool TSettingUint32::EditExit() {
     if (!Edit)
         return true;
-    const std::string text = Edit->text().toStdString();
-    if (!ValidateText(text))
+    const TParsed parsed = Parse(Edit->text().toStdString());
+    if (!AcceptParsed(parsed))
         return false;
-    const int32_t value = StrToInt(text);
+    const int32_t value = *parsed.Value;
     if (CheckLimitSettings(value) && value != Value) {
         Value = value;
         WriteToStore();
@@ -126,7 +141,7 @@ std::string TSettingUint32::ShownValue() {
     return std::to_string(Value) + " " + ValueText;
 }
 
-std::string TSettingUint32::DisplayValue() const {
+std::string TSettingUint32::FormatText() const {
     const std::string number = std::to_string(static_cast<uint32_t>(Value));
     return ValueText.empty() ? number : number + " " + ValueText;
 }

@@ -19,7 +19,6 @@ public:
     void SaveToXml(pugi::xml_node& groupElement) override;
     TLoadedValue LoadValue(const pugi::xml_node& settingElement) override;
     std::string ShownValue() override;
-    std::string DisplayValue() const override;
     std::vector<uint16_t> StoredWords() const override;
     bool FieldHolds(const TLoadedValue& loaded) const override;
     std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
@@ -43,6 +42,8 @@ public:
     int32_t MaxValue32 = 0;
 
 protected:
+    std::string FormatText() const override;
+    TParsed ParseText(const std::string& text) const override;
     void PutToStore() override;
 
 private:

@@ -6,6 +6,7 @@
 #include "model/Settings.h"
 #include "model/Xmlutil.h"
 #include "settings/Editevents.h"
+#include "settings/Setting_int.h"
 
 #include <QLineEdit>
 #include <QLocale>
@@ -178,15 +179,13 @@ void TSettingUnits::EditEnter() {
     Edit->selectAll();
 }
 
-bool TSettingUnits::ParseNumber(const std::string& text, float& number) const {
+std::string TSettingUnits::ParseNumber(const std::string& text, float& number) const {
     if (IsWhole(Units())) {
         const std::optional<int32_t> value = TryStrToInt(text);
-        if (!value) {
-            ShowError("'" + text + "' is not a valid integer value");
-            return false;
-        }
+        if (!value)
+            return "'" + text + "' is not a valid integer value";
         number = static_cast<float>(*value);
-        return true;
+        return {};
     }
     // The locale's decimal separator or a point; never group separators.
     const QString qtext = QString::fromStdString(text).trimmed();
@@ -199,12 +198,10 @@ bool TSettingUnits::ParseNumber(const std::string& text, float& number) const {
         c.setNumberOptions(QLocale::RejectGroupSeparator);
         value = c.toDouble(qtext, &ok);
     }
-    if (!ok || !std::isfinite(value) || std::fabs(value) > 3.0e38) {
-        ShowError("'" + text + "' is not a valid floating point value");
-        return false;
-    }
+    if (!ok || !std::isfinite(value) || std::fabs(value) > 3.0e38)
+        return "'" + text + "' is not a valid floating point value";
     number = static_cast<float>(value);
-    return true;
+    return {};
 }
 
 bool TSettingUnits::FitsWord(float number) const {
@@ -222,31 +219,47 @@ bool TSettingUnits::FitsWord(float number) const {
 }
 
 bool TSettingUnits::ValidateText(const std::string& text) {
+    return AcceptParsed(Parse(text));
+}
+
+TParsed TSettingUnits::ParseText(const std::string& text) const {
+    // The shown form carries the units after the number.
+    std::string typed = text;
+    const std::string suffix = " " + Units();
+    if (typed.size() > suffix.size() &&
+        typed.compare(typed.size() - suffix.size(), suffix.size(), suffix) == 0)
+        typed.resize(typed.size() - suffix.size());
+    TParsed parsed;
     float number = 0;
-    if (!ParseNumber(text, number))
-        return false;
+    parsed.Error = ParseNumber(typed, number);
+    if (!parsed.Ok()) {
+        // The message quotes what was typed.
+        if (typed != text) {
+            if (const std::string quoted = ParseNumber(text, number); !quoted.empty())
+                parsed.Error = quoted;
+        }
+        return parsed;
+    }
+    const std::string tooLow =
+        "The minimum value this setting can be is '" + FormatFixed2(Decode(MinValue)) + "'";
+    const std::string tooHigh =
+        "The maximum value this setting can be is '" + FormatFixed2(Decode(MaxValue)) + "'";
     // A negative velocity or a magnitude too large for its field would spill into the flag bits
     // and name another unit or sign; such a number lies beyond one of the limits.
     if (!FitsWord(number)) {
-        if (number < 0)
-            ShowError("The minimum value this setting can be is '" + FormatFixed2(Decode(MinValue)) + "'");
-        else
-            ShowError("The maximum value this setting can be is '" + FormatFixed2(Decode(MaxValue)) + "'");
-        return false;
+        parsed.Error = number < 0 ? tooLow : tooHigh;
+        return parsed;
     }
     const uint16_t word = Encode(number);
+    parsed.Value = word;
     const float lower = Decode(Encode(Decode(MinValue)));
     const float upper = Decode(Encode(Decode(MaxValue)));
     const float value = Decode(word);
-    if (value < lower) {
-        ShowError("The minimum value this setting can be is '" + FormatFixed2(Decode(MinValue)) + "'");
-        return false;
-    }
-    if (value > upper) {
-        ShowError("The maximum value this setting can be is '" + FormatFixed2(Decode(MaxValue)) + "'");
-        return false;
-    }
-    return true;
+    if (value < lower)
+        parsed.Error = tooLow;
+    else if (value > upper)
+        parsed.Error = tooHigh;
+    return parsed;
 }
 
 bool TSettingUnits::EditExit() {
@@ -258,11 +271,10 @@ bool TSettingUnits::EditExit() {
         UpdateDisplay(true);
         return true;
     }
-    if (!ValidateText(text))
+    const TParsed parsed = Parse(text);
+    if (!AcceptParsed(parsed))
         return false;
-    float number = 0;
-    ParseNumber(text, number);
-    const int32_t word = Encode(number);
+    const int32_t word = *parsed.Value;
     if (CheckLimitSettings(word) && word != Value) {
         Value = word;
         WriteToStore();
@@ -280,7 +292,7 @@ double TSettingUnits::ComparableValue(int32_t value) {
     return UnitsComparableValue(value, Units());
 }
 
-std::string TSettingUnits::DisplayValue() const {
+std::string TSettingUnits::FormatText() const {
     return DisplayText(true);
 }
 

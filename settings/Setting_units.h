@@ -27,7 +27,6 @@ public:
     void DestroyControls() override;
     void SetEnabled(bool enabled) override;
     void UpdateDisplay(bool withUnits) override;
-    std::string DisplayValue() const override;
     std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
     double ComparableValue(int32_t value) override;
 
@@ -39,10 +38,14 @@ public:
 
     QPointer<QLineEdit> Edit;
 
+protected:
+    std::string FormatText() const override;
+    TParsed ParseText(const std::string& text) const override;
+
 private:
-    // The typed number in the current units; shows the message and returns false when the text
-    // is not a number of the kind those units take.
-    bool ParseNumber(const std::string& text, float& number) const;
+    // The typed number in the current units; the refusal when the text is not a number of the
+    // kind those units take, else "".
+    std::string ParseNumber(const std::string& text, float& number) const;
     const std::string& Units() const;
     // Whether the number's magnitude fits the word of the current units without flag bits.
     bool FitsWord(float number) const;

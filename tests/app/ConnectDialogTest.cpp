@@ -1,5 +1,6 @@
 #include "WindowRig.h"
 
+#include "app/Devicechoice.h"
 #include "model/Devices.h"
 #include "sim/SimProcess.h"
 
@@ -29,7 +30,7 @@ protected:
     // A dialog as the main window makes it, shown.
     std::unique_ptr<TfmConnect> Open() {
         auto dialog = std::make_unique<TfmConnect>(&rig->w());
-        rig->w().Devices()->FillComboBox(dialog->cbDevice);
+        FillDeviceList(*rig->w().Devices(), dialog->cbDevice);
         dialog->show();
         return dialog;
     }

@@ -2,7 +2,7 @@
 // QT_SCALE_FACTOR=2, see tests/CMakeLists.txt), driven by wheel and keyboard.
 #include "WindowRig.h"
 
-#include "model/Messages.h"
+#include "app/Messageboxes.h"
 
 #include <QAction>
 #include <QApplication>

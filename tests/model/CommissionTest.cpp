@@ -121,3 +121,22 @@ TEST(Commission, AKeptSettingSharingBitsWithASettingTheRunSetsIsAConflict) {
     EXPECT_EQ(conflict({"U/Mode"}, {{"U/Mode", "On"}}), "");
     EXPECT_EQ(conflict({"U/C"}, {}), "");
 }
+
+TEST(Commission, PerUnitValuesAreReadAsTheirSettingsEditorsReadThem) {
+    TTestTree t(R"(<settings><group name="U" description="u">
+      <setting value_type="drop_down" name="Units" register="1" type="holding_register" units="v">
+        <ddvalue name="m/sec" value="0" default="true"/><ddvalue name="ft/min" value="1"/></setting>
+      <setting value_type="units" name="Speed" register="2" type="holding_register" min="0" max="2000" default="250"/>
+      <setting value_type="drop_down" name="Fan" register="3" type="holding_register">
+        <ddvalue name="Low speed" value="1" default="true"/><ddvalue name="Low" value="2"/></setting>
+    </group></settings>)");
+    auto& speed = *t.Tree().FindSetting("Speed");
+    // Typed as the editor takes it, not only as the window shows it ("2.50 m/sec").
+    EXPECT_EQ(ShownLoadedValue(speed, "2.5").Value, 250);
+    EXPECT_EQ(ShownLoadedValue(speed, "7.25 m/sec").Value, 725);
+    // A choice by its whole name; another choice's first word is not it.
+    auto& fan = *t.Tree().FindSetting("Fan");
+    EXPECT_EQ(ShownLoadedValue(fan, "Low").Value, 2);
+    EXPECT_EQ(ErrorOf([&] { ShownLoadedValue(fan, "Low speed x"); }),
+              "\"Low speed x\" is not a value of U/Fan");
+}

@@ -89,7 +89,7 @@ TEST_F(CompareTest, UnitsWordsThatReadAlikeButDifferShowTheirStoredNumbers) {
     // 2.50 m/sec entered as feet a minute: another word, the same text in m/sec.
     auto& velocity = Test.As<TSettingUnits>("Velocity");
     velocity.Value = TSettingUnits::EncodeAs("ft/min", TSettingUnits::DecodeAs(250, "ft/min"));
-    ASSERT_EQ(velocity.DisplayValue(), "2.50 m/sec");
+    ASSERT_EQ(velocity.Text(), "2.50 m/sec");
     EXPECT_EQ(Rows(AgainstDefaults()),
               (std::vector<std::string>{"Unit|Velocity|2.50 m/sec (250)|2.50 m/sec (" +
                                         std::to_string(velocity.Value) + ")"}));

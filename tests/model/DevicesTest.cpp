@@ -6,7 +6,6 @@
 #include "settings/Setting.h"
 #include "support/TestSupport.h"
 
-#include <QComboBox>
 #include <gtest/gtest.h>
 
 namespace {
@@ -191,19 +190,6 @@ TEST(DevicesLookup, ByIdAndByIndex) {
     EXPECT_THROW(devices.DeviceByIndex(-1), std::out_of_range);
     EXPECT_THROW(devices.DeviceByIndex(3), std::out_of_range);
     EXPECT_EQ(devices.Devices.size(), 3u);
-}
-
-TEST(DevicesLookup, FillComboBoxReplacesItems) {
-    TDevices devices;
-    ASSERT_EQ(Load(devices, TwoTypes), "");
-    QComboBox combo;
-    combo.addItem("stale 1");
-    combo.addItem("stale 2");
-    combo.addItem("stale 3");
-    devices.FillComboBox(&combo);
-    ASSERT_EQ(combo.count(), 2);
-    EXPECT_EQ(combo.itemText(0).toStdString(), "AHU Interface");
-    EXPECT_EQ(combo.itemText(1).toStdString(), "Fan Coil Interface");
 }
 
 TEST(XmlRoutines, FindChildTakesTheLastElementOfThatExactName) {

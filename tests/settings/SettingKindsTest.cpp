@@ -474,3 +474,40 @@ TEST(SettingLimits, BoundsFromOtherSettings) {
     EXPECT_FALSE(vmax.CheckLimitSettings(199));
     EXPECT_EQ(capture.messages.size(), 1u);
 }
+
+TEST(SettingText, EveryKindTakesBackWhatItShowsAndRefusesAsItsEditor) {
+    TTestTree t(OneGroup(R"(
+      <setting value_type="drop_down" name="Units" register="1" type="holding_register" units="v">
+        <ddvalue name="m/sec" value="0" default="true"/><ddvalue name="ft/min" value="1"/></setting>
+      <setting value_type="units" name="Speed" register="2" type="holding_register" min="0" max="2000" default="250"/>
+      <setting value_type="int" name="Temp" register="3" type="holding_register" min="-10" max="40" default="21" value_text="C"/>
+      <setting value_type="uint32" name="Count" register="4" type="holding_register" min="0" max="$7FFFFFFF" default="7" value_text="cycles"/>
+      <setting value_type="checkbox" name="Heat" register="6" type="holding_register" default="checked"/>
+      <setting value_type="drop_down" name="Mode" register="7" type="holding_register">
+        <ddvalue name="Off" value="2" default="true"/><ddvalue name="On" value="5"/></setting>
+      <setting value_type="name" name="Unit Name" register="8" type="holding_register" NumOfRegisters="4" default="AHU"/>)"));
+    for (const char* name : {"Units", "Speed", "Temp", "Count", "Heat", "Mode"}) {
+        TSetting& setting = *t.Tree().FindSetting(name);
+        const TParsed parsed = setting.Parse(setting.Text());
+        EXPECT_TRUE(parsed.Ok()) << name << ": " << parsed.Error;
+        EXPECT_EQ(parsed.Value, setting.Value) << name << " read back from " << setting.Text();
+    }
+    auto& count = t.As<TSettingUint32>("Count");
+    count.Value = -2; // shown unsigned
+    EXPECT_EQ(count.Parse(count.Text()).Value, -2);
+    EXPECT_EQ(t.Tree().FindSetting("Unit Name")->Parse("North").Text, "North");
+
+    // The editors' messages; a number outside the limits still names its value.
+    auto& temp = t.As<TSettingInt>("Temp");
+    EXPECT_EQ(temp.Parse("41").Error, "The maximum value this setting can be is '40'");
+    EXPECT_EQ(temp.Parse("41").Value, 41);
+    EXPECT_EQ(temp.Parse("-11 C").Error, "The minimum value this setting can be is '-10'");
+    EXPECT_EQ(temp.Parse("21 F").Error, "'21 F' is not a valid integer value");
+    EXPECT_FALSE(temp.Parse("21 F").Value);
+    auto& speed = t.As<TSettingUnits>("Speed");
+    EXPECT_EQ(speed.Parse("fast m/sec").Error, "'fast m/sec' is not a valid floating point value");
+    EXPECT_EQ(speed.Parse("20.01").Error, "The maximum value this setting can be is '20.00'");
+    EXPECT_EQ(t.Tree().FindSetting("Heat")->Parse("On").Error, "'On' is neither Enabled nor Disabled");
+    EXPECT_FALSE(t.Tree().FindSetting("Mode")->Parse("Auto").Value);
+    EXPECT_NE(t.Tree().FindSetting("Unit Name")->Parse("\u4e00").Error, "");
+}

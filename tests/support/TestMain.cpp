@@ -1,6 +1,8 @@
 // main() of every test program: a QApplication on the offscreen platform (also when the test
 // list is discovered outside CTest's environment), user settings in a private folder, and user
 // data (the record of writes among them) in a private folder of each test's own.
+#include "app/Messageboxes.h"
+
 #include <QApplication>
 #include <QTemporaryDir>
 #include <cstdlib>
@@ -33,6 +35,7 @@ int main(int argc, char** argv) {
     QTemporaryDir data;
     setenv("XDG_DATA_HOME", data.path().toLocal8Bit().constData(), 1);
     QApplication application(argc, argv);
+    InstallMessageBoxes();
     ::testing::InitGoogleMock(&argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new TFreshDataFolder);
     return RUN_ALL_TESTS();

@@ -1,0 +1,11 @@
+#include "app/Devicechoice.h"
+
+#include "model/Devices.h"
+
+#include <QComboBox>
+
+void FillDeviceList(const TDevices& devices, QComboBox* comboBox) {
+    comboBox->clear();
+    for (const auto& device : devices.Devices)
+        comboBox->addItem(QString::fromStdString(device->Name));
+}

@@ -1,0 +1,14 @@
+#pragma once
+// The window program's message boxes: the handler behind ShowError and the questions while a
+// QApplication runs, and the window boxes belong to.
+#include "model/Messages.h"
+
+class QWidget;
+
+// Makes real boxes the default handler of a program with a QApplication; called once at start.
+void InstallMessageBoxes();
+// The window boxes belong to when no modal dialog is up, so that a result shown from a timer
+// never opens behind it. Null: the active window.
+void SetMessageOwner(QWidget* owner);
+// The parent a box gets now: the modal dialog in front, else the owner, else the active window.
+QWidget* MessageParent();
