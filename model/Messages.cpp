@@ -41,6 +41,9 @@ TAnswer DefaultHandler(TMessageKind kind, const std::string& text) {
     case TMessageKind::Information:
         QMessageBox::information(parent, title, body, QMessageBox::Ok);
         return TAnswer::Yes;
+    case TMessageKind::Warning:
+        QMessageBox::warning(parent, title, body, QMessageBox::Ok);
+        return TAnswer::Yes;
     case TMessageKind::Plain: {
         QMessageBox box(QMessageBox::NoIcon, title, body, QMessageBox::Ok, parent);
         box.exec();
@@ -113,6 +116,9 @@ void ShowError(const std::string& text) {
 }
 void ShowInformation(const std::string& text) {
     Handler()(TMessageKind::Information, text);
+}
+void ShowWarning(const std::string& text) {
+    Handler()(TMessageKind::Warning, text);
 }
 void ShowPlain(const std::string& text) {
     Handler()(TMessageKind::Plain, text);
