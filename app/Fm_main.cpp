@@ -22,6 +22,7 @@
 #include "model/Group.h"
 #include "model/History.h"
 #include "model/Messages.h"
+#include "model/Outcome.h"
 #include "model/Settings.h"
 #include "settings/Storeaccess.h"
 
@@ -713,7 +714,8 @@ void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
         if (outcome.Writing)
             SetEditingEnabled(true);
         FinishRecord();
-        ShowInformation(outcome.Text);
+        // A stopped write leaves the unit without the save command: a warning, not information.
+        (outcome.Writing ? ShowWarning : ShowInformation)(outcome.Text);
         return;
     }
     if (!outcome.ErrorFlag && !outcome.Writing)
@@ -808,8 +810,8 @@ void TfmMain::WrittenSettingsTimerTimer() {
     FinishRecord();
     if (device == nullptr)
         return;
-    const TWriteSummary summary = device->Settings->DescribeWrite(*FStore);
-    if (!summary.Differences.empty()) {
+    const TRunEnd end = device->Settings->DescribeWrite(*FStore);
+    if (!end.Differences.empty()) {
         // The settings now hold what the unit holds; the page shows it.
         FSerialManager->SelectFirstGroup();
     }
@@ -818,10 +820,11 @@ void TfmMain::WrittenSettingsTimerTimer() {
         TSettingsLockGuard lock;
         device->Settings->SetBaseline(TakeSnapshot(*device->Settings, true), true);
     }
-    if (summary.Error) {
-        ShowError(summary.Message);
+    if (end.Kind == TMessageKind::Error) {
+        ShowError(end.Text());
     } else {
-        ShowInformation(summary.Message);
+        // Written but not verified is a warning, never information.
+        (end.Kind == TMessageKind::Warning ? ShowWarning : ShowInformation)(end.Text());
         // Written (verified, or sent with an unanswered commit): the leaving asked for goes on.
         if (leave && FStore->LastResult() == TRunResult::Completed) {
             FLeaving = true;

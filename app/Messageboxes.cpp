@@ -33,6 +33,9 @@ TAnswer ShowBox(TMessageKind kind, const std::string& text) {
     case TMessageKind::Information:
         QMessageBox::information(parent, title, body, QMessageBox::Ok);
         return TAnswer::Yes;
+    case TMessageKind::Warning:
+        QMessageBox::warning(parent, title, body, QMessageBox::Ok);
+        return TAnswer::Yes;
     case TMessageKind::Plain: {
         QMessageBox box(QMessageBox::NoIcon, title, body, QMessageBox::Ok, parent);
         box.exec();

@@ -698,8 +698,7 @@ void TRegisterDataStore::VerifyNext() {
     if (result != 0) {
         // The unit saved what it was sent; only the check is missing. The run ends unverified.
         FVerifyIndex = FVerifyReads.size() + 1;
-        FVerifyNote = "The settings could not be read back to verify them (" + what +
-                      Range(read.start, last) + ": " + ErrorText(result) + ").";
+        FVerifyNote = ErrorText(result);
         EndRun(TRunResult::Completed, "");
         return;
     }

@@ -125,8 +125,8 @@ public:
     const std::vector<TSentValue>& SentValues() const { return FSentValues; }
     bool Verified() const { return FVerified; }
     const std::vector<TVerifyDifference>& Differences() const { return FDifferences; }
-    // Why a write was not verified although its commit was answered (empty: it was, or no
-    // verification was asked for).
+    // Why a write was not verified although its commit was answered: the line's error text of
+    // the read-back (empty: it was, or no verification was asked for, or it was stopped).
     const std::string& VerifyNote() const { return FVerifyNote; }
     // Whether a commit is owed: something was sent since the last answered commit.
     bool CommitOwed() const { return FCommitOwed; }

@@ -407,9 +407,13 @@ TSiteStatus SiteStatus(const std::vector<TCommissionResult>& results, bool dryRu
         return TSiteStatus::Stopped;
     if (dryRun)
         return all({TOutcome::WouldChange, TOutcome::Unchanged}) ? TSiteStatus::Done : TSiteStatus::Failed;
-    if (all({TOutcome::Verified, TOutcome::Unchanged, TOutcome::Saved}))
-        return TSiteStatus::Done;
-    if (all({TOutcome::Verified, TOutcome::Unchanged, TOutcome::Saved, TOutcome::Unconfirmed}))
-        return TSiteStatus::Unconfirmed;
-    return TSiteStatus::Failed;
+    // Each unit's exit status, as `write` gives it: the worst one is the site's.
+    bool unconfirmed = false;
+    for (const TCommissionResult& result : results) {
+        const TCliExit status = OutcomeExitStatus(result.outcome);
+        if (status != cliOk && status != cliUnconfirmed)
+            return TSiteStatus::Failed;
+        unconfirmed = unconfirmed || status == cliUnconfirmed;
+    }
+    return unconfirmed ? TSiteStatus::Unconfirmed : TSiteStatus::Done;
 }

@@ -44,6 +44,9 @@ void ShowError(const std::string& text) {
 void ShowInformation(const std::string& text) {
     Handler()(TMessageKind::Information, text);
 }
+void ShowWarning(const std::string& text) {
+    Handler()(TMessageKind::Warning, text);
+}
 void ShowPlain(const std::string& text) {
     Handler()(TMessageKind::Plain, text);
 }

@@ -8,6 +8,7 @@
 enum class TMessageKind {
     Error,       // error box with a single OK button
     Information, // information box with OK
+    Warning,     // warning box with OK: done, but not as asked
     Plain,       // plain box, used for caught exception messages
     Question,    // information box with Yes and No
     // A question whose safe answer is No: No is the default button, and closing the box answers
@@ -32,6 +33,7 @@ void SetWindowMessageHandler(TMessageHandler handler);
 
 void ShowError(const std::string& text);
 void ShowInformation(const std::string& text);
+void ShowWarning(const std::string& text);
 void ShowPlain(const std::string& text);
 TAnswer AskYesNo(const std::string& text);
 // Yes, No or Cancel (also when the box is closed).

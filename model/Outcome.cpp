@@ -38,6 +38,22 @@ std::optional<TOutcome> OutcomeFromWord(std::string_view word) {
     return std::nullopt;
 }
 
+TCliExit OutcomeExitStatus(TOutcome outcome) {
+    switch (outcome) {
+    case TOutcome::Verified:
+    case TOutcome::Unchanged:
+    case TOutcome::WouldChange:
+    case TOutcome::Saved:
+        return cliOk;
+    case TOutcome::Unconfirmed:
+        return cliUnconfirmed;
+    case TOutcome::Stopped:
+        return cliStopped;
+    default:
+        return cliFailed;
+    }
+}
+
 TOutcome WriteOutcome(const TRegisterDataStore& store) {
     switch (store.LastResult()) {
     case TRunResult::Unchanged:
@@ -55,4 +71,70 @@ TOutcome WriteOutcome(const TRegisterDataStore& store) {
     default:
         return TOutcome::Failed;
     }
+}
+
+TRunEnd RunEnd(TOutcome outcome, std::string message) {
+    TRunEnd end;
+    end.Outcome = outcome;
+    end.Message = std::move(message);
+    end.ExitStatus = OutcomeExitStatus(outcome);
+    switch (end.ExitStatus) {
+    case cliOk:
+        end.Kind = TMessageKind::Information;
+        break;
+    case cliUnconfirmed:
+    case cliStopped:
+        // Not what was asked, yet nothing went wrong on the line: the unit may hold the settings.
+        end.Kind = TMessageKind::Warning;
+        break;
+    default:
+        end.Kind = TMessageKind::Error;
+        break;
+    }
+    return end;
+}
+
+TRunEnd WriteRunEnd(const TRegisterDataStore& store, const TWriteFacts& facts) {
+    const TOutcome outcome = WriteOutcome(store);
+    switch (outcome) {
+    case TOutcome::Unchanged:
+        return RunEnd(outcome, TRegisterDataStore::UnchangedText);
+    case TOutcome::Stopped:
+        return RunEnd(outcome, TRegisterDataStore::WriteStoppedText(store.SentCount(), store.SendCount()));
+    case TOutcome::Mismatch: {
+        std::string lines;
+        for (const std::string& line : facts.Differences)
+            lines += (lines.empty() ? "" : "\n") + line;
+        TRunEnd end = RunEnd(outcome, lines);
+        end.Differences = facts.Differences;
+        return end;
+    }
+    case TOutcome::Saved:
+        return RunEnd(outcome, TRegisterDataStore::OwedCommitText);
+    case TOutcome::Verified:
+        return RunEnd(outcome,
+                      "Settings written and verified (" + std::to_string(facts.Changed) + " settings).");
+    case TOutcome::Unconfirmed:
+        break;
+    default:
+        return RunEnd(outcome, "");
+    }
+    if (!store.CommitNote().empty()) {
+        TRunEnd end = RunEnd(outcome, store.SendCount() == 0 ? TRegisterDataStore::OwedCommitText
+                                                             : "Settings written successfully.");
+        end.Note = store.CommitNote();
+        return end;
+    }
+    if (!store.VerifyNote().empty())
+        return RunEnd(outcome, "Settings written; the unit did not answer the read-back, so they are not "
+                               "verified: " +
+                                   store.VerifyNote() + ".");
+    if (!facts.Verify) {
+        // The engineer chose to go without the read-back: the answered save command is the end.
+        TRunEnd end = RunEnd(outcome, "Settings written successfully.");
+        end.ExitStatus = cliOk;
+        end.Kind = TMessageKind::Information;
+        return end;
+    }
+    return RunEnd(outcome, "Settings written; the read-back was stopped, so they are not verified.");
 }

@@ -17,15 +17,7 @@ class TDevice;
 class TGroup;
 class TSetting;
 class TRegisterDataStore;
-
-// What to tell the engineer once a write run has ended, by setting.
-struct TWriteSummary {
-    // An error box (the command line: exit 1) rather than information.
-    bool Error = false;
-    // The message; for differences one line per setting.
-    std::string Message;
-    std::vector<std::string> Differences;
-};
+struct TRunEnd;
 
 // The group whose page is in the main area; none when the catalogue is created.
 extern TGroup* ShownGroup;
@@ -97,9 +89,10 @@ public:
     std::string ExportCsvText() const;
     void RestoreDefaults();
 
-    // After a write run of `store`: what to say. Where verification found the unit holding
-    // other values, the settings take them (the image already has), so the window shows them.
-    TWriteSummary DescribeWrite(const TRegisterDataStore& store);
+    // After a write run of `store` (`verify`: a read-back was asked for): what it came to, by
+    // setting. Where verification found the unit holding other values, the settings take them
+    // (the image already has), so the window shows them.
+    TRunEnd DescribeWrite(const TRegisterDataStore& store, bool verify = true);
 
     // Number of entries of every group.
     size_t EntryCount() const;

@@ -1,6 +1,7 @@
 // What a write run's end means for the engineer, by setting rather than by register.
 #include "modbus/Registerdatastore.h"
 #include "model/Group.h"
+#include "model/Outcome.h"
 #include "model/Settings.h"
 #include "settings/Setting.h"
 #include "settings/Storeaccess.h"
@@ -89,23 +90,15 @@ size_t ChangedOwners(const TSettings& settings, const TRegisterDataStore& store)
 
 } // namespace
 
-TWriteSummary TSettings::DescribeWrite(const TRegisterDataStore& store) {
-    TWriteSummary summary;
-    switch (store.LastResult()) {
-    case TRunResult::Unchanged:
-        summary.Message = TRegisterDataStore::UnchangedText;
-        return summary;
-    case TRunResult::Stopped:
-        summary.Message = TRegisterDataStore::WriteStoppedText(store.SentCount(), store.SendCount());
-        return summary;
-    case TRunResult::Completed:
-        break;
-    default:
-        summary.Error = true;
-        return summary;
-    }
+TRunEnd TSettings::DescribeWrite(const TRegisterDataStore& store, bool verify) {
+    TWriteFacts facts;
+    facts.Verify = verify;
+    const TOutcome outcome = WriteOutcome(store);
+    // Only these two are told by setting.
+    if (outcome != TOutcome::Mismatch && outcome != TOutcome::Verified)
+        return WriteRunEnd(store, facts);
     TSettingsLockGuard lock;
-    if (!store.Differences().empty()) {
+    if (outcome == TOutcome::Mismatch) {
         // Each owner's value as sent, then as held: the image holds what the unit holds.
         std::vector<std::pair<bool, int32_t>> addresses;
         for (const TVerifyDifference& d : store.Differences())
@@ -130,36 +123,17 @@ TWriteSummary TSettings::DescribeWrite(const TRegisterDataStore& store) {
             // A setting sharing the register whose own field came back as sent is not named.
             if (held == sentTexts[i])
                 continue;
-            summary.Differences.push_back(owners[i]->Group->Name + " / " + owners[i]->Name + ": sent " +
-                                          sentTexts[i] + ", unit holds " + held);
+            facts.Differences.push_back(owners[i]->Group->Name + " / " + owners[i]->Name + ": sent " +
+                                        sentTexts[i] + ", unit holds " + held);
         }
-        if (summary.Differences.empty()) {
+        if (facts.Differences.empty()) {
             for (const TVerifyDifference& d : store.Differences())
-                summary.Differences.push_back((d.Coil ? "Coil " : "Holding register ") +
-                                              std::to_string(d.Address) + ": sent " + std::to_string(d.Sent) +
-                                              ", unit holds " + std::to_string(d.Held));
+                facts.Differences.push_back((d.Coil ? "Coil " : "Holding register ") +
+                                            std::to_string(d.Address) + ": sent " + std::to_string(d.Sent) +
+                                            ", unit holds " + std::to_string(d.Held));
         }
-        summary.Error = true;
-        for (const std::string& line : summary.Differences)
-            summary.Message += (summary.Message.empty() ? "" : "\n") + line;
-        return summary;
+        return WriteRunEnd(store, facts);
     }
-    if (store.SendCount() == 0) {
-        // Nothing differed, but an earlier run had left values unsaved: only the commit went out.
-        summary.Message = store.CommitNote().empty()
-                              ? std::string(TRegisterDataStore::OwedCommitText)
-                              : std::string(TRegisterDataStore::OwedCommitText) + "\n\n" + store.CommitNote();
-        return summary;
-    }
-    std::string note = store.CommitNote();
-    if (note.empty())
-        note = store.VerifyNote();
-    if (store.Verified() && note.empty()) {
-        summary.Message =
-            "Settings written and verified (" + std::to_string(ChangedOwners(*this, store)) + " settings).";
-        return summary;
-    }
-    summary.Message = note.empty() ? std::string("Settings written successfully.")
-                                   : "Settings written successfully.\n\n" + note;
-    return summary;
+    facts.Changed = ChangedOwners(*this, store);
+    return WriteRunEnd(store, facts);
 }

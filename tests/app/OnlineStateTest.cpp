@@ -439,7 +439,7 @@ TEST_F(OnlineState, AWriteEndsAfterItsCommitAndAnUnansweredCommitIsSaidBesideThe
                                  "(commit to register 9999: " +
                                  ErrorText(FTALK_REPLY_TIMEOUT_ERROR) +
                                  "). If it was restarted before it finished saving, write again."});
-    EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Information);
+    EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Warning);
     // Nothing more comes of the run: the page stays where the engineer was.
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.Store()->State() == ssIdle; }, RunTimeoutMs));
     QTest::qWait(300);
@@ -603,6 +603,7 @@ TEST_F(OnlineState, EscapeStopsAWriteBeforeItsCommit) {
     QTest::keyClick(&w, Qt::Key_Escape);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
     EXPECT_EQ(rig->messages.Last().rfind("Write stopped: ", 0), 0u) << rig->messages.Last();
+    EXPECT_EQ(rig->messages.messages.back().kind, TMessageKind::Warning);
     EXPECT_FALSE(w.btStop->isVisible());
     EXPECT_TRUE(w.btWriteSettingsNew->isEnabled());
     ASSERT_EQ(sim->Stop(), 0) << sim->Errors();

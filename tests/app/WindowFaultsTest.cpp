@@ -5,6 +5,7 @@
 #include "WindowRig.h"
 
 #include "SimUnit.h"
+#include "modbus/MbusMasterFunctions.h"
 #include "model/Device.h"
 #include "settings/Setting.h"
 #include "settings/Setting_int.h"
@@ -185,6 +186,27 @@ TEST_F(WindowFaults, TheWindowKeepsServingEventsWhileTheUnitIsSilent) {
     std::cout << "[ window   ] longest pause of a 10 ms timer while the worker waited: " << longestGap
               << " ms" << std::endl;
     EXPECT_LT(longestGap, 1000) << "the user-interface thread waited as long as a reply time-out";
+}
+
+TEST_F(WindowFaults, AReadBackUnansweredAfterAnAnsweredCommitIsAWarningNotVerified) {
+    // The search and the two read blocks are requests 1 to 3, the register and the commit 4 and
+    // 5: the unit is silent from the read-back on.
+    StartSim({"--fault", "no-reply=1", "--fault-after", "5"});
+    ConnectOnline();
+    ASSERT_NE(rig->Current(), nullptr) << rig->messages.Last();
+    ASSERT_TRUE(AwaitReadShown()) << rig->messages.Last();
+    TSetting* setting = rig->Find("R0");
+    setting->Value = 1000;
+    setting->WriteToStore();
+    rig->messages.Clear();
+    QTest::mouseClick(rig->w().btWriteSettingsNew, Qt::LeftButton);
+    ASSERT_TRUE(AwaitMessage());
+    EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Warning);
+    EXPECT_EQ(rig->messages.messages[0].text,
+              "Settings written; the unit did not answer the read-back, so they are not verified: " +
+                  ErrorText(FTALK_REPLY_TIMEOUT_ERROR) + ".");
+    ASSERT_EQ(sim->Stop(), 0) << sim->Errors();
+    EXPECT_EQ(sim->CountLines("commit (123"), 1) << sim->Output();
 }
 
 TEST_F(WindowFaults, ASimulatorRestartedDuringAWriteIsReopenedAndWritingAgainCompletesTheUnit) {

@@ -1,3 +1,4 @@
+#include "modbus/MbusMasterFunctions.h"
 #include "model/History.h"
 #include "sim/SimProcess.h"
 #include "support/TestSupport.h"
@@ -255,6 +256,37 @@ int Writes(const TSimProcess& sim) {
 }
 
 } // namespace
+
+TEST(CliOnline, AReadBackUnansweredAfterAnAnsweredCommitIsWrittenButNotConfirmedExitThree) {
+    TTempDir dir;
+    const std::string file = dir.Path("settings.rur");
+    ASSERT_EQ(Cli({"defaults", "id:17", "-o", file}).code, 0);
+    SetFileValue(file, "Supply Fan Minimum Speed", 25);
+    // A unit that answers everything tells how many requests the write takes: the read-back is the last.
+    int requests = 0;
+    {
+        TSimProcess counted({"--device-id", "17", "--verbose"}, dir.Path("config"));
+        ASSERT_FALSE(counted.Port().empty()) << counted.Errors();
+        ASSERT_EQ(Cli({"write", counted.Port(), file}).code, 0);
+        requests = counted.CountLines("request ");
+    }
+    const int before = static_cast<int>(ReadHistory(HistoryPath()).Entries.size());
+    TSimProcess sim({"--device-id", "17", "--verbose", "--fault", "no-reply=1", "--fault-after",
+                     QString::number(requests - 1)},
+                    dir.Path("config"));
+    ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
+    const CliResult written = Cli({"write", sim.Port(), file});
+    EXPECT_EQ(written.code, 3) << written.out << written.err;
+    EXPECT_EQ(written.out,
+              "Settings written; the unit did not answer the read-back, so they are not verified: " +
+                  ErrorText(FTALK_REPLY_TIMEOUT_ERROR) + ".\n")
+        << written.err;
+    EXPECT_EQ(sim.CountLines("commit (123"), 1) << sim.Output();
+    const auto entries = ReadHistory(HistoryPath()).Entries;
+    ASSERT_EQ(static_cast<int>(entries.size()), before + 1);
+    EXPECT_EQ(entries.back().Result, "unconfirmed");
+    EXPECT_EQ(entries.back().Commit, "answered");
+}
 
 TEST(CliOnline, WriteSendsOnlyWhatDiffersNothingWhenNothingDoesAndEverythingWithAll) {
     TTempDir dir;

@@ -83,8 +83,9 @@ const char* const UsageText =
     "at slave address ADDR (1 to 247, default 1) on that line.\n"
     "Exit status: 0 success, 1 failure (message on standard error), 2 usage error,\n"
     "3 written but the save not confirmed: the unit did not answer the save command (write again\n"
-    "if it was restarted before it finished saving), 130 stopped by Ctrl-C: a write stopped so is\n"
-    "not saved on the unit (write again to finish); 143 on SIGTERM, 129 on SIGHUP, stopped alike.\n"
+    "if it was restarted before it finished saving) or the read-back that verifies what was sent,\n"
+    "130 stopped by Ctrl-C: a write stopped so is not saved on the unit (write again to finish);\n"
+    "143 on SIGTERM, 129 on SIGHUP, stopped alike.\n"
     "commission: 0 when every unit is verified or unchanged, 3 when the rest are only unconfirmed,\n"
     "1 otherwise (a dry run: 0 when every unit was reached and is of the file's device type).\n";
 

@@ -1,16 +1,14 @@
 #pragma once
 // dezadizi-cli: the core without a window, for scripted commissioning and tests.
+#include "model/Outcome.h"
+
 #include <ostream>
 #include <string>
 #include <vector>
 
 class TSettings;
 
-// Exit codes of the tool.
-// cliUnconfirmed: the settings were written but the unit did not answer the save command.
-// cliStopped: stopped by Ctrl-C (SIGINT), as a shell counts a run ended by it. SIGTERM and SIGHUP
-// stop a run the same way with 128 + their number (143, 129): return StopExitStatus() for a stop.
-enum TCliExit : int { cliOk = 0, cliFailed = 1, cliUsage = 2, cliUnconfirmed = 3, cliStopped = 130 };
+// The tool's exit codes (TCliExit) are in model/Outcome.h, beside the outcomes that give them.
 
 // Runs the tool with its arguments (without the program name). `exeDir` is the executable's
 // directory, where the default Devices.xml is looked for first.

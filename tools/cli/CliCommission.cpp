@@ -153,31 +153,21 @@ TCommissionResult CommissionUnit(const TCliOptions& options, const TPortTarget& 
                 result.warnings.insert(result.warnings.end(), unit.recordWarnings.begin(),
                                        unit.recordWarnings.end());
             };
-            TWriteSummary summary;
+            TRunEnd end;
             try {
-                summary = unit.write(false, true);
+                end = unit.write(false, true);
             } catch (...) {
                 takeRecord();
                 throw;
             }
             takeRecord();
-            result.outcome = WriteOutcome(unit.store);
-            switch (result.outcome) {
-            case TOutcome::Unchanged:
+            result.outcome = end.Outcome;
+            if (end.Outcome == TOutcome::Unchanged)
                 result.changed = 0;
-                result.message = TRegisterDataStore::UnchangedText;
-                break;
-            case TOutcome::Mismatch:
-                result.message = Joined(summary.Differences);
-                break;
-            case TOutcome::Unconfirmed:
-                result.message = OneLine(unit.store.CommitNote().empty() ? unit.store.VerifyNote()
-                                                                         : unit.store.CommitNote());
-                break;
-            default:
-                result.message = OneLine(summary.Message);
-                break;
-            }
+            // The report's one line: a note, where there is one, says what is left to do.
+            result.message = end.Outcome == TOutcome::Mismatch
+                                 ? Joined(end.Differences)
+                                 : OneLine(end.Note.empty() ? end.Message : end.Note);
         });
     } catch (const TCliUnknownDevice& e) {
         result.deviceId = e.DeviceId;

@@ -9,6 +9,7 @@
 #include "model/Devices.h"
 #include "model/Errors.h"
 #include "model/History.h"
+#include "model/Outcome.h"
 #include "model/Settings.h"
 #include "settings/Storeaccess.h"
 
@@ -193,8 +194,8 @@ public:
     // failing block's text. Returns what to tell the user. The run is recorded, with
     // `settingsFile` as the file loaded; what cannot be recorded is a warning.
     // With `unit`, the backup and the warnings go there instead of standard error.
-    TWriteSummary Write(TSettings& tree, bool all, bool verify, const std::string& settingsFile = {},
-                        TUnitSession* unit = nullptr) {
+    TRunEnd Write(TSettings& tree, bool all, bool verify, const std::string& settingsFile = {},
+                  TUnitSession* unit = nullptr) {
         {
             std::lock_guard<std::mutex> lock(FLock);
             FOutcomes.clear();
@@ -228,7 +229,7 @@ public:
         warn(record.Finish(FStore));
         if (unit != nullptr)
             unit->backup = record.Entry().Backup;
-        return tree.DescribeWrite(FStore);
+        return tree.DescribeWrite(FStore, verify);
     }
 
     TRegisterDataStore& Store() { return FStore; }
@@ -378,24 +379,21 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         TDevice* device = session.Connect(devices, *target);
         session.AwaitRead();
         LoadCliSettingsFile(*device->Settings, options.positional[1], options, err);
-        const TWriteSummary summary =
+        const TRunEnd end =
             session.Write(*device->Settings, options.all, !options.noVerify, options.positional[1]);
-        const TRegisterDataStore& store = session.Store();
-        if (store.LastResult() == TRunResult::Stopped) {
-            err << summary.Message << "\n";
+        if (end.Outcome == TOutcome::Stopped) {
+            err << end.Message << "\n";
             return StopExitStatus();
         }
-        if (summary.Error) {
-            for (const std::string& line : summary.Differences)
+        if (end.Kind == TMessageKind::Error) {
+            for (const std::string& line : end.Differences)
                 err << line << "\n";
-            return cliFailed;
+            return end.ExitStatus;
         }
-        const std::string firstLine = summary.Message.substr(0, summary.Message.find('\n'));
-        out << firstLine << "\n";
-        if (store.CommitNote().empty())
-            return cliOk;
-        err << store.CommitNote() << "\n";
-        return cliUnconfirmed;
+        out << end.Message << "\n";
+        if (!end.Note.empty())
+            err << end.Note << "\n";
+        return end.ExitStatus;
     } catch (const TCliStopped& e) {
         err << e.what() << "\n";
         return StopExitStatus();

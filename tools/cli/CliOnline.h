@@ -5,6 +5,7 @@
 
 #include "modbus/SerialPort.h"
 #include "model/Errors.h"
+#include "model/Outcome.h"
 #include "model/Settings.h"
 
 #include <functional>
@@ -34,7 +35,7 @@ struct TUnitSession {
     const TRegisterDataStore& store;
     // The write of "write": what differs from the unit (everything with `all`), the commit, and
     // the read-back unless not `verify`. Returns what to tell the user.
-    std::function<TWriteSummary(bool all, bool verify)> write;
+    std::function<TRunEnd(bool all, bool verify)> write;
     // After the write: the backup the record saved ("" for none), and what could not be saved
     // or recorded, which `write` then leaves to the caller to show.
     std::string backup;
