@@ -778,9 +778,13 @@ bool TfmMain::StartWrite(bool all) {
         FStore->OweCommit();
     FRecord = std::make_unique<TWriteRecord>(*current, FDevices->Document->document_element(), *FStore, port,
                                              current->Address, FSettingsFile);
-    if (!FProgress.BeginWrite(*FStore, {!all, true})) {
+    const TRunStart start = FProgress.BeginWrite(*FStore, {!all, true});
+    if (start != TRunStart::Started) {
         FinishRecord();
-        ShowInformation(TRegisterDataStore::UnchangedText);
+        if (start == TRunStart::Unchanged)
+            ShowInformation(TRegisterDataStore::RunStartText(start));
+        else
+            ShowError(TRegisterDataStore::RunStartText(start));
         return false;
     }
     SetWriteEnabled(false);

@@ -114,7 +114,8 @@ void TDeviceList::ReadDevices(MbusMasterFunctions* protocol, int32_t commPort) {
             FStore->FailRun(e.what());
             return;
         }
-        FStore->StartRead();
+        if (FStore->StartRead() != TRunStart::Started)
+            return;
         if (OnBeginRead)
             OnBeginRead();
     }

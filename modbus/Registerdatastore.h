@@ -16,6 +16,15 @@ using TStoreProgressEvent = std::function<void(TRegisterDataStore* sender, const
 
 enum TStoreState : int32_t { ssIdle = 0, ssCollecting = 1, ssReading = 2, ssWriting = 3 };
 
+// Whether a run was started, or why it was refused (nothing changed then).
+enum class TRunStart : int32_t {
+    Started,
+    // A change-only write with nothing to send and no commit owed.
+    Unchanged,
+    // Another run (a read or a write) is under way.
+    Busy
+};
+
 // How the last run ended.
 enum class TRunResult : int32_t { None, Completed, Failed, Stopped, Unchanged };
 
@@ -98,10 +107,14 @@ public:
 
     // Runs.
     void Reset();
-    void StartRead();
-    // Returns false, and starts nothing, when a change-only write has nothing to send and no
-    // commit is owed: the unit already holds the image.
-    bool StartWrite(const TWriteOptions& options = {});
+    // Refused (Busy) while a read or a write runs: the run under way keeps its positions.
+    TRunStart StartRead();
+    // Refused while a run is under way (Busy), and when a change-only write has nothing to send
+    // and no commit is owed (Unchanged: the unit already holds the image); a refusal changes
+    // nothing.
+    TRunStart StartWrite(const TWriteOptions& options = {});
+    // What to tell the user about a refused start.
+    static std::string RunStartText(TRunStart start);
     // Any thread: the run ends before its next exchange; a write then makes no commit.
     void RequestStop() { FStopRequested = true; }
     void SetProtocol(MbusMasterFunctions* protocol);
@@ -147,6 +160,8 @@ public:
     bool RevertCoil(int32_t address);
     bool RevertRegister(int32_t address, int16_t mask);
     static constexpr const char* UnchangedText = "The unit already holds these settings.";
+    static constexpr const char* BusyText =
+        "The unit is still being read or written; wait for that run to end.";
     static constexpr const char* OwedCommitText = "Nothing differs; sent the save command the last run owed.";
     static std::string WriteStoppedText(int32_t sent, int32_t total);
     static std::string ReadStoppedText(int32_t read, int32_t total);
@@ -174,6 +189,7 @@ private:
     void TransferRegisters(int32_t start, int32_t count, bool write);
     void Fail();
     bool RunFinished() const;
+    bool RunUnderWay() const;
     void Step(TStoreState state, bool write);
     void Commit();
     void WriteRun();

@@ -216,7 +216,12 @@ public:
                  ": cannot tell whether the last run left a save command owed: " + unreadable);
         TWriteRecord record(*FDevice, FRoot, FStore, FPort, FAddress, settingsFile);
         warn(record.Warning());
-        if (FProgress.BeginWrite(FStore, {!all, verify})) {
+        const TRunStart start = FProgress.BeginWrite(FStore, {!all, verify});
+        if (start == TRunStart::Busy) {
+            warn(record.Finish(FStore));
+            throw TModelError(TRegisterDataStore::RunStartText(start));
+        }
+        if (start == TRunStart::Started) {
             FBar.Start("Writing", FProgress.Total());
             try {
                 AwaitRun();
