@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,9 @@ public:
     int32_t WriteSingleCoil(MbusMasterFunctions* protocol, int32_t slave, int32_t address, int32_t value);
     int32_t WriteSingleRegister(MbusMasterFunctions* protocol, int32_t slave, int32_t address, int16_t value);
 };
+
+// Holds a store's lock for its lifetime.
+using TStoreLock = std::lock_guard<std::recursive_mutex>;
 
 class TRegisterDataStore {
 public:
@@ -173,6 +177,10 @@ public:
     std::string CommitNote() const;
     static std::string CommitNoteText(int32_t error);
     TStoreState State() const { return FState; }
+    // Held by the worker serving this store while it steps it or services settings, and by
+    // the user-interface thread for every change of the image; never over the wire (the
+    // step's exchange gate lets go of it). Recursive: a locked refresh may select a group.
+    std::recursive_mutex& Lock() const { return FLock; }
 
     TStoreProgressEvent OnProgress;
 
@@ -202,6 +210,7 @@ private:
     // while the request was on the wire.
     int32_t Exchange(const std::function<int32_t()>& request);
 
+    mutable std::recursive_mutex FLock;
     MbusMasterFunctions* FProtocol;
     // Set on the user-interface thread when a unit is connected, read by the worker.
     std::atomic<int32_t> FSlave{1};

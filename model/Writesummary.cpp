@@ -3,7 +3,6 @@
 #include "model/Group.h"
 #include "model/Settings.h"
 #include "settings/Setting.h"
-#include "settings/Storeaccess.h"
 
 #include <algorithm>
 #include <set>
@@ -46,7 +45,7 @@ size_t ChangedOwners(const TSettings& settings, const TRegisterDataStore& store)
     for (const TSentValue& v : store.SentValues())
         addresses.emplace_back(v.Coil, v.Address);
     const std::vector<TSetting*> owners = Owners(settings, addresses);
-    TRegisterDataStore& image = RequireRegisterDataStore();
+    TRegisterDataStore& image = settings.Store();
     // The image holds what was sent; the values before stand in for it while the owners read.
     std::vector<int16_t> sent;
     for (const TSentValue& v : store.SentValues()) {
@@ -104,14 +103,14 @@ TWriteSummary TSettings::DescribeWrite(const TRegisterDataStore& store) {
         summary.Error = true;
         return summary;
     }
-    TSettingsLockGuard lock;
+    TStoreLock lock(Store().Lock());
     if (!store.Differences().empty()) {
         // Each owner's value as sent, then as held: the image holds what the unit holds.
         std::vector<std::pair<bool, int32_t>> addresses;
         for (const TVerifyDifference& d : store.Differences())
             addresses.emplace_back(d.Coil, d.Address);
         const std::vector<TSetting*> owners = Owners(*this, addresses);
-        TRegisterDataStore& image = RequireRegisterDataStore();
+        TRegisterDataStore& image = Store();
         const auto put = [&image, &store](bool sent) {
             for (const TVerifyDifference& d : store.Differences()) {
                 if (d.Coil)
