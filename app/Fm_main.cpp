@@ -24,7 +24,6 @@
 #include "model/Messages.h"
 #include "model/Outcome.h"
 #include "model/Settings.h"
-#include "settings/Storeaccess.h"
 
 #include <QAction>
 #include <QApplication>
@@ -343,12 +342,12 @@ void TfmMain::LayOutToolbar() {
 
 void TfmMain::FormCreate(const std::string& definitionPath) {
     FCurrentDevice = nullptr;
-    FDevices = std::make_unique<TDevices>();
-    // The serial manager takes the store, so the store and its handler come first.
+    // The serial manager and every device type's tree take the store, so the store and its
+    // handler come first.
     FModbusHandler = std::make_unique<TModbusHandler>();
     FStore = std::make_unique<TRegisterDataStore>(nullptr, FModbusHandler.get());
+    FDevices = std::make_unique<TDevices>(*FStore);
     FSerialManager = std::make_unique<TSerialManager>(FStore.get());
-    SetRegisterDataStore(FStore.get());
 
     // Reports of the worker must not wait for this thread: they are posted, in order.
     FSerialManager->DeviceList()->OnBeginRead = [this] { BeginReadProgress(); };
@@ -450,8 +449,6 @@ void TfmMain::FormDestroy() {
     FDevices.reset();
     // Stops every worker, which may still report through the store.
     FSerialManager.reset();
-    if (RegisterDataStore() == FStore.get())
-        SetRegisterDataStore(nullptr);
     FStore.reset();
     FModbusHandler.reset();
 }
@@ -580,9 +577,12 @@ void TfmMain::btConnectNewClick() {
         lbConnectStatus->setText(QString::fromStdString("Offline edit " + device->Name + "."));
         device->Online = false;
         FReadComplete = false;
-        FStore->Reset();
-        device->Settings->RegisterWithStore();
-        device->Settings->RestoreDefaults();
+        {
+            TStoreLock lock(FStore->Lock());
+            FStore->Reset();
+            device->Settings->RegisterWithStore();
+            device->Settings->RestoreDefaults();
+        }
         device->Settings->SetBaseline(TakeSnapshot(*device->Settings), false);
         device->Settings->SetEnabled(true);
         SetWriteEnabled(false);
@@ -782,9 +782,18 @@ bool TfmMain::StartWrite(bool all) {
         FStore->OweCommit();
     FRecord = std::make_unique<TWriteRecord>(*current, FDevices->Document->document_element(), *FStore, port,
                                              current->Address, FSettingsFile);
-    if (!FProgress.BeginWrite(*FStore, {!all, true})) {
+    TRunStart start = TRunStart::Busy;
+    {
+        // The image the write sends is taken under the lock a worker steps it under.
+        TStoreLock lock(FStore->Lock());
+        start = FProgress.BeginWrite(*FStore, {!all, true});
+    }
+    if (start != TRunStart::Started) {
         FinishRecord();
-        ShowInformation(TRegisterDataStore::UnchangedText);
+        if (start == TRunStart::Unchanged)
+            ShowInformation(TRegisterDataStore::RunStartText(start));
+        else
+            ShowError(TRegisterDataStore::RunStartText(start));
         return false;
     }
     SetWriteEnabled(false);
@@ -817,7 +826,7 @@ void TfmMain::WrittenSettingsTimerTimer() {
     }
     if (FStore->Verified()) {
         // Read back: the unit is known to hold the settings, so nothing is marked any more.
-        TSettingsLockGuard lock;
+        TStoreLock lock(FStore->Lock());
         device->Settings->SetBaseline(TakeSnapshot(*device->Settings, true), true);
     }
     if (end.Kind == TMessageKind::Error) {
@@ -845,7 +854,7 @@ void TfmMain::ReadCompleteTimerTimer() {
     FSerialManager->SelectFirstGroup();
     if (TDevice* read = FCurrentDevice; read != nullptr && std::exchange(FReadBaselineDue, false)) {
         // What the unit holds now: the marks measure edits against it.
-        TSettingsLockGuard lock;
+        TStoreLock lock(FStore->Lock());
         read->Settings->SetBaseline(TakeSnapshot(*read->Settings, true), true);
     } else if (read != nullptr) {
         read->Settings->UpdateMarks();
@@ -1060,7 +1069,7 @@ void TfmMain::ShowRecordWarning(const std::string& warning) {
 void TfmMain::ShowComparison(TDevice* device, const std::string& otherTitle, const TSnapshot& other) {
     TSnapshot current;
     {
-        TSettingsLockGuard lock; // a polling worker may be taking values into the tree
+        TStoreLock lock(FStore->Lock()); // a polling worker may be taking values into the tree
         current = TakeSnapshot(*device->Settings);
     }
     delete FCompare.data();

@@ -7,7 +7,6 @@
 #include "model/Group.h"
 #include "model/Settings.h"
 #include "settings/Setting.h"
-#include "settings/Storeaccess.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -23,7 +22,6 @@ struct TFixture {
                 largest = device.get();
         }
         TSettings& tree = *largest->Settings;
-        TThreadStoreScope scope(&store);
         store.Reset();
         tree.RegisterWithStore();
         tree.RestoreDefaults();
@@ -37,9 +35,9 @@ struct TFixture {
         second = dir.filePath("second.rur").toStdString();
         tree.SaveToFile(second);
     }
-    TDevices devices;
-    TDevice* largest = nullptr;
     TRegisterDataStore store;
+    TDevices devices{store};
+    TDevice* largest = nullptr;
     QTemporaryDir dir;
     std::string first;
     std::string second;

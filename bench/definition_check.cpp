@@ -4,6 +4,7 @@
 // so every register bucket is visited and nothing is reported. Smaller files with one and two
 // device types show whether the time grows linearly.
 #include "BenchSupport.h"
+#include "modbus/Registerdatastore.h"
 #include "model/Definitioncheck.h"
 #include "model/Devices.h"
 
@@ -96,7 +97,8 @@ const std::string& PathFor(int devices) {
 void BM_LoadOnly(benchmark::State& state) {
     const std::string& path = PathFor(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        TDevices devices;
+        TRegisterDataStore store;
+        TDevices devices(store);
         devices.LoadFromFile(path);
         benchmark::DoNotOptimize(devices.Devices.data());
     }

@@ -2,6 +2,7 @@
 // settings) into the catalogue, against pugixml parsing the same file alone. Counters: the
 // heap the loaded catalogue holds, and the process's peak resident size.
 #include "BenchSupport.h"
+#include "modbus/Registerdatastore.h"
 #include "model/Devices.h"
 #include "model/Settings.h"
 
@@ -44,7 +45,8 @@ void BM_LoadDefinitions(benchmark::State& state) {
     double heap = 0;
     for (auto _ : state) {
         const double before = HeapInUseMiB();
-        TDevices devices;
+        TRegisterDataStore store;
+        TDevices devices(store);
         devices.LoadFromFile(DefinitionPath());
         state.PauseTiming();
         heap = HeapInUseMiB() - before;

@@ -11,7 +11,6 @@
 #include "modbus/Registerdatastore.h"
 #include "model/Devices.h"
 #include "model/Settings.h"
-#include "settings/Storeaccess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -117,10 +116,9 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "the simulator did not start\n");
         return 1;
     }
-    TDevices devices;
-    devices.LoadFromFile((QCoreApplication::applicationDirPath() + "/Devices.xml").toStdString());
     TRegisterDataStore store;
-    SetRegisterDataStore(&store);
+    TDevices devices(store);
+    devices.LoadFromFile((QCoreApplication::applicationDirPath() + "/Devices.xml").toStdString());
     TSerialManager manager(&store);
     std::optional<int32_t> id;
     manager.SearchForDevice(1, 1, [&](TSerialThread*, int32_t found, bool ok) { id = ok ? found : -1; });
@@ -157,7 +155,6 @@ int main(int argc, char* argv[]) {
             WaitUntil([&] { return store.IsComplete() || store.HasFailed(); });
         }
     }
-    SetRegisterDataStore(nullptr);
     if (!ok) {
         std::fprintf(stderr, "a write failed\n");
         return 1;

@@ -6,7 +6,6 @@
 #include "model/Group.h"
 #include "model/Settings.h"
 #include "settings/Setting.h"
-#include "settings/Storeaccess.h"
 
 #include <QApplication>
 #include <QScrollArea>
@@ -21,7 +20,8 @@ namespace {
 std::unique_ptr<TDevice> TenCopyDevice(int n) {
     static pugi::xml_document document;
     document.load_string(BenchDefinitionFile(1, 1, n).c_str());
-    auto device = std::make_unique<TDevice>();
+    static TRegisterDataStore store;
+    auto device = std::make_unique<TDevice>(store);
     device->LoadFromXml(document.document_element().child("device"), document.document_element());
     return device;
 }
@@ -87,9 +87,5 @@ int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication application(argc, argv);
-    TRegisterDataStore store;
-    SetRegisterDataStore(&store);
-    const int status = RunBenchmarks(argc, argv);
-    SetRegisterDataStore(nullptr);
-    return status;
+    return RunBenchmarks(argc, argv);
 }

@@ -14,7 +14,6 @@
 #include "model/Group.h"
 #include "model/Settings.h"
 #include "settings/Setting.h"
-#include "settings/Storeaccess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -86,10 +85,9 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    TDevices devices;
-    devices.LoadFromFile((bin + "/Devices.xml").toStdString());
     TRegisterDataStore store;
-    SetRegisterDataStore(&store);
+    TDevices devices(store);
+    devices.LoadFromFile((bin + "/Devices.xml").toStdString());
     TSerialManager manager(&store);
     std::mutex lock;
     std::vector<std::string> reports;
@@ -178,6 +176,5 @@ int main(int argc, char* argv[]) {
                 100.0 * cpu / idleSeconds);
 
     manager.DisconnectDevice(device);
-    SetRegisterDataStore(nullptr);
     return store.HasFailed() ? 1 : 0;
 }

@@ -1,4 +1,4 @@
-// How long the user-interface thread waits for the settings lock (the device-list lock) while a
+// How long the user-interface thread waits for the lock of the store a worker serves while a
 // worker runs, as a group click or a custom check box does. Against dezadizi-sim at wire speed:
 // a live line (a read and a write run) and a dead one (a unit that answers the search and then
 // nothing: a read run that times out, a write that fails and the reopen attempts after it),
@@ -11,7 +11,6 @@
 #include "modbus/Registerdatastore.h"
 #include "model/Devices.h"
 #include "model/Settings.h"
-#include "settings/Storeaccess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -25,14 +24,14 @@
 
 namespace {
 
-// Services the worker's hand-overs until `done`, taking the settings lock every 2 ms as clicks
+// Services the worker's hand-overs until `done`, taking the store's lock every 2 ms as clicks
 // would; returns the longest wait for it in milliseconds.
-double LongestLockWait(const std::function<bool()>& done, int* takes) {
+double LongestLockWait(const TRegisterDataStore& store, const std::function<bool()>& done, int* takes) {
     double longest = 0.0;
     QElapsedTimer wait;
     while (!done()) {
         wait.start();
-        { TSettingsLockGuard guard; }
+        { TStoreLock guard(store.Lock()); }
         longest = std::max(longest, static_cast<double>(wait.nsecsElapsed()) / 1e6);
         ++*takes;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
@@ -71,19 +70,20 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    TDevices devices;
-    devices.LoadFromFile((bin + "/Devices.xml").toStdString());
     TRegisterDataStore store;
-    SetRegisterDataStore(&store);
+    TDevices devices(store);
+    devices.LoadFromFile((bin + "/Devices.xml").toStdString());
     int takes = 0;
     {
         TSerialManager manager(&store);
         TDevice* device = Connect(manager, devices, store, 1);
-        const double read = LongestLockWait([&] { return store.IsComplete() || store.HasFailed(); }, &takes);
+        const double read = LongestLockWait(
+            store, [&] { return store.IsComplete() || store.HasFailed(); }, &takes);
         std::printf("live line, read run : longest wait %6.2f ms (%d takes)\n", read, takes);
         takes = 0;
         store.StartWrite();
-        const double write = LongestLockWait([&] { return store.State() == ssIdle; }, &takes);
+        const double write = LongestLockWait(
+            store, [&] { return store.State() == ssIdle; }, &takes);
         std::printf("live line, write run: longest wait %6.2f ms (%d takes)\n", write, takes);
         manager.DisconnectDevice(device);
     }
@@ -91,24 +91,25 @@ int main(int argc, char* argv[]) {
         TSerialManager manager(&store);
         TDevice* device = Connect(manager, devices, store, 2);
         takes = 0;
-        const double read = LongestLockWait([&] { return store.HasFailed(); }, &takes);
+        const double read = LongestLockWait(
+            store, [&] { return store.HasFailed(); }, &takes);
         std::printf("dead line, read run : longest wait %6.2f ms (%d takes)\n", read, takes);
         takes = 0;
         store.StartWrite();
-        const double write =
-            LongestLockWait([&] { return store.HasFailed() && store.State() == ssIdle; }, &takes);
+        const double write = LongestLockWait(
+            store, [&] { return store.HasFailed() && store.State() == ssIdle; }, &takes);
         std::printf("dead line, write run: longest wait %6.2f ms (%d takes)\n", write, takes);
         // The reopen attempts follow the failed write; a disconnect meanwhile.
         takes = 0;
         QElapsedTimer timer;
         timer.start();
-        const double recovery = LongestLockWait([&] { return timer.elapsed() >= 500; }, &takes);
+        const double recovery = LongestLockWait(
+            store, [&] { return timer.elapsed() >= 500; }, &takes);
         std::printf("dead line, reopening: longest wait %6.2f ms (%d takes)\n", recovery, takes);
         timer.restart();
         manager.DisconnectDevice(device);
         std::printf("dead line, disconnect during the reopen attempts: %6.2f ms\n",
                     static_cast<double>(timer.nsecsElapsed()) / 1e6);
     }
-    SetRegisterDataStore(nullptr);
     return 0;
 }

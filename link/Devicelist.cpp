@@ -3,7 +3,6 @@
 #include "modbus/Registerdatastore.h"
 #include "model/Device.h"
 #include "model/Settings.h"
-#include "settings/Storeaccess.h"
 
 #include <algorithm>
 #include <exception>
@@ -24,13 +23,10 @@ TExchangeGate Unlocked(std::unique_lock<std::recursive_mutex>& lock) {
 
 } // namespace
 
-TDeviceList::TDeviceList(TRegisterDataStore* store) : FStore(store) {
-    // The user-interface thread reads and writes settings under the same lock as the workers.
-    SetSettingsLock(&FLock);
-}
+TDeviceList::TDeviceList(TRegisterDataStore* store)
+    : FStore(store), FLock(store != nullptr ? store->Lock() : FOwnLock) {}
 
 TDeviceList::~TDeviceList() {
-    ClearSettingsLock(&FLock);
     FDevices.clear();
 }
 
@@ -114,7 +110,8 @@ void TDeviceList::ReadDevices(MbusMasterFunctions* protocol, int32_t commPort) {
             FStore->FailRun(e.what());
             return;
         }
-        FStore->StartRead();
+        if (FStore->StartRead() != TRunStart::Started)
+            return;
         if (OnBeginRead)
             OnBeginRead();
     }

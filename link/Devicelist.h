@@ -1,6 +1,6 @@
 #pragma once
 // The locked list of device types connected online, shared by the serial manager and every
-// worker. Its lock is also held by a worker for each whole job step.
+// worker. Its lock is the store's, held by a worker for each whole job step.
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -57,9 +57,10 @@ public:
 private:
     bool HasDeviceOnPortLocked(int32_t commPort) const;
 
-    // Recursive: the user-interface thread takes it again when a locked refresh selects a group.
-    // Installed as the settings lock for the list's lifetime.
-    std::recursive_mutex FLock;
-    std::vector<TDevice*> FDevices;
     TRegisterDataStore* FStore;
+    // Without a store the list locks only itself.
+    std::recursive_mutex FOwnLock;
+    // The store's lock: the user-interface thread changes the image under it too.
+    std::recursive_mutex& FLock;
+    std::vector<TDevice*> FDevices;
 };

@@ -23,13 +23,13 @@ void TProgressTracker::BeginLocked(int32_t total, bool writing) {
     FWriting = writing;
 }
 
-bool TProgressTracker::BeginWrite(TRegisterDataStore& store, const TWriteOptions& options) {
+TRunStart TProgressTracker::BeginWrite(TRegisterDataStore& store, const TWriteOptions& options) {
     // The worker's reports wait on this lock until the run is counted.
     std::lock_guard<std::mutex> lock(FLock);
-    if (!store.StartWrite(options))
-        return false;
-    BeginLocked(store.SendCount(), true);
-    return true;
+    const TRunStart start = store.StartWrite(options);
+    if (start == TRunStart::Started)
+        BeginLocked(store.SendCount(), true);
+    return start;
 }
 
 int32_t TProgressTracker::Total() const {

@@ -15,6 +15,7 @@
 
 class TRegisterDataStore;
 struct TWriteOptions;
+enum class TRunStart : int32_t;
 
 // What one report means for whoever shows the run.
 struct TProgressOutcome {
@@ -48,8 +49,8 @@ public:
     // (a device type the store refuses as it is opened) ends the run and is shown.
     void BeginConnection();
     // Starts a write run of `store` and begins counting it in one step, so that no report of
-    // the run can arrive before it is counted. False when the store has nothing to send.
-    bool BeginWrite(TRegisterDataStore& store, const TWriteOptions& options);
+    // the run can arrive before it is counted. Nothing is counted when the store refuses.
+    TRunStart BeginWrite(TRegisterDataStore& store, const TWriteOptions& options);
     // One report. `storeComplete` and `storeFailed` are the store's states as they are when the
     // report is made. A read ends on its total; a write only when the store has left it (after
     // the commit), so its last block is not yet its result. A run ends once.

@@ -50,8 +50,12 @@ void TSerialManager::ConnectFoundUnit(TDevice* device, int32_t commPort, int32_t
     device->CommPort = commPort;
     device->Address = address;
     device->Online = true;
-    device->Settings->ClearPending();
-    FDeviceList->Store()->Reset();
+    {
+        // A worker of another port may still be stepping the image.
+        TStoreLock lock(FDeviceList->Store()->Lock());
+        device->Settings->ClearPending();
+        FDeviceList->Store()->Reset();
+    }
     FDeviceList->Store()->SetSlave(address);
     ConnectDevice(device);
 }

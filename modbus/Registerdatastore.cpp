@@ -307,7 +307,26 @@ void TRegisterDataStore::Reset() {
     FState = ssCollecting;
 }
 
-void TRegisterDataStore::StartRead() {
+std::string TRegisterDataStore::RunStartText(TRunStart start) {
+    switch (start) {
+    case TRunStart::Unchanged:
+        return UnchangedText;
+    case TRunStart::Busy:
+        return BusyText;
+    case TRunStart::Started:
+        break;
+    }
+    return {};
+}
+
+bool TRegisterDataStore::RunUnderWay() const {
+    const TStoreState state = FState;
+    return state == ssReading || state == ssWriting;
+}
+
+TRunStart TRegisterDataStore::StartRead() {
+    if (RunUnderWay())
+        return TRunStart::Busy;
     FFailed = false;
     FSentCount = 0;
     FResult = TRunResult::None;
@@ -315,9 +334,13 @@ void TRegisterDataStore::StartRead() {
     FHoldingRegisterPosition = 0;
     ++FRunId;
     FState = ssReading;
+    return TRunStart::Started;
 }
 
-bool TRegisterDataStore::StartWrite(const TWriteOptions& options) {
+TRunStart TRegisterDataStore::StartWrite(const TWriteOptions& options) {
+    // A write started under a read or another write would send a half-read image.
+    if (RunUnderWay())
+        return TRunStart::Busy;
     FToSendCoils.clear();
     FToSendRegisters.clear();
     // A register with two settings in it is one register: each address is listed once.
@@ -341,7 +364,7 @@ bool TRegisterDataStore::StartWrite(const TWriteOptions& options) {
     FSendTotal = static_cast<int32_t>(FToSendCoils.size() + FToSendRegisters.size());
     if (options.ChangedOnly && FSendTotal == 0 && !FCommitOwed) {
         FResult = TRunResult::Unchanged;
-        return false;
+        return TRunStart::Unchanged;
     }
     FWriteOptions = options;
     FFailed = false;
@@ -361,7 +384,7 @@ bool TRegisterDataStore::StartWrite(const TWriteOptions& options) {
     FResult = TRunResult::None;
     ++FRunId;
     FState = ssWriting;
-    return true;
+    return TRunStart::Started;
 }
 
 void TRegisterDataStore::SetProtocol(MbusMasterFunctions* protocol) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,15 @@ using TStoreProgressEvent = std::function<void(TRegisterDataStore* sender, const
                                                bool errorFlag, int32_t increment)>;
 
 enum TStoreState : int32_t { ssIdle = 0, ssCollecting = 1, ssReading = 2, ssWriting = 3 };
+
+// Whether a run was started, or why it was refused (nothing changed then).
+enum class TRunStart : int32_t {
+    Started,
+    // A change-only write with nothing to send and no commit owed.
+    Unchanged,
+    // Another run (a read or a write) is under way.
+    Busy
+};
 
 // How the last run ended.
 enum class TRunResult : int32_t { None, Completed, Failed, Stopped, Unchanged };
@@ -62,6 +72,9 @@ public:
     int32_t WriteSingleRegister(MbusMasterFunctions* protocol, int32_t slave, int32_t address, int16_t value);
 };
 
+// Holds a store's lock for its lifetime.
+using TStoreLock = std::lock_guard<std::recursive_mutex>;
+
 class TRegisterDataStore {
 public:
     // The address a write run commits to, and the value it sends there.
@@ -98,10 +111,14 @@ public:
 
     // Runs.
     void Reset();
-    void StartRead();
-    // Returns false, and starts nothing, when a change-only write has nothing to send and no
-    // commit is owed: the unit already holds the image.
-    bool StartWrite(const TWriteOptions& options = {});
+    // Refused (Busy) while a read or a write runs: the run under way keeps its positions.
+    TRunStart StartRead();
+    // Refused while a run is under way (Busy), and when a change-only write has nothing to send
+    // and no commit is owed (Unchanged: the unit already holds the image); a refusal changes
+    // nothing.
+    TRunStart StartWrite(const TWriteOptions& options = {});
+    // What to tell the user about a refused start.
+    static std::string RunStartText(TRunStart start);
     // Any thread: the run ends before its next exchange; a write then makes no commit.
     void RequestStop() { FStopRequested = true; }
     void SetProtocol(MbusMasterFunctions* protocol);
@@ -147,6 +164,8 @@ public:
     bool RevertCoil(int32_t address);
     bool RevertRegister(int32_t address, int16_t mask);
     static constexpr const char* UnchangedText = "The unit already holds these settings.";
+    static constexpr const char* BusyText =
+        "The unit is still being read or written; wait for that run to end.";
     static constexpr const char* OwedCommitText = "Nothing differs; sent the save command the last run owed.";
     static std::string WriteStoppedText(int32_t sent, int32_t total);
     static std::string ReadStoppedText(int32_t read, int32_t total);
@@ -158,6 +177,10 @@ public:
     std::string CommitNote() const;
     static std::string CommitNoteText(int32_t error);
     TStoreState State() const { return FState; }
+    // Held by the worker serving this store while it steps it or services settings, and by
+    // the user-interface thread for every change of the image; never over the wire (the
+    // step's exchange gate lets go of it). Recursive: a locked refresh may select a group.
+    std::recursive_mutex& Lock() const { return FLock; }
 
     TStoreProgressEvent OnProgress;
 
@@ -174,6 +197,7 @@ private:
     void TransferRegisters(int32_t start, int32_t count, bool write);
     void Fail();
     bool RunFinished() const;
+    bool RunUnderWay() const;
     void Step(TStoreState state, bool write);
     void Commit();
     void WriteRun();
@@ -186,6 +210,7 @@ private:
     // while the request was on the wire.
     int32_t Exchange(const std::function<int32_t()>& request);
 
+    mutable std::recursive_mutex FLock;
     MbusMasterFunctions* FProtocol;
     // Set on the user-interface thread when a unit is connected, read by the worker.
     std::atomic<int32_t> FSlave{1};

@@ -8,7 +8,6 @@
 #include "model/Settings.h"
 #include "settings/Setting.h"
 #include "settings/Setting_sectionlabel.h"
-#include "settings/Storeaccess.h"
 
 #include <algorithm>
 #include <cstring>
@@ -143,7 +142,7 @@ void TSettings::SetBaseline(TSnapshot baseline, bool fromUnit) {
 void TSettings::UpdateMarks() {
     TSnapshot now;
     if (!Baseline.Entries.empty()) {
-        TSettingsLockGuard lock; // a polling worker may be taking values into the tree
+        TStoreLock lock(Store().Lock()); // a polling worker may be taking values into the tree
         now = TakeSnapshot(*this);
     }
     for (auto& group : Groups) {
@@ -180,25 +179,11 @@ size_t TSettings::MarkedCount() const {
 }
 
 TScratchTree::TScratchTree(const TSettings& like, const pugi::xml_node& root)
-    : FStore(std::make_unique<TRegisterDataStore>()), FTree(std::make_unique<TSettings>(like.Device)) {
+    : FStore(std::make_unique<TRegisterDataStore>()),
+      FTree(std::make_unique<TSettings>(like.Device, *FStore)) {
     // Numbered as `like` was, so a settings file finds its groups and settings by number here too.
-    int32_t firstGroup = 0;
-    int32_t firstSetting = 0;
-    FirstIds(like, firstGroup, firstSetting);
-    const int32_t savedGroup = GroupIdCounter;
-    const int32_t savedSetting = SettingIdCounter;
-    GroupIdCounter = firstGroup;
-    SettingIdCounter = firstSetting;
-    try {
-        FTree->LoadFromXml(SettingsElement(like, root));
-    } catch (...) {
-        GroupIdCounter = savedGroup;
-        SettingIdCounter = savedSetting;
-        throw;
-    }
-    GroupIdCounter = savedGroup;
-    SettingIdCounter = savedSetting;
-    TThreadStoreScope scope(FStore.get());
+    FirstIds(like, FTree->NextGroupId, FTree->NextSettingId);
+    FTree->LoadFromXml(SettingsElement(like, root));
     FStore->Reset();
     FTree->RegisterWithStore();
 }
@@ -206,13 +191,11 @@ TScratchTree::TScratchTree(const TSettings& like, const pugi::xml_node& root)
 TScratchTree::~TScratchTree() = default;
 
 TSnapshot TScratchTree::Defaults() {
-    TThreadStoreScope scope(FStore.get());
     FTree->RestoreDefaults();
     return TakeSnapshot(*FTree);
 }
 
 TSnapshot TScratchTree::File(const std::string& path, bool byName) {
-    TThreadStoreScope scope(FStore.get());
     FTree->RestoreDefaults();
     TLoadOptions options;
     options.ByName = byName;
@@ -222,7 +205,6 @@ TSnapshot TScratchTree::File(const std::string& path, bool byName) {
 }
 
 TSnapshot TScratchTree::Unit(const TRegisterDataStore& unit) {
-    TThreadStoreScope scope(FStore.get());
     // The unit's confirmed values become this tree's image, which its settings then read.
     std::vector<std::pair<int32_t, int32_t>> unconfirmed;
     for (size_t g = 0; g < FTree->Groups.size(); ++g) {
@@ -263,7 +245,7 @@ TSnapshot TScratchTree::Unit(const TRegisterDataStore& unit) {
 std::vector<TDifference> UnitChanges(const TSettings& tree, const TSnapshot& unit) {
     TSnapshot current;
     {
-        TSettingsLockGuard lock; // a polling worker may be taking values into the tree
+        TStoreLock lock(tree.Store().Lock()); // a polling worker may be taking values into the tree
         current = TakeSnapshot(tree);
     }
     std::vector<TDifference> changes;
@@ -284,16 +266,16 @@ std::vector<TDifference> UnitChanges(const TSettings& tree, const pugi::xml_node
     TScratchTree scratch(tree, root);
     TSnapshot unit;
     {
-        TSettingsLockGuard lock; // the worker's reads confirm values too
-        unit = scratch.Unit(RequireRegisterDataStore());
+        TStoreLock lock(tree.Store().Lock()); // the worker's reads confirm values too
+        unit = scratch.Unit(tree.Store());
     }
     return UnitChanges(tree, unit);
 }
 
 void TSettings::PutBackToUnit(const std::vector<TDifference>& rows) {
-    TRegisterDataStore& store = RequireRegisterDataStore();
+    TRegisterDataStore& store = Store();
     {
-        TSettingsLockGuard lock;
+        TStoreLock lock(store.Lock());
         for (const TDifference& row : rows) {
             TSetting& entry = *Groups.at(static_cast<size_t>(row.GroupIndex))
                                    ->Settings.at(static_cast<size_t>(row.EntryIndex));
@@ -320,7 +302,6 @@ void TSettings::PutBackToUnit(const std::vector<TDifference>& rows) {
 
 TSnapshot TScratchTree::Values(const std::function<void(TRegisterDataStore& own)>& fill,
                                const std::string& units) {
-    TThreadStoreScope scope(FStore.get());
     FTree->RestoreDefaults();
     fill(*FStore);
     FTree->TakeValuesFromStore();
@@ -329,7 +310,6 @@ TSnapshot TScratchTree::Values(const std::function<void(TRegisterDataStore& own)
 }
 
 std::string TScratchTree::SaveToText() const {
-    TThreadStoreScope scope(FStore.get());
     return FTree->SaveToText();
 }
 

@@ -90,7 +90,7 @@ private:
 // `unit` (a snapshot of the unit's confirmed values), the unit's value first. The units
 // selector, which never writes its register, is left out.
 std::vector<TDifference> UnitChanges(const TSettings& tree, const TSnapshot& unit);
-// The same against the installed store's confirmed values, taken through a scratch tree of
+// The same against the confirmed values of the store `tree` reads and writes, taken through a scratch tree of
 // `root` (the definition document's element `tree` was built from).
 std::vector<TDifference> UnitChanges(const TSettings& tree, const pugi::xml_node& root);
 

@@ -1,5 +1,6 @@
 #include "model/Definitioncheck.h"
 
+#include "modbus/Registerdatastore.h"
 #include "model/Convert.h"
 #include "model/Device.h"
 #include "model/Devices.h"
@@ -679,7 +680,8 @@ pugi::xml_node SettingsElementOf(const pugi::xml_node& root, int32_t settingsId)
 TDefinitionReport CheckDefinitionFile(const std::string& path) {
     const TLineMap lines(path);
     TFindings out(lines);
-    TDevices devices;
+    TRegisterDataStore store;
+    TDevices devices(store);
     bool loaded = false;
     try {
         loaded = devices.LoadFromFile(path);

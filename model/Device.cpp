@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-TDevice::TDevice() : Settings(std::make_unique<TSettings>(this)) {}
+TDevice::TDevice(TRegisterDataStore& store) : Settings(std::make_unique<TSettings>(this, store)) {}
 
 TDevice::~TDevice() = default;
 

@@ -6,11 +6,13 @@
 #include <pugixml.hpp>
 #include <string>
 
+class TRegisterDataStore;
 class TSettings;
 
 class TDevice {
 public:
-    TDevice();
+    // The device type's tree reads and writes its values in `store`.
+    explicit TDevice(TRegisterDataStore& store);
     ~TDevice();
     TDevice(const TDevice&) = delete;
     TDevice& operator=(const TDevice&) = delete;

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-TDevices::TDevices() {
+TDevices::TDevices(TRegisterDataStore& store) : FStore(store) {
     ShownGroup = nullptr;
 }
 
@@ -37,13 +37,20 @@ bool TDevices::LoadFromFile(const std::string& path) {
         if (std::strcmp(child.name(), "device") != 0)
             continue;
         // Appended before it is read, so a failing device type stays in the catalogue.
-        Devices.push_back(std::make_unique<TDevice>());
+        Devices.push_back(std::make_unique<TDevice>(FStore));
+        TSettings& tree = *Devices.back()->Settings;
+        tree.NextGroupId = FNextGroupId;
+        tree.NextSettingId = FNextSettingId;
         try {
             Devices.back()->LoadFromXml(child, root);
         } catch (TModelError& refused) {
+            FNextGroupId = tree.NextGroupId;
+            FNextSettingId = tree.NextSettingId;
             XmlPlaceError(refused, child);
             throw;
         }
+        FNextGroupId = tree.NextGroupId;
+        FNextSettingId = tree.NextSettingId;
     }
     return true;
 }

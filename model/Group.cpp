@@ -13,7 +13,6 @@
 #include "settings/Setting_sectionlabel.h"
 #include "settings/Setting_uint32.h"
 #include "settings/Setting_units.h"
-#include "settings/Storeaccess.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -21,8 +20,6 @@
 #include <QScrollArea>
 #include <cstring>
 #include <stdexcept>
-
-int32_t GroupIdCounter = 0;
 
 namespace {
 // PaddedCaption pads to this width in pixels, and never adds more than this many spaces, so a
@@ -50,7 +47,7 @@ bool TGroup::IsTemplateNode(const pugi::xml_node& element) {
 void TGroup::LoadFromXml(const pugi::xml_node& element) {
     Name = XmlGetAttribute(element, "name");
     Description = XmlGetAttribute(element, "description");
-    Id = GroupIdCounter++;
+    Id = Owner->NextGroupId++;
     if (Name == "Group") {
         const int copies = TenGroups ? 10 : 1;
         for (int i = 0; i < copies; ++i) {
@@ -151,9 +148,9 @@ std::string TGroup::PaddedCaption() const {
 void TGroup::Select() {
     if (ShownGroup != nullptr)
         ShownGroup->Hide();
-    TRegisterDataStore* store = RegisterDataStore();
-    if (store != nullptr && store->IsComplete()) {
-        TSettingsLockGuard lock; // a polling worker services these settings too
+    TRegisterDataStore& store = Owner->Store();
+    if (store.IsComplete()) {
+        TStoreLock lock(store.Lock()); // a polling worker services these settings too
         for (auto& entry : Settings) {
             entry->MarkForRead();
             entry->ReadFromStore();
@@ -264,7 +261,7 @@ void TGroup::RegisterWithStore() {
 }
 
 void TGroup::RefreshFromStore() {
-    TSettingsLockGuard lock; // a polling worker services these settings too
+    TStoreLock lock(Owner->Store().Lock()); // a polling worker services these settings too
     for (auto& entry : Settings) {
         entry->MarkForRead();
         entry->ReadFromStore();

@@ -16,9 +16,6 @@ class TCsvWriter;
 class TSettings;
 class TSetting;
 
-// Next group Id; counts up for every group built in the process and is never reset.
-extern int32_t GroupIdCounter;
-
 class TGroup {
 public:
     explicit TGroup(TSettings* owner);

@@ -10,7 +10,6 @@
 #include "model/Regularfile.h"
 #include "model/Settings.h"
 #include "settings/Setting.h"
-#include "settings/Storeaccess.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -339,7 +338,7 @@ TWriteRecord::TWriteRecord(const TDevice& device, const pugi::xml_node& root, co
         TSnapshot before;
         TSnapshot after;
         {
-            TSettingsLockGuard lock; // a polling worker may be using the image and the tree
+            TStoreLock lock(store.Lock()); // a polling worker may be using the image and the tree
             before = FScratch->Values([&store](TRegisterDataStore& own) { CopyConfirmed(store, own); },
                                       device.Settings->CurrentUnits);
             after = TakeSnapshot(*device.Settings);
@@ -379,7 +378,7 @@ std::string TWriteRecord::Finish(const TRegisterDataStore& store) {
     try {
         std::map<std::pair<int32_t, int32_t>, std::string> held;
         if (FScratch && store.Verified()) {
-            TSettingsLockGuard lock;
+            TStoreLock lock(store.Lock());
             for (const TSnapshotEntry& e :
                  FScratch
                      ->Values([&store](TRegisterDataStore& own) { CopyImage(store, own); },

@@ -1,5 +1,6 @@
 #include "model/Settings.h"
 
+#include "modbus/Registerdatastore.h"
 #include "model/Errors.h"
 #include "model/Group.h"
 #include "model/Messages.h"
@@ -45,7 +46,7 @@ private:
 
 } // namespace
 
-TSettings::TSettings(TDevice* device) : Device(device) {}
+TSettings::TSettings(TDevice* device, TRegisterDataStore& store) : Device(device), FStore(store) {}
 
 TSettings::~TSettings() {
     if (ShownGroup != nullptr && ShownGroup->Owner == this)
@@ -173,6 +174,7 @@ void TSettings::TakeValuesFromStore() {
     // Without this a save or export after a read would hold stale values for every group the
     // user never opened, and writing such a file back would wipe the unit.
     ReadWarnings.clear();
+    TStoreLock lock(Store().Lock());
     for (auto& group : Groups) {
         for (auto& entry : group->Settings) {
             // The unit's choice of units, which no later showing of a page reads again.
@@ -239,6 +241,7 @@ TGroup* GroupAt(const std::vector<std::unique_ptr<TGroup>>& groups, int32_t posi
 
 void TSettings::CopyToAllGroups(TSetting* setting, TGroup* group) {
     TWaitCursor cursor;
+    TStoreLock lock(Store().Lock());
     // With one ordinary group before the template, controller c's ten-copy groups stand at
     // positions 6c - 4 to 6c.
     const int32_t controller = group->Controller;
@@ -248,6 +251,7 @@ void TSettings::CopyToAllGroups(TSetting* setting, TGroup* group) {
 
 void TSettings::CopyToAllControllers(TSetting* setting) {
     TWaitCursor cursor;
+    TStoreLock lock(Store().Lock());
     for (size_t position = 1; position < Groups.size(); ++position)
         Groups[position]->CopyToRange(setting);
 }

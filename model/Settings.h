@@ -39,10 +39,14 @@ struct TLoadOptions {
 
 class TSettings {
 public:
-    explicit TSettings(TDevice* device);
+    // The tree reads and writes its values in `store`, which outlives it.
+    TSettings(TDevice* device, TRegisterDataStore& store);
     ~TSettings();
     TSettings(const TSettings&) = delete;
     TSettings& operator=(const TSettings&) = delete;
+
+    // The register image the settings read and write.
+    TRegisterDataStore& Store() const { return FStore; }
 
     // Building.
     void LoadFromXml(const pugi::xml_node& settingsElement);
@@ -106,7 +110,7 @@ public:
     // The number of marked settings.
     size_t MarkedCount() const;
     // Puts the settings of `rows` back to what the unit confirmed: their coils and registers
-    // (a shared register only in their own bits) in the installed store's image, their values
+    // (a shared register only in their own bits) in the tree's store's image, their values
     // and editors; then marks again. A row the unit confirmed nothing for stays as it is.
     void PutBackToUnit(const std::vector<TDifference>& rows);
     TSnapshot Baseline;
@@ -126,7 +130,12 @@ public:
     TSetting* PolledSetting = nullptr;
     // Whether editors accept input; Select gives a shown group's entries this state.
     bool Enabled = true;
+    // The numbers the next group and the next setting built take. A catalogue counts on from
+    // one device type's tree to the next, so one definition file always numbers alike.
+    int32_t NextGroupId = 0;
+    int32_t NextSettingId = 0;
 
 private:
+    TRegisterDataStore& FStore;
     TGroup* NewGroup();
 };

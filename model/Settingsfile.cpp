@@ -1,4 +1,5 @@
 // Settings files, the comma-separated export and the factory defaults of a settings tree.
+#include "modbus/Registerdatastore.h"
 #include "model/Convert.h"
 #include "model/Csv.h"
 #include "model/Device.h"
@@ -125,6 +126,8 @@ void TSettings::LoadFromFile(const std::string& path, const TLoadOptions& option
     if (!outside.empty() && !options.AllowOutOfRange)
         throw TOutOfLimitsError(outside);
 
+    // The whole file reaches the image at once: a worker never sends half of it.
+    TStoreLock lock(Store().Lock());
     for (const TPendingValue& value : pending) {
         value.Entry->ApplyLoadedValue(value.Loaded);
         if (!value.Loaded.Warning.empty())
@@ -148,6 +151,7 @@ std::string TSettings::ExportCsvText() const {
 }
 
 void TSettings::RestoreDefaults() {
+    TStoreLock lock(Store().Lock());
     for (auto& group : Groups)
         group->RestoreDefaults();
 }

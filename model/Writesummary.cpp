@@ -4,7 +4,6 @@
 #include "model/Outcome.h"
 #include "model/Settings.h"
 #include "settings/Setting.h"
-#include "settings/Storeaccess.h"
 
 #include <algorithm>
 #include <set>
@@ -47,7 +46,7 @@ size_t ChangedOwners(const TSettings& settings, const TRegisterDataStore& store)
     for (const TSentValue& v : store.SentValues())
         addresses.emplace_back(v.Coil, v.Address);
     const std::vector<TSetting*> owners = Owners(settings, addresses);
-    TRegisterDataStore& image = RequireRegisterDataStore();
+    TRegisterDataStore& image = settings.Store();
     // The image holds what was sent; the values before stand in for it while the owners read.
     std::vector<int16_t> sent;
     for (const TSentValue& v : store.SentValues()) {
@@ -97,14 +96,14 @@ TRunEnd TSettings::DescribeWrite(const TRegisterDataStore& store, bool verify) {
     // Only these two are told by setting.
     if (outcome != TOutcome::Mismatch && outcome != TOutcome::Verified)
         return WriteRunEnd(store, facts);
-    TSettingsLockGuard lock;
+    TStoreLock lock(Store().Lock());
     if (outcome == TOutcome::Mismatch) {
         // Each owner's value as sent, then as held: the image holds what the unit holds.
         std::vector<std::pair<bool, int32_t>> addresses;
         for (const TVerifyDifference& d : store.Differences())
             addresses.emplace_back(d.Coil, d.Address);
         const std::vector<TSetting*> owners = Owners(*this, addresses);
-        TRegisterDataStore& image = RequireRegisterDataStore();
+        TRegisterDataStore& image = Store();
         const auto put = [&image, &store](bool sent) {
             for (const TVerifyDifference& d : store.Differences()) {
                 if (d.Coil)

@@ -8,14 +8,11 @@
 #include "model/Messages.h"
 #include "model/Settings.h"
 #include "model/Xmlutil.h"
-#include "settings/Storeaccess.h"
 
 #include <QLabel>
 #include <QPushButton>
 #include <cmath>
 #include <cstring>
-
-int32_t SettingIdCounter = 0;
 
 void RunHandler(const std::function<void()>& handler) {
     try {
@@ -47,8 +44,12 @@ TSettings* TSetting::Owner() const {
     return Group->Owner;
 }
 
+TRegisterDataStore& TSetting::Store() const {
+    return Group->Owner->Store();
+}
+
 void TSetting::LoadFromXml(const pugi::xml_node& element) {
-    Id = SettingIdCounter++;
+    Id = Owner()->NextSettingId++;
     Name = XmlGetAttribute(element, "name");
     // 32-bit arithmetic that wraps: a register number past the end of the range comes out as a
     // number the register data store refuses when the device type is opened.
@@ -228,9 +229,9 @@ void TSetting::RegisterWithStore() {
     if (InTemplate)
         return;
     if (RegisterType == rtCoil)
-        RequireRegisterDataStore().InsertCoilIndex(Register, !DisplayOnly());
+        Store().InsertCoilIndex(Register, !DisplayOnly());
     else if (RegisterType == rtHoldingRegister)
-        RequireRegisterDataStore().InsertHoldingRegisterIndex(Register, !DisplayOnly());
+        Store().InsertHoldingRegisterIndex(Register, !DisplayOnly());
 }
 
 bool TSetting::Service(int32_t address, MbusMasterFunctions* protocol) {
@@ -245,9 +246,9 @@ bool TSetting::Service(int32_t address, MbusMasterFunctions* protocol) {
 int16_t TSetting::ReadConverted() const {
     uint16_t raw = 0;
     if (RegisterType == rtCoil) {
-        raw = RequireRegisterDataStore().GetCoil(Register) ? 1 : 0;
+        raw = Store().GetCoil(Register) ? 1 : 0;
     } else if (RegisterType == rtHoldingRegister) {
-        TRegisterDataStore& store = RequireRegisterDataStore();
+        TRegisterDataStore& store = Store();
         int16_t word = 0;
         if (BitMask != 0)
             word = store.GetHoldingRegisterBits(Register, BitMask);
@@ -321,16 +322,18 @@ double TSetting::ComparableValue(int32_t value) {
 }
 
 void TSetting::PutToStore() {
+    // Every change of the image is made under its lock: a worker may be stepping it.
+    TStoreLock lock(Store().Lock());
     if (RegisterType == rtCoil) {
-        RequireRegisterDataStore().SetCoil(Register, Value != 0);
+        Store().SetCoil(Register, Value != 0);
     } else if (RegisterType == rtHoldingRegister) {
         const uint32_t wide = static_cast<uint32_t>(Value) * static_cast<uint32_t>(Scaling()) +
                               static_cast<uint32_t>(ValueOffset);
         const int16_t word = static_cast<int16_t>(static_cast<uint16_t>(wide));
         if (BitMask != 0)
-            RequireRegisterDataStore().SetHoldingRegisterBits(Register, word, BitMask);
+            Store().SetHoldingRegisterBits(Register, word, BitMask);
         else
-            RequireRegisterDataStore().SetHoldingRegister(Register, word);
+            Store().SetHoldingRegister(Register, word);
     }
 }
 

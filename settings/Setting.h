@@ -18,6 +18,7 @@ class QPushButton;
 class TGroup;
 class TSettings;
 class MbusMasterFunctions;
+class TRegisterDataStore;
 
 enum TRegisterType : int32_t {
     rtNone = 0, // heading entries
@@ -26,10 +27,6 @@ enum TRegisterType : int32_t {
     rtHoldingRegister = 3,
     rtInputRegister = 4
 };
-
-// Next setting Id. Counts up for every setting built from a definition file, in every tree of
-// the process, and is never reset, so one definition file always numbers its settings alike.
-extern int32_t SettingIdCounter;
 
 // A value read from a settings file before it is applied.
 struct TLoadedValue {
@@ -122,6 +119,8 @@ public:
     void CopyToAllControllersClick();
 
     TSettings* Owner() const;
+    // The register image of the tree the setting belongs to.
+    TRegisterDataStore& Store() const;
     // The register as the definition file counts it (internal number minus 1).
     int32_t FileRegister() const { return static_cast<int32_t>(static_cast<uint32_t>(Register) - 1u); }
 

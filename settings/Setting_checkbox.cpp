@@ -4,7 +4,6 @@
 #include "model/Csv.h"
 #include "model/Group.h"
 #include "model/Xmlutil.h"
-#include "settings/Storeaccess.h"
 
 #include <QCheckBox>
 
@@ -118,20 +117,21 @@ void TSettingCheckBox::ReadFromStore() {
 
 bool TSettingCheckBox::RegisterHoldsChecked() const {
     int16_t word = 0;
-    RequireRegisterDataStore().GetHoldingRegisters(Register, &word, 1);
+    Store().GetHoldingRegisters(Register, &word, 1);
     const auto raw = static_cast<uint16_t>(static_cast<uint16_t>(word) - static_cast<uint16_t>(ValueOffset));
     return static_cast<int16_t>(raw) == CheckedValue;
 }
 
 void TSettingCheckBox::PutToStore() {
+    TStoreLock lock(Store().Lock());
     if (RegisterType == rtCoil) {
-        RequireRegisterDataStore().SetCoil(Register, Value != 0);
+        Store().SetCoil(Register, Value != 0);
         return;
     }
     if (RegisterType != rtHoldingRegister)
         return;
     const int32_t state = Value != 0 ? CheckedValue : UncheckedValue;
-    TRegisterDataStore& store = RequireRegisterDataStore();
+    TRegisterDataStore& store = Store();
     if (HasCustomValues) {
         // The register also holds the values of another setting (a drop-down's "Optimised" reads
         // as unchecked here): only a change of the checked state may replace it, so neither the

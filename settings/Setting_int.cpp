@@ -7,7 +7,6 @@
 #include "model/Messages.h"
 #include "model/Xmlutil.h"
 #include "settings/Editevents.h"
-#include "settings/Storeaccess.h"
 
 #include <QLineEdit>
 
@@ -169,8 +168,8 @@ void TSettingInt::RegisterWithStore() {
     } else if (NumOfRegisters == 2) {
         if (InTemplate)
             return;
-        RequireRegisterDataStore().InsertHoldingRegisterIndex(Register);
-        RequireRegisterDataStore().InsertHoldingRegisterIndex(Register + 1);
+        Store().InsertHoldingRegisterIndex(Register);
+        Store().InsertHoldingRegisterIndex(Register + 1);
     } else {
         throw TModelError(SizeError);
     }
@@ -180,9 +179,9 @@ void TSettingInt::ReadFromStore() {
     if (ReadPending) {
         uint32_t raw = 0;
         if (RegisterType == rtCoil) {
-            raw = RequireRegisterDataStore().GetCoil(Register) ? 1 : 0;
+            raw = Store().GetCoil(Register) ? 1 : 0;
         } else if (RegisterType == rtHoldingRegister) {
-            TRegisterDataStore& store = RequireRegisterDataStore();
+            TRegisterDataStore& store = Store();
             if (NumOfRegisters == 1) {
                 int16_t word = 0;
                 if (BitMask != 0)
@@ -225,8 +224,9 @@ void TSettingInt::ReportProgress() {
 }
 
 void TSettingInt::PutToStore() {
+    TStoreLock lock(Store().Lock());
     if (RegisterType == rtCoil) {
-        RequireRegisterDataStore().SetCoil(Register, Value != 0);
+        Store().SetCoil(Register, Value != 0);
     } else if (RegisterType == rtHoldingRegister) {
         if (NumOfRegisters == 1) {
             TSetting::PutToStore();
@@ -236,7 +236,7 @@ void TSettingInt::PutToStore() {
             SwapWords(raw);
             const int16_t words[2] = {static_cast<int16_t>(static_cast<uint16_t>(raw)),
                                       static_cast<int16_t>(static_cast<uint16_t>(raw >> 16))};
-            RequireRegisterDataStore().SetHoldingRegisters(Register, words, 2);
+            Store().SetHoldingRegisters(Register, words, 2);
         } else {
             throw TModelError(SizeError);
         }

@@ -7,7 +7,6 @@
 #include "model/Unittext.h"
 #include "model/Xmlutil.h"
 #include "settings/Editevents.h"
-#include "settings/Storeaccess.h"
 
 #include <QLineEdit>
 #include <QList>
@@ -159,7 +158,7 @@ void TSettingName::AddCsvLine(TCsvWriter& csv) {
 
 void TSettingName::RegisterWithStore() {
     for (int32_t i = 0; i < NumOfRegisters; ++i)
-        RequireRegisterDataStore().InsertHoldingRegisterIndex(Register + i);
+        Store().InsertHoldingRegisterIndex(Register + i);
 }
 
 std::vector<uint16_t> TSettingName::StoredWords() const {
@@ -177,12 +176,12 @@ std::vector<uint16_t> TSettingName::StoredWords() const {
 }
 
 void TSettingName::PutToStore() {
+    TStoreLock lock(Store().Lock());
     const std::vector<uint16_t> packed = StoredWords();
     std::vector<int16_t> words(packed.size());
     for (size_t k = 0; k < packed.size(); ++k)
         words[k] = static_cast<int16_t>(packed[k]);
-    RequireRegisterDataStore().SetHoldingRegisters(Register, words.data(),
-                                                   static_cast<int32_t>(words.size()));
+    Store().SetHoldingRegisters(Register, words.data(), static_cast<int32_t>(words.size()));
 }
 
 void TSettingName::WriteToStore() {
@@ -196,7 +195,7 @@ void TSettingName::ReadFromStore() {
         return;
     const int32_t count = std::clamp(NumOfRegisters, 0, BufferSize / 2);
     int16_t words[BufferSize / 2] = {};
-    RequireRegisterDataStore().GetHoldingRegisters(Register, words, count);
+    Store().GetHoldingRegisters(Register, words, count);
     uint8_t buffer[BufferSize + 1] = {};
     for (int32_t k = 0; k < count; ++k) {
         buffer[2 * k] = static_cast<uint8_t>(static_cast<uint16_t>(words[k]) & 0xFF);

@@ -8,7 +8,6 @@
 #include "model/Xmlutil.h"
 #include "settings/Editevents.h"
 #include "settings/Setting_int.h"
-#include "settings/Storeaccess.h"
 
 #include <QLineEdit>
 #include <charconv>
@@ -154,15 +153,15 @@ std::vector<uint16_t> TSettingUint32::StoredWords() const {
 void TSettingUint32::RegisterWithStore() {
     if (InTemplate)
         return;
-    RequireRegisterDataStore().InsertHoldingRegisterIndex(Register);
-    RequireRegisterDataStore().InsertHoldingRegisterIndex(Register + 1);
+    Store().InsertHoldingRegisterIndex(Register);
+    Store().InsertHoldingRegisterIndex(Register + 1);
 }
 
 void TSettingUint32::ReadFromStore() {
     if (!ReadPending)
         return;
     int16_t words[2] = {0, 0};
-    RequireRegisterDataStore().GetHoldingRegisters(Register, words, 2);
+    Store().GetHoldingRegisters(Register, words, 2);
     // The halves are unsigned: 0x0001, 0x86A0 is 100000.
     const uint32_t value = (static_cast<uint32_t>(static_cast<uint16_t>(words[0])) << 16) |
                            static_cast<uint32_t>(static_cast<uint16_t>(words[1]));
@@ -187,10 +186,11 @@ int32_t TSettingUint32::PendingCount() {
 }
 
 void TSettingUint32::PutToStore() {
+    TStoreLock lock(Store().Lock());
     const uint32_t value = static_cast<uint32_t>(Value);
     const int16_t words[2] = {static_cast<int16_t>(static_cast<uint16_t>(value >> 16)),
                               static_cast<int16_t>(static_cast<uint16_t>(value))};
-    RequireRegisterDataStore().SetHoldingRegisters(Register, words, 2);
+    Store().SetHoldingRegisters(Register, words, 2);
 }
 
 void TSettingUint32::WriteToStore() {

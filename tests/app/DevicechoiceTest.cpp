@@ -1,4 +1,5 @@
 #include "app/Devicechoice.h"
+#include "modbus/Registerdatastore.h"
 #include "model/Devices.h"
 #include "support/TestSupport.h"
 
@@ -7,7 +8,8 @@
 
 TEST(DevicesLookup, FillComboBoxReplacesItems) {
     TTempDir dir;
-    TDevices devices;
+    TRegisterDataStore store;
+    TDevices devices(store);
     devices.LoadFromFile(dir.Write("Devices.xml", R"(<?xml version="1.0"?>
 <rur>
   <device name="AHU Interface" device_id="12" live_status_id="3" settings_id="1"/>

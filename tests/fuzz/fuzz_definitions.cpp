@@ -9,7 +9,6 @@
 #include "model/Group.h"
 #include "model/Settings.h"
 #include "settings/Setting.h"
-#include "settings/Storeaccess.h"
 
 #include <QCoreApplication>
 #include <cstdint>
@@ -24,11 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static char* argv[] = {name, nullptr};
     static QCoreApplication* application = new QCoreApplication(argc, argv);
     (void)application;
-    static TRegisterDataStore* store = [] {
-        auto* installed = new TRegisterDataStore();
-        SetRegisterDataStore(installed);
-        return installed;
-    }();
+    static TRegisterDataStore* store = new TRegisterDataStore();
 
     static const std::string path = "/tmp/dezadizi-fuzz-definitions-" + std::to_string(getpid()) + ".xml";
     FILE* file = std::fopen(path.c_str(), "wb");
@@ -36,11 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     std::fwrite(data, 1, size, file);
     std::fclose(file);
-    // Numbered afresh as a new run of the program would; the process-wide counters would
-    // otherwise overflow in a long campaign.
-    GroupIdCounter = 0;
-    SettingIdCounter = 0;
-    TDevices devices;
+    // A catalogue of its own numbers afresh, as a new run of the program would.
+    TDevices devices(*store);
     try {
         devices.LoadFromFile(path);
     } catch (const std::exception&) {

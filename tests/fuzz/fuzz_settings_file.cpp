@@ -8,7 +8,6 @@
 #include "model/Device.h"
 #include "model/Devices.h"
 #include "model/Settings.h"
-#include "settings/Storeaccess.h"
 
 #include <QCoreApplication>
 #include <cstdint>
@@ -25,7 +24,6 @@ namespace {
 
 struct TFixture {
     TFixture() {
-        SetRegisterDataStore(&Store);
         try {
             Devices.LoadFromFile(DEZ_SOURCE_DIR "/data/Devices.xml");
         } catch (const std::exception& e) {
@@ -34,7 +32,7 @@ struct TFixture {
         }
     }
     TRegisterDataStore Store;
-    TDevices Devices;
+    TDevices Devices{Store};
 };
 
 // What a loaded file leaves in the tree is saved again; any XML 1.0 parser must accept that file

@@ -159,7 +159,7 @@ struct TStoreRunRig {
     }
     bool Write(const TWriteOptions& options, const TExchangeGate& gate = {}) {
         outcomes.clear();
-        if (!tracker.BeginWrite(store, options))
+        if (tracker.BeginWrite(store, options) != TRunStart::Started)
             return false;
         for (int steps = 0; store.State() == ssWriting && steps < 100; ++steps)
             store.WriteStep(gate);

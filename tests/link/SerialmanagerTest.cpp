@@ -4,7 +4,6 @@
 #include "model/Devices.h"
 #include "model/Settings.h"
 #include "settings/Setting.h"
-#include "settings/Storeaccess.h"
 #include "support/FakeUnit.h"
 #include "support/TestSupport.h"
 
@@ -52,8 +51,8 @@ struct Found {
 
 struct LinkFixture : ::testing::Test {
     TTempDir dir;
-    TDevices devices;
     TRegisterDataStore store;
+    TDevices devices{store};
     std::shared_ptr<TFakeUnit> unit = std::make_shared<TFakeUnit>();
     int factoryCalls = 0;
     std::unique_ptr<TSerialManager> manager;
@@ -67,7 +66,6 @@ struct LinkFixture : ::testing::Test {
     std::atomic<int> beginReads{0};
 
     void SetUp() override {
-        SetRegisterDataStore(&store);
         devices.LoadFromFile(dir.Write("Devices.xml", Definitions));
         manager = std::make_unique<TSerialManager>(&store, [this] {
             ++factoryCalls;
@@ -81,10 +79,7 @@ struct LinkFixture : ::testing::Test {
         unit->inputs[4] = 17;
     }
 
-    void TearDown() override {
-        manager.reset();
-        SetRegisterDataStore(nullptr);
-    }
+    void TearDown() override { manager.reset(); }
 
     std::optional<Found> Search(int32_t port) {
         std::optional<Found> result;
@@ -341,7 +336,7 @@ TEST_F(LinkFixture, TheDeviceListLockGuardsTheSettingsButNeverAnExchangeOnTheWir
     {
         std::optional<TProbe> probe;
         {
-            TSettingsLockGuard guard;
+            TStoreLock guard(store.Lock());
             probe.emplace([this] { manager->DeviceList()->IsEmpty(); });
             EXPECT_FALSE(WaitFor([&] { return probe->Done(); }, 200)) << "the settings guard locks nothing";
         }

@@ -269,6 +269,42 @@ TEST(StoreWrite, SingleWritesThenCommitThenEmptyReport) {
     EXPECT_TRUE(f.store.IsComplete());
 }
 
+TEST(StoreRuns, AStartDuringARunIsRefusedAndChangesNothing) {
+    StoreFixture f;
+    for (int32_t a = 1; a <= 1000; ++a)
+        f.store.InsertCoilIndex(a);
+    f.unit.coils[900] = 1;
+    ASSERT_EQ(f.store.StartRead(), TRunStart::Started);
+    f.store.ReadStep(); // the first of two blocks
+    ASSERT_EQ(f.store.State(), ssReading);
+    f.store.SetCoil(5, true);
+
+    // Neither a write nor a second read may start under the read.
+    EXPECT_EQ(f.store.StartWrite(), TRunStart::Busy);
+    EXPECT_EQ(f.store.StartRead(), TRunStart::Busy);
+    EXPECT_EQ(TRegisterDataStore::RunStartText(TRunStart::Busy), TRegisterDataStore::BusyText);
+    EXPECT_EQ(f.store.State(), ssReading);
+    EXPECT_EQ(f.store.SendCount(), 0);
+
+    // The read goes on where it was: one more block, and nothing was sent.
+    for (int steps = 0; f.store.State() == ssReading && steps < 10; ++steps)
+        f.store.ReadStep();
+    EXPECT_EQ(f.store.State(), ssIdle);
+    ASSERT_EQ(f.unit.requests.size(), 2u);
+    EXPECT_EQ(f.unit.requests[1].address, 801);
+    EXPECT_EQ(f.unit.requests[1].function, 1);
+    EXPECT_TRUE(f.store.GetCoil(900));
+    EXPECT_TRUE(f.store.IsComplete());
+
+    // Nor may a read start under a write.
+    ASSERT_EQ(f.store.StartWrite(), TRunStart::Started);
+    const int32_t total = f.store.SendCount();
+    EXPECT_EQ(f.store.StartRead(), TRunStart::Busy);
+    EXPECT_EQ(f.store.StartWrite(), TRunStart::Busy);
+    EXPECT_EQ(f.store.State(), ssWriting);
+    EXPECT_EQ(f.store.SendCount(), total);
+}
+
 TEST(StoreWrite, FailureSendsNoCommit) {
     StoreFixture f;
     for (int32_t a : {10, 11})
@@ -375,7 +411,7 @@ struct ConfirmedFixture : StoreFixture {
     bool Write(const TWriteOptions& options, const TExchangeGate& gate = {}) {
         unit.requests.clear();
         reports.clear();
-        if (!store.StartWrite(options))
+        if (store.StartWrite(options) != TRunStart::Started)
             return false;
         for (int steps = 0; store.State() == ssWriting && steps < 10000; ++steps)
             store.WriteStep(gate);

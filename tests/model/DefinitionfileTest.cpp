@@ -1,4 +1,5 @@
 #include "model/Definitionfile.h"
+#include "modbus/Registerdatastore.h"
 #include "model/Devices.h"
 #include "support/TestSupport.h"
 
@@ -73,7 +74,8 @@ TEST_F(DefinitionLookup, NextToTheProgramFirstThenDataHomeThenEachDataFolder) {
 TEST_F(DefinitionLookup, NothingFoundNamesThePathTriedLast) {
     const std::string path = FindDefinitionFile(exeDir);
     EXPECT_EQ(path, In(second));
-    TDevices devices;
+    TRegisterDataStore devicesStore;
+    TDevices devices(devicesStore);
     try {
         devices.LoadFromFile(path);
         FAIL() << "loaded a file that does not exist";

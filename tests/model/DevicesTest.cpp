@@ -1,9 +1,11 @@
 #include "model/Devices.h"
+#include "modbus/Registerdatastore.h"
 #include "model/Errors.h"
 #include "model/Group.h"
 #include "model/Settings.h"
 #include "model/Xmlutil.h"
 #include "settings/Setting.h"
+#include "settings/Setting_int.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -35,7 +37,8 @@ const char* const TwoTypes = R"(<?xml version="1.0"?>
 } // namespace
 
 TEST(DevicesLoad, ReadsDeviceTypesInDocumentOrderSkippingOtherNames) {
-    TDevices devices;
+    TRegisterDataStore devicesStore;
+    TDevices devices(devicesStore);
     ASSERT_EQ(Load(devices, TwoTypes), "");
     ASSERT_EQ(devices.Devices.size(), 2u);
     EXPECT_EQ(devices.Devices[0]->Name, "AHU Interface");
@@ -49,25 +52,29 @@ TEST(DevicesLoad, ReadsDeviceTypesInDocumentOrderSkippingOtherNames) {
 
 TEST(DevicesLoad, DocumentProblems) {
     {
-        TDevices devices;
+        TRegisterDataStore devicesStore;
+        TDevices devices(devicesStore);
         EXPECT_EQ(Load(devices, "<rur/>"), "");
         EXPECT_TRUE(devices.Devices.empty());
     }
     {
-        TDevices devices;
+        TRegisterDataStore devicesStore;
+        TDevices devices(devicesStore);
         EXPECT_EQ(
             Load(devices, "<RUR><device name='a' device_id='1' live_status_id='0' settings_id='1'/></RUR>"),
             "Could not find parent tag: rur");
         EXPECT_TRUE(devices.Devices.empty());
     }
     {
-        TDevices devices;
+        TRegisterDataStore devicesStore;
+        TDevices devices(devicesStore);
         const std::string error = Load(devices, "<rur><device name='a'</rur>");
         EXPECT_NE(error.find("XML parse error"), std::string::npos) << error;
         EXPECT_TRUE(devices.Devices.empty());
     }
     {
-        TDevices devices;
+        TRegisterDataStore devicesStore;
+        TDevices devices(devicesStore);
         EXPECT_THROW(
             {
                 try {
@@ -84,7 +91,8 @@ TEST(DevicesLoad, DocumentProblems) {
 TEST(DevicesLoad, SettingsLookupTakesTheFirstMatchWhereverItStands) {
     // The settings element after the device is found; of two with the same id the first is used
     // (the second has a group without description, which would fail if it were read).
-    TDevices devices;
+    TRegisterDataStore devicesStore;
+    TDevices devices(devicesStore);
     EXPECT_EQ(Load(devices, R"(<rur>
       <device name="a" device_id="1" live_status_id="0" settings_id="7"/>
       <settings settings_id="7"/>
@@ -93,7 +101,8 @@ TEST(DevicesLoad, SettingsLookupTakesTheFirstMatchWhereverItStands) {
               "");
     ASSERT_EQ(devices.Devices.size(), 1u);
 
-    TDevices missing;
+    TRegisterDataStore missingStore;
+    TDevices missing(missingStore);
     EXPECT_EQ(Load(missing, R"(<rur>
       <device name="a" device_id="1" live_status_id="0" settings_id="8"/>
       <settings settings_id="7"/>
@@ -103,7 +112,8 @@ TEST(DevicesLoad, SettingsLookupTakesTheFirstMatchWhereverItStands) {
 }
 
 TEST(DevicesLoad, SettingsWithoutIdFailsOnlyWhenExamined) {
-    TDevices before;
+    TRegisterDataStore beforeStore;
+    TDevices before(beforeStore);
     EXPECT_EQ(Load(before, R"(<rur>
       <device name="a" device_id="1" live_status_id="0" settings_id="7"/>
       <settings/>
@@ -111,7 +121,8 @@ TEST(DevicesLoad, SettingsWithoutIdFailsOnlyWhenExamined) {
     </rur>)"),
               "Could not find attribute \"settings_id\" in XML node.");
 
-    TDevices after;
+    TRegisterDataStore afterStore;
+    TDevices after(afterStore);
     EXPECT_EQ(Load(after, R"(<rur>
       <device name="a" device_id="1" live_status_id="0" settings_id="7"/>
       <settings settings_id="7"/>
@@ -132,7 +143,8 @@ TEST(DevicesLoad, MissingDeviceAttributesInReadingOrder) {
         {R"(settings_id="1")", "name"},
     };
     for (const auto& c : cases) {
-        TDevices devices;
+        TRegisterDataStore devicesStore;
+        TDevices devices(devicesStore);
         const std::string xml =
             std::string("<rur><settings settings_id='1'/><device ") + c.attributes + "/></rur>";
         EXPECT_EQ(Load(devices, xml),
@@ -143,7 +155,8 @@ TEST(DevicesLoad, MissingDeviceAttributesInReadingOrder) {
 }
 
 TEST(DevicesLoad, ThirdDeviceWithoutSettingsIdKeepsTheFirstThree) {
-    TDevices devices;
+    TRegisterDataStore devicesStore;
+    TDevices devices(devicesStore);
     EXPECT_EQ(Load(devices, R"(<rur>
       <settings settings_id="1"/>
       <device name="a" device_id="1" live_status_id="0" settings_id="1"/>
@@ -159,12 +172,14 @@ TEST(DevicesLoad, ThirdDeviceWithoutSettingsIdKeepsTheFirstThree) {
 
 TEST(DevicesLoad, IntegerAttributesMustConvert) {
     for (const char* bad : {"twelve", "", "12a", "99999999999"}) {
-        TDevices devices;
+        TRegisterDataStore devicesStore;
+        TDevices devices(devicesStore);
         const std::string xml = std::string("<rur><settings settings_id='1'/><device name='a' device_id='") +
                                 bad + "' live_status_id='0' settings_id='1'/></rur>";
         EXPECT_EQ(Load(devices, xml), std::string("'") + bad + "' is not a valid integer value");
     }
-    TDevices negative;
+    TRegisterDataStore negativeStore;
+    TDevices negative(negativeStore);
     EXPECT_EQ(Load(negative, "<rur><settings settings_id='-1'/>"
                              "<device name='a' device_id=' -5' live_status_id='0' settings_id='-1'/></rur>"),
               "");
@@ -172,7 +187,8 @@ TEST(DevicesLoad, IntegerAttributesMustConvert) {
 }
 
 TEST(DevicesLookup, ByIdAndByIndex) {
-    TDevices devices;
+    TRegisterDataStore devicesStore;
+    TDevices devices(devicesStore);
     ASSERT_EQ(Load(devices, R"(<rur><settings settings_id="1"/>
       <device name="first" device_id="5" live_status_id="0" settings_id="1"/>
       <device name="second" device_id="5" live_status_id="0" settings_id="1"/>
@@ -214,13 +230,15 @@ TEST(XmlRoutines, GetAttributeNamesTheMissingAttribute) {
 }
 
 TEST(BundledDefinitions, LoadsEveryDeviceType) {
-    TDevices devices;
+    TRegisterDataStore devicesStore;
+    TDevices devices(devicesStore);
     ASSERT_NO_THROW(devices.LoadFromFile(SourcePath("data/Devices.xml")));
     EXPECT_GE(devices.Devices.size(), 3u);
 }
 
 TEST(DevicesLoad, GroupWithoutDescriptionFailsWithTheAttributeMessage) {
-    TDevices devices;
+    TRegisterDataStore devicesStore;
+    TDevices devices(devicesStore);
     EXPECT_EQ(Load(devices, R"(<rur>
       <device name="a" device_id="1" live_status_id="0" settings_id="1"/>
       <settings settings_id="1"><group name="Unit"/></settings>
@@ -234,9 +252,11 @@ TEST(DevicesLoad, GroupWithoutDescriptionFailsWithTheAttributeMessage) {
 TEST(DevicesLoad, EveryDeviceTypeNumbersItsOwnTreeInCatalogueOrder) {
     // Two device types naming one settings element: each builds its own tree, and the second
     // tree's groups and settings continue the numbers of the first.
-    const int32_t firstGroup = GroupIdCounter;
-    const int32_t firstSetting = SettingIdCounter;
-    TDevices devices;
+    // A catalogue numbers from 0, as a fresh run of the program does.
+    const int32_t firstGroup = 0;
+    const int32_t firstSetting = 0;
+    TRegisterDataStore devicesStore;
+    TDevices devices(devicesStore);
     ASSERT_EQ(Load(devices, R"(<rur>
       <device name="a" device_id="1" live_status_id="0" settings_id="1"/>
       <device name="b" device_id="2" live_status_id="0" settings_id="1"/>
@@ -257,7 +277,8 @@ TEST(DevicesLoad, EveryDeviceTypeNumbersItsOwnTreeInCatalogueOrder) {
 }
 
 TEST(BundledDefinitions, EveryDeviceTypeBuildsItsTree) {
-    TDevices devices;
+    TRegisterDataStore devicesStore;
+    TDevices devices(devicesStore);
     ASSERT_NO_THROW(devices.LoadFromFile(SourcePath("data/Devices.xml")));
     for (const auto& device : devices.Devices) {
         const TSettings& tree = *device->Settings;
@@ -266,4 +287,48 @@ TEST(BundledDefinitions, EveryDeviceTypeBuildsItsTree) {
     }
     // The AHU's template group became 24 groups after its unit group.
     EXPECT_EQ(devices.Devices.at(0)->Settings->Groups.size(), 25u);
+}
+
+TEST(BundledDefinitions, TwoUnitsOfOneTypeKeepImagesOfTheirOwnAndNumberAlike) {
+    // Two catalogues in one process, each over its own store, as two units' images are held.
+    TRegisterDataStore firstStore;
+    TRegisterDataStore secondStore;
+    TDevices first(firstStore);
+    TDevices second(secondStore);
+    first.LoadFromFile(SourcePath("data/Devices.xml"));
+    second.LoadFromFile(SourcePath("data/Devices.xml"));
+    TSettings& a = *first.Devices.at(0)->Settings;
+    TSettings& b = *second.Devices.at(0)->Settings;
+    for (auto [tree, store] : {std::pair{&a, &firstStore}, std::pair{&b, &secondStore}}) {
+        store->Reset();
+        tree->RegisterWithStore();
+        tree->RestoreDefaults();
+    }
+    // The later catalogue numbers as the first did: both save the same file.
+    const std::string defaults = a.SaveToText();
+    EXPECT_EQ(b.SaveToText(), defaults);
+
+    // A holding-register setting of the first unit changes; the second keeps its image.
+    TSetting* changed = nullptr;
+    for (const auto& group : a.Groups) {
+        for (const auto& entry : group->Settings) {
+            if (changed == nullptr && dynamic_cast<TSettingInt*>(entry.get()) != nullptr &&
+                entry->RegisterType == rtHoldingRegister && entry->RegisterSpan() == 1 &&
+                !entry->InTemplate && entry->BitMask == 0 && entry->MaxValue > entry->DefaultValue)
+                changed = entry.get();
+        }
+    }
+    ASSERT_NE(changed, nullptr);
+    int16_t before = 0;
+    secondStore.GetHoldingRegisters(changed->Register, &before, 1);
+    changed->Value = changed->DefaultValue + 1;
+    changed->WriteToStore();
+    int16_t mine = 0;
+    int16_t theirs = 0;
+    firstStore.GetHoldingRegisters(changed->Register, &mine, 1);
+    secondStore.GetHoldingRegisters(changed->Register, &theirs, 1);
+    EXPECT_NE(mine, before) << changed->Name;
+    EXPECT_EQ(theirs, before) << changed->Name;
+    EXPECT_NE(a.SaveToText(), defaults);
+    EXPECT_EQ(b.SaveToText(), defaults);
 }

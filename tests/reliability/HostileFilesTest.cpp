@@ -7,7 +7,6 @@
 #include "model/Group.h"
 #include "model/Settings.h"
 #include "settings/Setting.h"
-#include "settings/Storeaccess.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
@@ -339,10 +338,9 @@ std::vector<TCase> DefinitionCases() {
 // Returns the message of the first failure, empty when there was none.
 std::string LoadAndOpen(const std::string& path) {
     TRegisterDataStore store;
-    TRegisterDataStore* previous = SetRegisterDataStore(&store);
     std::string message;
     try {
-        TDevices devices;
+        TDevices devices(store);
         devices.LoadFromFile(path);
         for (const auto& device : devices.Devices) {
             store.Reset();
@@ -352,7 +350,6 @@ std::string LoadAndOpen(const std::string& path) {
     } catch (const std::exception& e) {
         message = e.what();
     }
-    SetRegisterDataStore(previous);
     return message;
 }
 
@@ -547,20 +544,15 @@ struct THostileSettings : ::testing::Test {
         ASSERT_EQ(run.code, 0) << run.err;
         valid = ReadFileText(dir.Path("valid.rur"));
 
-        // The same numbering as the tool's: this tree is the first built.
-        GroupIdCounter = 0;
-        SettingIdCounter = 0;
-        previous = SetRegisterDataStore(&store);
+        // The same numbering as the tool's: a catalogue of its own numbers from 0.
         devices.LoadFromFile(definitions);
         tree = devices.Devices.at(0)->Settings.get();
         store.Reset();
         tree->RegisterWithStore();
     }
-    void TearDown() override { SetRegisterDataStore(previous); }
 
     TRegisterDataStore store;
-    TRegisterDataStore* previous = nullptr;
-    TDevices devices;
+    TDevices devices{store};
     TSettings* tree = nullptr;
 };
 

@@ -11,7 +11,6 @@
 #include "model/Device.h"
 #include "model/Devices.h"
 #include "model/Settings.h"
-#include "settings/Storeaccess.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -178,9 +177,8 @@ struct TReport {
 class TLineFixture : public ::testing::Test {
 public:
     TTempDir dir;
-    TDevices devices;
     TRegisterDataStore store;
-    TRegisterDataStore* previousStore = nullptr;
+    TDevices devices{store};
     std::atomic<int> uiThreadExchanges{0};
     std::unique_ptr<TSerialManager> manager;
     TDevice* device = nullptr;
@@ -188,7 +186,6 @@ public:
     std::vector<TReport> reports;
 
     void Load(int coils, int registers) {
-        previousStore = SetRegisterDataStore(&store);
         devices.LoadFromFile(dir.Write("Devices.xml", LineDefinitions(coils, registers)));
         manager = std::make_unique<TSerialManager>(
             &store, [this] { return std::make_unique<TWatchedMaster>(&uiThreadExchanges); });
@@ -203,7 +200,6 @@ public:
         if (device != nullptr && manager)
             manager->DisconnectDevice(device);
         manager.reset();
-        SetRegisterDataStore(previousStore);
     }
 
     std::unique_ptr<TInProcessSim> StartSim(QStringList arguments) {

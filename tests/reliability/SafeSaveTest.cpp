@@ -4,7 +4,6 @@
 #include "model/Device.h"
 #include "model/Devices.h"
 #include "model/Settings.h"
-#include "settings/Storeaccess.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -45,19 +44,16 @@ private:
 struct SafeSave : ::testing::Test {
     TTempDir dir;
     TRegisterDataStore store;
-    TRegisterDataStore* previous = nullptr;
-    TDevices devices;
+    TDevices devices{store};
     TSettings* tree = nullptr;
 
     void SetUp() override {
-        previous = SetRegisterDataStore(&store);
         devices.LoadFromFile(SourcePath("data/Devices.xml"));
         tree = devices.Devices.at(0)->Settings.get();
         store.Reset();
         tree->RegisterWithStore();
         tree->RestoreDefaults();
     }
-    void TearDown() override { SetRegisterDataStore(previous); }
 
     // The type of what `path` names, the link itself when it is one: S_IFIFO, S_IFLNK, ...
     static mode_t TypeOf(const std::string& path) {
@@ -126,7 +122,7 @@ TEST_F(SafeSave, AWriteThatFailsHalfWayLeavesTheOldFileWhole) {
 
 TEST_F(SafeSave, ASmallFileTheDiskCannotTakeIsNotSavedShort) {
     // A file of a few hundred bytes lies in the file's buffer until it is committed.
-    TDevices small;
+    TDevices small(store);
     small.LoadFromFile(dir.Write("Devices.xml", LineDefinitions(2, 2)));
     TSettings& line = *small.Devices.at(0)->Settings;
     line.RegisterWithStore();

@@ -18,7 +18,8 @@ std::string OneGroup(const std::string& settings) {
 }
 
 std::string BuildError(const std::string& setting) {
-    TDevice device;
+    TRegisterDataStore store;
+    TDevice device(store);
     pugi::xml_document doc;
     EXPECT_TRUE(doc.load_string(OneGroup(setting).c_str()));
     return ErrorOf([&] { device.Settings->LoadFromXml(doc.document_element()); });

@@ -496,9 +496,7 @@ const char* const After = R"(<settings>
 // Builds a tree numbered from `firstId` on, as a program run whose earlier device types number
 // that many groups and settings.
 std::unique_ptr<TTestTree> NumberedTree(const char* xml, int32_t firstId) {
-    GroupIdCounter = firstId;
-    SettingIdCounter = firstId;
-    return std::make_unique<TTestTree>(xml);
+    return std::make_unique<TTestTree>(xml, true, "Test Unit", 17, firstId, firstId);
 }
 
 // The second "Groups 1 to 10" (after Main, and ZA9 1 with its five groups, and ZA9 2), and in

@@ -7,7 +7,6 @@
 #include "model/Group.h"
 #include "model/Settings.h"
 #include "settings/Setting.h"
-#include "settings/Storeaccess.h"
 
 #include <QString>
 #include <gtest/gtest.h>
@@ -15,26 +14,29 @@
 #include <string>
 
 // Readable QString values in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
-// A device type built from `settingsXml` (the settings element), with a store of its own
-// installed while it lives; offline editing state: registered, defaults restored.
+// A device type built from `settingsXml` (the settings element) over a store of its own;
+// offline editing state: registered, defaults restored. Its groups and settings are numbered
+// from the given first numbers on, as a catalogue numbers a tree after the ones before it.
 class TTestTree {
 public:
     explicit TTestTree(const std::string& settingsXml, bool openOffline = true,
-                       const std::string& name = "Test Unit", int32_t deviceId = 17)
-        : FPrevious(SetRegisterDataStore(&Store)) {
+                       const std::string& name = "Test Unit", int32_t deviceId = 17, int32_t firstGroupId = 0,
+                       int32_t firstSettingId = 0)
+        : FirstGroupId(firstGroupId), FirstSettingId(firstSettingId) {
         Device.Name = name;
         Device.DeviceId = deviceId;
-        FirstGroupId = GroupIdCounter;
-        FirstSettingId = SettingIdCounter;
+        Tree().NextGroupId = firstGroupId;
+        Tree().NextSettingId = firstSettingId;
         const pugi::xml_parse_result parsed = FDocument.load_string(settingsXml.c_str());
         EXPECT_TRUE(parsed) << parsed.description();
         Device.Settings->LoadFromXml(FDocument.document_element());
         if (openOffline)
             Open();
     }
-    ~TTestTree() { SetRegisterDataStore(FPrevious); }
     TTestTree(const TTestTree&) = delete;
     TTestTree& operator=(const TTestTree&) = delete;
 
@@ -71,13 +73,12 @@ public:
     }
 
     TRegisterDataStore Store;
-    TDevice Device;
+    TDevice Device{Store};
     int32_t FirstGroupId = 0;
     int32_t FirstSettingId = 0;
 
 private:
     pugi::xml_document FDocument;
-    TRegisterDataStore* FPrevious;
 };
 
 // The message text of the exception `call` raises, or "" when it raises none.

@@ -93,7 +93,7 @@ TEST(SettingsTreeBuild, NumberingFollowsBuildOrderAcrossTrees) {
         <setting value_type="checkbox" name="z" register="2" type="coil" default="checked"/></group>
     </settings>)";
     TTestTree first(twoGroups);
-    TTestTree second(twoGroups);
+    TTestTree second(twoGroups, true, "Test Unit", 17, first.Tree().NextGroupId, first.Tree().NextSettingId);
     EXPECT_EQ(first.Group(0).Id, first.FirstGroupId);
     EXPECT_EQ(first.Group(1).Id, first.FirstGroupId + 1);
     EXPECT_EQ(second.Group(0).Id, first.FirstGroupId + 2);
@@ -102,13 +102,14 @@ TEST(SettingsTreeBuild, NumberingFollowsBuildOrderAcrossTrees) {
     EXPECT_EQ(second.Entry(0, 0).Id, first.FirstSettingId + 3);
 
     // Each group of a template takes its Id as its entries are built; headings keep Id 0.
-    TTestTree replicated(Replicated);
+    TTestTree replicated(Replicated, true, "Test Unit", 17, second.Tree().NextGroupId,
+                         second.Tree().NextSettingId);
     EXPECT_EQ(replicated.Group(1).Id, replicated.FirstGroupId + 1);
     EXPECT_EQ(replicated.Group(24).Id, replicated.FirstGroupId + 24);
     EXPECT_EQ(replicated.Entry(1, 1).Id, replicated.FirstSettingId + 1);
     EXPECT_EQ(replicated.Entry(2, 1).Id, replicated.FirstSettingId + 4);
     EXPECT_EQ(replicated.Entry(2, 4).Id, 0);
-    EXPECT_EQ(SettingIdCounter, replicated.FirstSettingId + 1 + 3 * (4 + 200));
+    EXPECT_EQ(replicated.Tree().NextSettingId, replicated.FirstSettingId + 1 + 3 * (4 + 200));
 }
 
 TEST(SettingsTreeBuild, OnlyTheExactNameGroupIsATemplate) {
@@ -141,7 +142,8 @@ TEST(SettingsTreeBuild, BuildErrorsKeepWhatWasBuilt) {
          "Unknown value type : Coil", 1, 0},
     };
     for (const auto& c : cases) {
-        TDevice device;
+        TRegisterDataStore store;
+        TDevice device(store);
         pugi::xml_document doc;
         ASSERT_TRUE(doc.load_string((std::string("<settings>") + c.group + "</settings>").c_str()));
         EXPECT_EQ(ErrorOf([&] { device.Settings->LoadFromXml(doc.document_element()); }), c.message);

@@ -9,6 +9,7 @@
 #include "CliScan.h"
 
 #include "Version.h"
+#include "modbus/Registerdatastore.h"
 #include "model/Definitionfile.h"
 #include "model/Devices.h"
 #include "model/Errors.h"
@@ -162,7 +163,8 @@ int CliDevices(const TCliOptions& options, std::ostream& out, std::ostream& err)
         err << "usage: dezadizi-cli devices [-d FILE]\n";
         return cliUsage;
     }
-    TDevices devices;
+    TRegisterDataStore store;
+    TDevices devices(store);
     try {
         devices.LoadFromFile(options.definitionFile);
     } catch (const std::exception& e) {

@@ -104,9 +104,8 @@ TCommissionResult CommissionUnit(const TCliOptions& options, const TPortTarget& 
             throw TModelError("Stopped before this unit was reached.");
         // A catalogue of its own, numbered as a fresh run numbers it, so the file finds its
         // settings whichever unit came before.
-        GroupIdCounter = 0;
-        SettingIdCounter = 0;
-        TDevices devices;
+        TRegisterDataStore store;
+        TDevices devices(store);
         devices.LoadFromFile(options.definitionFile);
         // Known once the unit answers, so a read that fails still names what was found.
         const auto identified = [&](const TDevice& device) {
@@ -290,7 +289,8 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
     // given per unit, checked against the file's device type.
     TPerUnitValues perUnit; // by target as given
     try {
-        TDevices devices;
+        TRegisterDataStore store;
+        TDevices devices(store);
         devices.LoadFromFile(options.definitionFile);
         const auto [name, id] = SettingsFileDevice(file);
         TDevice* device = devices.DeviceById(id);

@@ -11,7 +11,6 @@
 #include "model/Group.h"
 #include "model/Settings.h"
 #include "settings/Setting.h"
-#include "settings/Storeaccess.h"
 
 #include <memory>
 #include <ostream>
@@ -25,16 +24,16 @@ constexpr int DiffTrouble = 2;
 // One side of the comparison: a catalogue of its own, numbered as a fresh run numbers it, so
 // files find their settings and the two sides line up entry by entry.
 struct TSide {
+    std::unique_ptr<TRegisterDataStore> Store;
     std::unique_ptr<TDevices> Devices;
     TDevice* Device = nullptr;
     TSnapshot Values;
 };
 
 TSide TakeSide(const TCliOptions& options, const std::string& source, std::ostream& err) {
-    GroupIdCounter = 0;
-    SettingIdCounter = 0;
     TSide side;
-    side.Devices = std::make_unique<TDevices>();
+    side.Store = std::make_unique<TRegisterDataStore>();
+    side.Devices = std::make_unique<TDevices>(*side.Store);
     side.Devices->LoadFromFile(options.definitionFile);
     side.Device = FindCliDevice(*side.Devices, options.positional[0]);
     if (source.rfind("unit:", 0) == 0) {
@@ -53,8 +52,7 @@ TSide TakeSide(const TCliOptions& options, const std::string& source, std::ostre
         return side;
     }
     TSettings& tree = *side.Device->Settings;
-    TRegisterDataStore store;
-    TThreadStoreScope scope(&store);
+    TRegisterDataStore& store = *side.Store;
     store.Reset();
     tree.RegisterWithStore();
     tree.RestoreDefaults();

@@ -7,7 +7,6 @@
 #include "model/Group.h"
 #include "model/Settings.h"
 #include "settings/Setting.h"
-#include "settings/Storeaccess.h"
 
 #include <QString>
 #include <exception>
@@ -15,34 +14,19 @@
 
 namespace {
 
-// Installs a store for the command's lifetime.
-class TStoreInstall {
-public:
-    explicit TStoreInstall(TRegisterDataStore* store) : FPrevious(SetRegisterDataStore(store)) {}
-    ~TStoreInstall() { SetRegisterDataStore(FPrevious); }
-    TStoreInstall(const TStoreInstall&) = delete;
-    TStoreInstall& operator=(const TStoreInstall&) = delete;
-
-private:
-    TRegisterDataStore* FPrevious;
-};
-
 // Loads the catalogue, opens the device type offline (defaults restored), optionally loads a
 // settings file into it, and saves or exports the result.
 int RunOffline(const TCliOptions& options, const std::string& device, const std::string* input,
                std::ostream& out, std::ostream& err) {
-    // Every command numbers groups and settings as a fresh run of the program does, so its files
-    // fit the window program and each other.
-    GroupIdCounter = 0;
-    SettingIdCounter = 0;
+    // A catalogue of its own numbers groups and settings as a fresh run of the program does, so
+    // the command's files fit the window program and each other.
     try {
-        TDevices devices;
+        TRegisterDataStore store;
+        TDevices devices(store);
         devices.LoadFromFile(options.definitionFile);
         TDevice* chosen = FindCliDevice(devices, device);
         TSettings& tree = *chosen->Settings;
 
-        TRegisterDataStore store;
-        TStoreInstall install(&store);
         store.Reset();
         tree.RegisterWithStore();
         tree.RestoreDefaults();

@@ -11,7 +11,6 @@
 #include "model/History.h"
 #include "model/Outcome.h"
 #include "model/Settings.h"
-#include "settings/Storeaccess.h"
 
 #include "Stopsignals.h"
 
@@ -112,12 +111,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// One online session: the unit found on a port, its device type connected, its settings read.
+// One online session: the unit found on a port, its device type connected, its settings read
+// into the store of the catalogue `devices`.
 class TOnlineSession {
 public:
-    TOnlineSession(std::ostream& err)
-        : FErr(err), FBar(err, isatty(STDERR_FILENO) != 0), FManager(&FStore),
-          FPreviousStore(SetRegisterDataStore(&FStore)) {
+    TOnlineSession(const TDevices& devices, std::ostream& err)
+        : FErr(err), FBar(err, isatty(STDERR_FILENO) != 0), FStore(devices.Store()), FManager(&FStore) {
         FStore.OnProgress = [this](TRegisterDataStore* store, const std::string& text, bool error,
                                    int32_t inc) {
             // Called on the worker under the device-list lock: decide and record only.
@@ -134,7 +133,8 @@ public:
     ~TOnlineSession() {
         if (FDevice != nullptr)
             FManager.DisconnectDevice(FDevice);
-        SetRegisterDataStore(FPreviousStore);
+        // The store outlives the session; its reports must not reach a session gone.
+        FStore.OnProgress = nullptr;
     }
 
     // Finds the unit and connects its device type; raises with the message to print.
@@ -217,7 +217,16 @@ public:
                  ": cannot tell whether the last run left a save command owed: " + unreadable);
         TWriteRecord record(*FDevice, FRoot, FStore, FPort, FAddress, settingsFile);
         warn(record.Warning());
-        if (FProgress.BeginWrite(FStore, {!all, verify})) {
+        TRunStart start = TRunStart::Busy;
+        {
+            TStoreLock lock(FStore.Lock()); // the worker steps the image under it
+            start = FProgress.BeginWrite(FStore, {!all, verify});
+        }
+        if (start == TRunStart::Busy) {
+            warn(record.Finish(FStore));
+            throw TModelError(TRegisterDataStore::RunStartText(start));
+        }
+        if (start == TRunStart::Started) {
             FBar.Start("Writing", FProgress.Total());
             try {
                 AwaitRun();
@@ -266,10 +275,9 @@ private:
     std::ostream& FErr;
     TProgressBar FBar;
     TStopSignals FStopSignals;
-    TRegisterDataStore FStore;
+    TRegisterDataStore& FStore;
     TStopHookScope FStopHook{{StopStore, &FStore}};
     TSerialManager FManager;
-    TRegisterDataStore* FPreviousStore;
     TDevice* FDevice = nullptr;
     pugi::xml_node FRoot;
     std::string FPort;
@@ -292,9 +300,10 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     if (!target)
         return status;
     try {
-        TDevices devices;
+        TRegisterDataStore store;
+        TDevices devices(store);
         devices.LoadFromFile(options.definitionFile);
-        TOnlineSession session(err);
+        TOnlineSession session(devices, err);
         TDevice* device = session.Connect(devices, *target);
         session.AwaitRead();
         PrintWarnings(device->Settings->ReadWarnings, err);
@@ -313,7 +322,7 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
 
 void WithUnitRead(const TDevices& devices, const TPortTarget& port, std::ostream& err,
                   const std::function<void(TDevice&)>& use) {
-    TOnlineSession session(err);
+    TOnlineSession session(devices, err);
     TDevice* device = session.Connect(devices, port);
     session.AwaitRead();
     PrintWarnings(device->Settings->ReadWarnings, err);
@@ -328,7 +337,7 @@ void WithUnitSession(const TDevices& devices, const TPortTarget& port, const std
 void WithUnitSession(const TDevices& devices, const TPortTarget& port, const std::string& settingsFile,
                      std::ostream& err, const std::function<void(const TDevice&)>& identified,
                      const std::function<void(TUnitSession&)>& use) {
-    TOnlineSession session(err);
+    TOnlineSession session(devices, err);
     TDevice* device = session.Connect(devices, port);
     if (identified)
         identified(*device);
@@ -373,9 +382,10 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     if (!target)
         return status;
     try {
-        TDevices devices;
+        TRegisterDataStore image;
+        TDevices devices(image);
         devices.LoadFromFile(options.definitionFile);
-        TOnlineSession session(err);
+        TOnlineSession session(devices, err);
         TDevice* device = session.Connect(devices, *target);
         session.AwaitRead();
         LoadCliSettingsFile(*device->Settings, options.positional[1], options, err);

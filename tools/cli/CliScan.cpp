@@ -4,6 +4,7 @@
 
 #include "modbus/MbusMasterFunctions.h"
 #include "modbus/MbusRtuMasterProtocol.h"
+#include "modbus/Registerdatastore.h"
 #include "model/Device.h"
 #include "model/Devices.h"
 
@@ -53,7 +54,8 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     if (options.positional[0].find('@') != std::string::npos)
         return usage();
 
-    TDevices devices;
+    TRegisterDataStore store;
+    TDevices devices(store);
     try {
         devices.LoadFromFile(options.definitionFile);
     } catch (const std::exception& e) {

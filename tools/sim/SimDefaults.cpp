@@ -4,14 +4,12 @@
 #include "modbus/Registerdatastore.h"
 #include "model/Device.h"
 #include "model/Settings.h"
-#include "settings/Storeaccess.h"
 
 #include <exception>
 
 bool LoadFactoryDefaults(TSimUnit& unit, TDevice& device, std::string* error) {
-    // The tree writes its defaults through the process-wide store: a private one, for this only.
-    TRegisterDataStore store;
-    TRegisterDataStore* previous = SetRegisterDataStore(&store);
+    // The tree writes its defaults into its own store, which serves nothing else.
+    TRegisterDataStore& store = device.Settings->Store();
     bool ok = true;
     try {
         store.Reset();
@@ -32,6 +30,5 @@ bool LoadFactoryDefaults(TSimUnit& unit, TDevice& device, std::string* error) {
             *error = e.what();
         ok = false;
     }
-    SetRegisterDataStore(previous);
     return ok;
 }

@@ -7,6 +7,7 @@
 #include "SimUnit.h"
 #include "Stopsignals.h"
 #include "Version.h"
+#include "modbus/Registerdatastore.h"
 #include "model/Definitionfile.h"
 #include "model/Device.h"
 #include "model/Devices.h"
@@ -258,6 +259,8 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<TSimUnit>> units;
     std::vector<std::string> statePaths;
     std::vector<int32_t> deviceIds;
+    // Each catalogue's trees take their defaults into a store of its own; the stores outlive them.
+    std::vector<std::unique_ptr<TRegisterDataStore>> stores;
     std::vector<std::unique_ptr<TDevices>> catalogues;
     for (const TSlaveSpec& slave : slaves) {
         auto unit = std::make_unique<TSimUnit>();
@@ -280,7 +283,8 @@ int main(int argc, char** argv) {
                 parser.isSet(definitionsOption)
                     ? parser.value(definitionsOption).toStdString()
                     : FindDefinitionFile(QCoreApplication::applicationDirPath().toStdString());
-            catalogues.push_back(std::make_unique<TDevices>());
+            stores.push_back(std::make_unique<TRegisterDataStore>());
+            catalogues.push_back(std::make_unique<TDevices>(*stores.back()));
             TDevice* device =
                 DeviceByName(*catalogues.back(), definitions, slave.device.toStdString(), &error);
             if (device == nullptr)
