@@ -20,7 +20,9 @@
 #include "model/Group.h"
 #include "model/History.h"
 #include "model/Messages.h"
+#include "model/Porttarget.h"
 #include "model/Settings.h"
+#include "model/Usersettingskeys.h"
 #include "settings/Storeaccess.h"
 
 #include <QAction>
@@ -54,10 +56,6 @@ constexpr TColorRef TitleTo = 0xFFFFFF;
 constexpr TColorRef TitleEdge = 0x9B9B9C;
 constexpr TColorRef PaneLine = 0x99A8AC;
 constexpr TColorRef ButtonPanel = 0xC8D0D4;
-
-const char* const SettingsOrganization = "Roduzede";
-const char* const SettingsApplication = "Dezadizi Config Manager";
-const char* const GeometryKey = "Window/Geometry";
 
 // Added to the failing block's text of a read or write run.
 const char* const FailureAdvice = "Check the cable, the unit's power and its Modbus DIP switches.";
@@ -110,8 +108,9 @@ TfmMain::TfmMain(QWidget* parent, const std::string& definitionPath) : QMainWind
     // 1000 x 723 with the frame of a classic window.
     resize(992, 696);
     CreateControls();
-    FGeometryRestored = restoreGeometry(
-        QSettings(SettingsOrganization, SettingsApplication).value(GeometryKey).toByteArray());
+    FGeometryRestored = restoreGeometry(QSettings(UserSettings::Organization, UserSettings::Application)
+                                            .value(UserSettings::WindowGeometry)
+                                            .toByteArray());
     // Creation errors (a missing or faulty definition file) are shown; the window still opens.
     RunGuarded([this, &definitionPath] { FormCreate(definitionPath); });
 }
@@ -381,7 +380,8 @@ void TfmMain::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    QSettings(SettingsOrganization, SettingsApplication).setValue(GeometryKey, saveGeometry());
+    QSettings(UserSettings::Organization, UserSettings::Application)
+        .setValue(UserSettings::WindowGeometry, saveGeometry());
     RunGuarded([this] { FormClose(); });
     event->accept();
 }
@@ -770,7 +770,7 @@ bool TfmMain::StartWrite(bool all) {
     TDevice* current = FCurrentDevice;
     if (current == nullptr || !current->Online || !btWriteSettingsNew->isEnabled())
         return false;
-    const std::string port = "COM" + std::to_string(current->CommPort);
+    const std::string port = ComPortName(current->CommPort);
     // A run before this one may have left the unit holding values it was never told to save; a
     // record that cannot be read owes nothing here (recording this run then says why).
     std::string unreadable;

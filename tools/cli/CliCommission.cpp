@@ -3,6 +3,7 @@
 #include "CliOnline.h"
 
 #include "modbus/Registerdatastore.h"
+#include "modbus/SerialPort.h"
 #include "model/Commission.h"
 #include "model/Compare.h"
 #include "model/Device.h"
@@ -235,7 +236,7 @@ int CliCommissionPort(const TCliOptions& options, std::ostream& out, std::ostrea
     }
     std::map<std::string, std::vector<std::pair<std::string, std::string>>> own;
     for (const auto& [text, values] : perUnit) {
-        if (const auto target = SerialPort::ParsePortTarget(text))
+        if (const auto target = ParsePortTarget(text))
             own[TargetKey(*target)] = values;
     }
     for (size_t i = 1; i < options.positional.size(); ++i) {
@@ -319,7 +320,7 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
             std::map<size_t, std::string> named; // target -> the row's spelling
             for (const auto& [text, values] : LoadPerUnitValues(options.perUnit)) {
                 std::string error;
-                const auto target = SerialPort::ParsePortTarget(text, &error);
+                const auto target = ParsePortTarget(text, &error);
                 const auto unit = target ? units.find(UnitKey(*target)) : units.end();
                 if (unit == units.end()) {
                     err << "dezadizi-cli: --per-unit: " << text << " is not one of the targets\n";

@@ -7,9 +7,12 @@
 #include "SimUnit.h"
 #include "Stopsignals.h"
 #include "Version.h"
+#include "modbus/Unitmap.h"
 #include "model/Definitionfile.h"
 #include "model/Device.h"
 #include "model/Devices.h"
+#include "model/Porttarget.h"
+#include "model/Usersettingskeys.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -38,10 +41,6 @@ int Fail(const std::string& message) {
     std::cerr << "dezadizi-sim: " << message << std::endl;
     return 1;
 }
-
-// The user settings where the configuration manager looks up "COMn".
-const QString SettingsOrganization = QStringLiteral("Roduzede");
-const QString SettingsApplication = QStringLiteral("Dezadizi Config Manager");
 
 // The device type named in the definition file, from a catalogue the caller keeps.
 TDevice* DeviceByName(TDevices& devices, const std::string& definitions, const std::string& name,
@@ -94,7 +93,7 @@ bool SlaveSpecs(const QStringList& arguments, std::vector<TSlaveSpec>* slaves, s
         if (name == QLatin1String("--slave")) {
             bool ok = false;
             const int address = value.toInt(&ok, 10);
-            if (!ok || address < 1 || address > 247)
+            if (!ok || address < Unitmap::MinSlaveAddress || address > Unitmap::MaxSlaveAddress)
                 return *error = "--slave takes an address from 1 to 247", false;
             for (const TSlaveSpec& other : *slaves) {
                 if (other.address == address)
@@ -198,9 +197,10 @@ int main(int argc, char** argv) {
                        silentCommitOption});
     parser.process(application);
 
-    const QString port = parser.value(portOption);
-    if (!QRegularExpression(QStringLiteral("^COM[1-9][0-9]*$")).match(port).hasMatch())
+    const auto target = ParsePortTarget(parser.value(portOption).toStdString());
+    if (!target || target->kind != TPortKind::ComPort || target->addressGiven)
         return Fail("--port takes a name such as COM1");
+    const QString port = QString::fromStdString(target->name);
 
     // The line's faults and limits, alike for every unit on it; "" when the options are good.
     const auto setFaults = [&](TSimUnit& unit) -> std::string {
@@ -326,9 +326,9 @@ int main(int argc, char** argv) {
         if (code)
             return Fail("cannot make the link " + link + ": " + code.message());
     }
-    const QString key = QStringLiteral("Ports/") + port;
+    const QString key = UserSettings::PortKey(port);
     {
-        QSettings settings(SettingsOrganization, SettingsApplication);
+        QSettings settings(UserSettings::Organization, UserSettings::Application);
         settings.setValue(key, path);
         settings.sync();
         if (settings.status() != QSettings::NoError) {
@@ -365,7 +365,7 @@ int main(int argc, char** argv) {
     // Leave the published names only when they still point here (another simulator may have
     // taken them over meanwhile).
     {
-        QSettings settings(SettingsOrganization, SettingsApplication);
+        QSettings settings(UserSettings::Organization, UserSettings::Application);
         if (settings.value(key).toString() == path) {
             settings.remove(key);
             settings.sync();
