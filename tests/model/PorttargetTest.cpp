@@ -1,6 +1,7 @@
 // The one reading of a port target, shared by the window, the command line, the simulator and
 // the record's filters.
 #include "model/Porttarget.h"
+#include "model/History.h"
 
 #include <gtest/gtest.h>
 
@@ -77,4 +78,17 @@ TEST(PortTarget, RefusedFormsSayWhichPartIsWrong) {
         EXPECT_FALSE(ParsePortTarget(text, &error)) << text;
         EXPECT_EQ(error, message) << text;
     }
+}
+
+TEST(PortTarget, TheRecordsPortFilterReadsTargetsAsTheCommandsDo) {
+    THistoryEntry entry;
+    entry.Port = "COM1";
+    entry.Address = 7;
+    EXPECT_TRUE(HistoryMatches(entry, {"com01@7", "", ""}));
+    EXPECT_TRUE(HistoryMatches(entry, {"COM1", "", ""}));
+    EXPECT_FALSE(HistoryMatches(entry, {"COM1@1", "", ""}));
+    EXPECT_FALSE(HistoryMatches(entry, {"COM10", "", ""}));
+    entry.Port = "/dev/ttyUSB0";
+    EXPECT_TRUE(HistoryMatches(entry, {"/dev/ttyUSB0@7", "", ""}));
+    EXPECT_FALSE(HistoryMatches(entry, {"/dev/ttyUSB0@8", "", ""}));
 }
