@@ -133,6 +133,24 @@ void TfmMain::CreateControls() {
     clientLayout->setContentsMargins(0, 0, 0, 0);
     clientLayout->setSpacing(0);
 
+    CreateTitleStrip(client, clientLayout);
+
+    auto* body = new QHBoxLayout;
+    body->setContentsMargins(0, 0, 0, 0);
+    body->setSpacing(0);
+    clientLayout->addLayout(body, 1);
+
+    CreateGroupsPane(client, body);
+    CreateSettingsArea(client, body);
+    CreateOptionsMenu();
+    ConnectHandlers();
+
+    // The wheel scrolls the groups list over it, else the settings area.
+    qApp->installEventFilter(this);
+    SetMessageOwner(this);
+}
+
+void TfmMain::CreateTitleStrip(QWidget* client, QVBoxLayout* clientLayout) {
     // Title strip.
     pnTitle = new QWidget(client);
     pnTitle->setObjectName("pnTitle");
@@ -154,13 +172,10 @@ void TfmMain::CreateControls() {
     Label1->move(16, 20);
     Label1->adjustSize();
     clientLayout->addWidget(pnTitle);
+}
 
-    auto* body = new QHBoxLayout;
-    body->setContentsMargins(0, 0, 0, 0);
-    body->setSpacing(0);
-    clientLayout->addLayout(body, 1);
-
-    // Left pane: buttons, groups list, status.
+// Left pane: buttons, groups list, status.
+void TfmMain::CreateGroupsPane(QWidget* client, QHBoxLayout* body) {
     auto* groups = new TPanel(client, Qt::white);
     pnGroups = groups;
     pnGroups->setObjectName("pnGroups");
@@ -202,8 +217,10 @@ void TfmMain::CreateControls() {
     lbConnectStatus->setPalette(grey);
     groupsLayout->addWidget(pnConnectStatus);
     body->addWidget(pnGroups);
+}
 
-    // Settings area and the bottom toolbar.
+// Settings area and the bottom toolbar.
+void TfmMain::CreateSettingsArea(QWidget* client, QHBoxLayout* body) {
     auto* right = new QVBoxLayout;
     right->setContentsMargins(0, 0, 0, 0);
     right->setSpacing(0);
@@ -238,7 +255,9 @@ void TfmMain::CreateControls() {
     btExitNew = NewButton(pnToolbarBottom, "btExitNew", "E&xit", QRect(664, 8, 91, 25));
     pnToolbarBottom->installEventFilter(this);
     LayOutToolbar();
+}
 
+void TfmMain::CreateOptionsMenu() {
     // Options menu.
     PopupMenu = new QMenu(this);
     PopupMenu->setObjectName("PopupMenu");
@@ -268,7 +287,9 @@ void TfmMain::CreateControls() {
     tbReviewWrites->setChecked(ReviewWanted());
     // A preference: open whatever the window is doing.
     tbReviewWrites->setEnabled(true);
+}
 
+void TfmMain::ConnectHandlers() {
     for (QTimer* timer : {&WrittenSettingsTimer, &FailTimer, &ReadCompleteTimer})
         timer->setInterval(100);
 
@@ -298,10 +319,6 @@ void TfmMain::CreateControls() {
     connect(&WrittenSettingsTimer, &QTimer::timeout, this, guarded(&TfmMain::WrittenSettingsTimerTimer));
     connect(&FailTimer, &QTimer::timeout, this, guarded(&TfmMain::FailTimerTimer));
     connect(&ReadCompleteTimer, &QTimer::timeout, this, guarded(&TfmMain::ReadCompleteTimerTimer));
-
-    // The wheel scrolls the groups list over it, else the settings area.
-    qApp->installEventFilter(this);
-    SetMessageOwner(this);
 }
 
 void TfmMain::LayOutToolbar() {
