@@ -33,7 +33,8 @@ lengths=$(ctags -R --languages=C++ --kinds-C++=f --fields=+ne --extras=-F -o - "
       printf "%d\t%s:%d\t%s\n", end - start + 1, $2, start, name
     }' | sort -t$'\t' -k1,1nr)
 echo "Longest functions (lines, place, name):"
-printf '%s\n' "$lengths" | head -n "$top" | awk -F'\t' '{ printf "  %5d  %-40s %s\n", $1, $2, $3 }'
+# awk reads it all (head would end the pipe early, which pipefail takes as a failure).
+printf '%s\n' "$lengths" | awk -F'\t' -v top="$top" 'NR <= top { printf "  %5d  %-40s %s\n", $1, $2, $3 }'
 over=$(printf '%s\n' "$lengths" | awk -F'\t' -v limit="$limit" '$1 > limit' | wc -l)
 if [ "$over" -gt 0 ]; then
   echo "shape: $over function(s) over $limit lines" >&2
