@@ -7,6 +7,8 @@
 #include "modbus/SerialPort.h"
 #include "model/Device.h"
 #include "model/Messages.h"
+#include "model/Porttarget.h"
+#include "model/Usersettingskeys.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -27,8 +29,6 @@ const char* const InstructionText =
     "3) Power the unit up and click the 'Connect' button\n\n"
     "You can modify a configuration settings file offline by choosing the 'Offline Setting Editor' "
     "option and selecting the type of device.\n\n";
-
-constexpr int CommPortCount = 20;
 
 } // namespace
 
@@ -94,7 +94,7 @@ TfmConnect::TfmConnect(TfmMain* owner) : QDialog(owner), FMain(owner) {
     // The comm port list lies over the right pane, placed in dialog coordinates.
     cbCommPort = new QComboBox(this);
     cbCommPort->setObjectName("cbCommPort");
-    for (int i = 0; i < CommPortCount; ++i)
+    for (int i = 0; i < ComPortCount; ++i)
         cbCommPort->addItem(QString("Comm %1").arg(i + 1));
     cbCommPort->setGeometry(368, 69, 145, cbCommPort->sizeHint().height());
     cbCommPort->raise();
@@ -146,10 +146,10 @@ void TfmConnect::showEvent(QShowEvent* event) {
 
 void TfmConnect::FormShow() {
     lbInstructions->setText(InstructionText);
-    cbCommPort->setCurrentIndex(ReadRegistryInteger("CommPortIndex", 0));
-    seAddress->setValue(ReadRegistryInteger("Address", 1));
-    cbDevice->setCurrentIndex(ReadRegistryInteger("DeviceIndex", 0));
-    const bool online = ReadRegistryBool("Online", true);
+    cbCommPort->setCurrentIndex(ReadRegistryInteger(UserSettings::CommPortIndex, 0));
+    seAddress->setValue(ReadRegistryInteger(UserSettings::Address, 1));
+    cbDevice->setCurrentIndex(ReadRegistryInteger(UserSettings::DeviceIndex, 0));
+    const bool online = ReadRegistryBool(UserSettings::Online, true);
     rbOnline->setChecked(online);
     rbOffline->setChecked(!online);
     rbOnlineClick(online ? rbOnline : rbOffline);
@@ -175,12 +175,12 @@ void TfmConnect::btConnectClick() {
     if (TDevice* current = FMain->FCurrentDevice)
         FMain->ReleaseDevice(current);
 
-    WriteRegistryInteger("CommPortIndex", cbCommPort->currentIndex());
-    WriteRegistryInteger("Address", seAddress->value());
+    WriteRegistryInteger(UserSettings::CommPortIndex, cbCommPort->currentIndex());
+    WriteRegistryInteger(UserSettings::Address, seAddress->value());
     // An empty list has no choice to remember; the one remembered before stays.
     if (cbDevice->currentIndex() >= 0)
-        WriteRegistryInteger("DeviceIndex", cbDevice->currentIndex());
-    WriteRegistryBool("Online", rbOnline->isChecked());
+        WriteRegistryInteger(UserSettings::DeviceIndex, cbDevice->currentIndex());
+    WriteRegistryBool(UserSettings::Online, rbOnline->isChecked());
 
     try {
         if (rbOnline->isChecked()) {

@@ -23,7 +23,9 @@
 #include "model/History.h"
 #include "model/Messages.h"
 #include "model/Outcome.h"
+#include "model/Porttarget.h"
 #include "model/Settings.h"
+#include "model/Usersettingskeys.h"
 
 #include <QAction>
 #include <QApplication>
@@ -56,10 +58,6 @@ constexpr TColorRef TitleTo = 0xFFFFFF;
 constexpr TColorRef TitleEdge = 0x9B9B9C;
 constexpr TColorRef PaneLine = 0x99A8AC;
 constexpr TColorRef ButtonPanel = 0xC8D0D4;
-
-const char* const SettingsOrganization = "Roduzede";
-const char* const SettingsApplication = "Dezadizi Config Manager";
-const char* const GeometryKey = "Window/Geometry";
 
 // Added to the failing block's text of a read or write run.
 const char* const FailureAdvice = "Check the cable, the unit's power and its Modbus DIP switches.";
@@ -112,8 +110,9 @@ TfmMain::TfmMain(QWidget* parent, const std::string& definitionPath) : QMainWind
     // 1000 x 723 with the frame of a classic window.
     resize(992, 696);
     CreateControls();
-    FGeometryRestored = restoreGeometry(
-        QSettings(SettingsOrganization, SettingsApplication).value(GeometryKey).toByteArray());
+    FGeometryRestored = restoreGeometry(QSettings(UserSettings::Organization, UserSettings::Application)
+                                            .value(UserSettings::WindowGeometry)
+                                            .toByteArray());
     // Creation errors (a missing or faulty definition file) are shown; the window still opens.
     RunGuarded([this, &definitionPath] { FormCreate(definitionPath); });
 }
@@ -136,6 +135,24 @@ void TfmMain::CreateControls() {
     clientLayout->setContentsMargins(0, 0, 0, 0);
     clientLayout->setSpacing(0);
 
+    CreateTitleStrip(client, clientLayout);
+
+    auto* body = new QHBoxLayout;
+    body->setContentsMargins(0, 0, 0, 0);
+    body->setSpacing(0);
+    clientLayout->addLayout(body, 1);
+
+    CreateGroupsPane(client, body);
+    CreateSettingsArea(client, body);
+    CreateOptionsMenu();
+    ConnectHandlers();
+
+    // The wheel scrolls the groups list over it, else the settings area.
+    qApp->installEventFilter(this);
+    SetMessageOwner(this);
+}
+
+void TfmMain::CreateTitleStrip(QWidget* client, QVBoxLayout* clientLayout) {
     // Title strip.
     pnTitle = new QWidget(client);
     pnTitle->setObjectName("pnTitle");
@@ -157,13 +174,10 @@ void TfmMain::CreateControls() {
     Label1->move(16, 20);
     Label1->adjustSize();
     clientLayout->addWidget(pnTitle);
+}
 
-    auto* body = new QHBoxLayout;
-    body->setContentsMargins(0, 0, 0, 0);
-    body->setSpacing(0);
-    clientLayout->addLayout(body, 1);
-
-    // Left pane: buttons, groups list, status.
+// Left pane: buttons, groups list, status.
+void TfmMain::CreateGroupsPane(QWidget* client, QHBoxLayout* body) {
     auto* groups = new TPanel(client, Qt::white);
     pnGroups = groups;
     pnGroups->setObjectName("pnGroups");
@@ -205,8 +219,10 @@ void TfmMain::CreateControls() {
     lbConnectStatus->setPalette(grey);
     groupsLayout->addWidget(pnConnectStatus);
     body->addWidget(pnGroups);
+}
 
-    // Settings area and the bottom toolbar.
+// Settings area and the bottom toolbar.
+void TfmMain::CreateSettingsArea(QWidget* client, QHBoxLayout* body) {
     auto* right = new QVBoxLayout;
     right->setContentsMargins(0, 0, 0, 0);
     right->setSpacing(0);
@@ -241,7 +257,9 @@ void TfmMain::CreateControls() {
     btExitNew = NewButton(pnToolbarBottom, "btExitNew", "E&xit", QRect(664, 8, 91, 25));
     pnToolbarBottom->installEventFilter(this);
     LayOutToolbar();
+}
 
+void TfmMain::CreateOptionsMenu() {
     // Options menu.
     PopupMenu = new QMenu(this);
     PopupMenu->setObjectName("PopupMenu");
@@ -271,7 +289,9 @@ void TfmMain::CreateControls() {
     tbReviewWrites->setChecked(ReviewWanted());
     // A preference: open whatever the window is doing.
     tbReviewWrites->setEnabled(true);
+}
 
+void TfmMain::ConnectHandlers() {
     for (QTimer* timer : {&WrittenSettingsTimer, &FailTimer, &ReadCompleteTimer})
         timer->setInterval(100);
 
@@ -301,10 +321,6 @@ void TfmMain::CreateControls() {
     connect(&WrittenSettingsTimer, &QTimer::timeout, this, guarded(&TfmMain::WrittenSettingsTimerTimer));
     connect(&FailTimer, &QTimer::timeout, this, guarded(&TfmMain::FailTimerTimer));
     connect(&ReadCompleteTimer, &QTimer::timeout, this, guarded(&TfmMain::ReadCompleteTimerTimer));
-
-    // The wheel scrolls the groups list over it, else the settings area.
-    qApp->installEventFilter(this);
-    SetMessageOwner(this);
 }
 
 void TfmMain::LayOutToolbar() {
@@ -383,7 +399,8 @@ void TfmMain::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    QSettings(SettingsOrganization, SettingsApplication).setValue(GeometryKey, saveGeometry());
+    QSettings(UserSettings::Organization, UserSettings::Application)
+        .setValue(UserSettings::WindowGeometry, saveGeometry());
     RunGuarded([this] { FormClose(); });
     event->accept();
 }
@@ -774,7 +791,7 @@ bool TfmMain::StartWrite(bool all) {
     TDevice* current = FCurrentDevice;
     if (current == nullptr || !current->Online || !btWriteSettingsNew->isEnabled())
         return false;
-    const std::string port = "COM" + std::to_string(current->CommPort);
+    const std::string port = ComPortName(current->CommPort);
     // A run before this one may have left the unit holding values it was never told to save; a
     // record that cannot be read owes nothing here (recording this run then says why).
     std::string unreadable;

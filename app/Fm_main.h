@@ -15,11 +15,13 @@
 #include <vector>
 
 class QAction;
+class QHBoxLayout;
 class QLabel;
 class QMenu;
 class QProgressBar;
 class QPushButton;
 class QScrollArea;
+class QVBoxLayout;
 class QWidget;
 class TDevice;
 class TfmCompare;
@@ -98,6 +100,12 @@ protected:
 
 private:
     void CreateControls();
+    // The parts CreateControls builds, in the order they are created (which is the tab order).
+    void CreateTitleStrip(QWidget* client, QVBoxLayout* clientLayout);
+    void CreateGroupsPane(QWidget* client, QHBoxLayout* body);
+    void CreateSettingsArea(QWidget* client, QHBoxLayout* body);
+    void CreateOptionsMenu();
+    void ConnectHandlers();
     void FormCreate(const std::string& definitionPath);
     void FormClose();
     void FormDestroy();

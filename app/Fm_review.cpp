@@ -8,6 +8,7 @@
 #include "model/Device.h"
 #include "model/Devices.h"
 #include "model/Settings.h"
+#include "model/Usersettingskeys.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -17,8 +18,6 @@
 #include <utility>
 
 namespace {
-
-const char* const ReviewKey = "ReviewChangesBeforeWriting";
 
 TReviewRunner& Runner() {
     static TReviewRunner runner;
@@ -80,11 +79,11 @@ int RunReview(TfmReview& dialog) {
 }
 
 bool ReviewWanted() {
-    return ReadRegistryBool(ReviewKey, true);
+    return ReadRegistryBool(UserSettings::ReviewChangesBeforeWriting, true);
 }
 
 void SetReviewWanted(bool wanted) {
-    WriteRegistryBool(ReviewKey, wanted);
+    WriteRegistryBool(UserSettings::ReviewChangesBeforeWriting, wanted);
 }
 
 bool ReviewChanges(QWidget* parent, TSettings& tree, const pugi::xml_node& root) {

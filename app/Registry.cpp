@@ -1,10 +1,12 @@
 #include "app/Registry.h"
 
+#include "model/Usersettingskeys.h"
+
 #include <QSettings>
 #include <QString>
 
 int32_t ReadRegistryInteger(const std::string& name, int32_t defaultValue) {
-    QSettings key("Roduzede", "Dezadizi Config Manager");
+    QSettings key(UserSettings::Organization, UserSettings::Application);
     const QString valueName = QString::fromStdString(name);
     if (key.contains(valueName)) {
         bool ok = false;
@@ -21,7 +23,7 @@ bool ReadRegistryBool(const std::string& name, bool defaultValue) {
 }
 
 void WriteRegistryInteger(const std::string& name, int32_t value) {
-    QSettings key("Roduzede", "Dezadizi Config Manager");
+    QSettings key(UserSettings::Organization, UserSettings::Application);
     key.setValue(QString::fromStdString(name), value);
 }
 

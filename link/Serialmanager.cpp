@@ -3,6 +3,7 @@
 #include "link/Devicelist.h"
 #include "modbus/MbusRtuMasterProtocol.h"
 #include "modbus/Registerdatastore.h"
+#include "modbus/Unitmap.h"
 #include "model/Device.h"
 #include "model/Errors.h"
 #include "model/Settings.h"
@@ -12,16 +13,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
-
-namespace {
-
-// The serial line is fixed: 9600 baud, 8 data bits, 1 stop bit, no parity.
-constexpr int32_t BaudRate = 9600;
-constexpr int32_t DataBits = 8;
-constexpr int32_t StopBits = 1;
-constexpr int32_t NoParity = 0;
-
-} // namespace
 
 TSerialManager::TSerialManager(TRegisterDataStore* store, TProtocolFactory factory)
     : FDeviceList(std::make_unique<TDeviceList>(store)), FFactory(std::move(factory)) {
@@ -186,7 +177,8 @@ std::string TSerialManager::PortName(int32_t commPort) const {
 
 bool TSerialManager::OpenProtocol(MbusSerialMasterProtocol* protocol, int32_t commPort) {
     protocol->SetRetryCount(1);
-    const int32_t result = protocol->Open(PortName(commPort), BaudRate, DataBits, StopBits, NoParity);
+    const int32_t result = protocol->Open(PortName(commPort), Unitmap::BaudRate, Unitmap::DataBits,
+                                          Unitmap::StopBits, Unitmap::NoParity);
     if (result == 0)
         return true;
     if (result == FTALK_ILLEGAL_ARGUMENT_ERROR)

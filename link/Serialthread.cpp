@@ -3,6 +3,7 @@
 #include "link/Devicelist.h"
 #include "modbus/MbusMasterFunctions.h"
 #include "modbus/Registerdatastore.h"
+#include "modbus/Unitmap.h"
 #include "model/Errors.h"
 
 #include <QCoreApplication>
@@ -14,8 +15,6 @@
 
 namespace {
 
-// The unit reports its device id in input register reference 4.
-constexpr int32_t DeviceIdRegister = 4;
 constexpr int SearchAttempts = 2;
 // Pacing of the loop between polls: 1 ms while there is something to show; an idle connection
 // (store idle, nothing polled to show) rests longer so it costs next to no CPU. A search or a
@@ -141,7 +140,7 @@ void TSerialThread::Search() {
     int32_t result = -1;
     // A worker asked to end (its requester has gone) makes no further attempt.
     for (int attempt = 0; attempt < SearchAttempts && result != 0 && !isInterruptionRequested(); ++attempt)
-        result = Protocol->ReadInputRegisters(FSearchAddress, DeviceIdRegister, &value, 1);
+        result = Protocol->ReadInputRegisters(FSearchAddress, Unitmap::DeviceIdRegister, &value, 1);
     FSearchFound = result == 0;
     FSearchResult = FSearchFound ? static_cast<int32_t>(value) : -1;
     FSearchRequested = false;

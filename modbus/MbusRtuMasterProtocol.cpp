@@ -1,6 +1,7 @@
 #include "modbus/MbusRtuMasterProtocol.h"
 
 #include "modbus/Crc16.h"
+#include "modbus/Unitmap.h"
 
 #include <QByteArray>
 #include <QLoggingCategory>
@@ -25,7 +26,7 @@ int32_t MbusRtuMasterProtocol::Open(const std::string& portName, int32_t baudRat
                                     int32_t stopBits, int32_t parity) {
     // 11 bits a character, four characters: 9600 baud gives 5 ms. A baud rate of 0 or less is
     // refused by the port's configuration below; the interval then only has to stay sane.
-    const double interval = baudRate > 0 ? 11000.0 / baudRate * 4 + 0.5 : 1.0;
+    const double interval = baudRate > 0 ? Unitmap::CharacterBits * 1000.0 / baudRate * 4 + 0.5 : 1.0;
     FSilentInterval = interval >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(interval);
     if (FSilentInterval == 0)
         FSilentInterval = 1;

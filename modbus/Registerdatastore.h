@@ -1,6 +1,8 @@
 #pragma once
 // The program's image of the unit's coils and holding registers, and the read and write runs
 // that move it between the unit and the program one block per step.
+#include "modbus/Unitmap.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -78,8 +80,8 @@ using TStoreLock = std::lock_guard<std::recursive_mutex>;
 class TRegisterDataStore {
 public:
     // The address a write run commits to, and the value it sends there.
-    static constexpr int32_t CommitRegister = 9999;
-    static constexpr int16_t CommitValue = 123;
+    static constexpr int32_t CommitRegister = Unitmap::CommitRegister;
+    static constexpr int16_t CommitValue = Unitmap::CommitValue;
     // Largest coil or register reference a definition can name.
     static constexpr int32_t MaxAddress = 65536;
 

@@ -1,5 +1,7 @@
 #include "modbus/SerialPort.h"
 
+#include "model/Usersettingskeys.h"
+
 #include <QSettings>
 #include <QString>
 #include <algorithm>
@@ -101,52 +103,14 @@ std::string SerialPort::ResolvePortName(const std::string& name) {
         bool ok = false;
         const int number = text.mid(3).toInt(&ok, 10);
         if (ok && number >= 1) {
-            QSettings settings(QStringLiteral("Roduzede"), QStringLiteral("Dezadizi Config Manager"));
-            const QString mapped = settings.value(QStringLiteral("Ports/COM%1").arg(number)).toString();
+            QSettings settings(UserSettings::Organization, UserSettings::Application);
+            const QString mapped = settings.value(UserSettings::PortKey(number)).toString();
             if (!mapped.isEmpty())
                 return mapped.toStdString();
             return "/dev/ttyS" + std::to_string(number - 1);
         }
     }
     return name;
-}
-
-std::optional<TPortTarget> SerialPort::ParsePortTarget(const std::string& text, std::string* error) {
-    const auto refuse = [&](const std::string& reason) -> std::optional<TPortTarget> {
-        if (error != nullptr)
-            *error = reason;
-        return std::nullopt;
-    };
-    TPortTarget target;
-    const size_t at = text.rfind('@');
-    const std::string port = text.substr(0, at);
-    if (at != std::string::npos) {
-        const QString digits = QString::fromStdString(text.substr(at + 1));
-        bool ok = !digits.isEmpty() &&
-                  std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= '0' && c <= '9'; });
-        const int address = ok ? digits.toInt(&ok, 10) : 0;
-        if (!ok || address < MinSlaveAddress || address > MaxSlaveAddress) {
-            return refuse("Not a slave address: " + text.substr(at + 1) + " (use " +
-                          std::to_string(MinSlaveAddress) + " to " + std::to_string(MaxSlaveAddress) + ")");
-        }
-        target.address = address;
-    }
-    if (!port.empty() && port.front() == '/') {
-        target.name = port;
-        return target;
-    }
-    const QString name = QString::fromStdString(port);
-    if (name.size() > 3 && name.size() <= 7 && name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) {
-        const QString digits = name.mid(3);
-        bool ok = std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= '0' && c <= '9'; });
-        const int number = ok ? digits.toInt(&ok, 10) : 0;
-        if (ok && number >= 1) {
-            target.port = number;
-            target.name = "COM" + std::to_string(number);
-            return target;
-        }
-    }
-    return refuse("Not a comm port: " + port + " (use COMn or a device path)");
 }
 
 int32_t SerialPort::Open(const std::string& name) {
@@ -185,7 +149,7 @@ int32_t SerialPort::Open(const std::string& name) {
         return GeneralFailure;
     FHaveSavedSettings = true;
     Purge();
-    return Configure(9600, 8, 1, 0);
+    return Configure(Unitmap::BaudRate, Unitmap::DataBits, Unitmap::StopBits, Unitmap::NoParity);
 }
 
 int32_t SerialPort::Configure(int32_t baudRate, int32_t dataBits, int32_t stopBits, int32_t parity) {
@@ -321,7 +285,9 @@ int32_t SerialPort::Flush() {
     int queued = 0;
     if (::ioctl(FHandle, TIOCOUTQ, &queued) != 0)
         return Success; // no output queue to watch (a driver without one has sent it all)
-    const auto deadline = Clock::now() + std::chrono::milliseconds(FlushMarginMs + queued * 11 * 1000 / 9600);
+    const auto deadline =
+        Clock::now() +
+        std::chrono::milliseconds(FlushMarginMs + queued * Unitmap::CharacterBits * 1000 / Unitmap::BaudRate);
     while (queued > 0) {
         if (Clock::now() >= deadline)
             return Timeout;

@@ -4,19 +4,11 @@
 // the start of each call. Every operation returns a result code and never throws.
 //
 // The operations are virtual so that the master can be exercised on a scripted port in tests.
+#include "modbus/Unitmap.h"
+
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <termios.h>
-
-// A comm port as a user names it, with the unit's slave address on that line: "COM3", "COM3@12",
-// "/dev/ttyUSB0@2". `port` is the comm port number the serial manager opens (a path is opened
-// under port 1); `name` is "COMn" or the path.
-struct TPortTarget {
-    int32_t port = 1;
-    std::string name;
-    int32_t address = 1;
-};
 
 class SerialPort {
 public:
@@ -56,12 +48,8 @@ public:
     // "COMn" is the path stored in the user settings under "Ports/COMn", else /dev/ttyS{n-1};
     // a name starting with '/' is a path; anything else is taken as it is.
     static std::string ResolvePortName(const std::string& name);
-    // "COMn" (any letter case, n from 1) or a path starting with '/', with an optional "@ADDR"
-    // (1 to 247, the addresses a unit may answer). Gives nothing, and the reason in `error`, for
-    // anything else.
-    static std::optional<TPortTarget> ParsePortTarget(const std::string& text, std::string* error = nullptr);
-    static constexpr int32_t MinSlaveAddress = 1;
-    static constexpr int32_t MaxSlaveAddress = 247;
+    static constexpr int32_t MinSlaveAddress = Unitmap::MinSlaveAddress;
+    static constexpr int32_t MaxSlaveAddress = Unitmap::MaxSlaveAddress;
 
 private:
     int PurgeQueues() const;

@@ -7,6 +7,7 @@
 #include "model/Errors.h"
 #include "model/Group.h"
 #include "model/Outcome.h"
+#include "model/Porttarget.h"
 #include "model/Regularfile.h"
 #include "model/Settings.h"
 #include "settings/Setting.h"
@@ -410,14 +411,13 @@ void CheckHistoryFilter(const THistoryFilter& filter) {
 
 bool HistoryMatches(const THistoryEntry& entry, const THistoryFilter& filter) {
     // PORT selects every unit on the line, PORT@ADDR the one unit.
+    // A filter that is no port target (the command line refuses one with an address) is taken as
+    // it is, and selects the records of a port spelt so.
     if (!filter.Port.empty()) {
-        QString port = Q(filter.Port);
-        const qsizetype at = port.lastIndexOf('@');
-        bool addressed = false;
-        const int address = at < 0 ? 0 : port.mid(at + 1).toInt(&addressed);
-        if (addressed)
-            port.truncate(at);
-        if (port.compare(Q(entry.Port), Qt::CaseInsensitive) != 0 || (addressed && address != entry.Address))
+        const auto target = ParsePortTarget(filter.Port);
+        const std::string port = target ? target->name : filter.Port;
+        if (Q(port).compare(Q(entry.Port), Qt::CaseInsensitive) != 0 ||
+            (target && target->addressGiven && target->address != entry.Address))
             return false;
     }
     if (!filter.Device.empty()) {

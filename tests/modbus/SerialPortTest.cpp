@@ -272,25 +272,3 @@ TEST(SerialPort, ComNamesResolveThroughTheUserSettings) {
     settings.remove(QStringLiteral("Ports/COM39"));
     settings.sync();
 }
-
-TEST(SerialPort, PortTargetsNameAPortAndASlaveAddress) {
-    const auto com = SerialPort::ParsePortTarget("com3@12");
-    ASSERT_TRUE(com);
-    EXPECT_EQ(com->port, 3);
-    EXPECT_EQ(com->name, "COM3");
-    EXPECT_EQ(com->address, 12);
-    const auto path = SerialPort::ParsePortTarget("/dev/ttyUSB0@247");
-    ASSERT_TRUE(path);
-    EXPECT_EQ(path->name, "/dev/ttyUSB0");
-    EXPECT_EQ(path->address, 247);
-    EXPECT_EQ(SerialPort::ParsePortTarget("COM4")->address, 1);
-
-    std::string error;
-    for (const char* bad :
-         {"COM3@0", "COM3@248", "COM3@", "COM3@1x", "COM3@-1", "COM0", "ttyS0", "COM3x@2"}) {
-        EXPECT_FALSE(SerialPort::ParsePortTarget(bad, &error)) << bad;
-        EXPECT_FALSE(error.empty()) << bad;
-    }
-    SerialPort::ParsePortTarget("COM3@0", &error);
-    EXPECT_EQ(error, "Not a slave address: 0 (use 1 to 247)");
-}

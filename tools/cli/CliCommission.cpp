@@ -3,6 +3,7 @@
 #include "CliOnline.h"
 
 #include "modbus/Registerdatastore.h"
+#include "modbus/SerialPort.h"
 #include "model/Commission.h"
 #include "model/Compare.h"
 #include "model/Device.h"
@@ -25,6 +26,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #ifdef __linux__
 #include <sys/prctl.h>
@@ -90,6 +92,66 @@ int32_t ChangedSettings(const TSettings& tree, const TSnapshot& before) {
                                               [](const TDifference& d) { return !d.UnitsSelector; }));
 }
 
+// A unit found and read: checked against the file's device type, loaded with the site's values,
+// and written unless this is a dry run.
+void WriteFoundUnit(const TCliOptions& options, const TPortTarget& target,
+                    const std::pair<std::string, int32_t>& fileDevice,
+                    const std::vector<std::pair<std::string, std::string>>& own, TUnitSession& unit,
+                    TCommissionResult& result) {
+    TSettings& tree = *unit.device.Settings;
+    result.deviceId = unit.device.DeviceId;
+    result.deviceType = unit.device.Name;
+    if (unit.device.Name != fileDevice.first || unit.device.DeviceId != fileDevice.second) {
+        result.outcome = TOutcome::WrongDevice;
+        try {
+            // The load refuses a file of another device type with its own message.
+            tree.LoadFromFile(options.positional[0], {options.byName, options.allowOutOfRange});
+            result.message = "The settings file is for a " + fileDevice.first;
+        } catch (const std::exception& e) {
+            result.message = OneLine(e.what());
+        }
+        return;
+    }
+    const TSnapshot before = TakeSnapshot(tree, true);
+    try {
+        ApplySiteValues(tree, options.positional[0], {options.byName, options.allowOutOfRange}, options.keep,
+                        own);
+    } catch (const TOutOfLimitsError& e) {
+        throw TModelError(std::string(e.what()) + "\n--allow-out-of-range loads them anyway.");
+    }
+    result.warnings = tree.LoadWarnings;
+    result.changed = ChangedSettings(tree, before);
+    if (options.dryRun) {
+        result.outcome = result.changed > 0 ? TOutcome::WouldChange : TOutcome::Unchanged;
+        // The real run would send the save command an earlier run left owed.
+        std::string unreadable;
+        if (result.changed == 0 && RecordSaysCommitOwed(HistoryPath(), target.name, target.address,
+                                                        unit.device.DeviceId, unreadable)) {
+            result.outcome = TOutcome::WouldChange;
+            result.message = "Nothing differs; would send the save command the last run owed.";
+        }
+        return;
+    }
+    const auto takeRecord = [&] {
+        result.backup = unit.backup;
+        result.warnings.insert(result.warnings.end(), unit.recordWarnings.begin(), unit.recordWarnings.end());
+    };
+    TRunEnd end;
+    try {
+        end = unit.write(false, true);
+    } catch (...) {
+        takeRecord();
+        throw;
+    }
+    takeRecord();
+    result.outcome = end.Outcome;
+    if (end.Outcome == TOutcome::Unchanged)
+        result.changed = 0;
+    // The report's one line: a note, where there is one, says what is left to do.
+    result.message = end.Outcome == TOutcome::Mismatch ? Joined(end.Differences)
+                                                       : OneLine(end.Note.empty() ? end.Message : end.Note);
+}
+
 // One unit of a port's run: found, checked, read, written, committed and verified.
 TCommissionResult CommissionUnit(const TCliOptions& options, const TPortTarget& target,
                                  const std::pair<std::string, int32_t>& fileDevice,
@@ -113,60 +175,7 @@ TCommissionResult CommissionUnit(const TCliOptions& options, const TPortTarget& 
             result.deviceType = device.Name;
         };
         WithUnitSession(devices, target, options.positional[0], err, identified, [&](TUnitSession& unit) {
-            TSettings& tree = *unit.device.Settings;
-            result.deviceId = unit.device.DeviceId;
-            result.deviceType = unit.device.Name;
-            if (unit.device.Name != fileDevice.first || unit.device.DeviceId != fileDevice.second) {
-                result.outcome = TOutcome::WrongDevice;
-                try {
-                    // The load refuses a file of another device type with its own message.
-                    tree.LoadFromFile(options.positional[0], {options.byName, options.allowOutOfRange});
-                    result.message = "The settings file is for a " + fileDevice.first;
-                } catch (const std::exception& e) {
-                    result.message = OneLine(e.what());
-                }
-                return;
-            }
-            const TSnapshot before = TakeSnapshot(tree, true);
-            try {
-                ApplySiteValues(tree, options.positional[0], {options.byName, options.allowOutOfRange},
-                                options.keep, own);
-            } catch (const TOutOfLimitsError& e) {
-                throw TModelError(std::string(e.what()) + "\n--allow-out-of-range loads them anyway.");
-            }
-            result.warnings = tree.LoadWarnings;
-            result.changed = ChangedSettings(tree, before);
-            if (options.dryRun) {
-                result.outcome = result.changed > 0 ? TOutcome::WouldChange : TOutcome::Unchanged;
-                // The real run would send the save command an earlier run left owed.
-                std::string unreadable;
-                if (result.changed == 0 && RecordSaysCommitOwed(HistoryPath(), target.name, target.address,
-                                                                unit.device.DeviceId, unreadable)) {
-                    result.outcome = TOutcome::WouldChange;
-                    result.message = "Nothing differs; would send the save command the last run owed.";
-                }
-                return;
-            }
-            const auto takeRecord = [&] {
-                result.backup = unit.backup;
-                result.warnings.insert(result.warnings.end(), unit.recordWarnings.begin(),
-                                       unit.recordWarnings.end());
-            };
-            TRunEnd end;
-            try {
-                end = unit.write(false, true);
-            } catch (...) {
-                takeRecord();
-                throw;
-            }
-            takeRecord();
-            result.outcome = end.Outcome;
-            if (end.Outcome == TOutcome::Unchanged)
-                result.changed = 0;
-            // The report's one line: a note, where there is one, says what is left to do.
-            result.message = end.Outcome == TOutcome::Mismatch
-                                 ? Joined(end.Differences)
-                                 : OneLine(end.Note.empty() ? end.Message : end.Note);
+            WriteFoundUnit(options, target, fileDevice, own, unit, result);
         });
     } catch (const TCliUnknownDevice& e) {
         result.deviceId = e.DeviceId;
@@ -198,57 +207,11 @@ struct TPortRun {
     std::set<std::string> reported;
 };
 
-} // namespace
-
-int CliCommissionPort(const TCliOptions& options, std::ostream& out, std::ostream& err) {
-    if (options.positional.size() < 2)
-        return cliUsage;
-    KeepCliInterruptHandler();
-#ifdef __linux__
-    // A commissioning run killed outright stops this line as a stop signal would, instead of
-    // leaving it to write its units unattended.
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-#endif
-    std::pair<std::string, int32_t> fileDevice;
-    TPerUnitValues perUnit;
-    try {
-        fileDevice = SettingsFileDevice(options.positional[0]);
-        // "-": the rows the commissioning run read for this line, on standard input.
-        if (options.perUnit == "-")
-            perUnit = ParsePerUnitValues(ReadPerUnitText(std::cin, "-"), "-");
-        else if (!options.perUnit.empty())
-            perUnit = LoadPerUnitValues(options.perUnit);
-    } catch (const std::exception& e) {
-        err << e.what() << "\n";
-        return cliFailed;
-    }
-    std::map<std::string, std::vector<std::pair<std::string, std::string>>> own;
-    for (const auto& [text, values] : perUnit) {
-        if (const auto target = SerialPort::ParsePortTarget(text))
-            own[TargetKey(*target)] = values;
-    }
-    for (size_t i = 1; i < options.positional.size(); ++i) {
-        int status = cliUsage;
-        const auto target = ParseCliTarget(options.positional[i], err, &status);
-        if (!target)
-            return status;
-        const TCommissionResult result =
-            CommissionUnit(options, *target, fileDevice, own[TargetKey(*target)], err);
-        out << CommissionResultLine(result) << std::endl;
-    }
-    return cliOk;
-}
-
-int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& err) {
-    if (options.positional.size() < 2 || !options.output.empty() || options.csv || options.all ||
-        options.noVerify || !options.from.empty() || !options.to.empty()) {
-        err << CommissionUsage;
-        return cliUsage;
-    }
-    const std::string& file = options.positional[0];
-    std::vector<TPortTarget> targets;
-    // Each unit by the device and address it resolves to, with the spelling that named it.
-    std::map<std::string, size_t> units;
+// The targets as given, each unit once. `units` maps the device and address each resolves to
+// onto its index in `targets`. Gives the exit status to end with, or nothing to go on.
+std::optional<int> CommissionTargets(const TCliOptions& options, std::ostream& err,
+                                     std::vector<TPortTarget>& targets,
+                                     std::map<std::string, size_t>& units) {
     for (size_t i = 1; i < options.positional.size(); ++i) {
         int status = cliUsage;
         const auto target = ParseCliTarget(options.positional[i], err, &status);
@@ -262,32 +225,39 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
         }
         targets.push_back(*target);
     }
-    if (!options.report.empty()) {
-        // Written at the end: a report that would replace an input, or cannot be a file, is
-        // refused before any unit is touched.
-        const std::pair<const char*, std::string> inputs[] = {
-            {"the settings file", file},
-            {"the per-unit values", options.perUnit},
-            {"the definition file", options.definitionFile}};
-        for (const auto& [what, path] : inputs) {
-            if (SameFile(options.report, path)) {
-                err << "dezadizi-cli: --report " << options.report << " is " << what << " " << path
-                    << ": name another file for the report\n";
-                return cliUsage;
-            }
-        }
-        std::error_code error;
-        const auto status = std::filesystem::status(options.report, error);
-        if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-            err << "dezadizi-cli: --report " << options.report
-                << " is not a regular file: name a file to write\n";
-            return cliUsage;
+    return std::nullopt;
+}
+
+// Written at the end: a report that would replace an input, or cannot be a file, is refused
+// before any unit is touched.
+bool ReportPathUsable(const TCliOptions& options, std::ostream& err) {
+    const std::pair<const char*, std::string> inputs[] = {{"the settings file", options.positional[0]},
+                                                          {"the per-unit values", options.perUnit},
+                                                          {"the definition file", options.definitionFile}};
+    for (const auto& [what, path] : inputs) {
+        if (SameFile(options.report, path)) {
+            err << "dezadizi-cli: --report " << options.report << " is " << what << " " << path
+                << ": name another file for the report\n";
+            return false;
         }
     }
+    std::error_code error;
+    const auto status = std::filesystem::status(options.report, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        err << "dezadizi-cli: --report " << options.report
+            << " is not a regular file: name a file to write\n";
+        return false;
+    }
+    return true;
+}
 
-    // What can be told before any unit is reached: the file, the names to keep and the values
-    // given per unit, checked against the file's device type.
-    TPerUnitValues perUnit; // by target as given
+// What can be told before any unit is reached: the file, the names to keep and the values
+// given per unit (into `perUnit`, by target as given), checked against the file's device type.
+// Gives the exit status to end with, or nothing to go on.
+std::optional<int> CheckBeforeAnyUnit(const TCliOptions& options, const std::vector<TPortTarget>& targets,
+                                      const std::map<std::string, size_t>& units, TPerUnitValues& perUnit,
+                                      std::ostream& err) {
+    const std::string& file = options.positional[0];
     try {
         TRegisterDataStore store;
         TDevices devices(store);
@@ -309,7 +279,7 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
             std::map<size_t, std::string> named; // target -> the row's spelling
             for (const auto& [text, values] : LoadPerUnitValues(options.perUnit)) {
                 std::string error;
-                const auto target = SerialPort::ParsePortTarget(text, &error);
+                const auto target = ParsePortTarget(text, &error);
                 const auto unit = target ? units.find(UnitKey(*target)) : units.end();
                 if (unit == units.end()) {
                     err << "dezadizi-cli: --per-unit: " << text << " is not one of the targets\n";
@@ -340,8 +310,14 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
         err << e.what() << "\n";
         return cliFailed;
     }
+    return std::nullopt;
+}
 
-    // One child per line (however it is named), in the order the lines are first named.
+// One child per line (however it is named), in the order the lines are first named, started
+// with its targets and their rows of per-unit values.
+std::vector<TPortRun> StartPortRuns(const TCliOptions& options, const std::vector<TPortTarget>& targets,
+                                    const TPerUnitValues& perUnit) {
+    const std::string& file = options.positional[0];
     std::vector<TPortRun> runs;
     for (const TPortTarget& target : targets) {
         auto run = std::find_if(runs.begin(), runs.end(), [&](const TPortRun& r) {
@@ -353,9 +329,6 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
         }
         run->targets.push_back(target);
     }
-    // The parent stays to the end whatever stops it: it passes the stop on and reads every child's
-    // last words (a child writing to a parent gone would die of SIGPIPE between two units).
-    const TStopSignals stopSignals;
     for (TPortRun& run : runs) {
         QStringList arguments{QString::fromLatin1(CommissionPortCommand), QString::fromStdString(file)};
         for (const TPortTarget& target : run.targets)
@@ -384,7 +357,12 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
             run.process->write(QByteArray::fromStdString(PerUnitValuesCsv(rows)));
         run.process->closeWriteChannel();
     }
+    return runs;
+}
 
+// Tells each result as a child reports it, passing a stop on to the children, until all have
+// ended. The results are keyed by target as TargetKey gives it.
+std::map<std::string, TCommissionResult> CollectResults(std::vector<TPortRun>& runs, std::ostream& out) {
     std::map<std::string, TCommissionResult> results;
     bool forwarded = false;
     for (;;) {
@@ -421,8 +399,12 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
         tick.start(50);
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
+    return results;
+}
 
-    std::vector<TCommissionResult> report;
+// A result for each unit a child ended without a word for.
+void AddMissingResults(const std::vector<TPortRun>& runs, std::map<std::string, TCommissionResult>& results,
+                       std::ostream& out) {
     for (const TPortRun& run : runs) {
         for (const TPortTarget& target : run.targets) {
             const std::string key = TargetKey(target);
@@ -440,6 +422,12 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
             out << CommissionResultText(missing) << std::endl;
         }
     }
+}
+
+// The report in the order the targets were given, written when asked for, and the run's exit status.
+int FinishCommission(const TCliOptions& options, const std::vector<TPortTarget>& targets,
+                     std::map<std::string, TCommissionResult>& results, std::ostream& err) {
+    std::vector<TCommissionResult> report;
     for (const TPortTarget& target : targets)
         report.push_back(results[TargetKey(target)]);
     if (!options.report.empty()) {
@@ -460,4 +448,70 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
     default:
         return cliFailed;
     }
+}
+} // namespace
+
+int CliCommissionPort(const TCliOptions& options, std::ostream& out, std::ostream& err) {
+    if (options.positional.size() < 2)
+        return cliUsage;
+    KeepCliInterruptHandler();
+#ifdef __linux__
+    // A commissioning run killed outright stops this line as a stop signal would, instead of
+    // leaving it to write its units unattended.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+#endif
+    std::pair<std::string, int32_t> fileDevice;
+    TPerUnitValues perUnit;
+    try {
+        fileDevice = SettingsFileDevice(options.positional[0]);
+        // "-": the rows the commissioning run read for this line, on standard input.
+        if (options.perUnit == "-")
+            perUnit = ParsePerUnitValues(ReadPerUnitText(std::cin, "-"), "-");
+        else if (!options.perUnit.empty())
+            perUnit = LoadPerUnitValues(options.perUnit);
+    } catch (const std::exception& e) {
+        err << e.what() << "\n";
+        return cliFailed;
+    }
+    std::map<std::string, std::vector<std::pair<std::string, std::string>>> own;
+    for (const auto& [text, values] : perUnit) {
+        if (const auto target = ParsePortTarget(text))
+            own[TargetKey(*target)] = values;
+    }
+    for (size_t i = 1; i < options.positional.size(); ++i) {
+        int status = cliUsage;
+        const auto target = ParseCliTarget(options.positional[i], err, &status);
+        if (!target)
+            return status;
+        const TCommissionResult result =
+            CommissionUnit(options, *target, fileDevice, own[TargetKey(*target)], err);
+        out << CommissionResultLine(result) << std::endl;
+    }
+    return cliOk;
+}
+
+int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& err) {
+    if (options.positional.size() < 2 || !options.output.empty() || options.csv || options.all ||
+        options.noVerify || !options.from.empty() || !options.to.empty()) {
+        err << CommissionUsage;
+        return cliUsage;
+    }
+    std::vector<TPortTarget> targets;
+    // Each unit by the device and address it resolves to, with the spelling that named it.
+    std::map<std::string, size_t> units;
+    if (const auto status = CommissionTargets(options, err, targets, units))
+        return *status;
+    if (!options.report.empty() && !ReportPathUsable(options, err))
+        return cliUsage;
+    TPerUnitValues perUnit; // by target as given
+    if (const auto status = CheckBeforeAnyUnit(options, targets, units, perUnit, err))
+        return *status;
+
+    // The parent stays to the end whatever stops it: it passes the stop on and reads every child's
+    // last words (a child writing to a parent gone would die of SIGPIPE between two units).
+    const TStopSignals stopSignals;
+    std::vector<TPortRun> runs = StartPortRuns(options, targets, perUnit);
+    std::map<std::string, TCommissionResult> results = CollectResults(runs, out);
+    AddMissingResults(runs, results, out);
+    return FinishCommission(options, targets, results, err);
 }

@@ -39,7 +39,7 @@ TSide TakeSide(const TCliOptions& options, const std::string& source, std::ostre
     if (source.rfind("unit:", 0) == 0) {
         const std::string port = source.substr(5);
         std::string error;
-        const auto target = SerialPort::ParsePortTarget(port, &error);
+        const auto target = ParsePortTarget(port, &error);
         if (!target)
             throw TModelError(error);
         WithUnitRead(*side.Devices, *target, err, [&](TDevice& found) {

@@ -11,6 +11,7 @@
 #include "model/History.h"
 #include "model/Outcome.h"
 #include "model/Settings.h"
+#include "model/Usersettingskeys.h"
 
 #include "Stopsignals.h"
 
@@ -27,8 +28,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr int MaxPorts = 20;
 
 // Services the workers' hand-overs until `done`; the runs themselves bound the wait (every
 // request has its time-out), so there is no deadline here.
@@ -352,12 +351,12 @@ void WithUnitSession(const TDevices& devices, const TPortTarget& port, const std
 
 std::optional<TPortTarget> ParseCliTarget(const std::string& text, std::ostream& err, int* status) {
     std::string error;
-    auto target = SerialPort::ParsePortTarget(text, &error);
+    auto target = ParsePortTarget(text, &error);
     if (target)
         return target;
     // A bad address is a usage error; a name that is no comm port fails as opening it would.
     const size_t at = text.rfind('@');
-    const bool badAddress = at != std::string::npos && SerialPort::ParsePortTarget(text.substr(0, at));
+    const bool badAddress = at != std::string::npos && ParsePortTarget(text.substr(0, at));
     *status = badAddress ? cliUsage : cliFailed;
     err << (badAddress ? "dezadizi-cli: " : "") << error << "\n";
     return std::nullopt;
@@ -415,19 +414,21 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
 
 int CliPorts(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     const auto& args = options.positional;
-    QSettings settings("Roduzede", "Dezadizi Config Manager");
-    const auto key = [](const std::string& com) { return QString::fromStdString("Ports/" + com); };
+    QSettings settings(UserSettings::Organization, UserSettings::Application);
+    const auto key = [](const std::string& com) {
+        return UserSettings::PortKey(QString::fromStdString(com));
+    };
     const auto comName = [&err](const std::string& text) -> std::optional<std::string> {
-        const auto port = SerialPort::ParsePortTarget(text);
-        if (!port || text[0] == '/' || text.find('@') != std::string::npos) {
+        const auto port = ParsePortTarget(text);
+        if (!port || port->kind != TPortKind::ComPort || port->addressGiven) {
             err << "dezadizi-cli: not a comm port name: " << text << "\n";
             return std::nullopt;
         }
         return port->name;
     };
     if (args.empty()) {
-        for (int n = 1; n <= MaxPorts; ++n) {
-            const std::string com = "COM" + std::to_string(n);
+        for (int n = 1; n <= ComPortCount; ++n) {
+            const std::string com = ComPortName(n);
             const bool mapped = settings.contains(key(com));
             out << com << '\t' << SerialPort::ResolvePortName(com) << (mapped ? "" : "\t(default)") << '\n';
         }

@@ -3,9 +3,9 @@
 // data store as the window, with this thread servicing the workers' hand-overs.
 #include "Cli.h"
 
-#include "modbus/SerialPort.h"
 #include "model/Errors.h"
 #include "model/Outcome.h"
+#include "model/Porttarget.h"
 #include "model/Settings.h"
 
 #include <functional>

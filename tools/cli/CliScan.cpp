@@ -5,6 +5,8 @@
 #include "modbus/MbusMasterFunctions.h"
 #include "modbus/MbusRtuMasterProtocol.h"
 #include "modbus/Registerdatastore.h"
+#include "modbus/SerialPort.h"
+#include "modbus/Unitmap.h"
 #include "model/Device.h"
 #include "model/Devices.h"
 
@@ -23,7 +25,6 @@ namespace {
 // 80 ms that is also safe would take 42 s.
 constexpr int32_t ScanReplyWaitMs = 50;
 // Input register 4 holds the unit's device id, as a search reads it.
-constexpr int32_t DeviceIdRegister = 4;
 
 bool ParseAddress(const std::string& text, int32_t* address) {
     bool ok = false;
@@ -51,7 +52,7 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     const auto target = ParseCliTarget(options.positional[0], err, &status);
     if (!target)
         return status;
-    if (options.positional[0].find('@') != std::string::npos)
+    if (target->addressGiven)
         return usage();
 
     TRegisterDataStore store;
@@ -66,7 +67,8 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     // One request per address: a unit that does not answer the first time is not asked again.
     master.SetRetryCount(0);
     master.SetTimeout(ScanReplyWaitMs);
-    const int32_t opened = master.Open(target->name, 9600, 8, 1, 0);
+    const int32_t opened =
+        master.Open(target->name, Unitmap::BaudRate, Unitmap::DataBits, Unitmap::StopBits, Unitmap::NoParity);
     if (opened != 0) {
         err << ErrorText(opened) << " " << SerialPort::ResolvePortName(target->name) << "\n";
         return cliFailed;
@@ -81,7 +83,7 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
                 << " found)" << std::flush;
         }
         int16_t value = 0;
-        if (master.ReadInputRegisters(address, DeviceIdRegister, &value, 1) != 0)
+        if (master.ReadInputRegisters(address, Unitmap::DeviceIdRegister, &value, 1) != 0)
             continue;
         ++found;
         const int32_t id = static_cast<uint16_t>(value);

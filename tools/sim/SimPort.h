@@ -3,6 +3,8 @@
 // It cuts the byte stream into request frames (by length where the function code tells it, else
 // by a quiet line), hands them to the unit and sends the replies, optionally at the pace of a
 // real 9600-baud 8N1 line.
+#include "modbus/Unitmap.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -36,7 +38,8 @@ private:
 class TSimPort {
 public:
     // 11 bits a character (start, 8 data, stop, and the gap of a real line rounded in) at 9600 baud.
-    static constexpr std::chrono::microseconds CharacterTime{11'000'000 / 9600};
+    static constexpr std::chrono::microseconds CharacterTime{Unitmap::CharacterBits * 1'000'000 /
+                                                             Unitmap::BaudRate};
 
     TSimPort() = default;
     ~TSimPort();

@@ -1,6 +1,8 @@
 #pragma once
 // The simulated unit's logic, apart from any line: the coil, holding-register and input-register
 // image of a Modbus RTU slave, request frames in and reply frames out, and the injected faults.
+#include "modbus/Unitmap.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -34,12 +36,12 @@ class TSimUnit {
 public:
     static constexpr int32_t ObjectCount = 65536;
     // The slave address a unit answers unless told otherwise.
-    static constexpr uint8_t DefaultAddress = 1;
+    static constexpr uint8_t DefaultAddress = Unitmap::DefaultSlaveAddress;
     // Input register reference 4 (wire address 3) holds the device id.
-    static constexpr uint16_t DeviceIdWireAddress = 3;
+    static constexpr uint16_t DeviceIdWireAddress = Unitmap::DeviceIdWireAddress;
     // A write of 123 to holding register reference 9999 ends a write run.
-    static constexpr uint16_t CommitWireAddress = 9998;
-    static constexpr uint16_t CommitValue = 123;
+    static constexpr uint16_t CommitWireAddress = Unitmap::CommitWireAddress;
+    static constexpr uint16_t CommitValue = Unitmap::CommitValue;
 
     TSimUnit();
 

@@ -8,15 +8,17 @@
 #include "Stopsignals.h"
 #include "Version.h"
 #include "modbus/Registerdatastore.h"
+#include "modbus/Unitmap.h"
 #include "model/Definitionfile.h"
 #include "model/Device.h"
 #include "model/Devices.h"
+#include "model/Porttarget.h"
+#include "model/Usersettingskeys.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSettings>
 #include <cerrno>
 #include <cstring>
@@ -39,10 +41,6 @@ int Fail(const std::string& message) {
     std::cerr << "dezadizi-sim: " << message << std::endl;
     return 1;
 }
-
-// The user settings where the configuration manager looks up "COMn".
-const QString SettingsOrganization = QStringLiteral("Roduzede");
-const QString SettingsApplication = QStringLiteral("Dezadizi Config Manager");
 
 // The device type named in the definition file, from a catalogue the caller keeps.
 TDevice* DeviceByName(TDevices& devices, const std::string& definitions, const std::string& name,
@@ -95,7 +93,7 @@ bool SlaveSpecs(const QStringList& arguments, std::vector<TSlaveSpec>* slaves, s
         if (name == QLatin1String("--slave")) {
             bool ok = false;
             const int address = value.toInt(&ok, 10);
-            if (!ok || address < 1 || address > 247)
+            if (!ok || address < Unitmap::MinSlaveAddress || address > Unitmap::MaxSlaveAddress)
                 return *error = "--slave takes an address from 1 to 247", false;
             for (const TSlaveSpec& other : *slaves) {
                 if (other.address == address)
@@ -130,138 +128,134 @@ bool SlaveSpecs(const QStringList& arguments, std::vector<TSlaveSpec>* slaves, s
     return true;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("dezadizi-sim"));
-    QCoreApplication::setApplicationVersion(QString::fromLatin1(DezVersion));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "A simulated unit: a Modbus RTU slave (address 1) on a pseudo-terminal, published as a comm port;\n"
-        "with --slave, several units on one line.\n"
-        "Fault kinds: no-reply, bad-crc, wrong-slave, exception, garbage, truncated, slow."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Comm port name to publish."),
-                                        QStringLiteral("COMn"), QStringLiteral("COM1"));
-    const QCommandLineOption linkOption(
-        QStringLiteral("link"), QStringLiteral("Also make a symbolic link here."), QStringLiteral("path"));
-    const QCommandLineOption deviceIdOption(
-        QStringLiteral("device-id"), QStringLiteral("Device id in input register 4."), QStringLiteral("n"));
-    const QCommandLineOption deviceOption(
-        QStringLiteral("device"), QStringLiteral("Device type whose id to report."), QStringLiteral("name"));
-    const QCommandLineOption definitionsOption(
+// The command line's options, for the functions that read them.
+struct TSimOptions {
+    QCommandLineOption portOption{QStringLiteral("port"), QStringLiteral("Comm port name to publish."),
+                                  QStringLiteral("COMn"), QStringLiteral("COM1")};
+    QCommandLineOption linkOption{QStringLiteral("link"), QStringLiteral("Also make a symbolic link here."),
+                                  QStringLiteral("path")};
+    QCommandLineOption deviceIdOption{QStringLiteral("device-id"),
+                                      QStringLiteral("Device id in input register 4."), QStringLiteral("n")};
+    QCommandLineOption deviceOption{
+        QStringLiteral("device"), QStringLiteral("Device type whose id to report."), QStringLiteral("name")};
+    QCommandLineOption definitionsOption{
         QStringList{QStringLiteral("d"), QStringLiteral("devices")},
         QStringLiteral("Device definition file (default: found as the window finds it)."),
-        QStringLiteral("file"));
-    const QCommandLineOption stateOption(
-        QStringLiteral("state"), QStringLiteral("Keep the coils and registers in this file across runs."),
-        QStringLiteral("file"));
-    const QCommandLineOption blankOption(
+        QStringLiteral("file")};
+    QCommandLineOption stateOption{QStringLiteral("state"),
+                                   QStringLiteral("Keep the coils and registers in this file across runs."),
+                                   QStringLiteral("file")};
+    QCommandLineOption blankOption{
         QStringLiteral("blank"),
-        QStringLiteral("Start with coils and registers at zero, not the device type's factory defaults."));
-    const QCommandLineOption wireSpeedOption(
-        QStringLiteral("wire-speed"), QStringLiteral("Pace every byte as a 9600-baud 8N1 line would."));
-    const QCommandLineOption faultOption(
-        QStringLiteral("fault"), QStringLiteral("Inject a fault into this share of replies (0 to 1)."),
-        QStringLiteral("kind=rate"));
-    const QCommandLineOption faultAtOption(
+        QStringLiteral("Start with coils and registers at zero, not the device type's factory defaults.")};
+    QCommandLineOption wireSpeedOption{QStringLiteral("wire-speed"),
+                                       QStringLiteral("Pace every byte as a 9600-baud 8N1 line would.")};
+    QCommandLineOption faultOption{QStringLiteral("fault"),
+                                   QStringLiteral("Inject a fault into this share of replies (0 to 1)."),
+                                   QStringLiteral("kind=rate")};
+    QCommandLineOption faultAtOption{
         QStringLiteral("fault-at"),
         QStringLiteral("Inject a fault into the reply to request n only (counted from 1)."),
-        QStringLiteral("kind=n"));
-    const QCommandLineOption slowOption(QStringLiteral("slow-ms"),
-                                        QStringLiteral("Delay of a slow reply (default 1500)."),
-                                        QStringLiteral("ms"), QStringLiteral("1500"));
-    const QCommandLineOption faultAfterOption(
+        QStringLiteral("kind=n")};
+    QCommandLineOption slowOption{QStringLiteral("slow-ms"),
+                                  QStringLiteral("Delay of a slow reply (default 1500)."),
+                                  QStringLiteral("ms"), QStringLiteral("1500")};
+    QCommandLineOption faultAfterOption{
         QStringLiteral("fault-after"),
         QStringLiteral("Answer the first n requests without faults (default 0)."), QStringLiteral("n"),
-        QStringLiteral("0"));
-    const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Seed of the fault rolls."),
-                                        QStringLiteral("n"));
-    const QCommandLineOption verboseOption(QStringLiteral("verbose"), QStringLiteral("Log every request."));
-    const QCommandLineOption silentCommitOption(
+        QStringLiteral("0")};
+    QCommandLineOption seedOption{QStringLiteral("seed"), QStringLiteral("Seed of the fault rolls."),
+                                  QStringLiteral("n")};
+    QCommandLineOption verboseOption{QStringLiteral("verbose"), QStringLiteral("Log every request.")};
+    QCommandLineOption silentCommitOption{
         QStringLiteral("silent-commit"),
-        QStringLiteral("Carry out the commit of a write run but never answer it."));
-    const QCommandLineOption clampOption(
+        QStringLiteral("Carry out the commit of a write run but never answer it.")};
+    QCommandLineOption clampOption{
         QStringLiteral("clamp"),
         QStringLiteral("Holding register REG (from 1) stores at most MAX, whatever it is sent."),
-        QStringLiteral("REG:MAX"));
-    const QCommandLineOption slaveOption(
+        QStringLiteral("REG:MAX")};
+    QCommandLineOption slaveOption{
         QStringLiteral("slave"),
         QStringLiteral("Answer this slave address (default 1). Repeat it to serve several units on the line, "
                        "each followed by its own --device, --device-id and --state."),
-        QStringLiteral("n"));
-    parser.addOptions({slaveOption, clampOption, portOption, linkOption, deviceIdOption, deviceOption,
-                       definitionsOption, stateOption, blankOption, wireSpeedOption, faultOption,
-                       faultAtOption, faultAfterOption, slowOption, seedOption, verboseOption,
-                       silentCommitOption});
-    parser.process(application);
+        QStringLiteral("n")};
 
-    const QString port = parser.value(portOption);
-    if (!QRegularExpression(QStringLiteral("^COM[1-9][0-9]*$")).match(port).hasMatch())
-        return Fail("--port takes a name such as COM1");
+    void AddTo(QCommandLineParser& parser) const {
+        parser.addOptions({slaveOption, clampOption, portOption, linkOption, deviceIdOption, deviceOption,
+                           definitionsOption, stateOption, blankOption, wireSpeedOption, faultOption,
+                           faultAtOption, faultAfterOption, slowOption, seedOption, verboseOption,
+                           silentCommitOption});
+    }
+};
 
-    // The line's faults and limits, alike for every unit on it; "" when the options are good.
-    const auto setFaults = [&](TSimUnit& unit) -> std::string {
-        for (const QString& fault : parser.values(faultOption)) {
-            const QStringList parts = fault.split(QLatin1Char('='));
-            bool ok = parts.size() == 2;
-            const double rate = ok ? parts[1].toDouble(&ok) : 0.0;
-            const auto kind = ok ? SimFaultFromName(parts[0].toStdString()) : std::nullopt;
-            if (!kind || rate < 0.0 || rate > 1.0)
-                return ("--fault takes kind=rate with a known kind and a rate from 0 to 1: " +
-                        fault.toStdString());
-            unit.AddFault(*kind, rate);
-        }
-        for (const QString& fault : parser.values(faultAtOption)) {
-            const QStringList parts = fault.split(QLatin1Char('='));
-            bool ok = parts.size() == 2;
-            const qlonglong request = ok ? parts[1].toLongLong(&ok) : 0;
-            const auto kind = ok ? SimFaultFromName(parts[0].toStdString()) : std::nullopt;
-            if (!kind || request < 1)
-                return ("--fault-at takes kind=n with a known kind and a request number from 1: " +
-                        fault.toStdString());
-            unit.AddFaultAt(*kind, request);
-        }
-        bool ok = false;
-        const int slowMs = parser.value(slowOption).toInt(&ok);
-        if (!ok || slowMs < 0)
-            return ("--slow-ms takes a number of milliseconds");
-        unit.SetSlowDelayMs(slowMs);
-        const qlonglong faultAfter = parser.value(faultAfterOption).toLongLong(&ok);
-        if (!ok || faultAfter < 0)
-            return ("--fault-after takes a number of requests");
-        unit.SetFaultFreeRequests(faultAfter);
-        if (parser.isSet(seedOption))
-            unit.SetSeed(parser.value(seedOption).toUInt());
-        unit.SetSilentCommit(parser.isSet(silentCommitOption));
-        for (const QString& clamp : parser.values(clampOption)) {
-            const QStringList parts = clamp.split(':');
-            bool regOk = false;
-            bool maxOk = false;
-            const int reg = parts.size() == 2 ? parts[0].toInt(&regOk) : 0;
-            const uint max = parts.size() == 2 ? parts[1].toUInt(&maxOk) : 0;
-            if (!regOk || !maxOk || reg < 1 || reg > TSimUnit::ObjectCount || max > 0xFFFF)
-                return ("--clamp takes REG:MAX, a holding register from 1 and a value from 0 to 65535: " +
-                        clamp.toStdString());
-            unit.SetClamp(reg, static_cast<uint16_t>(max));
-        }
-        return {};
-    };
-    const bool verbose = parser.isSet(verboseOption);
-    std::string error;
-    std::vector<TSlaveSpec> slaves;
-    if (!SlaveSpecs(QCoreApplication::arguments(), &slaves, &error))
-        return Fail(error);
-    const bool shared = slaves.size() > 1;
+// The line's faults and limits, alike for every unit on it; "" when the options are good.
+std::string SetFaults(const QCommandLineParser& parser, const TSimOptions& o, TSimUnit& unit) {
+    for (const QString& fault : parser.values(o.faultOption)) {
+        const QStringList parts = fault.split(QLatin1Char('='));
+        bool ok = parts.size() == 2;
+        const double rate = ok ? parts[1].toDouble(&ok) : 0.0;
+        const auto kind = ok ? SimFaultFromName(parts[0].toStdString()) : std::nullopt;
+        if (!kind || rate < 0.0 || rate > 1.0)
+            return ("--fault takes kind=rate with a known kind and a rate from 0 to 1: " +
+                    fault.toStdString());
+        unit.AddFault(*kind, rate);
+    }
+    for (const QString& fault : parser.values(o.faultAtOption)) {
+        const QStringList parts = fault.split(QLatin1Char('='));
+        bool ok = parts.size() == 2;
+        const qlonglong request = ok ? parts[1].toLongLong(&ok) : 0;
+        const auto kind = ok ? SimFaultFromName(parts[0].toStdString()) : std::nullopt;
+        if (!kind || request < 1)
+            return ("--fault-at takes kind=n with a known kind and a request number from 1: " +
+                    fault.toStdString());
+        unit.AddFaultAt(*kind, request);
+    }
+    bool ok = false;
+    const int slowMs = parser.value(o.slowOption).toInt(&ok);
+    if (!ok || slowMs < 0)
+        return ("--slow-ms takes a number of milliseconds");
+    unit.SetSlowDelayMs(slowMs);
+    const qlonglong faultAfter = parser.value(o.faultAfterOption).toLongLong(&ok);
+    if (!ok || faultAfter < 0)
+        return ("--fault-after takes a number of requests");
+    unit.SetFaultFreeRequests(faultAfter);
+    if (parser.isSet(o.seedOption))
+        unit.SetSeed(parser.value(o.seedOption).toUInt());
+    unit.SetSilentCommit(parser.isSet(o.silentCommitOption));
+    for (const QString& clamp : parser.values(o.clampOption)) {
+        const QStringList parts = clamp.split(':');
+        bool regOk = false;
+        bool maxOk = false;
+        const int reg = parts.size() == 2 ? parts[0].toInt(&regOk) : 0;
+        const uint max = parts.size() == 2 ? parts[1].toUInt(&maxOk) : 0;
+        if (!regOk || !maxOk || reg < 1 || reg > TSimUnit::ObjectCount || max > 0xFFFF)
+            return ("--clamp takes REG:MAX, a holding register from 1 and a value from 0 to 65535: " +
+                    clamp.toStdString());
+        unit.SetClamp(reg, static_cast<uint16_t>(max));
+    }
+    return {};
+}
+
+// The units to serve, one for each slave spec, with the device ids they report and the files
+// their state is kept in.
+struct TLineUnits {
     std::vector<std::unique_ptr<TSimUnit>> units;
     std::vector<std::string> statePaths;
     std::vector<int32_t> deviceIds;
     // Each catalogue's trees take their defaults into a store of its own; the stores outlive them.
     std::vector<std::unique_ptr<TRegisterDataStore>> stores;
     std::vector<std::unique_ptr<TDevices>> catalogues;
+};
+
+// Makes the units of `slaves` into `made`; "" when they could all be made, else why not.
+std::string MakeUnits(const QCommandLineParser& parser, const TSimOptions& o,
+                      const std::vector<TSlaveSpec>& slaves, TLineUnits& made) {
+    const bool shared = slaves.size() > 1;
+    auto& units = made.units;
+    auto& statePaths = made.statePaths;
+    auto& deviceIds = made.deviceIds;
+    auto& catalogues = made.catalogues;
+    std::string error;
     for (const TSlaveSpec& slave : slaves) {
         auto unit = std::make_unique<TSimUnit>();
         unit->SetAddress(static_cast<uint8_t>(slave.address));
@@ -277,33 +271,115 @@ int main(int argc, char** argv) {
             bool ok = false;
             deviceId = slave.deviceId.toInt(&ok, 0);
             if (!ok || deviceId < 0 || deviceId > 0xFFFF)
-                return Fail("--device-id takes a number from 0 to 65535");
+                return ("--device-id takes a number from 0 to 65535");
         } else if (!slave.device.isEmpty()) {
             const std::string definitions =
-                parser.isSet(definitionsOption)
-                    ? parser.value(definitionsOption).toStdString()
+                parser.isSet(o.definitionsOption)
+                    ? parser.value(o.definitionsOption).toStdString()
                     : FindDefinitionFile(QCoreApplication::applicationDirPath().toStdString());
-            stores.push_back(std::make_unique<TRegisterDataStore>());
-            catalogues.push_back(std::make_unique<TDevices>(*stores.back()));
+            made.stores.push_back(std::make_unique<TRegisterDataStore>());
+            catalogues.push_back(std::make_unique<TDevices>(*made.stores.back()));
             TDevice* device =
                 DeviceByName(*catalogues.back(), definitions, slave.device.toStdString(), &error);
             if (device == nullptr)
-                return Fail(error);
+                return error;
             deviceId = device->DeviceId;
             // A unit fresh from the factory; a kept state or --blank says otherwise.
-            if (!stateExists && !parser.isSet(blankOption) && !LoadFactoryDefaults(*unit, *device, &error))
-                return Fail("cannot form the factory defaults: " + error);
+            if (!stateExists && !parser.isSet(o.blankOption) && !LoadFactoryDefaults(*unit, *device, &error))
+                return ("cannot form the factory defaults: " + error);
         }
         unit->SetDeviceId(static_cast<uint16_t>(deviceId));
         if (stateExists && !unit->LoadState(slave.state, &error))
-            return Fail("cannot load " + slave.state + ": " + error);
+            return ("cannot load " + slave.state + ": " + error);
         deviceIds.push_back(deviceId);
         statePaths.push_back(slave.state);
         units.push_back(std::move(unit));
     }
+    return {};
+}
+
+// Publishes the line under the comm port name in the user settings, and at `link` when one is
+// given; "" when it is published, else why not.
+std::string PublishLine(const TSimPort& line, const QString& key, const QString& path,
+                        const std::string& link) {
+    if (!link.empty()) {
+        std::error_code code;
+        if (std::filesystem::is_symlink(link, code))
+            std::filesystem::remove(link, code);
+        std::filesystem::create_symlink(line.Path(), link, code);
+        if (code)
+            return ("cannot make the link " + link + ": " + code.message());
+    }
+    {
+        QSettings settings(UserSettings::Organization, UserSettings::Application);
+        settings.setValue(key, path);
+        settings.sync();
+        if (settings.status() != QSettings::NoError) {
+            std::error_code code;
+            if (!link.empty())
+                std::filesystem::remove(link, code);
+            return ("cannot write the user settings " + settings.fileName().toStdString());
+        }
+    }
+    return {};
+}
+
+// Leaves the published names only when they still point here (another simulator may have
+// taken them over meanwhile).
+void UnpublishLine(const TSimPort& line, const QString& key, const QString& path, const std::string& link) {
+    {
+        QSettings settings(UserSettings::Organization, UserSettings::Application);
+        if (settings.value(key).toString() == path) {
+            settings.remove(key);
+            settings.sync();
+        }
+    }
+    if (!link.empty()) {
+        std::error_code code;
+        if (std::filesystem::is_symlink(link, code) &&
+            std::filesystem::read_symlink(link, code) == line.Path())
+            std::filesystem::remove(link, code);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("dezadizi-sim"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(DezVersion));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "A simulated unit: a Modbus RTU slave (address 1) on a pseudo-terminal, published as a comm port;\n"
+        "with --slave, several units on one line.\n"
+        "Fault kinds: no-reply, bad-crc, wrong-slave, exception, garbage, truncated, slow."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const TSimOptions o;
+    o.AddTo(parser);
+    parser.process(application);
+
+    const auto target = ParsePortTarget(parser.value(o.portOption).toStdString());
+    if (!target || target->kind != TPortKind::ComPort || target->addressGiven)
+        return Fail("--port takes a name such as COM1");
+    const QString port = QString::fromStdString(target->name);
+
+    const bool verbose = parser.isSet(o.verboseOption);
+    std::string error;
+    std::vector<TSlaveSpec> slaves;
+    if (!SlaveSpecs(QCoreApplication::arguments(), &slaves, &error))
+        return Fail(error);
+    const bool shared = slaves.size() > 1;
+    TLineUnits made;
+    if (const std::string problem = MakeUnits(parser, o, slaves, made); !problem.empty())
+        return Fail(problem);
+    const auto& units = made.units;
+    const auto& statePaths = made.statePaths;
+    const auto& deviceIds = made.deviceIds;
 
     for (const auto& unit : units) {
-        if (const std::string problem = setFaults(*unit); !problem.empty())
+        if (const std::string problem = SetFaults(parser, o, *unit); !problem.empty())
             return Fail(problem);
     }
 
@@ -316,38 +392,21 @@ int main(int argc, char** argv) {
     }
     const TStopHookScope stopHook({WakeLine, &stopPipe[1]});
     TSimPort line;
-    line.SetWireSpeed(parser.isSet(wireSpeedOption));
+    line.SetWireSpeed(parser.isSet(o.wireSpeedOption));
     if (!line.Create(&error))
         return Fail(error);
     const QString path = QString::fromStdString(line.Path());
 
-    const std::string link = parser.value(linkOption).toStdString();
-    if (!link.empty()) {
-        std::error_code code;
-        if (std::filesystem::is_symlink(link, code))
-            std::filesystem::remove(link, code);
-        std::filesystem::create_symlink(line.Path(), link, code);
-        if (code)
-            return Fail("cannot make the link " + link + ": " + code.message());
-    }
-    const QString key = QStringLiteral("Ports/") + port;
-    {
-        QSettings settings(SettingsOrganization, SettingsApplication);
-        settings.setValue(key, path);
-        settings.sync();
-        if (settings.status() != QSettings::NoError) {
-            std::error_code code;
-            if (!link.empty())
-                std::filesystem::remove(link, code);
-            return Fail("cannot write the user settings " + settings.fileName().toStdString());
-        }
-    }
+    const std::string link = parser.value(o.linkOption).toStdString();
+    const QString key = UserSettings::PortKey(port);
+    if (const std::string problem = PublishLine(line, key, path, link); !problem.empty())
+        return Fail(problem);
 
     std::cout << "dezadizi-sim ready port=" << line.Path() << " com=" << port.toStdString()
               << (link.empty() ? "" : " link=" + link);
     for (size_t i = 0; i < units.size(); ++i)
         std::cout << " slave=" << int(units[i]->Address()) << " device-id=" << deviceIds[i];
-    std::cout << (parser.isSet(wireSpeedOption) ? " wire-speed" : "") << std::endl;
+    std::cout << (parser.isSet(o.wireSpeedOption) ? " wire-speed" : "") << std::endl;
 
     std::vector<TSimUnit*> line_units;
     for (const auto& unit : units) {
@@ -366,21 +425,7 @@ int main(int argc, char** argv) {
     line.Serve(line_units, stopPipe[0], saveIfChanged);
     saveIfChanged();
 
-    // Leave the published names only when they still point here (another simulator may have
-    // taken them over meanwhile).
-    {
-        QSettings settings(SettingsOrganization, SettingsApplication);
-        if (settings.value(key).toString() == path) {
-            settings.remove(key);
-            settings.sync();
-        }
-    }
-    if (!link.empty()) {
-        std::error_code code;
-        if (std::filesystem::is_symlink(link, code) &&
-            std::filesystem::read_symlink(link, code) == line.Path())
-            std::filesystem::remove(link, code);
-    }
+    UnpublishLine(line, key, path, link);
     for (const auto& unit : units) {
         std::cout << "dezadizi-sim " << (shared ? "slave " + std::to_string(unit->Address()) + " " : "")
                   << "stopped after " << unit->Requests() << " requests and " << unit->Commits() << " commits"
