@@ -9,7 +9,6 @@
 #include "app/Fm_review.h"
 #include "app/Gradient.h"
 #include "app/Panel.h"
-#include "app/Queuedcall.h"
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
 #include "modbus/Registerdatastore.h"
@@ -347,14 +346,13 @@ void TfmMain::FormCreate(const std::string& definitionPath) {
     FSerialManager = std::make_unique<TSerialManager>(FStore.get());
     SetRegisterDataStore(FStore.get());
 
-    // Reports of the worker must not wait for this thread: they are posted, in order.
+    // Reports of the worker must not wait for this thread: they are queued, in order, and
+    // taken here by the event loop.
     FSerialManager->DeviceList()->OnBeginRead = [this] { BeginReadProgress(); };
     FSerialManager->DeviceList()->OnWriteError = [this](const std::string& text) {
-        QueueCall(this, [text] { ShowError(text); });
+        FSerialManager->Reports().Post(TWriteErrorReport{text});
     };
-    FSerialManager->OnPortReopened = [this](bool reopened) {
-        PostForRun([this, reopened] { ApplyReopened(reopened); });
-    };
+    FSerialManager->OnReport = [this](const TWorkerReport& report) { ApplyReport(report); };
 
     FDevices->LoadFromFile(definitionPath);
 }
@@ -410,12 +408,20 @@ bool TfmMain::MayCutOffWrite() {
     return AskYesNoDefaultNo(WriteUnderWayQuestion) == TAnswer::Yes;
 }
 
-void TfmMain::PostForRun(std::function<void()> apply) {
-    const uint32_t connection = FConnection;
-    QueueCall(this, [this, connection, apply = std::move(apply)] {
-        if (connection == FConnection)
-            apply();
-    });
+void TfmMain::ApplyReport(const TWorkerReport& report) {
+    if (const auto* error = std::get_if<TWriteErrorReport>(&report.Value)) {
+        ShowError(error->Text);
+        return;
+    }
+    // The reports of a run a disconnect ended belong to no run shown any more.
+    if (report.Run != FSerialManager->Reports().Run())
+        return;
+    if (const auto* progress = std::get_if<TProgressReport>(&report.Value))
+        ApplyProgress(progress->Outcome);
+    else if (const auto* begin = std::get_if<TBeginReadReport>(&report.Value))
+        ApplyBeginRead(begin->Total);
+    else if (const auto* reopened = std::get_if<TReopenedReport>(&report.Value))
+        ApplyReopened(reopened->Reopened);
 }
 
 void TfmMain::ClearProgress() {
@@ -630,8 +636,8 @@ void TfmMain::SetConnected(bool connected) {
         ReleaseDevice(device);
         FCurrentDevice = nullptr;
     }
-    // What the stopped worker still posted belongs to no run shown any more.
-    ++FConnection;
+    // What the stopped worker still reported belongs to no run shown any more.
+    FSerialManager->Reports().NewRun();
     ClearProgress();
     FinishRecord();
 }
@@ -673,7 +679,7 @@ void TfmMain::BeginReadProgress() {
     if (TDevice* device = FCurrentDevice)
         device->Settings->ClearPending();
     FProgress.Begin(total, false);
-    PostForRun([this, total] { ApplyBeginRead(total); });
+    FSerialManager->Reports().Post(TBeginReadReport{total});
 }
 
 void TfmMain::ApplyBeginRead(int32_t total) {
@@ -686,7 +692,7 @@ void TfmMain::SettingsProgress(void* sender, const std::string& text, bool error
     // Decided on the reporting thread, by the same bookkeeping as the command line's.
     TProgressOutcome outcome = FProgress.Report(*FStore, text, errorFlag, increment);
     // Queued on every thread, so that reports take effect in the order made.
-    PostForRun([this, outcome] { ApplyProgress(outcome); });
+    FSerialManager->Reports().Post(TProgressReport{std::move(outcome)});
 }
 
 void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {
