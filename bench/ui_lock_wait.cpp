@@ -25,7 +25,7 @@
 
 namespace {
 
-// Services the worker's hand-overs until `done`, taking the settings lock every 2 ms as clicks
+// Takes the worker's reports until `done`, taking the settings lock every 2 ms as clicks
 // would; returns the longest wait for it in milliseconds.
 double LongestLockWait(const std::function<bool()>& done, int* takes) {
     double longest = 0.0;
