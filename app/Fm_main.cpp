@@ -344,13 +344,14 @@ void TfmMain::FormCreate(const std::string& definitionPath) {
     FModbusHandler = std::make_unique<TModbusHandler>();
     FStore = std::make_unique<TRegisterDataStore>(nullptr, FModbusHandler.get());
     FSerialManager = std::make_unique<TSerialManager>(FStore.get());
+    FReports = &FSerialManager->Reports();
     SetRegisterDataStore(FStore.get());
 
     // Reports of the worker must not wait for this thread: they are queued, in order, and
     // taken here by the event loop.
     FSerialManager->DeviceList()->OnBeginRead = [this] { BeginReadProgress(); };
     FSerialManager->DeviceList()->OnWriteError = [this](const std::string& text) {
-        FSerialManager->Reports().Post(TWriteErrorReport{text});
+        FReports->Post(TWriteErrorReport{text});
     };
     FSerialManager->OnReport = [this](const TWorkerReport& report) { ApplyReport(report); };
 
@@ -414,7 +415,7 @@ void TfmMain::ApplyReport(const TWorkerReport& report) {
         return;
     }
     // The reports of a run a disconnect ended belong to no run shown any more.
-    if (report.Run != FSerialManager->Reports().Run())
+    if (report.Run != FReports->Run())
         return;
     if (const auto* progress = std::get_if<TProgressReport>(&report.Value))
         ApplyProgress(progress->Outcome);
@@ -637,7 +638,7 @@ void TfmMain::SetConnected(bool connected) {
         FCurrentDevice = nullptr;
     }
     // What the stopped worker still reported belongs to no run shown any more.
-    FSerialManager->Reports().NewRun();
+    FReports->NewRun();
     ClearProgress();
     FinishRecord();
 }
@@ -679,7 +680,7 @@ void TfmMain::BeginReadProgress() {
     if (TDevice* device = FCurrentDevice)
         device->Settings->ClearPending();
     FProgress.Begin(total, false);
-    FSerialManager->Reports().Post(TBeginReadReport{total});
+    FReports->Post(TBeginReadReport{total});
 }
 
 void TfmMain::ApplyBeginRead(int32_t total) {
@@ -692,7 +693,7 @@ void TfmMain::SettingsProgress(void* sender, const std::string& text, bool error
     // Decided on the reporting thread, by the same bookkeeping as the command line's.
     TProgressOutcome outcome = FProgress.Report(*FStore, text, errorFlag, increment);
     // Queued on every thread, so that reports take effect in the order made.
-    FSerialManager->Reports().Post(TProgressReport{std::move(outcome)});
+    FReports->Post(TProgressReport{std::move(outcome)});
 }
 
 void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {

@@ -29,6 +29,7 @@ struct TSnapshot;
 class TDevices;
 class TModbusHandler;
 class TRegisterDataStore;
+class TReportQueue;
 class TSerialManager;
 struct TWorkerReport;
 
@@ -60,6 +61,9 @@ public:
     // The device type being edited, or none; read on the worker too.
     std::atomic<TDevice*> FCurrentDevice{nullptr};
     std::unique_ptr<TSerialManager> FSerialManager;
+    // The manager's report queue, set with it. Workers post to it while the manager stops them,
+    // when FSerialManager no longer points to it.
+    TReportQueue* FReports = nullptr;
 
     // Controls, by the names the handlers use.
     QWidget* pnTitle;
