@@ -2,8 +2,8 @@
 
 #include "Version.h"
 #include "app/Application.h"
-#include "app/Dialogs.h"
 #include "app/Devicechoice.h"
+#include "app/Dialogs.h"
 #include "app/Fm_compare.h"
 #include "app/Fm_connect.h"
 #include "app/Fm_history.h"
@@ -11,7 +11,6 @@
 #include "app/Gradient.h"
 #include "app/Messageboxes.h"
 #include "app/Panel.h"
-#include "app/Queuedcall.h"
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
 #include "modbus/Registerdatastore.h"
@@ -364,15 +363,15 @@ void TfmMain::FormCreate(const std::string& definitionPath) {
     FStore = std::make_unique<TRegisterDataStore>(nullptr, FModbusHandler.get());
     FDevices = std::make_unique<TDevices>(*FStore);
     FSerialManager = std::make_unique<TSerialManager>(FStore.get());
+    FReports = &FSerialManager->Reports();
 
-    // Reports of the worker must not wait for this thread: they are posted, in order.
+    // Reports of the worker must not wait for this thread: they are queued, in order, and
+    // taken here by the event loop.
     FSerialManager->DeviceList()->OnBeginRead = [this] { BeginReadProgress(); };
     FSerialManager->DeviceList()->OnWriteError = [this](const std::string& text) {
-        QueueCall(this, [text] { ShowError(text); });
+        FReports->Post(TWriteErrorReport{text});
     };
-    FSerialManager->OnPortReopened = [this](bool reopened) {
-        PostForRun([this, reopened] { ApplyReopened(reopened); });
-    };
+    FSerialManager->OnReport = [this](const TWorkerReport& report) { ApplyReport(report); };
 
     FDevices->LoadFromFile(definitionPath);
 }
@@ -429,12 +428,20 @@ bool TfmMain::MayCutOffWrite() {
     return AskYesNoDefaultNo(WriteUnderWayQuestion) == TAnswer::Yes;
 }
 
-void TfmMain::PostForRun(std::function<void()> apply) {
-    const uint32_t connection = FConnection;
-    QueueCall(this, [this, connection, apply = std::move(apply)] {
-        if (connection == FConnection)
-            apply();
-    });
+void TfmMain::ApplyReport(const TWorkerReport& report) {
+    if (const auto* error = std::get_if<TWriteErrorReport>(&report.Value)) {
+        ShowError(error->Text);
+        return;
+    }
+    // The reports of a run a disconnect ended belong to no run shown any more.
+    if (report.Run != FReports->Run())
+        return;
+    if (const auto* progress = std::get_if<TProgressReport>(&report.Value))
+        ApplyProgress(progress->Outcome);
+    else if (const auto* begin = std::get_if<TBeginReadReport>(&report.Value))
+        ApplyBeginRead(begin->Total);
+    else if (const auto* reopened = std::get_if<TReopenedReport>(&report.Value))
+        ApplyReopened(reopened->Reopened);
 }
 
 void TfmMain::ClearProgress() {
@@ -650,8 +657,8 @@ void TfmMain::SetConnected(bool connected) {
         ReleaseDevice(device);
         FCurrentDevice = nullptr;
     }
-    // What the stopped worker still posted belongs to no run shown any more.
-    ++FConnection;
+    // What the stopped worker still reported belongs to no run shown any more.
+    FReports->NewRun();
     ClearProgress();
     FinishRecord();
 }
@@ -693,7 +700,7 @@ void TfmMain::BeginReadProgress() {
     if (TDevice* device = FCurrentDevice)
         device->Settings->ClearPending();
     FProgress.Begin(total, false);
-    PostForRun([this, total] { ApplyBeginRead(total); });
+    FReports->Post(TBeginReadReport{total});
 }
 
 void TfmMain::ApplyBeginRead(int32_t total) {
@@ -706,7 +713,7 @@ void TfmMain::SettingsProgress(void* sender, const std::string& text, bool error
     // Decided on the reporting thread, by the same bookkeeping as the command line's.
     TProgressOutcome outcome = FProgress.Report(*FStore, text, errorFlag, increment);
     // Queued on every thread, so that reports take effect in the order made.
-    PostForRun([this, outcome] { ApplyProgress(outcome); });
+    FReports->Post(TProgressReport{std::move(outcome)});
 }
 
 void TfmMain::ApplyProgress(const TProgressOutcome& outcome) {

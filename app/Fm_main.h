@@ -31,7 +31,9 @@ struct TSnapshot;
 class TDevices;
 class TModbusHandler;
 class TRegisterDataStore;
+class TReportQueue;
 class TSerialManager;
+struct TWorkerReport;
 
 class TfmMain : public QMainWindow {
     Q_OBJECT
@@ -61,6 +63,9 @@ public:
     // The device type being edited, or none; read on the worker too.
     std::atomic<TDevice*> FCurrentDevice{nullptr};
     std::unique_ptr<TSerialManager> FSerialManager;
+    // The manager's report queue, set with it. Workers post to it while the manager stops them,
+    // when FSerialManager no longer points to it.
+    TReportQueue* FReports = nullptr;
 
     // Controls, by the names the handlers use.
     QWidget* pnTitle;
@@ -176,9 +181,8 @@ private:
     bool MayLeaveUnit(std::function<void()> leave, bool& asked);
     // The progress text and bar of a run that was cut off.
     void ClearProgress();
-    // Posts `apply` to run on this thread unless a disconnect comes first: the reports of a
-    // worker that was stopped belong to no run the window still shows.
-    void PostForRun(std::function<void()> apply);
+    // A report of the link, on this thread: what it means for the window.
+    void ApplyReport(const TWorkerReport& report);
 
     std::unique_ptr<TDevices> FDevices;
     std::unique_ptr<TModbusHandler> FModbusHandler;
@@ -187,8 +191,6 @@ private:
     std::string FFailMessage;
     // The failing block's text of a failed write, shown when its port could not be reopened.
     std::string FFailText;
-    // Counts disconnects; posted reports carry the count they were made under.
-    std::atomic<uint32_t> FConnection{0};
     // Set once a read run of the connected unit has completed: until then "Write Settings"
     // would send an image that holds nothing read from the unit.
     bool FReadComplete = false;

@@ -60,7 +60,7 @@ double CpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Services the worker's hand-overs, sleeping in the event loop between them as the window does.
+// Takes the worker's reports, sleeping in the event loop between them as the window does.
 void WaitUntil(const std::function<bool()>& done) {
     QTimer tick;
     tick.start(10);

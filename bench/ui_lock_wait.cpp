@@ -24,7 +24,7 @@
 
 namespace {
 
-// Services the worker's hand-overs until `done`, taking the store's lock every 2 ms as clicks
+// Takes the worker's reports until `done`, taking the store's lock every 2 ms as clicks
 // would; returns the longest wait for it in milliseconds.
 double LongestLockWait(const TRegisterDataStore& store, const std::function<bool()>& done, int* takes) {
     double longest = 0.0;

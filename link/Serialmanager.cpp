@@ -10,14 +10,42 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QMetaObject>
+#include <QObject>
 #include <algorithm>
 #include <cstdio>
 #include <exception>
 
 TSerialManager::TSerialManager(TRegisterDataStore* store, TProtocolFactory factory)
-    : FDeviceList(std::make_unique<TDeviceList>(store)), FFactory(std::move(factory)) {
+    : FReceiver(std::make_unique<QObject>()), FDeviceList(std::make_unique<TDeviceList>(store)),
+      FFactory(std::move(factory)) {
     if (!FFactory)
         FFactory = [] { return std::make_unique<MbusRtuMasterProtocol>(); };
+    // Qt drops a wake-up still queued when the receiver goes with the manager.
+    FReports.SetWake([receiver = FReceiver.get(), this] {
+        QMetaObject::invokeMethod(
+            receiver, [this] { ProcessReports(); }, Qt::QueuedConnection);
+    });
+}
+
+void TSerialManager::ProcessReportsInOwnLoop() {
+    FReports.SetWake(nullptr);
+}
+
+void TSerialManager::ProcessReports() {
+    while (std::optional<TWorkerReport> report = FReports.Take()) {
+        if (const auto* search = std::get_if<TSearchReport>(&report->Value)) {
+            try {
+                search->Worker->DeliverSearchResult(search->DeviceId, search->Found);
+            } catch (...) {
+                // The requester's failure is its own; the reports after it still count.
+            }
+        } else if (std::holds_alternative<TRefreshReport>(report->Value)) {
+            FDeviceList->RefreshDevices();
+        } else if (OnReport) {
+            OnReport(*report);
+        }
+    }
 }
 
 TSerialManager::~TSerialManager() {
@@ -130,8 +158,7 @@ void TSerialManager::SetReopenPolicy(int attempts, std::chrono::milliseconds pau
 
 void TSerialManager::RecoverFailedWrite() {
     const bool reopened = ReopenPort(FReopenAttempts, std::chrono::milliseconds(FReopenPauseMs.load()));
-    if (OnPortReopened)
-        OnPortReopened(reopened);
+    FReports.Post(TReopenedReport{reopened});
 }
 
 bool TSerialManager::HasThreadOnPort(int32_t commPort) const {
@@ -155,7 +182,7 @@ bool TSerialManager::OpenPort(int32_t commPort) {
     FCommPort = commPort;
     std::unique_ptr<MbusSerialMasterProtocol> protocol = FFactory();
     OpenProtocol(protocol.get(), commPort);
-    auto thread = std::make_unique<TSerialThread>(protocol.get(), FDeviceList.get(),
+    auto thread = std::make_unique<TSerialThread>(protocol.get(), FDeviceList.get(), &FReports,
                                                   [this](TSerialThread*) { RecoverFailedWrite(); });
     thread->CommPort = commPort;
     std::lock_guard<std::mutex> lock(FThreadsLock);
@@ -224,6 +251,8 @@ void TSerialManager::StopThread(TSerialThread* thread, bool remove) {
     if (protocol)
         protocol->Close();
     thread->Protocol = nullptr;
+    // A search result it left behind has no one to go to.
+    FReports.Discard(thread);
     protocol.reset();
     owned.reset();
 }

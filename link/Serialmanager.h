@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "link/Serialthread.h"
+#include "link/Workerreport.h"
 
 class MbusSerialMasterProtocol;
+class QObject;
 class TDevice;
 class TDeviceList;
 class TRegisterDataStore;
@@ -38,13 +40,25 @@ public:
     void SelectFirstGroup();
     // The recovery after a failed write: up to `attempts` reopens of the port, `pause` after
     // each that fails. Runs on the worker whose write failed, outside the device-list lock; it
-    // is the only one who may touch that port while it is open.
+    // is the only one who may touch that port while it is open. Its outcome is reported
+    // (TReopenedReport).
     static constexpr int ReopenAttempts = 3;
     static constexpr std::chrono::milliseconds ReopenPause{1000};
     void SetReopenPolicy(int attempts, std::chrono::milliseconds pause);
-    // Called on the worker, without the lock, with the outcome of the recovery after a failed
-    // write. Must not wait for the user-interface thread.
-    std::function<void(bool reopened)> OnPortReopened;
+
+    // The workers' reports, and the owner's own (progress, the start of a read, a failed write
+    // step), posted by the callbacks it gives the store and the device list.
+    TReportQueue& Reports() { return FReports; }
+    // The owner's handler of every report the link does not handle itself, on the owner's thread.
+    std::function<void(const TWorkerReport& report)> OnReport;
+    // Owner's thread: handles the queued reports in order: a search's result and a refresh of
+    // the shown settings here, the rest by OnReport. A handler may stop a worker: the reports
+    // of a worker that has gone are dropped.
+    void ProcessReports();
+    // By default the reports are processed on the event loop of the thread that made the
+    // manager, one queued wake-up draining the queue. An owner without one (the command line)
+    // calls this, then waits with Reports().WaitUntil and calls ProcessReports in its own loop.
+    void ProcessReportsInOwnLoop();
     // The requester of a pending search on this port no longer wants its result.
     void WithdrawSearch(int32_t commPort);
 
@@ -76,6 +90,10 @@ private:
         std::unique_ptr<MbusSerialMasterProtocol> protocol;
         std::unique_ptr<TSerialThread> thread;
     };
+    // Before the workers, which post to it until they end.
+    TReportQueue FReports;
+    // Lives on the owner's thread: the wake-up of the default delivery runs there.
+    std::unique_ptr<QObject> FReceiver;
     std::unique_ptr<TDeviceList> FDeviceList;
     std::vector<TWorker> FThreads;
     // Guards FThreads for ReopenPort, which runs on a worker; never held while waiting for a

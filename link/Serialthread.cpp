@@ -1,6 +1,7 @@
 #include "link/Serialthread.h"
 
 #include "link/Devicelist.h"
+#include "link/Workerreport.h"
 #include "modbus/MbusMasterFunctions.h"
 #include "modbus/Registerdatastore.h"
 #include "modbus/Unitmap.h"
@@ -8,9 +9,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QMetaObject>
-#include <chrono>
-#include <exception>
 #include <utility>
 
 namespace {
@@ -48,9 +46,10 @@ void WorkerEnded(void*) {}
 
 } // namespace
 
-TSerialThread::TSerialThread(MbusMasterFunctions* protocol, TDeviceList* devices,
+TSerialThread::TSerialThread(MbusMasterFunctions* protocol, TDeviceList* devices, TReportQueue* reports,
                              TFailedWriteHandler afterFailedWrite)
-    : Protocol(protocol), Devices(devices), FAfterFailedWrite(std::move(afterFailedWrite)) {
+    : Protocol(protocol), Devices(devices), FReports(reports),
+      FAfterFailedWrite(std::move(afterFailedWrite)) {
     start();
 }
 
@@ -62,8 +61,9 @@ TSerialThread::~TSerialThread() {
 
 void TSerialThread::Stop() {
     requestInterruption();
-    // The worker may be waiting in a hand-over to this thread: keep servicing them. The user's
-    // clicks and keys wait until the worker has gone, so no handler runs inside this one.
+    // An exchange under way may take its whole time-out: meanwhile this thread's events are
+    // served (the window paints, its timers and reports run). The user's clicks and keys wait
+    // until the worker has gone, so no handler runs inside this one.
     while (!wait(QDeadlineTimer(5)))
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
     WorkerEnded(this);
@@ -74,8 +74,6 @@ void TSerialThread::RequestSearch(int32_t address, TSearchCallback callback) {
         throw TModelError("Can only search for 1 device at a time on any comm port.");
     FSearchAddress = address;
     FSearchCallback = std::move(callback);
-    FSearchResult = -1;
-    FSearchFound = false;
     FSearchPending = true;
     // Raised last, so the worker sees a complete request.
     FSearchRequested.store(true, std::memory_order_release);
@@ -85,7 +83,7 @@ void TSerialThread::WithdrawSearchCallback() {
     FSearchCallback = nullptr;
 }
 
-void TSerialThread::DeliverSearchResult() {
+void TSerialThread::DeliverSearchResult(int32_t deviceId, bool found) {
     TSearchCallback callback = std::move(FSearchCallback);
     FSearchCallback = nullptr;
     // The search is over even when the requester's callback raises; the port can search again.
@@ -94,45 +92,7 @@ void TSerialThread::DeliverSearchResult() {
         ~TEnd() { pending = false; }
     } end{FSearchPending};
     if (callback)
-        callback(this, FSearchResult, FSearchFound);
-}
-
-// Runs `routine` on the user-interface thread (where this object lives) and waits for it. The
-// call is queued and the wait is on our own lock and condition rather than Qt's blocking
-// connection: the routine then works only on what this lock hands over (ThreadSanitizer sees the
-// ordering both ways, where it cannot see Qt's semaphore), and Qt keeps nothing of the call on
-// this thread's stack once the routine is done. A routine that raises still ends the hand-over:
-// its exception is raised again here, where the pass ends on it, and never strands the worker.
-void TSerialThread::HandOver(void (TSerialThread::*routine)()) {
-    {
-        std::lock_guard<std::mutex> lock(FHandOverLock);
-        FHandOverDone = false;
-        FHandOverError = nullptr;
-    }
-    QMetaObject::invokeMethod(
-        this,
-        [this, routine] {
-            { std::lock_guard<std::mutex> lock(FHandOverLock); }
-            std::exception_ptr error;
-            try {
-                (this->*routine)();
-            } catch (...) {
-                error = std::current_exception();
-            }
-            std::lock_guard<std::mutex> lock(FHandOverLock);
-            FHandOverError = error;
-            FHandOverDone = true;
-            FHandOverEnded.notify_one();
-        },
-        Qt::QueuedConnection);
-    std::unique_lock<std::mutex> lock(FHandOverLock);
-    FHandOverEnded.wait(lock, [this] { return FHandOverDone; });
-    if (FHandOverError)
-        std::rethrow_exception(std::exchange(FHandOverError, nullptr));
-}
-
-void TSerialThread::RefreshDevices() {
-    Devices->RefreshDevices();
+        callback(this, deviceId, found);
 }
 
 void TSerialThread::Search() {
@@ -141,10 +101,9 @@ void TSerialThread::Search() {
     // A worker asked to end (its requester has gone) makes no further attempt.
     for (int attempt = 0; attempt < SearchAttempts && result != 0 && !isInterruptionRequested(); ++attempt)
         result = Protocol->ReadInputRegisters(FSearchAddress, Unitmap::DeviceIdRegister, &value, 1);
-    FSearchFound = result == 0;
-    FSearchResult = FSearchFound ? static_cast<int32_t>(value) : -1;
+    const bool found = result == 0;
     FSearchRequested = false;
-    HandOver(&TSerialThread::DeliverSearchResult);
+    FReports->Post(TSearchReport{this, found ? static_cast<int32_t>(value) : -1, found});
 }
 
 void TSerialThread::run() {
@@ -169,14 +128,14 @@ void TSerialThread::run() {
                 inRun = true;
                 break;
             case ssIdle:
-                // Nothing to show means nothing to hand over: an idle connection costs no
+                // Nothing to show means nothing to report: an idle connection costs no
                 // user-interface work.
                 refresh = Devices->PollDevices(Protocol, CommPort);
                 idle = !refresh && !FSearchRequested;
                 break;
             }
             if (refresh)
-                HandOver(&TSerialThread::RefreshDevices);
+                FReports->Post(TRefreshReport{});
         } catch (...) {
             // A failing pass ends silently; the store's reports carry run failures.
         }

@@ -1,16 +1,14 @@
 #pragma once
 // One worker per open comm port: it runs a pending unit search, one step of the register data
-// store's job, then hands the refresh of the displayed settings to the user-interface thread.
+// store's job, then reports what there is to show on its owner's report queue.
 #include <QThread>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <exception>
 #include <functional>
-#include <mutex>
 
 class MbusMasterFunctions;
 class TDeviceList;
+class TReportQueue;
 class TSerialThread;
 
 // (worker, device id, found), called on the user-interface thread.
@@ -22,8 +20,8 @@ public:
     // Runs on the worker, without the device-list lock, after a step that failed a write run.
     using TFailedWriteHandler = std::function<void(TSerialThread* worker)>;
 
-    // Starts running at once.
-    TSerialThread(MbusMasterFunctions* protocol, TDeviceList* devices,
+    // Starts running at once; reports go to `reports`.
+    TSerialThread(MbusMasterFunctions* protocol, TDeviceList* devices, TReportQueue* reports,
                   TFailedWriteHandler afterFailedWrite = {});
     ~TSerialThread() override;
 
@@ -33,8 +31,10 @@ public:
     // User-interface thread: the requester no longer wants the result (a closed dialog).
     void WithdrawSearchCallback();
     bool SearchPending() const { return FSearchPending; }
-    // User-interface thread: asks the worker to end and waits for it, running its hand-overs
-    // meanwhile.
+    // User-interface thread, on the search's report: hands the result to the requester.
+    void DeliverSearchResult(int32_t deviceId, bool found);
+    // User-interface thread: asks the worker to end and waits for it, serving this thread's
+    // events meanwhile.
     void Stop();
 
     std::atomic<int32_t> CommPort{0};
@@ -46,10 +46,8 @@ protected:
 
 private:
     void Search();
-    void DeliverSearchResult();
-    void RefreshDevices();
-    void HandOver(void (TSerialThread::*routine)());
 
+    TReportQueue* const FReports;
     const TFailedWriteHandler FAfterFailedWrite;
     // Pending from the request until the result is delivered.
     std::atomic<bool> FSearchPending{false};
@@ -57,12 +55,4 @@ private:
     std::atomic<bool> FSearchRequested{false};
     int32_t FSearchAddress = 0;
     TSearchCallback FSearchCallback;
-    int32_t FSearchResult = -1;
-    bool FSearchFound = false;
-    // A hand-over in progress: set by the routine once it has run on the user-interface thread.
-    std::mutex FHandOverLock;
-    std::condition_variable FHandOverEnded;
-    bool FHandOverDone = true;
-    // What the routine of a hand-over raised, raised again on the worker.
-    std::exception_ptr FHandOverError;
 };

@@ -32,7 +32,7 @@ const char* const Definitions = R"(<rur>
   </settings>
 </rur>)";
 
-// Services events until `done` or the deadline; the workers' hand-overs run meanwhile.
+// Services events until `done` or the deadline; the workers' reports are taken meanwhile.
 bool WaitFor(const std::function<bool()>& done, int milliseconds = 5000) {
     QElapsedTimer timer;
     timer.start();
@@ -269,7 +269,10 @@ TEST_F(LinkFixture, ReopenPortClosesAndOpensTheMaster) {
     ConnectOnline(0, 3);
     ASSERT_TRUE(WaitFor([&] { return store.IsComplete(); }));
     std::atomic<int> reopened{-1};
-    manager->OnPortReopened = [&](bool result) { reopened = result ? 1 : 0; };
+    manager->OnReport = [&](const TWorkerReport& report) {
+        if (const auto* result = std::get_if<TReopenedReport>(&report.Value))
+            reopened = result->Reopened ? 1 : 0;
+    };
     manager->SetReopenPolicy(1, std::chrono::milliseconds(1));
     unit->failAll = true;
     const int opens = unit->opens;
@@ -360,7 +363,10 @@ TEST_F(LinkFixture, AFailedWriteReopensThePortOnTheWorkerWithTheLockFree) {
     ConnectOnline(0, 3);
     ASSERT_TRUE(WaitFor([&] { return store.IsComplete(); }));
     std::atomic<int> reopened{-1};
-    manager->OnPortReopened = [&](bool result) { reopened = result ? 1 : 0; };
+    manager->OnReport = [&](const TWorkerReport& report) {
+        if (const auto* result = std::get_if<TReopenedReport>(&report.Value))
+            reopened = result->Reopened ? 1 : 0;
+    };
     unit->failAll = true;
     unit->holdOpens = true;
     const int opensBefore = unit->opens;
@@ -383,7 +389,10 @@ TEST_F(LinkFixture, ReopenAttemptsArePacedAndEndWhenTheWorkerIsStopped) {
     TDevice* device = ConnectOnline(0, 3);
     ASSERT_TRUE(WaitFor([&] { return store.IsComplete(); }));
     std::atomic<int> reopened{-1};
-    manager->OnPortReopened = [&](bool result) { reopened = result ? 1 : 0; };
+    manager->OnReport = [&](const TWorkerReport& report) {
+        if (const auto* result = std::get_if<TReopenedReport>(&report.Value))
+            reopened = result->Reopened ? 1 : 0;
+    };
     manager->SetReopenPolicy(3, std::chrono::milliseconds(1));
     unit->failAll = true;
     unit->openResult = FTALK_OPEN_ERR;

@@ -90,7 +90,10 @@ TEST_F(TLineFixture, CablePulledDuringAWriteKeepsTheImageAndWritingAgainAfterRec
         wanted.push_back(i < Coils ? (i % 2) : 1000 + i);
     // The link's own reopen attempts after the failed write, reported from the worker.
     std::atomic<int> reopened{-1};
-    manager->OnPortReopened = [&](bool result) { reopened = result ? 1 : 0; };
+    manager->OnReport = [&](const TWorkerReport& report) {
+        if (const auto* result = std::get_if<TReopenedReport>(&report.Value))
+            reopened = result->Reopened ? 1 : 0;
+    };
     {
         auto sim = StartSim({"--wire-speed", "--state", QString::fromStdString(state)});
         ASSERT_TRUE(Connect(sim->Port()));
@@ -145,7 +148,10 @@ TEST_F(TLineFixture, ASimulatorRestartedUnderTheSameCommPortIsReachedByReopening
     ASSERT_TRUE(AwaitRun()) << FailureText();
 
     std::atomic<int> reopened{-1};
-    manager->OnPortReopened = [&](bool result) { reopened = result ? 1 : 0; };
+    manager->OnReport = [&](const TWorkerReport& report) {
+        if (const auto* result = std::get_if<TReopenedReport>(&report.Value))
+            reopened = result->Reopened ? 1 : 0;
+    };
     sim->Stop();
     Write();
     EXPECT_FALSE(AwaitRun());

@@ -15,12 +15,11 @@
 
 #include "Stopsignals.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QSettings>
-#include <QTimer>
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -29,20 +28,9 @@
 
 namespace {
 
-// Services the workers' hand-overs until `done`; the runs themselves bound the wait (every
-// request has its time-out), so there is no deadline here.
-void WaitForEvents() {
-    // The timer bounds the sleep: completion is a state, not always an event.
-    QTimer tick;
-    tick.setSingleShot(true);
-    tick.start(10);
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-}
-
-void WaitUntil(const std::function<bool()>& done) {
-    while (!done())
-        WaitForEvents();
-}
+// How long a wait for the workers' reports goes before it looks for a stop signal again: a
+// handler may only set a flag, which wakes no one.
+constexpr std::chrono::milliseconds StopCheck{100};
 
 // Why the user settings could not be stored: QSettings gives only a status, so the folder and
 // the file are tried here for the system's own reason.
@@ -116,17 +104,17 @@ class TOnlineSession {
 public:
     TOnlineSession(const TDevices& devices, std::ostream& err)
         : FErr(err), FBar(err, isatty(STDERR_FILENO) != 0), FStore(devices.Store()), FManager(&FStore) {
+        // This thread takes the reports in its own waits.
+        FManager.ProcessReportsInOwnLoop();
         FStore.OnProgress = [this](TRegisterDataStore* store, const std::string& text, bool error,
                                    int32_t inc) {
-            // Called on the worker under the device-list lock: decide and record only.
-            TProgressOutcome outcome = FProgress.Report(*store, text, error, inc);
-            std::lock_guard<std::mutex> lock(FLock);
-            FOutcomes.push_back(std::move(outcome));
+            // Called on the worker under the device-list lock: decide and report only.
+            FManager.Reports().Post(TProgressReport{FProgress.Report(*store, text, error, inc)});
         };
         FManager.DeviceList()->OnBeginRead = [this] {
-            FProgress.Begin(FStore.TotalCount(), false);
-            std::lock_guard<std::mutex> lock(FLock);
-            FBeginRead = true;
+            const int32_t total = FStore.TotalCount();
+            FProgress.Begin(total, false);
+            FManager.Reports().Post(TBeginReadReport{total});
         };
     }
     ~TOnlineSession() {
@@ -150,7 +138,7 @@ public:
                               e.what());
         }
         // A stop ends a search at once: nothing has been read, so there is nothing to stop later.
-        WaitUntil([&] { return result.has_value() || StopRequested(); });
+        WaitUntil([&result] { return result.has_value() || StopRequested(); });
         if (StopRequested()) {
             FManager.WithdrawSearch(port.port);
             throw TCliStopped("Search stopped.");
@@ -195,10 +183,9 @@ public:
     // With `unit`, the backup and the warnings go there instead of standard error.
     TRunEnd Write(TSettings& tree, bool all, bool verify, const std::string& settingsFile = {},
                   TUnitSession* unit = nullptr) {
-        {
-            std::lock_guard<std::mutex> lock(FLock);
-            FOutcomes.clear();
-        }
+        // What the last run still reported is over: dropped.
+        FManager.OnReport = nullptr;
+        FManager.ProcessReports();
         const auto warn = [this, unit](const std::string& warning) {
             if (warning.empty())
                 return;
@@ -243,32 +230,40 @@ public:
     TRegisterDataStore& Store() { return FStore; }
 
 private:
+    // Takes the workers' reports on this thread until `done`. The runs themselves bound the
+    // wait (every request has its time-out); a stop is a flag, looked at every StopCheck.
+    void WaitUntil(const std::function<bool()>& done) {
+        while (!done()) {
+            FManager.Reports().WaitUntil(std::chrono::steady_clock::now() + StopCheck);
+            FManager.ProcessReports();
+        }
+    }
+
     // Shows the run's reports until the one that ends it, and returns that one; raises with
     // the failing block's text when the run fails.
     TProgressOutcome AwaitRun() {
-        for (;;) {
-            std::vector<TProgressOutcome> fresh;
-            bool beginRead = false;
-            {
-                std::lock_guard<std::mutex> lock(FLock);
-                fresh.swap(FOutcomes);
-                std::swap(beginRead, FBeginRead);
+        std::optional<TProgressOutcome> end;
+        FManager.OnReport = [this, &end](const TWorkerReport& report) {
+            // What follows the end in the same drain belongs to no run any more.
+            if (end)
+                return;
+            if (const auto* begin = std::get_if<TBeginReadReport>(&report.Value)) {
+                FBar.Start("Reading", begin->Total);
+                return;
             }
-            if (beginRead)
-                FBar.Start("Reading", FStore.TotalCount());
-            for (const TProgressOutcome& outcome : fresh) {
-                if (outcome.Stray)
-                    continue;
-                FBar.Show(outcome.Position);
-                if (!outcome.Finished)
-                    continue;
-                FBar.Finish();
-                if (outcome.Failed)
-                    throw TModelError(outcome.FailMessage);
-                return outcome;
-            }
-            WaitForEvents();
-        }
+            const auto* progress = std::get_if<TProgressReport>(&report.Value);
+            if (progress == nullptr || progress->Outcome.Stray)
+                return;
+            FBar.Show(progress->Outcome.Position);
+            if (progress->Outcome.Finished)
+                end = progress->Outcome;
+        };
+        WaitUntil([&end] { return end.has_value(); });
+        FManager.OnReport = nullptr;
+        FBar.Finish();
+        if (end->Failed)
+            throw TModelError(end->FailMessage);
+        return *end;
     }
 
     std::ostream& FErr;
@@ -281,10 +276,7 @@ private:
     pugi::xml_node FRoot;
     std::string FPort;
     int32_t FAddress = 1;
-    std::mutex FLock;
     TProgressTracker FProgress;
-    std::vector<TProgressOutcome> FOutcomes;
-    bool FBeginRead = false;
 };
 
 } // namespace
