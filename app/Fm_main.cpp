@@ -25,6 +25,7 @@
 #include "model/Porttarget.h"
 #include "model/Settings.h"
 #include "model/Usersettingskeys.h"
+#include "model/Writesummary.h"
 
 #include <QAction>
 #include <QApplication>
@@ -843,7 +844,7 @@ void TfmMain::WrittenSettingsTimerTimer() {
     FinishRecord();
     if (device == nullptr)
         return;
-    const TRunEnd end = device->Settings->DescribeWrite(*FStore);
+    const TRunEnd end = DescribeWrite(*device->Settings, *FStore);
     if (!end.Differences.empty()) {
         // The settings now hold what the unit holds; the page shows it.
         FSerialManager->SelectFirstGroup();

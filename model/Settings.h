@@ -2,7 +2,7 @@
 // The settings tree of one device type: its groups in display order, built once from the
 // definition file, with the groups list, the shown page, the worker's poll cycle, lookups,
 // copies between group copies, settings files, exports and defaults.
-#include "model/Compare.h"
+#include "model/Snapshot.h"
 
 #include <cstdint>
 #include <functional>
@@ -17,7 +17,6 @@ class TDevice;
 class TGroup;
 class TSetting;
 class TRegisterDataStore;
-struct TRunEnd;
 
 // The group whose page is in the main area; none when the catalogue is created.
 extern TGroup* ShownGroup;
@@ -92,11 +91,6 @@ public:
     std::string SaveToText() const;
     std::string ExportCsvText() const;
     void RestoreDefaults();
-
-    // After a write run of `store` (`verify`: a read-back was asked for): what it came to, by
-    // setting. Where verification found the unit holding other values, the settings take them
-    // (the image already has), so the window shows them.
-    TRunEnd DescribeWrite(const TRegisterDataStore& store, bool verify = true);
 
     // Number of entries of every group.
     size_t EntryCount() const;

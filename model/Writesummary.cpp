@@ -1,4 +1,6 @@
 // What a write run's end means for the engineer, by setting rather than by register.
+#include "model/Writesummary.h"
+
 #include "modbus/Registerdatastore.h"
 #include "model/Group.h"
 #include "model/Outcome.h"
@@ -89,21 +91,21 @@ size_t ChangedOwners(const TSettings& settings, const TRegisterDataStore& store)
 
 } // namespace
 
-TRunEnd TSettings::DescribeWrite(const TRegisterDataStore& store, bool verify) {
+TRunEnd DescribeWrite(TSettings& tree, const TRegisterDataStore& store, bool verify) {
     TWriteFacts facts;
     facts.Verify = verify;
     const TOutcome outcome = WriteOutcome(store);
     // Only these two are told by setting.
     if (outcome != TOutcome::Mismatch && outcome != TOutcome::Verified)
         return WriteRunEnd(store, facts);
-    TStoreLock lock(Store().Lock());
+    TStoreLock lock(tree.Store().Lock());
     if (outcome == TOutcome::Mismatch) {
         // Each owner's value as sent, then as held: the image holds what the unit holds.
         std::vector<std::pair<bool, int32_t>> addresses;
         for (const TVerifyDifference& d : store.Differences())
             addresses.emplace_back(d.Coil, d.Address);
-        const std::vector<TSetting*> owners = Owners(*this, addresses);
-        TRegisterDataStore& image = Store();
+        const std::vector<TSetting*> owners = Owners(tree, addresses);
+        TRegisterDataStore& image = tree.Store();
         const auto put = [&image, &store](bool sent) {
             for (const TVerifyDifference& d : store.Differences()) {
                 if (d.Coil)
@@ -133,6 +135,6 @@ TRunEnd TSettings::DescribeWrite(const TRegisterDataStore& store, bool verify) {
         }
         return WriteRunEnd(store, facts);
     }
-    facts.Changed = ChangedOwners(*this, store);
+    facts.Changed = ChangedOwners(tree, store);
     return WriteRunEnd(store, facts);
 }

@@ -224,7 +224,7 @@ public:
         warn(record.Finish(FStore));
         if (unit != nullptr)
             unit->backup = record.Entry().Backup;
-        return tree.DescribeWrite(FStore, verify);
+        return DescribeWrite(tree, FStore, verify);
     }
 
     TRegisterDataStore& Store() { return FStore; }

@@ -7,6 +7,7 @@
 #include "model/Outcome.h"
 #include "model/Porttarget.h"
 #include "model/Settings.h"
+#include "model/Writesummary.h"
 
 #include <functional>
 #include <optional>
