@@ -1,6 +1,6 @@
 #include "app/Application.h"
 
-#include "model/Messages.h"
+#include "base/Messages.h"
 
 #include <QFont>
 #include <QStringList>

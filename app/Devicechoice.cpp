@@ -1,6 +1,6 @@
 #include "app/Devicechoice.h"
 
-#include "model/Devices.h"
+#include "definitions/Devices.h"
 
 #include <QComboBox>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The table of settings whose values differ, as the comparison and the review before a write
 // show it: group, setting and the two values, sortable, each row knowing its difference.
-#include "model/Compare.h"
+#include "features/Compare.h"
 
 #include <QTableWidget>
 #include <cstddef>

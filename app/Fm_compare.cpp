@@ -2,7 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "app/Differencetable.h"
-#include "model/Savefile.h"
+#include "base/Savefile.h"
 #include "settings/Setting.h"
 
 #include <QDialogButtonBox>

@@ -2,7 +2,7 @@
 // The comparison dialog: the settings whose values differ between the tree being edited and
 // another source, in a sortable table; a double-click takes the engineer to the setting.
 #include "app/Differencetable.h"
-#include "model/Compare.h"
+#include "features/Compare.h"
 
 #include <QDialog>
 #include <QStringList>

@@ -3,12 +3,12 @@
 #include "app/Application.h"
 #include "app/Fm_main.h"
 #include "app/Registry.h"
+#include "base/Messages.h"
+#include "base/Usersettingskeys.h"
 #include "link/Serialmanager.h"
+#include "modbus/Porttarget.h"
 #include "modbus/SerialPort.h"
-#include "model/Device.h"
-#include "model/Messages.h"
-#include "model/Porttarget.h"
-#include "model/Usersettingskeys.h"
+#include "settings/Device.h"
 
 #include <QApplication>
 #include <QComboBox>

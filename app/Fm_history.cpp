@@ -2,7 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "app/Fm_compare.h"
-#include "model/Savefile.h"
+#include "base/Savefile.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,6 +1,6 @@
 #pragma once
 // The write record of one device type in a table, newest first, with an export to CSV.
-#include "model/History.h"
+#include "features/History.h"
 
 #include <QDialog>
 #include <string>

@@ -1,8 +1,8 @@
 #pragma once
 // The main window: owner of the catalogue, the serial manager, the register data store and
 // the Modbus handler; the groups list on the left, the selected group's page on the right.
+#include "base/Messages.h"
 #include "link/Runprogress.h"
-#include "model/Messages.h"
 
 #include <QMainWindow>
 #include <QPointer>

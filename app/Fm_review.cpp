@@ -5,10 +5,10 @@
 #include "app/Differencetable.h"
 #include "app/Fm_main.h"
 #include "app/Registry.h"
-#include "model/Device.h"
-#include "model/Devices.h"
-#include "model/Settings.h"
-#include "model/Usersettingskeys.h"
+#include "base/Usersettingskeys.h"
+#include "definitions/Devices.h"
+#include "settings/Device.h"
+#include "settings/Settings.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

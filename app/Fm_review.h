@@ -1,7 +1,7 @@
 #pragma once
 // The review before a change-only write: the settings the unit will take, each with a tick
 // box; an unticked setting is put back to the unit's value and not sent.
-#include "model/Compare.h"
+#include "features/Compare.h"
 
 #include <QDialog>
 #include <functional>

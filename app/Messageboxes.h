@@ -1,7 +1,7 @@
 #pragma once
 // The window program's message boxes: the handler behind ShowError and the questions while a
 // QApplication runs, and the window boxes belong to.
-#include "model/Messages.h"
+#include "base/Messages.h"
 
 class QWidget;
 

@@ -1,6 +1,6 @@
 #include "app/Registry.h"
 
-#include "model/Usersettingskeys.h"
+#include "base/Usersettingskeys.h"
 
 #include <QSettings>
 #include <QString>

@@ -1,12 +1,12 @@
 // Comparing two settings files of the largest bundled device type: both files taken into a
 // scratch tree and the two snapshots compared (goal: under 50 ms).
-#include "model/Compare.h"
+#include "features/Compare.h"
 #include "BenchSupport.h"
+#include "definitions/Devices.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Devices.h"
-#include "model/Group.h"
-#include "model/Settings.h"
+#include "settings/Group.h"
 #include "settings/Setting.h"
+#include "settings/Settings.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

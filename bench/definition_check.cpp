@@ -4,9 +4,9 @@
 // so every register bucket is visited and nothing is reported. Smaller files with one and two
 // device types show whether the time grows linearly.
 #include "BenchSupport.h"
+#include "definitions/Definitioncheck.h"
+#include "definitions/Devices.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Definitioncheck.h"
-#include "model/Devices.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

@@ -2,9 +2,9 @@
 // settings) into the catalogue, against pugixml parsing the same file alone. Counters: the
 // heap the loaded catalogue holds, and the process's peak resident size.
 #include "BenchSupport.h"
+#include "definitions/Devices.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Devices.h"
-#include "model/Settings.h"
+#include "settings/Settings.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

@@ -2,10 +2,10 @@
 // offscreen platform.
 #include "BenchSupport.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Device.h"
-#include "model/Group.h"
-#include "model/Settings.h"
+#include "settings/Device.h"
+#include "settings/Group.h"
 #include "settings/Setting.h"
+#include "settings/Settings.h"
 
 #include <QApplication>
 #include <QScrollArea>

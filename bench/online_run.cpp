@@ -7,13 +7,13 @@
 //
 //   bench-online_run [device id, default 17] [idle seconds, default 30]
 #include "BenchSupport.h"
+#include "definitions/Devices.h"
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Devices.h"
-#include "model/Group.h"
-#include "model/Settings.h"
+#include "settings/Group.h"
 #include "settings/Setting.h"
+#include "settings/Settings.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

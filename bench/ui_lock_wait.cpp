@@ -6,11 +6,11 @@
 //
 //   bench-ui_lock_wait
 #include "BenchSupport.h"
+#include "definitions/Devices.h"
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Devices.h"
-#include "model/Settings.h"
+#include "settings/Settings.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 #include "link/Devicelist.h"
 
 #include "modbus/Registerdatastore.h"
-#include "model/Device.h"
-#include "model/Settings.h"
+#include "settings/Device.h"
+#include "settings/Settings.h"
 
 #include <algorithm>
 #include <exception>

@@ -1,12 +1,12 @@
 #include "link/Serialmanager.h"
 
+#include "base/Errors.h"
 #include "link/Devicelist.h"
 #include "modbus/MbusRtuMasterProtocol.h"
 #include "modbus/Registerdatastore.h"
 #include "modbus/Unitmap.h"
-#include "model/Device.h"
-#include "model/Errors.h"
-#include "model/Settings.h"
+#include "settings/Device.h"
+#include "settings/Settings.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

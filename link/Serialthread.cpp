@@ -1,11 +1,11 @@
 #include "link/Serialthread.h"
 
+#include "base/Errors.h"
 #include "link/Devicelist.h"
 #include "link/Workerreport.h"
 #include "modbus/MbusMasterFunctions.h"
 #include "modbus/Registerdatastore.h"
 #include "modbus/Unitmap.h"
-#include "model/Errors.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,6 +1,6 @@
 #include "modbus/SerialPort.h"
 
-#include "model/Usersettingskeys.h"
+#include "base/Usersettingskeys.h"
 
 #include <QSettings>
 #include <QString>

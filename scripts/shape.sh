@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The shape of the program's own code (app, link, modbus, model, settings, tools; not tests):
+# The shape of the program's own code (app, base, definitions, features, link, modbus, settings, tools; not tests):
 #   (a) its longest functions, by lines from the signature to the closing brace; exits 1 when
 #       one is over the limit;
 #   (b) its mutable state that outlives a call: file-scope variables and function-local statics,
@@ -11,7 +11,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 flavour=${1:-release}
 limit=${SHAPE_LIMIT:-100}
 top=${SHAPE_TOP:-15}
-folders=(app link modbus model settings tools)
+folders=(app base definitions features link modbus settings tools)
 status=0
 
 command -v ctags >/dev/null || { echo "shape: ctags (Universal Ctags) is needed" >&2; exit 2; }

@@ -18,6 +18,9 @@ run_suite() {
   (cd "$here/build/$flavour" && ctest --output-on-failure -j "$jobs" --timeout 600)
 }
 
+# Which folder may include which (ARCHITECTURE.md).
+bash "$here/scripts/check-includes.sh"
+
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 # Tests keep their user settings in a folder of their own, never the user's.
 export XDG_CONFIG_HOME=${XDG_CONFIG_HOME_FOR_TESTS:-$(mktemp -d)}

@@ -1,13 +1,13 @@
 #include "settings/Setting.h"
 
+#include "base/Convert.h"
+#include "base/Csv.h"
+#include "base/Errors.h"
+#include "base/Messages.h"
+#include "base/Xmlutil.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Convert.h"
-#include "model/Csv.h"
-#include "model/Errors.h"
-#include "model/Group.h"
-#include "model/Messages.h"
-#include "model/Settings.h"
-#include "model/Xmlutil.h"
+#include "settings/Group.h"
+#include "settings/Settings.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,9 +1,9 @@
 #include "settings/Setting_checkbox.h"
 
+#include "base/Csv.h"
+#include "base/Xmlutil.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Csv.h"
-#include "model/Group.h"
-#include "model/Xmlutil.h"
+#include "settings/Group.h"
 
 #include <QCheckBox>
 

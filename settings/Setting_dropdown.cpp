@@ -1,9 +1,9 @@
 #include "settings/Setting_dropdown.h"
 
-#include "model/Csv.h"
-#include "model/Group.h"
-#include "model/Settings.h"
-#include "model/Xmlutil.h"
+#include "base/Csv.h"
+#include "base/Xmlutil.h"
+#include "settings/Group.h"
+#include "settings/Settings.h"
 
 #include <QComboBox>
 #include <cstring>

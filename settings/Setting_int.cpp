@@ -1,11 +1,11 @@
 #include "settings/Setting_int.h"
 
+#include "base/Convert.h"
+#include "base/Csv.h"
+#include "base/Errors.h"
+#include "base/Messages.h"
+#include "base/Xmlutil.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Convert.h"
-#include "model/Csv.h"
-#include "model/Errors.h"
-#include "model/Messages.h"
-#include "model/Xmlutil.h"
 #include "settings/Editevents.h"
 
 #include <QLineEdit>

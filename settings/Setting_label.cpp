@@ -1,10 +1,10 @@
 #include "settings/Setting_label.h"
 
-#include "model/Convert.h"
-#include "model/Csv.h"
-#include "model/Settings.h"
-#include "model/Xmlutil.h"
+#include "base/Convert.h"
+#include "base/Csv.h"
+#include "base/Xmlutil.h"
 #include "settings/Setting_units.h"
+#include "settings/Settings.h"
 
 #include <QLabel>
 

@@ -1,11 +1,11 @@
 #include "settings/Setting_name.h"
 
+#include "base/Csv.h"
+#include "base/Errors.h"
+#include "base/Messages.h"
+#include "base/Unittext.h"
+#include "base/Xmlutil.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Csv.h"
-#include "model/Errors.h"
-#include "model/Messages.h"
-#include "model/Unittext.h"
-#include "model/Xmlutil.h"
 #include "settings/Editevents.h"
 
 #include <QLineEdit>

@@ -1,13 +1,13 @@
 #include "settings/Setting_uint32.h"
 
+#include "base/Convert.h"
+#include "base/Csv.h"
+#include "base/Errors.h"
+#include "base/Xmlutil.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Convert.h"
-#include "model/Csv.h"
-#include "model/Errors.h"
-#include "model/Settings.h"
-#include "model/Xmlutil.h"
 #include "settings/Editevents.h"
 #include "settings/Setting_int.h"
+#include "settings/Settings.h"
 
 #include <QLineEdit>
 #include <charconv>

@@ -1,12 +1,12 @@
 #include "settings/Setting_units.h"
 
-#include "model/Convert.h"
-#include "model/Csv.h"
-#include "model/Messages.h"
-#include "model/Settings.h"
-#include "model/Xmlutil.h"
+#include "base/Convert.h"
+#include "base/Csv.h"
+#include "base/Messages.h"
+#include "base/Xmlutil.h"
 #include "settings/Editevents.h"
 #include "settings/Setting_int.h"
+#include "settings/Settings.h"
 
 #include <QLineEdit>
 #include <QLocale>

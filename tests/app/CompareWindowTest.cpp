@@ -3,10 +3,10 @@
 #include "WindowRig.h"
 
 #include "app/Fm_compare.h"
-#include "model/Device.h"
-#include "model/Group.h"
-#include "model/Settings.h"
+#include "settings/Device.h"
+#include "settings/Group.h"
 #include "settings/Setting_int.h"
+#include "settings/Settings.h"
 
 #include <QLabel>
 #include <QPushButton>

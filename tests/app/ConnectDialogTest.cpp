@@ -1,7 +1,7 @@
 #include "WindowRig.h"
 
 #include "app/Devicechoice.h"
-#include "model/Devices.h"
+#include "definitions/Devices.h"
 #include "sim/SimProcess.h"
 
 #include <QComboBox>

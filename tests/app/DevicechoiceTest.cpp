@@ -1,6 +1,6 @@
 #include "app/Devicechoice.h"
+#include "definitions/Devices.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Devices.h"
 #include "support/TestSupport.h"
 
 #include <QComboBox>

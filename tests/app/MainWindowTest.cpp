@@ -1,13 +1,13 @@
 #include "WindowRig.h"
 
 #include "app/Gradient.h"
+#include "definitions/Devices.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Device.h"
-#include "model/Devices.h"
-#include "model/Group.h"
-#include "model/Settings.h"
+#include "settings/Device.h"
+#include "settings/Group.h"
 #include "settings/Setting.h"
 #include "settings/Setting_int.h"
+#include "settings/Settings.h"
 
 #include <QAction>
 #include <QApplication>

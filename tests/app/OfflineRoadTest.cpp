@@ -3,14 +3,14 @@
 #include "WindowRig.h"
 
 #include "modbus/Registerdatastore.h"
-#include "model/Device.h"
-#include "model/Group.h"
-#include "model/Settings.h"
+#include "settings/Device.h"
+#include "settings/Group.h"
 #include "settings/Setting.h"
 #include "settings/Setting_checkbox.h"
 #include "settings/Setting_dropdown.h"
 #include "settings/Setting_int.h"
 #include "settings/Setting_units.h"
+#include "settings/Settings.h"
 
 #include <QAction>
 #include <QApplication>

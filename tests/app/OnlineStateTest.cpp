@@ -2,17 +2,17 @@
 // as "Comm 3": search, read, edit, write, failures, disconnecting.
 #include "WindowRig.h"
 
+#include "features/History.h"
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
 #include "modbus/MbusMasterFunctions.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Device.h"
-#include "model/Group.h"
-#include "model/History.h"
-#include "model/Settings.h"
+#include "settings/Device.h"
+#include "settings/Group.h"
 #include "settings/Setting_checkbox.h"
 #include "settings/Setting_int.h"
 #include "settings/Setting_name.h"
+#include "settings/Settings.h"
 #include "sim/SimProcess.h"
 
 #include <QAction>

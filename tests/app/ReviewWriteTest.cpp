@@ -4,10 +4,10 @@
 
 #include "app/Differencetable.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Device.h"
-#include "model/Settings.h"
+#include "settings/Device.h"
 #include "settings/Setting_dropdown.h"
 #include "settings/Setting_int.h"
+#include "settings/Settings.h"
 #include "sim/SimProcess.h"
 
 #include <QAction>

@@ -6,7 +6,7 @@
 
 #include "SimUnit.h"
 #include "modbus/MbusMasterFunctions.h"
-#include "model/Device.h"
+#include "settings/Device.h"
 #include "settings/Setting.h"
 #include "settings/Setting_int.h"
 #include "sim/SimProcess.h"

@@ -3,12 +3,12 @@
 // emptied image, defaults restored, values taken back), so a file that loads but describes
 // impossible registers is exercised too. Any exception is a refused file; anything else (a
 // crash, a sanitizer report) is a bug.
+#include "definitions/Devices.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Device.h"
-#include "model/Devices.h"
-#include "model/Group.h"
-#include "model/Settings.h"
+#include "settings/Device.h"
+#include "settings/Group.h"
 #include "settings/Setting.h"
+#include "settings/Settings.h"
 
 #include <QCoreApplication>
 #include <cstdint>

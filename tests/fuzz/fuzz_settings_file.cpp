@@ -4,10 +4,10 @@
 // Any exception is a refused file; anything else (a crash, a sanitizer report) is a bug, and so
 // is a file that loaded but, saved again, is not well-formed XML or does not load again.
 #include "../support/StrictXml.h"
+#include "definitions/Devices.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Device.h"
-#include "model/Devices.h"
-#include "model/Settings.h"
+#include "settings/Device.h"
+#include "settings/Settings.h"
 
 #include <QCoreApplication>
 #include <cstdint>

@@ -1,9 +1,9 @@
 #include "link/Serialmanager.h"
+#include "definitions/Devices.h"
 #include "link/Devicelist.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Devices.h"
-#include "model/Settings.h"
 #include "settings/Setting.h"
+#include "settings/Settings.h"
 #include "support/FakeUnit.h"
 #include "support/TestSupport.h"
 

@@ -1,7 +1,7 @@
 // What dezadizi-cli tells the user when the line fails, and that writing again after a failed
 // write completes the unit's configuration.
 #include "LineSupport.h"
-#include "model/History.h"
+#include "features/History.h"
 #include "sim/SimProcess.h"
 
 #include <QProcess>

@@ -1,12 +1,12 @@
 // Definition files and settings files that are broken in every way we could think of. Each
 // case states what the user must be told; the same file is given to the loader in this process
 // and to the built dezadizi-cli, which must print that text and exit 1, never crash.
+#include "definitions/Devices.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Device.h"
-#include "model/Devices.h"
-#include "model/Group.h"
-#include "model/Settings.h"
+#include "settings/Device.h"
+#include "settings/Group.h"
 #include "settings/Setting.h"
+#include "settings/Settings.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>

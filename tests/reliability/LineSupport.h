@@ -4,13 +4,13 @@
 // and every Modbus exchange checked to run off the user-interface thread.
 #include "SimPort.h"
 #include "SimUnit.h"
+#include "definitions/Devices.h"
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
 #include "modbus/MbusRtuMasterProtocol.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Device.h"
-#include "model/Devices.h"
-#include "model/Settings.h"
+#include "settings/Device.h"
+#include "settings/Settings.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>

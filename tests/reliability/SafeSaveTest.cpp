@@ -1,9 +1,9 @@
 // A settings file or export that cannot be written completely never damages the file that was
 // there: not when the disk refuses part of it, and not when the program dies half-way.
+#include "definitions/Devices.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Device.h"
-#include "model/Devices.h"
-#include "model/Settings.h"
+#include "settings/Device.h"
+#include "settings/Settings.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
 #include "SettingsTestSupport.h"
-#include "model/Csv.h"
+#include "base/Csv.h"
 #include "settings/Setting_checkbox.h"
 #include "settings/Setting_dropdown.h"
 #include "settings/Setting_int.h"

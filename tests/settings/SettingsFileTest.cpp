@@ -1,5 +1,5 @@
 #include "SettingsTestSupport.h"
-#include "model/Xmlutil.h"
+#include "base/Xmlutil.h"
 #include "settings/Setting_dropdown.h"
 #include "settings/Setting_int.h"
 #include "settings/Setting_name.h"

@@ -1,12 +1,12 @@
 #pragma once
 // Builds settings trees from definition text and gives them a register image of their own.
+#include "base/Errors.h"
 #include "modbus/MbusMasterFunctions.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Device.h"
-#include "model/Errors.h"
-#include "model/Group.h"
-#include "model/Settings.h"
+#include "settings/Device.h"
+#include "settings/Group.h"
 #include "settings/Setting.h"
+#include "settings/Settings.h"
 
 #include <QString>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Text settings hold the unit's text: one byte a character in Windows-1252, while the tree,
 // settings files and exports hold UTF-8.
-#include "model/Unittext.h"
+#include "base/Unittext.h"
 #include "SettingsTestSupport.h"
 #include "settings/Setting_name.h"
 #include "support/TestSupport.h"

@@ -1,6 +1,6 @@
 #pragma once
 // Helpers shared by the test programs.
-#include "model/Messages.h"
+#include "base/Messages.h"
 
 #include <QStringList>
 #include <QTemporaryDir>

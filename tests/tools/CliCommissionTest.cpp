@@ -1,6 +1,6 @@
 // Commissioning and scanning against simulated lines, several units on one line.
-#include "model/Csv.h"
-#include "model/History.h"
+#include "base/Csv.h"
+#include "features/History.h"
 #include "sim/SimProcess.h"
 #include "support/TestSupport.h"
 

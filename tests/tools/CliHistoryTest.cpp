@@ -1,6 +1,6 @@
 // The record every write leaves, made by the command line against the simulated unit, and
 // "dezadizi-cli history" reading it.
-#include "model/History.h"
+#include "features/History.h"
 #include "sim/SimProcess.h"
 #include "support/TestSupport.h"
 

@@ -1,5 +1,5 @@
 #include "CliOffline.h"
-#include "model/Devices.h"
+#include "definitions/Devices.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
+#include "features/History.h"
 #include "modbus/MbusMasterFunctions.h"
-#include "model/History.h"
 #include "sim/SimProcess.h"
 #include "support/TestSupport.h"
 

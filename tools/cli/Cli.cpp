@@ -9,11 +9,11 @@
 #include "CliScan.h"
 
 #include "Version.h"
+#include "base/Errors.h"
+#include "definitions/Definitionfile.h"
+#include "definitions/Devices.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Definitionfile.h"
-#include "model/Devices.h"
-#include "model/Errors.h"
-#include "model/Settings.h"
+#include "settings/Settings.h"
 
 #include <exception>
 

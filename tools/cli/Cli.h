@@ -1,6 +1,6 @@
 #pragma once
 // dezadizi-cli: the core without a window, for scripted commissioning and tests.
-#include "model/Outcome.h"
+#include "features/Outcome.h"
 
 #include <ostream>
 #include <string>

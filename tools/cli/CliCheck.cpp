@@ -1,6 +1,6 @@
 #include "CliCheck.h"
 
-#include "model/Definitioncheck.h"
+#include "definitions/Definitioncheck.h"
 
 int CliCheck(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     if (!options.positional.empty() || !options.output.empty()) {

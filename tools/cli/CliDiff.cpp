@@ -3,14 +3,14 @@
 #include "CliOffline.h"
 #include "CliOnline.h"
 
+#include "base/Errors.h"
+#include "definitions/Devices.h"
+#include "features/Compare.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Compare.h"
-#include "model/Device.h"
-#include "model/Devices.h"
-#include "model/Errors.h"
-#include "model/Group.h"
-#include "model/Settings.h"
+#include "settings/Device.h"
+#include "settings/Group.h"
 #include "settings/Setting.h"
+#include "settings/Settings.h"
 
 #include <memory>
 #include <ostream>

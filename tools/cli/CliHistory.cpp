@@ -2,8 +2,8 @@
 
 #include "CliOnline.h"
 
-#include "model/History.h"
-#include "model/Savefile.h"
+#include "base/Savefile.h"
+#include "features/History.h"
 
 #include <exception>
 #include <ostream>

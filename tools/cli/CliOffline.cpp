@@ -1,12 +1,12 @@
 #include "CliOffline.h"
 
+#include "base/Convert.h"
+#include "base/Errors.h"
+#include "definitions/Devices.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Convert.h"
-#include "model/Devices.h"
-#include "model/Errors.h"
-#include "model/Group.h"
-#include "model/Settings.h"
+#include "settings/Group.h"
 #include "settings/Setting.h"
+#include "settings/Settings.h"
 
 #include <QString>
 #include <exception>

@@ -1,17 +1,17 @@
 #include "CliOnline.h"
 
 #include "CliOffline.h"
+#include "base/Errors.h"
+#include "base/Usersettingskeys.h"
+#include "definitions/Devices.h"
+#include "features/History.h"
+#include "features/Outcome.h"
 #include "link/Devicelist.h"
 #include "link/Runprogress.h"
 #include "link/Serialmanager.h"
 #include "modbus/Registerdatastore.h"
 #include "modbus/SerialPort.h"
-#include "model/Devices.h"
-#include "model/Errors.h"
-#include "model/History.h"
-#include "model/Outcome.h"
-#include "model/Settings.h"
-#include "model/Usersettingskeys.h"
+#include "settings/Settings.h"
 
 #include "Stopsignals.h"
 

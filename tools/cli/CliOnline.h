@@ -3,11 +3,11 @@
 // data store as the window, with this thread servicing the workers' hand-overs.
 #include "Cli.h"
 
-#include "model/Errors.h"
-#include "model/Outcome.h"
-#include "model/Porttarget.h"
-#include "model/Settings.h"
-#include "model/Writesummary.h"
+#include "base/Errors.h"
+#include "features/Outcome.h"
+#include "features/Writesummary.h"
+#include "modbus/Porttarget.h"
+#include "settings/Settings.h"
 
 #include <functional>
 #include <optional>

@@ -2,13 +2,13 @@
 
 #include "CliOnline.h"
 
+#include "definitions/Devices.h"
 #include "modbus/MbusMasterFunctions.h"
 #include "modbus/MbusRtuMasterProtocol.h"
 #include "modbus/Registerdatastore.h"
 #include "modbus/SerialPort.h"
 #include "modbus/Unitmap.h"
-#include "model/Device.h"
-#include "model/Devices.h"
+#include "settings/Device.h"
 
 #include "Stopsignals.h"
 

@@ -6,7 +6,7 @@
 #include "app/Dialogs.h"
 #include "app/Fm_connect.h"
 #include "app/Fm_main.h"
-#include "model/Messages.h"
+#include "base/Messages.h"
 
 #include <QApplication>
 #include <QComboBox>

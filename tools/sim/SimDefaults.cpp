@@ -2,8 +2,8 @@
 
 #include "SimUnit.h"
 #include "modbus/Registerdatastore.h"
-#include "model/Device.h"
-#include "model/Settings.h"
+#include "settings/Device.h"
+#include "settings/Settings.h"
 
 #include <exception>
 

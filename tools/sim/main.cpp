@@ -7,13 +7,13 @@
 #include "SimUnit.h"
 #include "Stopsignals.h"
 #include "Version.h"
+#include "base/Usersettingskeys.h"
+#include "definitions/Definitionfile.h"
+#include "definitions/Devices.h"
+#include "modbus/Porttarget.h"
 #include "modbus/Registerdatastore.h"
 #include "modbus/Unitmap.h"
-#include "model/Definitionfile.h"
-#include "model/Device.h"
-#include "model/Devices.h"
-#include "model/Porttarget.h"
-#include "model/Usersettingskeys.h"
+#include "settings/Device.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
