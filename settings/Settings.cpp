@@ -19,13 +19,6 @@ bool FirstGroupList = true;
 
 namespace {
 
-// The poll cursor, shared by every tree; only the worker thread moves it.
-struct TPollCursor {
-    size_t Group = 0;
-    size_t Entry = 0;
-};
-TPollCursor PollCursor;
-
 // The hourglass while a copy runs, restored also when the copy fails.
 class TWaitCursor {
 public:
@@ -140,17 +133,17 @@ void TSettings::ClearPending() {
 }
 
 TSetting* TSettings::NextSetting() {
-    if (PollCursor.Group >= Groups.size()) {
-        PollCursor.Group = 0;
+    if (FPollCursor.Group >= Groups.size()) {
+        FPollCursor.Group = 0;
         return nullptr;
     }
-    TGroup& group = *Groups[PollCursor.Group];
-    if (PollCursor.Entry >= group.Settings.size()) {
-        ++PollCursor.Group;
-        PollCursor.Entry = 0;
+    TGroup& group = *Groups[FPollCursor.Group];
+    if (FPollCursor.Entry >= group.Settings.size()) {
+        ++FPollCursor.Group;
+        FPollCursor.Entry = 0;
         return nullptr;
     }
-    return group.Settings[PollCursor.Entry++].get();
+    return group.Settings[FPollCursor.Entry++].get();
 }
 
 void TSettings::PollNext(int32_t address, MbusMasterFunctions* protocol) {

@@ -132,4 +132,11 @@ public:
 private:
     TRegisterDataStore& FStore;
     TGroup* NewGroup();
+
+    // Where the worker's poll cycle stands in this tree; only the worker moves it.
+    struct TPollCursor {
+        size_t Group = 0;
+        size_t Entry = 0;
+    };
+    TPollCursor FPollCursor;
 };
