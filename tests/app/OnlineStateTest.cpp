@@ -442,7 +442,9 @@ TEST_F(OnlineState, AWriteEndsAfterItsCommitAndAnUnansweredCommitIsSaidBesideThe
     EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Warning);
     // Nothing more comes of the run: the page stays where the engineer was.
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.Store()->State() == ssIdle; }, RunTimeoutMs));
-    QTest::qWait(300);
+    // The run's last reports are queued by now: taken, they must start nothing.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
     EXPECT_FALSE(w.ReadCompleteTimer.isActive());
     EXPECT_EQ(ShownGroup, engineers);
     EXPECT_EQ(rig->messages.messages.size(), 1u) << rig->messages.Last();
@@ -487,8 +489,9 @@ TEST_F(OnlineState, DisconnectingDuringAReadClearsTheProgress) {
     TConnectRunnerScope cancel([](TfmConnect&) { return static_cast<int>(mrCancel); });
     QTest::mouseClick(w.btConnectNew, Qt::LeftButton);
     ASSERT_EQ(rig->Current(), nullptr);
-    // Reports the stopped worker had already posted change nothing.
-    QTest::qWait(200);
+    // Reports the stopped worker had already posted (it has ended) change nothing when taken.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
     EXPECT_FALSE(w.lbProgress->isVisible());
     EXPECT_TRUE(w.lbProgress->text().isEmpty()) << w.lbProgress->text().toStdString();
     EXPECT_FALSE(w.ProgressBar1->isVisible());

@@ -123,9 +123,8 @@ TEST(RtuLine, BroadcastGoesOutAndNothingIsAwaited) {
     TTestPty pty;
     MbusRtuMasterProtocol master;
     OpenOn(master, pty, 1, 1000);
-    const auto start = std::chrono::steady_clock::now();
+    // Nobody answers a broadcast: a master awaiting a reply would fail with a time-out here.
     EXPECT_EQ(master.WriteSingleCoil(0, 1, true), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     EXPECT_EQ(pty.Receive(8, 1000), Frame(0, 5, {0x00, 0x00, 0xFF, 0x00}));
 }
 
