@@ -60,7 +60,7 @@ TDevice* DeviceByName(TDevices& devices, const std::string& definitions, const s
 }
 
 // One unit on the line: its address and its own --device, --device-id and --state.
-struct TSlaveSpec {
+struct TSlaveOptions {
     int address = TSimUnit::DefaultAddress;
     QString device;
     QString deviceId;
@@ -70,10 +70,10 @@ struct TSlaveSpec {
 // The units to serve, from the arguments in their order: each --slave starts a unit, and the
 // --device, --device-id and --state after it are its own. Those given before the first --slave
 // belong to the first unit; a unit without a device type of its own reports the first's.
-bool SlaveSpecs(const QStringList& arguments, std::vector<TSlaveSpec>* slaves, std::string* error) {
-    TSlaveSpec first;
+bool SlaveOptions(const QStringList& arguments, std::vector<TSlaveOptions>* slaves, std::string* error) {
+    TSlaveOptions first;
     bool anySlave = false;
-    TSlaveSpec* current = &first;
+    TSlaveOptions* current = &first;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         QString name = arguments[i];
         QString value;
@@ -95,7 +95,7 @@ bool SlaveSpecs(const QStringList& arguments, std::vector<TSlaveSpec>* slaves, s
             const int address = value.toInt(&ok, 10);
             if (!ok || address < Unitmap::MinSlaveAddress || address > Unitmap::MaxSlaveAddress)
                 return *error = "--slave takes an address from 1 to 247", false;
-            for (const TSlaveSpec& other : *slaves) {
+            for (const TSlaveOptions& other : *slaves) {
                 if (other.address == address)
                     return *error = "--slave " + std::to_string(address) + " is given twice", false;
             }
@@ -103,7 +103,7 @@ bool SlaveSpecs(const QStringList& arguments, std::vector<TSlaveSpec>* slaves, s
                 first.address = address;
                 slaves->push_back(first);
             } else {
-                slaves->push_back(TSlaveSpec{address, {}, {}, {}});
+                slaves->push_back(TSlaveOptions{address, {}, {}, {}});
             }
             anySlave = true;
             current = &slaves->back();
@@ -119,7 +119,7 @@ bool SlaveSpecs(const QStringList& arguments, std::vector<TSlaveSpec>* slaves, s
     }
     if (!anySlave)
         slaves->push_back(first);
-    for (TSlaveSpec& slave : *slaves) {
+    for (TSlaveOptions& slave : *slaves) {
         if (slave.device.isEmpty() && slave.deviceId.isEmpty()) {
             slave.device = slaves->front().device;
             slave.deviceId = slaves->front().deviceId;
@@ -236,7 +236,7 @@ std::string SetFaults(const QCommandLineParser& parser, const TSimOptions& o, TS
     return {};
 }
 
-// The units to serve, one for each slave spec, with the device ids they report and the files
+// The units to serve, one for each --slave option, with the device ids they report and the files
 // their state is kept in.
 struct TLineUnits {
     std::vector<std::unique_ptr<TSimUnit>> units;
@@ -249,14 +249,14 @@ struct TLineUnits {
 
 // Makes the units of `slaves` into `made`; "" when they could all be made, else why not.
 std::string MakeUnits(const QCommandLineParser& parser, const TSimOptions& o,
-                      const std::vector<TSlaveSpec>& slaves, TLineUnits& made) {
+                      const std::vector<TSlaveOptions>& slaves, TLineUnits& made) {
     const bool shared = slaves.size() > 1;
     auto& units = made.units;
     auto& statePaths = made.statePaths;
     auto& deviceIds = made.deviceIds;
     auto& catalogues = made.catalogues;
     std::string error;
-    for (const TSlaveSpec& slave : slaves) {
+    for (const TSlaveOptions& slave : slaves) {
         auto unit = std::make_unique<TSimUnit>();
         unit->SetAddress(static_cast<uint8_t>(slave.address));
         unit->SetReportsNoise(units.empty());
@@ -367,8 +367,8 @@ int main(int argc, char** argv) {
 
     const bool verbose = parser.isSet(o.verboseOption);
     std::string error;
-    std::vector<TSlaveSpec> slaves;
-    if (!SlaveSpecs(QCoreApplication::arguments(), &slaves, &error))
+    std::vector<TSlaveOptions> slaves;
+    if (!SlaveOptions(QCoreApplication::arguments(), &slaves, &error))
         return Fail(error);
     const bool shared = slaves.size() > 1;
     TLineUnits made;
