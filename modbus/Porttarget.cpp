@@ -16,8 +16,8 @@ bool AllDigits(const QString& text) {
 // The longest comm port name taken: "COM" and four digits.
 constexpr qsizetype MaxComNameLength = 7;
 
-const QLatin1String TcpScheme("tcp://");
-const QLatin1String RtuTcpScheme("rtu+tcp://");
+constexpr QLatin1String TcpScheme("tcp://");
+constexpr QLatin1String RtuTcpScheme("rtu+tcp://");
 
 bool ValidIpv4(const QStringList& parts) {
     return parts.size() == 4 && std::all_of(parts.begin(), parts.end(), [](const QString& part) {
