@@ -61,6 +61,11 @@ std::string ErrorText(int32_t code) {
     }
 }
 
+bool GatewayFoundNoUnit(int32_t code) {
+    return code == FTALK_MBUS_GATEWAY_PATH_UNAVAILABLE_RESPONSE ||
+           code == FTALK_MBUS_GATEWAY_TARGET_NO_RESPONSE;
+}
+
 namespace {
 
 bool ValidStart(int32_t start) {

@@ -33,10 +33,17 @@ enum : int32_t {
     FTALK_MBUS_ILLEGAL_ADDRESS_RESPONSE = 162,
     FTALK_MBUS_ILLEGAL_VALUE_RESPONSE = 163,
     FTALK_MBUS_SLAVE_FAILURE_RESPONSE = 164,
+    // Exceptions 10 and 11, given by a gateway for the unit behind it.
+    FTALK_MBUS_GATEWAY_PATH_UNAVAILABLE_RESPONSE = 170,
+    FTALK_MBUS_GATEWAY_TARGET_NO_RESPONSE = 171,
 };
 
 // The text of an error code; "Unknwon error" for a code without one.
 std::string ErrorText(int32_t code);
+
+// A gateway answered that no unit answers at the address (exception 10 or 11): the address is
+// free, as a reply time-out on a serial line tells.
+bool GatewayFoundNoUnit(int32_t code);
 
 class MbusMasterFunctions {
 public:

@@ -1,0 +1,64 @@
+#include "modbus/MbusRtuTcpMasterProtocol.h"
+
+#include "modbus/MbusRtuMasterProtocol.h"
+
+#include <QByteArray>
+#include <QLoggingCategory>
+#include <cstring>
+
+Q_DECLARE_LOGGING_CATEGORY(lcModbusLowLevel)
+
+MbusRtuTcpMasterProtocol::MbusRtuTcpMasterProtocol(std::unique_ptr<TcpPort> port)
+    : MbusTcpMasterBase(std::move(port)) {}
+
+void MbusRtuTcpMasterProtocol::ReplyRejected() {
+    FReplyMayBeLate = true;
+    MbusTcpMasterBase::ReplyRejected();
+}
+
+int32_t MbusRtuTcpMasterProtocol::ExchangeFrame(int32_t slave, int32_t function, const uint8_t* request,
+                                                int32_t requestLength, uint8_t* reply, int32_t replyLength) {
+    if (requestLength < 0 || requestLength + 4 > MaxFrameLength || replyLength + 4 > MaxFrameLength)
+        return FTALK_ILLEGAL_ARGUMENT_ERROR;
+    const int32_t expected = replyLength + 4;
+    if (FReplyMayBeLate)
+        FPort->Close();
+    FReplyMayBeLate = false;
+    if (const int32_t prepared = Prepare(); prepared != FTALK_SUCCESS)
+        return prepared;
+
+    const int32_t frameLength =
+        MbusRtuMasterProtocol::BuildFrame(FFrame, slave, function, request, requestLength);
+    qCDebug(lcModbusLowLevel, "send %s",
+            QByteArray(reinterpret_cast<const char*>(FFrame), frameLength).toHex(' ').constData());
+    const int32_t sent = FPort->Write(FFrame, frameLength, FTimeout);
+    if (sent != TcpPort::Success)
+        return PortFailure(sent, true);
+    if (slave == 0 || replyLength <= 0)
+        return FTALK_SUCCESS;
+
+    // One deadline for the whole reply: bytes that trickle in cannot stretch it.
+    const auto deadline = TcpPort::Clock::now() + std::chrono::milliseconds(FTimeout);
+    // Five bytes are the shortest reply (an exception); they tell whether more follow.
+    int32_t received = FPort->Read(FFrame, 5, deadline);
+    if (received == TcpPort::Success && (FFrame[1] & 0x80) == 0 && expected > 5)
+        received = FPort->Read(FFrame + 5, expected - 5, deadline);
+    if (received != TcpPort::Success) {
+        FReplyMayBeLate = true;
+        return PortFailure(received, false);
+    }
+    const int32_t length = (FFrame[1] & 0x80) == 0 && expected > 5 ? expected : 5;
+    qCDebug(lcModbusLowLevel, "recv %s",
+            QByteArray(reinterpret_cast<const char*>(FFrame), length).toHex(' ').constData());
+
+    const int32_t checked = MbusRtuMasterProtocol::CheckReplyFrame(FFrame, length, slave, function);
+    // A spoilt frame, or another's, leaves this request's reply unaccounted for. An exception
+    // reply is this request's own.
+    if (checked == FTALK_CHECKSUM_ERROR || checked == FTALK_INVALID_FRAME_ERROR)
+        FReplyMayBeLate = true;
+    if (checked != FTALK_SUCCESS)
+        return checked;
+    if (replyLength > 0)
+        std::memcpy(reply, FFrame + 2, static_cast<size_t>(replyLength));
+    return FTALK_SUCCESS;
+}
