@@ -209,13 +209,13 @@ struct TSimOptions {
 };
 
 // Closes a network connection after n requests; a fault of the gateway's, not of a unit's.
-const QLatin1String CloseAfterFault("close-after");
+constexpr char CloseAfterFault[] = "close-after";
 
 // The line's faults and limits, alike for every unit on it; "" when the options are good.
 std::string SetFaults(const QCommandLineParser& parser, const TSimOptions& o, TSimUnit& unit) {
     for (const QString& fault : parser.values(o.faultOption)) {
         const QStringList parts = fault.split(QLatin1Char('='));
-        if (parts.front() == CloseAfterFault)
+        if (parts.front() == QLatin1String(CloseAfterFault))
             continue; // the gateway's, not the unit's
         bool ok = parts.size() == 2;
         const double rate = ok ? parts[1].toDouble(&ok) : 0.0;
@@ -277,7 +277,7 @@ std::string GatewayOptions(const QCommandLineParser& parser, const TSimOptions& 
     bool closeAfterGiven = false;
     for (const QString& fault : parser.values(o.faultOption)) {
         const QStringList parts = fault.split(QLatin1Char('='));
-        if (parts.front() != CloseAfterFault)
+        if (parts.front() != QLatin1String(CloseAfterFault))
             continue;
         gateway.closeAfter = parts.size() == 2 ? parts[1].toLongLong(&ok) : 0;
         if (parts.size() != 2 || !ok || gateway.closeAfter < 1)
