@@ -1,8 +1,10 @@
 // dezadizi-sim: a simulated unit. A Modbus RTU slave (address 1, or the --slave addresses) on a
 // pseudo-terminal that it creates and publishes as a comm port, so the configuration manager can
 // connect to it as it would to a unit on a real line; several --slave options put several units,
-// each with its own image, on that one line.
+// each with its own image, on that one line. With --listen the units are reached through a
+// simulated network gateway instead.
 #include "SimDefaults.h"
+#include "SimGateway.h"
 #include "SimPort.h"
 #include "SimUnit.h"
 #include "Stopsignals.h"
@@ -20,6 +22,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -179,19 +183,40 @@ struct TSimOptions {
         QStringLiteral("Answer this slave address (default 1). Repeat it to serve several units on the line, "
                        "each followed by its own --device, --device-id and --state."),
         QStringLiteral("n")};
+    QCommandLineOption listenOption{
+        QStringLiteral("listen"),
+        QStringLiteral("Serve the units behind a network gateway instead of a comm port: tcp://[HOST]:PORT "
+                       "for Modbus TCP, rtu+tcp://[HOST]:PORT for RTU frames over TCP (port 0: a free one)."),
+        QStringLiteral("address")};
+    QCommandLineOption maxConnectionsOption{
+        QStringLiteral("max-connections"),
+        QStringLiteral("Connections served at once with --listen (default 4); one more is closed at once."),
+        QStringLiteral("n"), QStringLiteral("4")};
+    QCommandLineOption dropAllOption{
+        QStringLiteral("drop-all-on-overflow"),
+        QStringLiteral("A connection over --max-connections closes all the others too.")};
+    QCommandLineOption pathUnavailableOption{
+        QStringLiteral("gateway-path-unavailable"),
+        QStringLiteral("An address no unit serves gets exception 10, not 11, from the tcp:// gateway.")};
 
     void AddTo(QCommandLineParser& parser) const {
         parser.addOptions({slaveOption, clampOption, portOption, linkOption, deviceIdOption, deviceOption,
                            definitionsOption, stateOption, blankOption, wireSpeedOption, faultOption,
                            faultAtOption, faultAfterOption, slowOption, seedOption, verboseOption,
                            silentCommitOption});
+        parser.addOptions({listenOption, maxConnectionsOption, dropAllOption, pathUnavailableOption});
     }
 };
+
+// Closes a network connection after n requests; a fault of the gateway's, not of a unit's.
+constexpr char CloseAfterFault[] = "close-after";
 
 // The line's faults and limits, alike for every unit on it; "" when the options are good.
 std::string SetFaults(const QCommandLineParser& parser, const TSimOptions& o, TSimUnit& unit) {
     for (const QString& fault : parser.values(o.faultOption)) {
         const QStringList parts = fault.split(QLatin1Char('='));
+        if (parts.front() == QLatin1String(CloseAfterFault))
+            continue; // the gateway's, not the unit's
         bool ok = parts.size() == 2;
         const double rate = ok ? parts[1].toDouble(&ok) : 0.0;
         const auto kind = ok ? SimFaultFromName(parts[0].toStdString()) : std::nullopt;
@@ -233,6 +258,40 @@ std::string SetFaults(const QCommandLineParser& parser, const TSimOptions& o, TS
                     clamp.toStdString());
         unit.SetClamp(reg, static_cast<uint16_t>(max));
     }
+    return {};
+}
+
+// The gateway of --listen and its options into `gateway`; "" when they are good, or not given and
+// not needed.
+std::string GatewayOptions(const QCommandLineParser& parser, const TSimOptions& o,
+                           TSimGatewayOptions& gateway) {
+    const bool listen = parser.isSet(o.listenOption);
+    if (listen && !ParseListenAddress(parser.value(o.listenOption).toStdString(), &gateway))
+        return "--listen takes tcp://[HOST]:PORT or rtu+tcp://[HOST]:PORT";
+    bool ok = false;
+    gateway.maxConnections = parser.value(o.maxConnectionsOption).toInt(&ok);
+    if (!ok || gateway.maxConnections < 1)
+        return "--max-connections takes a number from 1";
+    gateway.dropAllOnOverflow = parser.isSet(o.dropAllOption);
+    gateway.pathUnavailable = parser.isSet(o.pathUnavailableOption);
+    bool closeAfterGiven = false;
+    for (const QString& fault : parser.values(o.faultOption)) {
+        const QStringList parts = fault.split(QLatin1Char('='));
+        if (parts.front() != QLatin1String(CloseAfterFault))
+            continue;
+        gateway.closeAfter = parts.size() == 2 ? parts[1].toLongLong(&ok) : 0;
+        if (parts.size() != 2 || !ok || gateway.closeAfter < 1)
+            return "--fault close-after takes a number of requests from 1";
+        closeAfterGiven = true;
+    }
+    const bool gatewayOnly = parser.isSet(o.maxConnectionsOption) || gateway.dropAllOnOverflow ||
+                             gateway.pathUnavailable || closeAfterGiven;
+    if (!listen && gatewayOnly)
+        return "--max-connections, --drop-all-on-overflow, --gateway-path-unavailable and --fault "
+               "close-after need --listen";
+    if (listen &&
+        (parser.isSet(o.portOption) || parser.isSet(o.linkOption) || parser.isSet(o.wireSpeedOption)))
+        return "--port, --link and --wire-speed are for a comm port, not --listen";
     return {};
 }
 
@@ -342,6 +401,51 @@ void UnpublishLine(const TSimPort& line, const QString& key, const QString& path
     }
 }
 
+// Saves the state of each unit that has a state file and changed since.
+void SaveChanged(const TLineUnits& made) {
+    for (size_t i = 0; i < made.units.size(); ++i) {
+        if (made.statePaths[i].empty() || !made.units[i]->Dirty())
+            continue;
+        std::string saveError;
+        if (!made.units[i]->SaveState(made.statePaths[i], &saveError))
+            std::cerr << "dezadizi-sim: cannot save " << made.statePaths[i] << ": " << saveError << std::endl;
+    }
+}
+
+void ReportStopped(const TLineUnits& made) {
+    const bool shared = made.units.size() > 1;
+    for (const auto& unit : made.units) {
+        std::cout << "dezadizi-sim " << (shared ? "slave " + std::to_string(unit->Address()) + " " : "")
+                  << "stopped after " << unit->Requests() << " requests and " << unit->Commits() << " commits"
+                  << std::endl;
+    }
+}
+
+// Serves the units behind a network gateway until `stopFd` becomes readable; the exit code.
+int ServeGateway(const TLineUnits& made, const TSimGatewayOptions& options, int stopFd) {
+    std::vector<TSimUnit*> units;
+    for (const auto& unit : made.units)
+        units.push_back(unit.get());
+    TSimGateway gateway(units, options);
+    gateway.OnLog = [](const std::string& line) { std::cout << "dezadizi-sim: " << line << std::endl; };
+    std::string error;
+    if (!gateway.Listen(&error))
+        return Fail(error);
+    std::cout << "dezadizi-sim ready port=" << gateway.Address();
+    for (size_t i = 0; i < units.size(); ++i)
+        std::cout << " slave=" << int(units[i]->Address()) << " device-id=" << made.deviceIds[i];
+    std::cout << std::endl;
+
+    QSocketNotifier stop(stopFd, QSocketNotifier::Read);
+    QObject::connect(&stop, &QSocketNotifier::activated, &stop, [] { QCoreApplication::quit(); });
+    QTimer idle;
+    QObject::connect(&idle, &QTimer::timeout, &idle, [&made] { SaveChanged(made); });
+    idle.start(200);
+    QCoreApplication::exec();
+    SaveChanged(made);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -352,8 +456,9 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "A simulated unit: a Modbus RTU slave (address 1) on a pseudo-terminal, published as a comm port;\n"
-        "with --slave, several units on one line.\n"
-        "Fault kinds: no-reply, bad-crc, wrong-slave, exception, garbage, truncated, slow."));
+        "with --slave, several units on one line; with --listen, units behind a network gateway.\n"
+        "Fault kinds: no-reply, bad-crc, wrong-slave, exception, garbage, truncated, slow;\n"
+        "with --listen also close-after=n (close each connection after n requests)."));
     parser.addHelpOption();
     parser.addVersionOption();
     const TSimOptions o;
@@ -370,18 +475,20 @@ int main(int argc, char** argv) {
     std::vector<TSlaveOptions> slaves;
     if (!SlaveOptions(QCoreApplication::arguments(), &slaves, &error))
         return Fail(error);
-    const bool shared = slaves.size() > 1;
     TLineUnits made;
     if (const std::string problem = MakeUnits(parser, o, slaves, made); !problem.empty())
         return Fail(problem);
     const auto& units = made.units;
-    const auto& statePaths = made.statePaths;
     const auto& deviceIds = made.deviceIds;
 
     for (const auto& unit : units) {
         if (const std::string problem = SetFaults(parser, o, *unit); !problem.empty())
             return Fail(problem);
+        unit->SetLogRequests(verbose);
     }
+    TSimGatewayOptions gateway;
+    if (const std::string problem = GatewayOptions(parser, o, gateway); !problem.empty())
+        return Fail(problem);
 
     // SIGINT, SIGTERM and SIGHUP (a closed terminal) end the run cleanly.
     InstallStopSignals();
@@ -391,6 +498,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     const TStopHookScope stopHook({WakeLine, &stopPipe[1]});
+    if (parser.isSet(o.listenOption)) {
+        const int code = ServeGateway(made, gateway, stopPipe[0]);
+        if (code == 0)
+            ReportStopped(made);
+        return code;
+    }
     TSimPort line;
     line.SetWireSpeed(parser.isSet(o.wireSpeedOption));
     if (!line.Create(&error))
@@ -409,27 +522,12 @@ int main(int argc, char** argv) {
     std::cout << (parser.isSet(o.wireSpeedOption) ? " wire-speed" : "") << std::endl;
 
     std::vector<TSimUnit*> line_units;
-    for (const auto& unit : units) {
-        unit->SetLogRequests(verbose);
+    for (const auto& unit : units)
         line_units.push_back(unit.get());
-    }
-    const auto saveIfChanged = [&] {
-        for (size_t i = 0; i < units.size(); ++i) {
-            if (statePaths[i].empty() || !units[i]->Dirty())
-                continue;
-            std::string saveError;
-            if (!units[i]->SaveState(statePaths[i], &saveError))
-                std::cerr << "dezadizi-sim: cannot save " << statePaths[i] << ": " << saveError << std::endl;
-        }
-    };
-    line.Serve(line_units, stopPipe[0], saveIfChanged);
-    saveIfChanged();
+    line.Serve(line_units, stopPipe[0], [&made] { SaveChanged(made); });
+    SaveChanged(made);
 
     UnpublishLine(line, key, path, link);
-    for (const auto& unit : units) {
-        std::cout << "dezadizi-sim " << (shared ? "slave " + std::to_string(unit->Address()) + " " : "")
-                  << "stopped after " << unit->Requests() << " requests and " << unit->Commits() << " commits"
-                  << std::endl;
-    }
+    ReportStopped(made);
     return 0;
 }
