@@ -1,10 +1,24 @@
 #include "app/Application.h"
 
-#include "base/Messages.h"
+#include "app/Messageboxes.h"
 
 #include <QFont>
 #include <QStringList>
 #include <exception>
+#include <utility>
+
+TApplication::TApplication(int& argc, char** argv)
+    : QApplication(argc, argv), FPreviousHandler(SetMessageHandler(ShowMessageBox)) {
+    InstallFontSubstitutes();
+}
+
+TApplication::~TApplication() {
+    SetMessageHandler(std::move(FPreviousHandler));
+}
+
+TApplication* TApplication::Instance() {
+    return dynamic_cast<TApplication*>(QCoreApplication::instance());
+}
 
 void ShowException(const std::exception_ptr& error) {
     try {
@@ -28,10 +42,6 @@ bool RunGuarded(const std::function<void()>& handler) {
 }
 
 void InstallFontSubstitutes() {
-    static bool installed = false;
-    if (installed)
-        return;
-    installed = true;
     // Narrow sans faces first: the layouts were drawn for fonts narrower than most defaults.
     QFont::insertSubstitutions("MS Sans Serif",
                                {"Microsoft Sans Serif", "Liberation Sans", "Arial", "DejaVu Sans Condensed"});

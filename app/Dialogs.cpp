@@ -1,8 +1,11 @@
 #include "app/Dialogs.h"
 
+#include "app/Application.h"
 #include "app/Fm_connect.h"
+#include "app/Fm_review.h"
 
 #include <QFileDialog>
+#include <utility>
 
 namespace {
 
@@ -22,40 +25,47 @@ QString RealFileDialog(QWidget* parent, const TFileDialogRequest& request) {
     return dialog.selectedFiles().constFirst();
 }
 
-int RealConnectDialog(TfmConnect& dialog) {
-    return dialog.exec();
+// The seams of the running program; null without a TApplication.
+TDialogSeams* Seams() {
+    TApplication* application = TApplication::Instance();
+    return application != nullptr ? &application->DialogSeams : nullptr;
 }
 
-TFileDialogRunner& FileRunner() {
-    static TFileDialogRunner runner = RealFileDialog;
-    return runner;
-}
-
-TConnectDialogRunner& ConnectRunner() {
-    static TConnectDialogRunner runner = RealConnectDialog;
-    return runner;
+template <typename TRunner> TRunner Replace(TRunner TDialogSeams::*runner, TRunner replacement) {
+    TDialogSeams* seams = Seams();
+    return seams != nullptr ? std::exchange(seams->*runner, std::move(replacement)) : TRunner();
 }
 
 } // namespace
 
 TFileDialogRunner SetFileDialogRunner(TFileDialogRunner runner) {
-    TFileDialogRunner previous = FileRunner();
-    FileRunner() = runner ? std::move(runner) : TFileDialogRunner(RealFileDialog);
-    return previous;
+    return Replace(&TDialogSeams::File, std::move(runner));
 }
 
 TConnectDialogRunner SetConnectDialogRunner(TConnectDialogRunner runner) {
-    TConnectDialogRunner previous = ConnectRunner();
-    ConnectRunner() = runner ? std::move(runner) : TConnectDialogRunner(RealConnectDialog);
-    return previous;
+    return Replace(&TDialogSeams::Connect, std::move(runner));
+}
+
+TReviewRunner SetReviewRunner(TReviewRunner runner) {
+    return Replace(&TDialogSeams::Review, std::move(runner));
 }
 
 QString RunFileDialog(QWidget* parent, const TFileDialogRequest& request) {
-    return FileRunner()(parent, request);
+    if (const TDialogSeams* seams = Seams(); seams != nullptr && seams->File)
+        return seams->File(parent, request);
+    return RealFileDialog(parent, request);
 }
 
 int RunConnectDialog(TfmConnect& dialog) {
-    return ConnectRunner()(dialog);
+    if (const TDialogSeams* seams = Seams(); seams != nullptr && seams->Connect)
+        return seams->Connect(dialog);
+    return dialog.exec();
+}
+
+int RunReview(TfmReview& dialog) {
+    if (const TDialogSeams* seams = Seams(); seams != nullptr && seams->Review)
+        return seams->Review(dialog);
+    return dialog.exec();
 }
 
 QStringList NameFiltersFromFilter(const QString& filter) {

@@ -17,15 +17,6 @@
 #include <QVBoxLayout>
 #include <utility>
 
-namespace {
-
-TReviewRunner& Runner() {
-    static TReviewRunner runner;
-    return runner;
-}
-
-} // namespace
-
 TfmReview::TfmReview(QWidget* parent, std::vector<TDifference> changes)
     : QDialog(parent), FChanges(std::move(changes)) {
     setObjectName("fmReview");
@@ -66,16 +57,6 @@ std::vector<TDifference> TfmReview::Unticked() const {
             unticked.push_back(FChanges.at(Table->DifferenceAt(row)));
     }
     return unticked;
-}
-
-TReviewRunner SetReviewRunner(TReviewRunner runner) {
-    return std::exchange(Runner(), std::move(runner));
-}
-
-int RunReview(TfmReview& dialog) {
-    if (Runner())
-        return Runner()(dialog);
-    return dialog.exec();
 }
 
 bool ReviewWanted() {

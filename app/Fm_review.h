@@ -1,6 +1,7 @@
 #pragma once
 // The review before a change-only write: the settings the unit will take, each with a tick
 // box; an unticked setting is put back to the unit's value and not sent.
+#include "app/Dialogs.h"
 #include "features/Compare.h"
 
 #include <QDialog>
@@ -35,12 +36,6 @@ public:
 private:
     std::vector<TDifference> FChanges;
 };
-
-// Runs the review modally and returns its result (QDialog::Accepted: write).
-using TReviewRunner = std::function<int(TfmReview& dialog)>;
-// Returns the runner it replaces; an empty runner restores the real dialog.
-TReviewRunner SetReviewRunner(TReviewRunner runner);
-int RunReview(TfmReview& dialog);
 
 // Whether "Write Settings" shows the review first: yes until "Don't ask again" (user settings).
 bool ReviewWanted();

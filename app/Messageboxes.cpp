@@ -1,5 +1,7 @@
 #include "app/Messageboxes.h"
 
+#include "app/Application.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMessageBox>
@@ -22,7 +24,9 @@ protected:
     }
 };
 
-TAnswer ShowBox(TMessageKind kind, const std::string& text) {
+} // namespace
+
+TAnswer ShowMessageBox(TMessageKind kind, const std::string& text) {
     const QString title = QApplication::applicationName();
     const QString body = QString::fromStdString(text);
     QWidget* parent = MessageParent();
@@ -73,25 +77,16 @@ TAnswer ShowBox(TMessageKind kind, const std::string& text) {
     return TAnswer::No;
 }
 
-QPointer<QWidget>& Owner() {
-    static QPointer<QWidget> owner;
-    return owner;
-}
-
-} // namespace
-
-void InstallMessageBoxes() {
-    SetWindowMessageHandler(ShowBox);
-}
-
 void SetMessageOwner(QWidget* owner) {
-    Owner() = owner;
+    if (TApplication* application = TApplication::Instance())
+        application->MessageOwner = owner;
 }
 
 QWidget* MessageParent() {
     if (QWidget* modal = QApplication::activeModalWidget())
         return modal;
-    if (QWidget* owner = Owner())
-        return owner;
+    if (TApplication* application = TApplication::Instance();
+        application != nullptr && application->MessageOwner)
+        return application->MessageOwner;
     return QApplication::activeWindow();
 }

@@ -1,7 +1,6 @@
 #include "Version.h"
 #include "app/Application.h"
 #include "app/Fm_main.h"
-#include "app/Messageboxes.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -31,8 +30,7 @@ int main(int argc, char* argv[]) {
             return 0;
         }
     }
-    QApplication application(argc, argv);
-    InstallMessageBoxes();
+    TApplication application(argc, argv);
     QApplication::setApplicationName("Dezadizi (Z7E) Configuration");
     QApplication::setApplicationVersion(QString::fromLatin1(DezVersion));
     // Lets the desktop match the window to its launcher entry and icon.

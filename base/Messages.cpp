@@ -1,20 +1,10 @@
 #include "base/Messages.h"
 
-#include <QCoreApplication>
 #include <iostream>
 
 namespace {
 
-TMessageHandler& WindowHandler() {
-    static TMessageHandler handler;
-    return handler;
-}
-
 TAnswer DefaultHandler(TMessageKind kind, const std::string& text) {
-    // Boxes need a QApplication; the command-line tool and the simulator run on a core one.
-    QCoreApplication* application = QCoreApplication::instance();
-    if (WindowHandler() && application != nullptr && application->inherits("QApplication"))
-        return WindowHandler()(kind, text);
     std::cerr << text << std::endl;
     if (kind == TMessageKind::QuestionWithCancel)
         return TAnswer::Cancel;
@@ -22,16 +12,14 @@ TAnswer DefaultHandler(TMessageKind kind, const std::string& text) {
     return question ? TAnswer::No : TAnswer::Yes;
 }
 
+// The one place the program's messages go: the test seam, and where the window program puts its
+// boxes.
 TMessageHandler& Handler() {
     static TMessageHandler handler = DefaultHandler;
     return handler;
 }
 
 } // namespace
-
-void SetWindowMessageHandler(TMessageHandler handler) {
-    WindowHandler() = std::move(handler);
-}
 
 TMessageHandler SetMessageHandler(TMessageHandler handler) {
     TMessageHandler previous = Handler();

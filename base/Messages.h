@@ -24,12 +24,10 @@ enum class TAnswer { Yes, No, Closed, Cancel };
 
 using TMessageHandler = std::function<TAnswer(TMessageKind kind, const std::string& text)>;
 
-// Replaces the handler; returns the previous one. An empty handler restores the default
-// (real boxes when a QApplication exists, standard error otherwise).
+// Replaces the handler; returns the previous one. An empty handler restores the default, which
+// prints to standard error and answers as the safe choice. The window program's application
+// object installs its boxes here (app/Application.h), as the core knows no widgets.
 TMessageHandler SetMessageHandler(TMessageHandler handler);
-// The boxes the default handler shows when a QApplication exists; the window program gives
-// them (app/Messageboxes.h), as the core knows no widgets.
-void SetWindowMessageHandler(TMessageHandler handler);
 
 void ShowError(const std::string& text);
 void ShowInformation(const std::string& text);

@@ -1,8 +1,10 @@
 // The standard exception display and the real question box.
 #include "app/Application.h"
+#include "app/Messageboxes.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -32,7 +34,7 @@ TEST(StandardExceptionDisplay, SomethingThatIsNotAStandardExceptionShowsAnEmptyM
 
 // The real question box, answered the three ways a user can leave it.
 TEST(QuestionBox, TellsYesNoAndAClosedBoxApart) {
-    const TMessageHandler previous = SetMessageHandler({});
+    const TMessageHandler previous = SetMessageHandler(ShowMessageBox);
     struct TCase {
         const char* name;
         std::function<void(QMessageBox&)> leave;
@@ -64,7 +66,7 @@ TEST(QuestionBox, TellsYesNoAndAClosedBoxApart) {
 // A question whose safe answer is No: the default button, Escape and the close button all say No,
 // and the details are in the box's details.
 TEST(QuestionBox, ACautiousQuestionDefaultsToNoAndKeepsItsDetailsApart) {
-    const TMessageHandler previous = SetMessageHandler({});
+    const TMessageHandler previous = SetMessageHandler(ShowMessageBox);
     struct TCase {
         const char* name;
         std::function<void(QMessageBox&)> leave;
@@ -94,4 +96,13 @@ TEST(QuestionBox, ACautiousQuestionDefaultsToNoAndKeepsItsDetailsApart) {
         EXPECT_EQ(details, "first\nsecond");
     }
     SetMessageHandler(previous);
+}
+
+// Each window installs the substitutes again: every substitute stays listed once, in its place.
+TEST(FontSubstitutes, InstallingThemAgainChangesNothing) {
+    InstallFontSubstitutes();
+    const QStringList first = QFont::substitutes("MS Sans Serif");
+    ASSERT_FALSE(first.isEmpty());
+    InstallFontSubstitutes();
+    EXPECT_EQ(QFont::substitutes("MS Sans Serif"), first);
 }

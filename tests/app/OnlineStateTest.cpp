@@ -371,7 +371,12 @@ TEST_F(OnlineState, ASearchWithoutAnswerFailsAndACancelledSearchNeverReportsBack
         return dialog.result();
     });
     QTest::mouseClick(rig->w().btConnectNew, Qt::LeftButton);
-    QTest::qWait(3000);
+    // The late answer arrives and its result is taken on this thread, for nobody.
+    TSerialManager& link = *rig->w().FSerialManager;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !link.HasThreadOnPort(3) || !link.FindThread(3)->SearchPending(); }, SearchTimeoutMs));
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
     EXPECT_EQ(rig->Current(), nullptr);
     EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
 }
@@ -507,15 +512,21 @@ TEST_F(OnlineState, GroupClicksAndCustomCheckBoxesWhileTheWorkerPolls) {
     ASSERT_TRUE(setback->HasCustomValues);
     const int setbackGroup = GroupOf(tree, setback);
     ASSERT_GE(setbackGroup, 0);
+    // An idle worker polls the store, not the line: what it found is in its reports, each taken
+    // here after a click.
+    const auto takeReports = [] {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    };
     for (int round = 0; round < 12; ++round) {
         const int group = (round * 7) % static_cast<int>(tree->Groups.size());
         rig->ClickGroup(group);
-        QTest::qWait(20);
+        takeReports();
         ASSERT_EQ(ShownGroup, tree->Groups[static_cast<size_t>(group)].get()) << "round " << round;
         rig->ClickGroup(setbackGroup);
         ASSERT_NE(setback->CheckBox, nullptr);
         QTest::mouseClick(setback->CheckBox, Qt::LeftButton);
-        QTest::qWait(20);
+        takeReports();
         ASSERT_EQ(ShownGroup, tree->Groups[static_cast<size_t>(setbackGroup)].get()) << "round " << round;
         EXPECT_EQ(setback->CheckBox->isChecked(), setback->Value != 0);
         EXPECT_EQ(rig->HoldingRegister(setback->Register),

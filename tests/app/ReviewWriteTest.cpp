@@ -3,6 +3,7 @@
 #include "WindowRig.h"
 
 #include "app/Differencetable.h"
+#include "link/Serialmanager.h"
 #include "modbus/Registerdatastore.h"
 #include "settings/Device.h"
 #include "settings/Setting_dropdown.h"
@@ -16,7 +17,9 @@
 #include <QScrollArea>
 #include <QSettings>
 #include <QTest>
+#include <cerrno>
 #include <gtest/gtest.h>
+#include <modbus/modbus.h>
 
 namespace {
 
@@ -69,6 +72,18 @@ protected:
         // Focus on the group button: no editor is left to check its text when the page goes.
         QTest::mouseClick(rig->w().sbMainArea->widget(), Qt::LeftButton, {}, QPoint(5, 5));
         ASSERT_EQ(rig->Current()->Settings->MarkedCount(), 2u);
+    }
+    // Returns once the unit has logged every frame sent before: it answers a read of the test's
+    // own, and it takes the line's frames in order. Only while no worker holds the line.
+    void SettleTheLine() {
+        modbus_t* ctx = modbus_new_rtu(sim->Port().c_str(), 9600, 'N', 8, 1);
+        ASSERT_NE(ctx, nullptr);
+        ASSERT_EQ(modbus_connect(ctx), 0) << modbus_strerror(errno);
+        modbus_set_slave(ctx, 1);
+        uint16_t value = 0;
+        EXPECT_EQ(modbus_read_registers(ctx, 100, 1, &value), 1) << modbus_strerror(errno);
+        modbus_close(ctx);
+        modbus_free(ctx);
     }
     // Write requests the unit has seen, the commit included.
     int Writes() const { return sim->CountLines("request 01 05") + sim->CountLines("request 01 06"); }
@@ -209,7 +224,8 @@ TEST_F(ReviewWrite, LeavingAsksToWriteFirstCancelStaysNoLeavesUnwritten) {
     rig->messages.answers = {TAnswer::No};
     rig->w().close();
     EXPECT_FALSE(rig->w().isVisible());
-    QTest::qWait(300);
+    ASSERT_FALSE(rig->w().FSerialManager->HasThreadOnPort(3)) << "the unit was let go of";
+    SettleTheLine();
     EXPECT_EQ(Writes(), before) << sim->Output();
     EXPECT_EQ(rig->reviewsShown, 0);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The dezadizi-sim program run as a child process for a test: started with the given options,
-// waited for until it says where it is, stopped with SIGTERM.
+// waited for until it says where it is, stopped with SIGTERM. Waits wake when the program writes
+// a line (inotify on its output file) or ends (its pidfd), never on a clock.
 //
 // It is started with posix_spawn rather than QProcess. Under ThreadSanitizer a child started by
 // QProcess (with its default start or a plain fork) upsets the bookkeeping of our threads: the
@@ -10,14 +11,19 @@
 #include "support/TestSupport.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <poll.h>
 #include <spawn.h>
 #include <string>
+#include <sys/inotify.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
-#include <thread>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -36,6 +42,11 @@ public:
         }
         if (!configHome.empty())
             env.push_back("XDG_CONFIG_HOME=" + configHome);
+        // The output file exists before the program starts, so that its first line is seen.
+        ::close(::open(FOutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        FWatch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (FWatch >= 0)
+            inotify_add_watch(FWatch, FOutPath.c_str(), IN_MODIFY);
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -52,21 +63,25 @@ public:
             FStartError = "[cannot start " + argv[0] + ": " + std::strerror(spawned) + "]";
             return;
         }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline) {
-            const std::string output = Output();
-            const size_t ready = output.find("dezadizi-sim ready port=");
-            if (ready != std::string::npos && output.find('\n', ready) != std::string::npos) {
-                const size_t start = ready + 24;
-                FPort = output.substr(start, output.find_first_of(" \n", start) - start);
-                return;
-            }
-            if (Reap(false))
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        FEnd = static_cast<int>(::syscall(SYS_pidfd_open, FPid, 0));
+        std::string output;
+        const auto ready = [&] {
+            output = Output();
+            const size_t at = output.find("dezadizi-sim ready port=");
+            return at != std::string::npos && output.find('\n', at) != std::string::npos;
+        };
+        if (!WaitFor(ready, 10000))
+            return;
+        const size_t start = output.find("dezadizi-sim ready port=") + 24;
+        FPort = output.substr(start, output.find_first_of(" \n", start) - start);
+    }
+    ~TSimProcess() {
+        Stop();
+        for (const int fd : {FWatch, FEnd}) {
+            if (fd >= 0)
+                ::close(fd);
         }
     }
-    ~TSimProcess() { Stop(); }
     TSimProcess(const TSimProcess&) = delete;
     TSimProcess& operator=(const TSimProcess&) = delete;
 
@@ -80,10 +95,7 @@ public:
             return -1;
         if (!Reap(false)) {
             kill(FPid, signal);
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-            while (!Reap(false) && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            if (FExitCode == -2) {
+            if (!WaitFor([this] { return Reap(false); }, 15000)) {
                 FExtraErrors += "[did not end within 15 s of signal " + std::to_string(signal) + "]";
                 kill(FPid, SIGKILL);
                 Reap(true);
@@ -97,6 +109,31 @@ public:
     std::string Output() const { return ReadFileText(FOutPath); }
     std::string Errors() const {
         return FStartError + (FPid > 0 ? ReadFileText(FErrPath) : std::string()) + FExtraErrors;
+    }
+
+    // Until `condition` holds, looking again whenever the program writes or ends; false when it
+    // still does not hold after `timeoutMs` or once the program has ended.
+    bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!condition()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0)
+                return false;
+            pollfd events[2] = {{FWatch, POLLIN, 0}, {FEnd, POLLIN, 0}};
+            // Without inotify or a pidfd (an older kernel) the program is looked at every 10 ms.
+            const bool blind = FWatch < 0 || FEnd < 0;
+            ::poll(events, 2, static_cast<int>(blind ? std::min<long long>(left, 10) : left));
+            if ((events[0].revents & POLLIN) != 0) {
+                char drained[4096];
+                while (::read(FWatch, drained, sizeof drained) > 0) {
+                }
+            }
+            if ((events[1].revents & POLLIN) != 0)
+                return condition(); // ended: what it wrote is all there is
+        }
+        return true;
     }
 
     // Lines of the output that contain `text`.
@@ -138,6 +175,8 @@ private:
     const std::string FOutPath = FDir.Path("stdout");
     const std::string FErrPath = FDir.Path("stderr");
     pid_t FPid = -1;
+    int FWatch = -1; // inotify of the output file
+    int FEnd = -1;   // the program's pidfd, readable once it has ended
     std::string FPort;
     std::string FStartError;
     std::string FExtraErrors;

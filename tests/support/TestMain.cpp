@@ -1,7 +1,7 @@
 // main() of every test program: a QApplication on the offscreen platform (also when the test
 // list is discovered outside CTest's environment), user settings in a private folder, and user
 // data (the record of writes among them) in a private folder of each test's own.
-#include "app/Messageboxes.h"
+#include "app/Application.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -34,8 +34,7 @@ int main(int argc, char** argv) {
     setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
     QTemporaryDir data;
     setenv("XDG_DATA_HOME", data.path().toLocal8Bit().constData(), 1);
-    QApplication application(argc, argv);
-    InstallMessageBoxes();
+    TApplication application(argc, argv);
     ::testing::InitGoogleMock(&argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new TFreshDataFolder);
     return RUN_ALL_TESTS();

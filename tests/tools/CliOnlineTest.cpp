@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
-#include <QThread>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -345,9 +344,7 @@ TEST(CliOnline, CtrlCStopsAWriteWithoutACommitAndExits130) {
                   {"write", QString::fromStdString(sim.Port()), QString::fromStdString(file), "-d",
                    QString::fromStdString(SourcePath("data/Devices.xml"))});
     ASSERT_TRUE(process.waitForStarted());
-    for (int i = 0; i < 6000 && Writes(sim) < 5; ++i)
-        QThread::msleep(10);
-    ASSERT_GE(Writes(sim), 5) << "the write did not begin";
+    ASSERT_TRUE(sim.WaitFor([&] { return Writes(sim) >= 5; }, 60000)) << "the write did not begin";
     ::kill(static_cast<pid_t>(process.processId()), SIGINT);
     ASSERT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitCode(), 130);
@@ -381,9 +378,8 @@ TEST(CliOnline, CtrlCDuringTheSearchEndsTheProgramWithoutReading) {
                    QString::fromStdString(dir.Path("out.rur")), "-d",
                    QString::fromStdString(SourcePath("data/Devices.xml"))});
     ASSERT_TRUE(process.waitForStarted());
-    for (int i = 0; i < 6000 && sim.CountLines("fault: no-reply") < 1; ++i)
-        QThread::msleep(10);
-    ASSERT_GE(sim.CountLines("fault: no-reply"), 1) << "the search did not begin";
+    ASSERT_TRUE(sim.WaitFor([&] { return sim.CountLines("fault: no-reply") >= 1; }, 60000))
+        << "the search did not begin";
     ::kill(static_cast<pid_t>(process.processId()), SIGINT);
     ASSERT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitCode(), 130);

@@ -40,7 +40,7 @@ void Connect(TfmMain& window, const std::function<int(TfmConnect&)>& choose) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QApplication application(argc, argv);
+    TApplication application(argc, argv);
     QApplication::setApplicationName("Dezadizi (Z7E) Configuration");
     if (argc != 2) {
         std::cerr << "usage: dezadizi-screenshots OUTPUT-FOLDER" << std::endl;
