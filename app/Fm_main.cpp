@@ -9,6 +9,7 @@
 #include "app/Fm_history.h"
 #include "app/Fm_review.h"
 #include "app/Gradient.h"
+#include "app/Grouppage.h"
 #include "app/Messageboxes.h"
 #include "app/Panel.h"
 #include "base/Errors.h"
@@ -232,6 +233,7 @@ void TfmMain::CreateSettingsArea(QWidget* client, QHBoxLayout* body) {
     sbMainArea->viewport()->installEventFilter(this);
     sbMainArea->widget()->installEventFilter(this);
     right->addWidget(sbMainArea, 1);
+    Pages = std::make_unique<TGroupPages>(sbSettingsGroups, sbMainArea);
     auto* toolbar = new TPanel(client, Qt::white);
     pnToolbarBottom = toolbar;
     pnToolbarBottom->setObjectName("pnToolbarBottom");
@@ -467,10 +469,7 @@ void TfmMain::FormDestroy() {
     qApp->removeEventFilter(this);
     FCurrentDevice = nullptr;
     // A page still shown belongs to a tree about to go.
-    if (ShownGroup != nullptr) {
-        ShownGroup->Hide();
-        ShownGroup = nullptr;
-    }
+    Pages->Hide();
     FDevices.reset();
     // Stops every worker, which may still report through the store.
     FSerialManager.reset();
@@ -538,8 +537,7 @@ void TfmMain::OnMouseWheel(int delta) {
 }
 
 void TfmMain::sbMainAreaClick() {
-    if (ShownGroup != nullptr)
-        ShownGroup->FocusButton();
+    Pages->FocusButton();
 }
 
 void TfmMain::btConnectNewClick() {
@@ -620,8 +618,7 @@ void TfmMain::btConnectNewClick() {
 
 void TfmMain::OpenGroupList(TDevice* device) {
     device->Settings->OnEdited = [settings = device->Settings.get()] { settings->UpdateMarks(); };
-    device->Settings->MainArea = sbMainArea;
-    device->Settings->BuildGroupList(sbSettingsGroups);
+    Pages->BuildGroupList(*device->Settings);
     // Always the first group: a page left from another device would edit the wrong image.
     device->Settings->SelectFirstGroup();
 }
@@ -634,10 +631,8 @@ void TfmMain::ReleaseDevice(TDevice* device) {
     // The next unit's record names only a file loaded for it.
     FSettingsFile.clear();
     // The page goes with the list: its editors belong to a device that is no longer edited.
-    if (ShownGroup != nullptr && ShownGroup->Owner == device->Settings.get()) {
-        ShownGroup->Hide();
-        ShownGroup = nullptr;
-    }
+    if (Pages->Shown() != nullptr && Pages->Shown()->Owner == device->Settings.get())
+        Pages->Hide();
 }
 
 void TfmMain::SetConnected(bool connected) {
@@ -1110,7 +1105,7 @@ void TfmMain::GoToSetting(TDevice* device, int32_t group, int32_t entry) {
         static_cast<size_t>(group) >= device->Settings->Groups.size())
         return;
     TGroup& shown = *device->Settings->Groups[static_cast<size_t>(group)];
-    if (ShownGroup != &shown)
+    if (Pages->Shown() != &shown)
         shown.Select();
     activateWindow();
     if (sbMainArea->widget() == nullptr)

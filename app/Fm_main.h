@@ -24,6 +24,7 @@ class QScrollArea;
 class QVBoxLayout;
 class QWidget;
 class TDevice;
+class TGroupPages;
 class TfmCompare;
 class TfmHistory;
 class TWriteRecord;
@@ -79,6 +80,8 @@ public:
     QWidget* pnConnectStatus;
     QLabel* lbConnectStatus;
     QScrollArea* sbMainArea;
+    // The groups list in sbSettingsGroups and the page of the shown group in sbMainArea.
+    std::unique_ptr<TGroupPages> Pages;
     QWidget* pnToolbarBottom;
     QLabel* lbProgress;
     QProgressBar* ProgressBar1;

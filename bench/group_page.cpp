@@ -1,6 +1,7 @@
 // Showing a ten-copy group page (10 x (N+1) rows of editors) and taking it down again, on the
 // offscreen platform.
 #include "BenchSupport.h"
+#include "app/Grouppage.h"
 #include "modbus/Registerdatastore.h"
 #include "settings/Device.h"
 #include "settings/Group.h"
@@ -34,9 +35,9 @@ void BM_ShowTenCopyPage(benchmark::State& state) {
     area.show();
     TGroup& group = *device->Settings->Groups.at(2);
     for (auto _ : state) {
-        group.Show(&area);
+        auto page = std::make_unique<TGroupPage>(group, &area);
         state.PauseTiming();
-        group.Hide();
+        page.reset();
         state.ResumeTiming();
     }
     state.counters["rows"] = group.SettingCount;
@@ -53,9 +54,9 @@ void BM_ShowTenCopyPageMarked(benchmark::State& state) {
     for (auto& entry : group.Settings)
         entry->Marked = true;
     for (auto _ : state) {
-        group.Show(&area);
+        auto page = std::make_unique<TGroupPage>(group, &area);
         state.PauseTiming();
-        group.Hide();
+        page.reset();
         state.ResumeTiming();
     }
     state.counters["rows"] = group.SettingCount;
@@ -70,9 +71,9 @@ void BM_HideTenCopyPage(benchmark::State& state) {
     TGroup& group = *device->Settings->Groups.at(2);
     for (auto _ : state) {
         state.PauseTiming();
-        group.Show(&area);
+        auto page = std::make_unique<TGroupPage>(group, &area);
         state.ResumeTiming();
-        group.Hide();
+        page.reset();
     }
     state.counters["rows"] = group.SettingCount;
 }

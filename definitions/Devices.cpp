@@ -8,9 +8,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-TDevices::TDevices(TRegisterDataStore& store) : FStore(store) {
-    ShownGroup = nullptr;
-}
+TDevices::TDevices(TRegisterDataStore& store) : FStore(store) {}
 
 TDevices::~TDevices() {
     // Device types first: their trees may refer to nodes of the document.

@@ -14,30 +14,12 @@
 #include "settings/Setting_units.h"
 #include "settings/Settings.h"
 
-#include <QFontMetrics>
-#include <QLabel>
-#include <QPushButton>
-#include <QScrollArea>
 #include <cstring>
 #include <stdexcept>
 
-namespace {
-// PaddedCaption pads to this width in pixels, and never adds more than this many spaces, so a
-// font that measures a space as nothing cannot stall it.
-constexpr int PaddedWidth = 140;
-constexpr int MaxPadding = 200;
-} // namespace
-
 TGroup::TGroup(TSettings* owner) : Owner(owner) {}
 
-TGroup::~TGroup() {
-    if (ShownGroup == this)
-        ShownGroup = nullptr;
-    FreeControl(TitleLabel);
-    FreeControl(DescriptionLabel);
-    FreeControl(TrailerLabel);
-    FreeControl(Button);
-}
+TGroup::~TGroup() = default;
 
 bool TGroup::IsTemplateNode(const pugi::xml_node& element) {
     Name = XmlGetAttribute(element, "name");
@@ -106,48 +88,7 @@ void TGroup::AddSetting(std::unique_ptr<TSetting> entry) {
     ++SettingCount;
 }
 
-QWidget* TGroup::Content(QScrollArea* area) {
-    QWidget* content = area->widget();
-    if (content == nullptr) {
-        area->setWidget(new QWidget);
-        content = area->widget();
-    }
-    return content;
-}
-
-void FitContent(QScrollArea* area) {
-    QWidget* content = area->widget();
-    if (content == nullptr)
-        return;
-    const QRect used = content->childrenRect();
-    const QSize viewport = area->viewport()->size();
-    content->resize(std::max(used.right() + 1, viewport.width()), std::max(used.bottom() + 1, 0));
-}
-
-void TGroup::CreateButton(QScrollArea* parent, int32_t position) {
-    auto* button = new QPushButton(Content(parent));
-    button->hide();
-    button->setGeometry(13, 16 + 40 * position, 200, 32);
-    button->setText(QString::fromStdString(PaddedCaption()));
-    button->setProperty("tag", position);
-    QObject::connect(button, &QPushButton::clicked, button, [this] { RunHandler([this] { Select(); }); });
-    button->show();
-    Button = button;
-    ShowMark();
-    FitContent(parent);
-}
-
-std::string TGroup::PaddedCaption() const {
-    const QFontMetrics metrics(QFont("MS Sans Serif", 8));
-    QString caption = QString::fromStdString(Name);
-    for (int added = 0; added < MaxPadding && metrics.horizontalAdvance(caption) < PaddedWidth; ++added)
-        caption += ' ';
-    return caption.toStdString();
-}
-
 void TGroup::Select() {
-    if (ShownGroup != nullptr)
-        ShownGroup->Hide();
     TRegisterDataStore& store = Owner->Store();
     if (store.IsComplete()) {
         TStoreLock lock(store.Lock()); // a polling worker services these settings too
@@ -160,82 +101,13 @@ void TGroup::Select() {
     // read-only.
     for (auto& entry : Settings)
         entry->SetEnabled(Owner->Enabled);
-    ShownGroup = this;
-    if (Owner->MainArea != nullptr)
-        Show(Owner->MainArea);
-}
-
-void TGroup::Show(QScrollArea* area) {
-    QWidget* content = Content(area);
-    content->hide();
-    content->setUpdatesEnabled(false);
-
-    auto makeLabel = [&](int left, int top, const std::string& text) {
-        auto* label = new QLabel(content);
-        label->hide();
-        label->move(left, top);
-        label->setText(QString::fromStdString(text));
-        return label;
-    };
-    QLabel* title = makeLabel(27, 28, Name);
-    QFont titleFont("Arial", 15);
-    titleFont.setBold(true);
-    title->setFont(titleFont);
-    title->adjustSize();
-    TitleLabel = title;
-    QLabel* description = makeLabel(50, 70, Description);
-    description->adjustSize();
-    DescriptionLabel = description;
-    QLabel* trailer = makeLabel(50, 70, std::string());
-    TrailerLabel = trailer;
-
-    int32_t y = 120;
-    int32_t position = 0;
-    for (auto& entry : Settings) {
-        entry->CreateControls(content, position++, y);
-        entry->ShowMark();
-        y += 32;
-        if (!IsTemplate)
-            y += entry->YOffset;
-    }
-
-    trailer->move(trailer->x(), y);
-    trailer->show();
-    description->show();
-    title->show();
-    content->setUpdatesEnabled(true);
-    content->show();
-    // The scrollable height reaches the trailer label.
-    FitContent(area);
+    if (Owner->View != nullptr)
+        Owner->View->ShowGroup(*this);
 }
 
 void TGroup::ShowMark() {
-    if (!Button)
-        return;
-    QPushButton* button = Button.data();
-    QFont font = button->font();
-    if (font.bold() == Marked)
-        return;
-    font.setBold(Marked);
-    button->setFont(font);
-    button->setText(QString::fromStdString((Marked ? "\u2022 " : "") + PaddedCaption()));
-}
-
-void TGroup::Hide() {
-    FreeControl(DescriptionLabel);
-    FreeControl(TitleLabel);
-    FreeControl(TrailerLabel);
-    for (auto& entry : Settings)
-        entry->DestroyControls();
-}
-
-void TGroup::FocusButton() {
-    if (Button)
-        Button->setFocus();
-}
-
-void TGroup::DestroyButton() {
-    FreeControl(Button);
+    if (View != nullptr)
+        View->ShowMark();
 }
 
 void TGroup::SetEnabled(bool enabled) {

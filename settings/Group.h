@@ -1,17 +1,14 @@
 #pragma once
-// One group of a settings tree: its entries in display order, its button in the groups list and,
-// while it is shown, its page in the settings area.
-#include <QPointer>
+// One group of a settings tree: its entries in display order. The window shows its button in the
+// groups list and, while it is selected, its page.
+#include "settings/Settingview.h"
+
 #include <cstdint>
 #include <memory>
 #include <pugixml.hpp>
 #include <string>
 #include <vector>
 
-class QLabel;
-class QPushButton;
-class QScrollArea;
-class QWidget;
 class TCsvWriter;
 class TSettings;
 class TSetting;
@@ -29,16 +26,11 @@ public:
     void AddSettingFromXml(const pugi::xml_node& element, int32_t copyIndex);
     void AddSetting(std::unique_ptr<TSetting> entry);
 
-    // Groups list and page.
-    void CreateButton(QScrollArea* parent, int32_t position);
-    std::string PaddedCaption() const;
+    // Reads the entries from a completed image, gives them the tree's editing state and has the
+    // tree's view show the page.
     void Select();
-    void Show(QScrollArea* area);
-    void Hide();
-    void FocusButton();
-    // Shows `Marked` on the group button: a dot before the caption and bold type.
+    // Shows `Marked` on the group's button, if it is shown.
     void ShowMark();
-    void DestroyButton();
 
     void SetEnabled(bool enabled);
     void UpdateDisplay();
@@ -69,18 +61,9 @@ public:
     TSettings* Owner;
     int32_t Id = 0;
     std::vector<std::unique_ptr<TSetting>> Settings;
-    QPointer<QPushButton> Button;
-    QPointer<QLabel> TitleLabel;
-    QPointer<QLabel> DescriptionLabel;
-    QPointer<QLabel> TrailerLabel;
     int32_t SettingCount = 0;
     // Some entry of the group is marked as changed.
     bool Marked = false;
-
-private:
-    // The widget of a scroll area on which controls are placed (made when it has none).
-    static QWidget* Content(QScrollArea* area);
+    // The group's button in the groups list; set and cleared by the window.
+    TGroupView* View = nullptr;
 };
-
-// Makes a scroll area's widget large enough to show every control placed on it.
-void FitContent(QScrollArea* area);

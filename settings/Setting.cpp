@@ -9,8 +9,6 @@
 #include "settings/Group.h"
 #include "settings/Settings.h"
 
-#include <QLabel>
-#include <QPushButton>
 #include <cmath>
 #include <cstring>
 
@@ -20,6 +18,13 @@ void RunHandler(const std::function<void()>& handler) {
     } catch (const std::exception& e) {
         ShowError(e.what());
     }
+}
+
+bool AcceptParsed(const TParsed& parsed) {
+    if (parsed.Ok())
+        return true;
+    ShowError(parsed.Error);
+    return false;
 }
 
 bool ReadOptionalInt(const pugi::xml_node& element, const char* name, int32_t& value) {
@@ -36,9 +41,7 @@ int32_t ReadRequiredInt(const pugi::xml_node& element, const char* name) {
 
 TSetting::TSetting(TGroup* group, int32_t copyIndex) : Group(group), CopyIndex(copyIndex) {}
 
-TSetting::~TSetting() {
-    TSetting::DestroyControls();
-}
+TSetting::~TSetting() = default;
 
 TSettings* TSetting::Owner() const {
     return Group->Owner;
@@ -93,66 +96,15 @@ void TSetting::LoadFromXml(const pugi::xml_node& element) {
     ReadOptionalInt(element, "scaling_factor", ScalingFactor);
 }
 
-void TSetting::CreateControls(QWidget* parent, int32_t index, int32_t top) {
-    auto* label = new QLabel(parent);
-    label->hide();
-    label->setProperty("tag", index);
-    label->setText(QString::fromStdString(Name));
-    label->move(40, top);
-    if (Bold) {
-        QFont font = label->font();
-        font.setBold(true);
-        label->setFont(font);
-    }
-    label->adjustSize();
-    label->show();
-    CaptionLabel = label;
-}
-
-void TSetting::CreateCaptionAt(QWidget* parent, int32_t index, int32_t yOffset, int32_t xOffset,
-                               int32_t top) {
-    auto* label = new QLabel(parent);
-    label->hide();
-    label->setProperty("tag", index);
-    label->setText(QString::fromStdString(Name));
-    label->move(40 + xOffset, top + yOffset);
-    label->adjustSize();
-    label->show();
-    CaptionLabel = label;
-}
-
-void TSetting::DestroyControls() {
-    FreeControl(CaptionLabel);
-    FreeControl(CopyToAllGroupsButton);
-    FreeControl(CopyToAllControllersButton);
-}
-
-void TSetting::CreateCopyButtons(QWidget* parent, int32_t index, int32_t top, int32_t left) {
-    if (!InTemplate)
-        return;
-    const auto make = [&](int32_t x, const char* caption, void (TSetting::*click)()) {
-        auto* button = new QPushButton(parent);
-        button->hide();
-        button->setProperty("tag", index);
-        button->setText(caption);
-        button->setGeometry(x, top, 100, button->sizeHint().height());
-        QObject::connect(button, &QPushButton::clicked, button, [this, click] { (this->*click)(); });
-        button->show();
-        button->setEnabled(Enabled);
-        return button;
-    };
-    CopyToAllGroupsButton = make(left, "Copy to all groups", &TSetting::CopyToAllGroupsClick);
-    CopyToAllControllersButton = make(left + 105, "Copy to all ZA9s", &TSetting::CopyToAllControllersClick);
-    for (QPushButton* button : {CopyToAllGroupsButton.data(), CopyToAllControllersButton.data()})
-        QObject::connect(button, &QPushButton::clicked, button, [this] { NotifyEdited(); });
-}
-
 void TSetting::SetEnabled(bool enabled) {
     Enabled = enabled;
+    if (View != nullptr)
+        View->ShowEnabled(enabled);
 }
 
 void TSetting::UpdateDisplay(bool withUnits) {
-    (void)withUnits;
+    if (View != nullptr)
+        View->ShowValue(withUnits);
 }
 
 void TSetting::RestoreDefault() {
@@ -380,25 +332,25 @@ void TSetting::NotifyEdited() {
 }
 
 void TSetting::ShowMark() {
-    if (!CaptionLabel)
-        return;
-    QLabel* label = CaptionLabel.data();
-    // The caption's own look is kept while it is marked, and given back when the mark goes.
-    const QVariant plainBold = label->property("plainBold");
-    if (Marked == plainBold.isValid())
-        return;
-    QFont font = label->font();
-    if (Marked) {
-        label->setProperty("plainBold", font.bold());
-        font.setBold(true);
-        label->setText(QString::fromStdString("\u2022 " + Name));
-    } else {
-        font.setBold(plainBold.toBool());
-        label->setProperty("plainBold", QVariant());
-        label->setText(QString::fromStdString(Name));
+    if (View != nullptr)
+        View->ShowMark();
+}
+
+bool TSetting::ValidateText(const std::string& text) {
+    return AcceptParsed(Parse(text));
+}
+
+bool TSetting::TakeText(const std::string& text) {
+    const TParsed parsed = Parse(text);
+    if (!AcceptParsed(parsed))
+        return false;
+    const int32_t value = *parsed.Value;
+    if (CheckLimitSettings(value) && value != Value) {
+        Value = value;
+        WriteToStore();
     }
-    label->setFont(font);
-    label->adjustSize();
+    UpdateDisplay(true);
+    return true;
 }
 
 void TSetting::SwapWords(uint32_t& value) {

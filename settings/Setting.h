@@ -1,8 +1,10 @@
 #pragma once
 // The common base of every entry of a group: a named value bound to one coil or holding
 // register (or a bit field of it), its conversion to and from the register image, limit checks
-// against other settings, the read protocol the worker thread drives, and the row's controls.
-#include <QPointer>
+// against other settings, the read protocol the worker thread drives, and the taking of what an
+// engineer types or chooses. The editors that show it live in the window (app/).
+#include "settings/Settingview.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -10,11 +12,7 @@
 #include <string>
 #include <vector>
 
-class QWidget;
 class TCsvWriter;
-class QLabel;
-class QLineEdit;
-class QPushButton;
 class TGroup;
 class TSettings;
 class MbusMasterFunctions;
@@ -55,13 +53,10 @@ public:
     TSetting& operator=(const TSetting&) = delete;
 
     virtual void LoadFromXml(const pugi::xml_node& element);
-    virtual void CreateControls(QWidget* parent, int32_t index, int32_t top);
-    virtual void CreateCaptionAt(QWidget* parent, int32_t index, int32_t yOffset, int32_t xOffset,
-                                 int32_t top);
-    virtual void DestroyControls();
-    virtual void CreateCopyButtons(QWidget* parent, int32_t index, int32_t top, int32_t left);
-    virtual void SetEnabled(bool enabled);
-    virtual void UpdateDisplay(bool withUnits);
+    // Whether editors accept input; the shown editor follows.
+    void SetEnabled(bool enabled);
+    // Shows the value again in the shown editor, if any.
+    void UpdateDisplay(bool withUnits);
     virtual void RestoreDefault();
     virtual void SaveToXml(pugi::xml_node& groupElement);
     // Finds this setting's element in a group element of a settings file and applies it.
@@ -109,8 +104,22 @@ public:
 
     // Tells the tree that the engineer changed a value (an editor, a copy button).
     void NotifyEdited();
-    // Shows `Marked` on the caption: a dot before it and bold type.
+    // Shows `Marked` on the shown editor's caption.
     void ShowMark();
+
+    // What an edit box shows of the value, with or without its units.
+    virtual std::string DisplayText(bool withUnits) const {
+        (void)withUnits;
+        return FormatText();
+    }
+    // What an edit box shows when the engineer enters it.
+    virtual std::string EntryText() const { return std::to_string(Value); }
+    // Checks typed text as Enter does: shows the refusal, if any; true when it would be taken.
+    bool ValidateText(const std::string& text);
+    // Takes text typed into an edit box as the engineer leaves it. A refused text shows its
+    // message and returns false (the box keeps the focus); a value outside the limits that other
+    // settings set is refused with a message but the box is left; the value is shown again.
+    virtual bool TakeText(const std::string& text);
 
     bool CheckLimitSettings(int32_t value);
     void ClearPending();
@@ -155,9 +164,8 @@ public:
     int32_t ValueOffset = 0;
     int16_t BitMask = 0;
     int32_t ScalingFactor = 1;
-    QPointer<QLabel> CaptionLabel;
-    QPointer<QPushButton> CopyToAllGroupsButton;
-    QPointer<QPushButton> CopyToAllControllersButton;
+    // The editor showing the setting; set and cleared by the window.
+    TSettingView* View = nullptr;
 
 protected:
     // Text() and Parse() of each kind (a text setting holds a member named Text).
@@ -179,15 +187,11 @@ protected:
     TLoadedValue ReadValueAttribute(const pugi::xml_node& settingElement, const char* attribute) const;
 };
 
-// Frees a control created by a setting or group, if it still exists.
-template <class T> void FreeControl(QPointer<T>& control) {
-    delete control.data();
-    control = nullptr;
-}
-
 // Runs an editor handler; an exception that leaves it is shown in the error box, as the
 // application's standard exception display would.
 void RunHandler(const std::function<void()>& handler);
+// Shows the refusal of `parsed`, if any; true when the value is taken.
+bool AcceptParsed(const TParsed& parsed);
 
 // Reads an optional integer attribute; returns false when it is absent.
 bool ReadOptionalInt(const pugi::xml_node& element, const char* name, int32_t& value);

@@ -5,13 +5,9 @@
 #include "modbus/Registerdatastore.h"
 #include "settings/Group.h"
 
-#include <QCheckBox>
-
 TSettingCheckBox::TSettingCheckBox(TGroup* group, int32_t copyIndex) : TSetting(group, copyIndex) {}
 
-TSettingCheckBox::~TSettingCheckBox() {
-    DestroyControls();
-}
+TSettingCheckBox::~TSettingCheckBox() = default;
 
 void TSettingCheckBox::LoadFromXml(const pugi::xml_node& element) {
     DefaultValue = XmlGetAttribute(element, "default") == "checked" ? 1 : 0;
@@ -22,44 +18,8 @@ void TSettingCheckBox::LoadFromXml(const pugi::xml_node& element) {
     TSetting::LoadFromXml(element);
 }
 
-void TSettingCheckBox::CreateControls(QWidget* parent, int32_t index, int32_t top) {
-    TSetting::CreateControls(parent, index, top);
-    auto* box = new QCheckBox(parent);
-    box->hide();
-    box->setProperty("tag", index);
-    box->setGeometry(200, top, 18, box->sizeHint().height());
-    box->show();
-    QObject::connect(box, &QCheckBox::clicked, box, [this] {
-        RunHandler([this] {
-            CheckBoxClick();
-            NotifyEdited();
-        });
-    });
-    box->setEnabled(Enabled);
-    CheckBox = box;
-    CreateCopyButtons(parent, index, top, 350);
-    UpdateDisplay(true);
-}
-
-void TSettingCheckBox::DestroyControls() {
-    TSetting::DestroyControls();
-    FreeControl(CheckBox);
-}
-
-void TSettingCheckBox::SetEnabled(bool enabled) {
-    Enabled = enabled;
-    if (CheckBox)
-        CheckBox->setEnabled(enabled);
-}
-
-void TSettingCheckBox::UpdateDisplay(bool withUnits) {
-    (void)withUnits;
-    if (CheckBox)
-        CheckBox->setChecked(Value != 0);
-}
-
-void TSettingCheckBox::CheckBoxClick() {
-    const int32_t checked = CheckBox && CheckBox->isChecked() ? 1 : 0;
+void TSettingCheckBox::TakeChecked(bool isChecked) {
+    const int32_t checked = isChecked ? 1 : 0;
     if (checked == Value)
         return;
     Value = checked;

@@ -3,18 +3,12 @@
 // register that another setting also shows.
 #include "settings/Setting.h"
 
-class QCheckBox;
-
 class TSettingCheckBox : public TSetting {
 public:
     TSettingCheckBox(TGroup* group, int32_t copyIndex);
     ~TSettingCheckBox() override;
 
     void LoadFromXml(const pugi::xml_node& element) override;
-    void CreateControls(QWidget* parent, int32_t index, int32_t top) override;
-    void DestroyControls() override;
-    void SetEnabled(bool enabled) override;
-    void UpdateDisplay(bool withUnits) override;
     std::vector<uint16_t> StoredWords() const override;
     bool FieldHolds(const TLoadedValue& loaded) const override;
     std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
@@ -22,9 +16,10 @@ public:
     void ReadFromStore() override;
     void WriteToStore() override;
 
-    void CheckBoxClick();
+    // The engineer checked or unchecked the box; with custom values the group reads its
+    // register again, as another setting shows it too.
+    void TakeChecked(bool checked);
 
-    QPointer<QCheckBox> CheckBox;
     bool HasCustomValues = false;
     int32_t UncheckedValue = 0;
     int32_t CheckedValue = 1;

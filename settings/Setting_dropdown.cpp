@@ -5,14 +5,11 @@
 #include "settings/Group.h"
 #include "settings/Settings.h"
 
-#include <QComboBox>
 #include <cstring>
 
 TSettingDropDown::TSettingDropDown(TGroup* group, int32_t copyIndex) : TSetting(group, copyIndex) {}
 
-TSettingDropDown::~TSettingDropDown() {
-    DestroyControls();
-}
+TSettingDropDown::~TSettingDropDown() = default;
 
 void TSettingDropDown::LoadFromXml(const pugi::xml_node& element) {
     TSetting::LoadFromXml(element);
@@ -42,52 +39,7 @@ int TSettingDropDown::IndexOfValue(int32_t value) const {
     return -1;
 }
 
-void TSettingDropDown::CreateControls(QWidget* parent, int32_t index, int32_t top) {
-    TSetting::CreateControls(parent, index, top);
-    auto* combo = new QComboBox(parent);
-    combo->hide();
-    combo->setProperty("tag", index);
-    combo->setEditable(false);
-    combo->clear();
-    combo->setGeometry(200, top, 140, combo->sizeHint().height());
-    // Only a choice the user makes is a change; showing a value is not.
-    QObject::connect(combo, &QComboBox::activated, combo, [this] {
-        RunHandler([this] {
-            ComboBoxChange();
-            NotifyEdited();
-        });
-    });
-    combo->setEnabled(Enabled);
-    ComboBox = combo;
-    CreateCopyButtons(parent, index, top, 350);
-    for (const auto& choice : Choices)
-        combo->addItem(QString::fromStdString(choice.Name));
-    UpdateDisplay(true);
-    combo->show();
-}
-
-void TSettingDropDown::DestroyControls() {
-    TSetting::DestroyControls();
-    FreeControl(ComboBox);
-}
-
-void TSettingDropDown::SetEnabled(bool enabled) {
-    Enabled = enabled;
-    if (ComboBox)
-        ComboBox->setEnabled(enabled);
-}
-
-void TSettingDropDown::UpdateDisplay(bool withUnits) {
-    (void)withUnits;
-    // A value that no choice holds shows no choice rather than claiming the first one.
-    if (ComboBox)
-        ComboBox->setCurrentIndex(IndexOfValue(Value));
-}
-
-void TSettingDropDown::ComboBoxChange() {
-    if (!ComboBox)
-        return;
-    const int position = ComboBox->currentIndex();
+void TSettingDropDown::ChooseAt(int position) {
     if (position < 0 || static_cast<size_t>(position) >= Choices.size())
         return;
     const int32_t value = Choices[static_cast<size_t>(position)].Value;

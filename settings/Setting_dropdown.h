@@ -3,8 +3,6 @@
 // tree can be the units selector whose chosen name sets the units of the tree.
 #include "settings/Setting.h"
 
-class QComboBox;
-
 class TSettingDropDown : public TSetting {
 public:
     // The units selector sets the tree's units to its chosen choice's name; others do nothing.
@@ -18,10 +16,6 @@ public:
     ~TSettingDropDown() override;
 
     void LoadFromXml(const pugi::xml_node& element) override;
-    void CreateControls(QWidget* parent, int32_t index, int32_t top) override;
-    void DestroyControls() override;
-    void SetEnabled(bool enabled) override;
-    void UpdateDisplay(bool withUnits) override;
     void RestoreDefault() override;
     void ApplyLoadedValue(const TLoadedValue& loaded) override;
     std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
@@ -35,10 +29,12 @@ public:
     void AddChoice(const pugi::xml_node& element);
     // Position of the first choice holding `value`; -1 when no choice holds it.
     int IndexOfValue(int32_t value) const;
-    void ComboBoxChange();
+    // The engineer chose the choice at `position`: refused with a message when another setting
+    // of its exclusion group holds that value (the editor shows the value again), else taken;
+    // the units selector sets the tree's units instead of writing.
+    void ChooseAt(int position);
 
     std::vector<_DDType> Choices;
-    QPointer<QComboBox> ComboBox;
 
 protected:
     std::string FormatText() const override;

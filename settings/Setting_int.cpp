@@ -6,9 +6,6 @@
 #include "base/Messages.h"
 #include "base/Xmlutil.h"
 #include "modbus/Registerdatastore.h"
-#include "settings/Editevents.h"
-
-#include <QLineEdit>
 
 TParsed ParseIntegerText(const std::string& text, int32_t minValue, int32_t maxValue,
                          const std::string& valueText) {
@@ -28,13 +25,6 @@ TParsed ParseIntegerText(const std::string& text, int32_t minValue, int32_t maxV
     return parsed;
 }
 
-bool AcceptParsed(const TParsed& parsed) {
-    if (parsed.Ok())
-        return true;
-    ShowError(parsed.Error);
-    return false;
-}
-
 namespace {
 const char* const ReadCountError = "An Int register has been set to more than 2 registers";
 const char* const SizeError = "An Int register has been set to a size of more than 2 registers";
@@ -42,9 +32,7 @@ const char* const SizeError = "An Int register has been set to a size of more th
 
 TSettingInt::TSettingInt(TGroup* group, int32_t copyIndex) : TSetting(group, copyIndex) {}
 
-TSettingInt::~TSettingInt() {
-    DestroyControls();
-}
+TSettingInt::~TSettingInt() = default;
 
 void TSettingInt::LoadFromXml(const pugi::xml_node& element) {
     TSetting::LoadFromXml(element);
@@ -61,87 +49,14 @@ void TSettingInt::LoadFromXml(const pugi::xml_node& element) {
     ReadOptionalInt(element, "NumOfRegisters", NumOfRegisters);
 }
 
-void TSettingInt::CreateControls(QWidget* parent, int32_t index, int32_t top) {
-    const bool shifted = !InTemplate;
-    if (shifted)
-        CreateCaptionAt(parent, index, YOffset, XOffset, top);
-    else
-        TSetting::CreateControls(parent, index, top);
-    QLineEdit* edit = shifted ? NewEditBox(parent, index, 200 + XOffset, top + YOffset, 140)
-                              : NewEditBox(parent, index, 200, top, 140);
-    Edit = edit;
-    FEvents = new TEditEvents(
-        edit, [this] { EditEnter(); },
-        [this] {
-            const bool valid = EditExit();
-            NotifyEdited();
-            return valid;
-        },
-        [this] { EditKeyDown(); });
-    edit->show();
-    edit->setEnabled(Enabled);
-    edit->setReadOnly(!Enabled);
-    CreateCopyButtons(parent, index, top, 350);
-    UpdateDisplay(true);
-}
-
-void TSettingInt::DestroyControls() {
-    TSetting::DestroyControls();
-    FreeEditBox(Edit, FEvents);
-}
-
-void TSettingInt::SetEnabled(bool enabled) {
-    Enabled = enabled;
-    if (Edit) {
-        Edit->setReadOnly(!enabled);
-        Edit->setEnabled(enabled);
-    }
-}
-
-void TSettingInt::UpdateDisplay(bool withUnits) {
-    if (!Edit)
-        return;
-    std::string text;
+std::string TSettingInt::DisplayText(bool withUnits) const {
     if (Value == DisabledValue)
-        text = "-";
-    else
-        text = std::to_string(Value) + (withUnits ? " " + ValueText : std::string());
-    Edit->setText(QString::fromStdString(text));
-}
-
-void TSettingInt::EditEnter() {
-    if (!Edit)
-        return;
-    Edit->setText(QString::number(Value));
-    Edit->selectAll();
-}
-
-bool TSettingInt::ValidateText(const std::string& text) {
-    return AcceptParsed(Parse(text));
+        return "-";
+    return std::to_string(Value) + (withUnits ? " " + ValueText : std::string());
 }
 
 TParsed TSettingInt::ParseText(const std::string& text) const {
     return ParseIntegerText(text, MinValue, MaxValue, ValueText);
-}
-
-bool TSettingInt::EditExit() {
-    if (!Edit)
-        return true;
-    const TParsed parsed = Parse(Edit->text().toStdString());
-    if (!AcceptParsed(parsed))
-        return false;
-    const int32_t value = *parsed.Value;
-    if (CheckLimitSettings(value) && value != Value) {
-        Value = value;
-        WriteToStore();
-    }
-    UpdateDisplay(true);
-    return true;
-}
-
-void TSettingInt::EditKeyDown() {
-    if (Edit)
-        ValidateText(Edit->text().toStdString());
 }
 
 std::string TSettingInt::ShownValue() {
@@ -217,7 +132,7 @@ void TSettingInt::ReportProgress() {
     if (FPlainDisplayPending) {
         FPlainDisplayPending = false;
         // Never overwrite what the user is typing.
-        if (Edit && !Edit->hasFocus())
+        if (View != nullptr && !View->Typing())
             UpdateDisplay(false);
     }
     TSetting::ReportProgress();

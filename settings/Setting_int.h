@@ -3,14 +3,10 @@
 // holding registers, shown with a unit text; a reserved value shows as a dash.
 #include "settings/Setting.h"
 
-class TEditEvents;
-
 // Typed text as a whole number within inclusive limits, refused with the editors' messages. A
 // number outside the limits keeps its value. A units text after the number, as shown, is taken.
 TParsed ParseIntegerText(const std::string& text, int32_t minValue, int32_t maxValue,
                          const std::string& valueText);
-// Shows the refusal of `parsed`, if any; true when the value is taken.
-bool AcceptParsed(const TParsed& parsed);
 // A value with its units text ("150 %").
 std::string WithValueText(int32_t value, const std::string& valueText);
 // "" when `value` lies within the inclusive limits, else the value and the limits for a message.
@@ -22,10 +18,9 @@ public:
     ~TSettingInt() override;
 
     void LoadFromXml(const pugi::xml_node& element) override;
-    void CreateControls(QWidget* parent, int32_t index, int32_t top) override;
-    void DestroyControls() override;
-    void SetEnabled(bool enabled) override;
-    void UpdateDisplay(bool withUnits) override;
+    // The plain number, or a dash for the reserved value; the units text after it when asked
+    // for (after a space, even when the units text is empty).
+    std::string DisplayText(bool withUnits) const override;
     std::string ShownValue() override;
     std::vector<uint16_t> StoredWords() const override;
     bool FieldHolds(const TLoadedValue& loaded) const override;
@@ -36,14 +31,7 @@ public:
     void CopyValueFrom(TSetting* source) override;
     void WriteToStore() override;
 
-    bool ValidateText(const std::string& text);
-    void EditEnter();
-    // Returns false when the text is not valid and the focus must stay in the box.
-    bool EditExit();
-    void EditKeyDown();
-
     std::string ValueText;
-    QPointer<QLineEdit> Edit;
     int32_t DisabledValue = -1;
     bool HasDisabledValue = false;
 
@@ -53,7 +41,6 @@ protected:
     void PutToStore() override;
 
 private:
-    QPointer<TEditEvents> FEvents;
     // A read asked for the plain value to be shown; done on the user-interface thread.
     bool FPlainDisplayPending = false;
 };

@@ -6,13 +6,9 @@
 #include "settings/Setting_units.h"
 #include "settings/Settings.h"
 
-#include <QLabel>
-
 TSettingLabel::TSettingLabel(TGroup* group, int32_t copyIndex) : TSetting(group, copyIndex) {}
 
-TSettingLabel::~TSettingLabel() {
-    DestroyControls();
-}
+TSettingLabel::~TSettingLabel() = default;
 
 float TSettingLabel::DecodeAs(int32_t word, const std::string& units) {
     return TSettingUnits::DecodeAs(word, units);
@@ -28,34 +24,6 @@ void TSettingLabel::LoadFromXml(const pugi::xml_node& element) {
 std::string TSettingLabel::DisplayText(bool withUnits) const {
     // The number is shown as read, not converted.
     return std::to_string(Value) + (withUnits ? " " + Owner()->CurrentUnits : std::string());
-}
-
-void TSettingLabel::CreateControls(QWidget* parent, int32_t index, int32_t top) {
-    TSetting::CreateControls(parent, index, top);
-    auto* label = new QLabel(parent);
-    label->hide();
-    label->setProperty("tag", index);
-    label->setGeometry(200, top, 140, label->sizeHint().height());
-    label->setVisible(!LabelOnly);
-    label->setEnabled(Enabled);
-    ValueLabel = label;
-    UpdateDisplay(true);
-}
-
-void TSettingLabel::DestroyControls() {
-    TSetting::DestroyControls();
-    FreeControl(ValueLabel);
-}
-
-void TSettingLabel::SetEnabled(bool enabled) {
-    Enabled = enabled;
-    if (ValueLabel)
-        ValueLabel->setEnabled(enabled);
-}
-
-void TSettingLabel::UpdateDisplay(bool withUnits) {
-    if (ValueLabel)
-        ValueLabel->setText(QString::fromStdString(DisplayText(withUnits)));
 }
 
 void TSettingLabel::MarkForRead() {

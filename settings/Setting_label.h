@@ -10,10 +10,6 @@ public:
     static float DecodeAs(int32_t word, const std::string& units);
 
     void LoadFromXml(const pugi::xml_node& element) override;
-    void CreateControls(QWidget* parent, int32_t index, int32_t top) override;
-    void DestroyControls() override;
-    void SetEnabled(bool enabled) override;
-    void UpdateDisplay(bool withUnits) override;
     void MarkForRead() override;
     bool DisplayOnly() const override { return true; }
     // A read-only display: never written, so never compared.
@@ -22,9 +18,8 @@ public:
     double ComparableValue(int32_t value) override;
     void WriteToStore() override;
 
-    std::string DisplayText(bool withUnits) const;
+    std::string DisplayText(bool withUnits) const override;
 
-    QPointer<QLabel> ValueLabel;
     bool LabelOnly = false;
 
 protected:

@@ -6,9 +6,7 @@
 #include "base/Unittext.h"
 #include "base/Xmlutil.h"
 #include "modbus/Registerdatastore.h"
-#include "settings/Editevents.h"
 
-#include <QLineEdit>
 #include <QList>
 #include <QString>
 #include <algorithm>
@@ -16,9 +14,7 @@
 
 TSettingName::TSettingName(TGroup* group, int32_t copyIndex) : TSetting(group, copyIndex) {}
 
-TSettingName::~TSettingName() {
-    DestroyControls();
-}
+TSettingName::~TSettingName() = default;
 
 void TSettingName::SwapBytePairs(uint8_t* buffer, int count) {
     for (int i = 0; i < count - 1; i += 2)
@@ -36,48 +32,8 @@ void TSettingName::LoadFromXml(const pugi::xml_node& element) {
     DefaultText = XmlGetAttribute(element, "default");
 }
 
-void TSettingName::CreateControls(QWidget* parent, int32_t index, int32_t top) {
-    TSetting::CreateControls(parent, index, top);
-    QLineEdit* edit = NewEditBox(parent, index, 200, top, 140);
-    Edit = edit;
-    FEvents = new TEditEvents(
-        edit, nullptr,
-        [this] {
-            const bool valid = EditExit();
-            NotifyEdited();
-            return valid;
-        },
-        nullptr);
-    edit->show();
-    edit->setEnabled(Enabled);
-    edit->setReadOnly(!Enabled);
-    CreateCopyButtons(parent, index, top, 350);
-    UpdateDisplay(true);
-}
-
-void TSettingName::DestroyControls() {
-    TSetting::DestroyControls();
-    FreeEditBox(Edit, FEvents);
-}
-
-void TSettingName::SetEnabled(bool enabled) {
-    Enabled = enabled;
-    if (Edit) {
-        Edit->setReadOnly(!enabled);
-        Edit->setEnabled(enabled);
-    }
-}
-
-void TSettingName::UpdateDisplay(bool withUnits) {
-    (void)withUnits;
-    if (Edit)
-        Edit->setText(QString::fromStdString(Text));
-}
-
-bool TSettingName::EditExit() {
-    if (!Edit)
-        return true;
-    const TParsed parsed = Parse(Edit->text().toStdString());
+bool TSettingName::TakeText(const std::string& typed) {
+    const TParsed parsed = Parse(typed);
     if (!parsed.Ok()) {
         ShowError(parsed.Error);
         return false;

@@ -2,8 +2,6 @@
 // A short text packed two characters to a holding register over consecutive registers.
 #include "settings/Setting.h"
 
-class TEditEvents;
-
 class TSettingName : public TSetting {
 public:
     // The packing buffer: at most this many bytes of the text reach the registers.
@@ -15,10 +13,10 @@ public:
     static void SwapBytePairs(uint8_t* buffer, int count);
 
     void LoadFromXml(const pugi::xml_node& element) override;
-    void CreateControls(QWidget* parent, int32_t index, int32_t top) override;
-    void DestroyControls() override;
-    void SetEnabled(bool enabled) override;
-    void UpdateDisplay(bool withUnits) override;
+    std::string DisplayText(bool withUnits) const override {
+        (void)withUnits;
+        return Text;
+    }
     void RestoreDefault() override;
     void SaveToXml(pugi::xml_node& groupElement) override;
     TLoadedValue LoadValue(const pugi::xml_node& settingElement) override;
@@ -31,15 +29,15 @@ public:
     void CopyValueFrom(TSetting* source) override;
     void WriteToStore() override;
 
-    // Takes the typed text; refuses (false) a text with characters the unit cannot store.
-    bool EditExit();
+    // Takes the typed text and writes it, also unchanged; refuses (false) a text with characters
+    // the unit cannot store.
+    bool TakeText(const std::string& typed) override;
 
     std::string Text;
     std::string DefaultText;
     // What the last read from the image had to replace to show the unit's text; empty when
     // nothing.
     std::string ReadWarning;
-    QPointer<QLineEdit> Edit;
 
 protected:
     std::string FormatText() const override { return Text; }
@@ -50,6 +48,4 @@ protected:
 private:
     // The most bytes the registers hold.
     int32_t Capacity() const;
-
-    QPointer<TEditEvents> FEvents;
 };

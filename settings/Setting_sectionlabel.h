@@ -7,11 +7,4 @@ class TSettingSectionLabel : public TSetting {
 public:
     TSettingSectionLabel(TGroup* group, const std::string& headingText);
     ~TSettingSectionLabel() override;
-
-    void CreateControls(QWidget* parent, int32_t index, int32_t top) override;
-    void DestroyControls() override;
-    void SetEnabled(bool enabled) override;
-    void UpdateDisplay(bool withUnits) override;
-
-    QPointer<QLabel> HeadingLabel;
 };

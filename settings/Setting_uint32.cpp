@@ -5,18 +5,14 @@
 #include "base/Errors.h"
 #include "base/Xmlutil.h"
 #include "modbus/Registerdatastore.h"
-#include "settings/Editevents.h"
 #include "settings/Setting_int.h"
 #include "settings/Settings.h"
 
-#include <QLineEdit>
 #include <charconv>
 
 TSettingUint32::TSettingUint32(TGroup* group, int32_t copyIndex) : TSetting(group, copyIndex) {}
 
-TSettingUint32::~TSettingUint32() {
-    DestroyControls();
-}
+TSettingUint32::~TSettingUint32() = default;
 
 void TSettingUint32::LoadFromXml(const pugi::xml_node& element) {
     TSetting::LoadFromXml(element);
@@ -27,52 +23,9 @@ void TSettingUint32::LoadFromXml(const pugi::xml_node& element) {
     ValueText = XmlGetAttribute(element, "value_text");
 }
 
-void TSettingUint32::CreateControls(QWidget* parent, int32_t index, int32_t top) {
-    TSetting::CreateControls(parent, index, top);
-    QLineEdit* edit = NewEditBox(parent, index, 200, top, 200);
-    Edit = edit;
-    edit->show();
-    edit->setEnabled(Enabled);
-    edit->setReadOnly(!Enabled);
-    FEvents = new TEditEvents(
-        edit, [this] { EditEnter(); },
-        [this] {
-            const bool valid = EditExit();
-            NotifyEdited();
-            return valid;
-        },
-        [this] { EditKeyDown(); });
-    UpdateDisplay(true);
-}
-
-void TSettingUint32::DestroyControls() {
-    TSetting::DestroyControls();
-    FreeEditBox(Edit, FEvents);
-}
-
-void TSettingUint32::SetEnabled(bool enabled) {
-    Enabled = enabled;
-    if (Edit) {
-        Edit->setReadOnly(!enabled);
-        Edit->setEnabled(enabled);
-    }
-}
-
-void TSettingUint32::UpdateDisplay(bool withUnits) {
+std::string TSettingUint32::DisplayText(bool withUnits) const {
     (void)withUnits;
-    if (Edit)
-        Edit->setText(QString::fromStdString(std::to_string(Value) + " " + ValueText));
-}
-
-void TSettingUint32::EditEnter() {
-    if (!Edit)
-        return;
-    Edit->setText(QString::number(Value));
-    Edit->selectAll();
-}
-
-bool TSettingUint32::ValidateText(const std::string& text) {
-    return AcceptParsed(Parse(text));
+    return std::to_string(Value) + " " + ValueText;
 }
 
 TParsed TSettingUint32::ParseText(const std::string& text) const {
@@ -88,26 +41,6 @@ TParsed TSettingUint32::ParseText(const std::string& text) const {
         (text.size() == number.size() || text.substr(number.size()) == " " + ValueText))
         parsed.Value = static_cast<int32_t>(value);
     return parsed;
-}
-
-bool TSettingUint32::EditExit() {
-    if (!Edit)
-        return true;
-    const TParsed parsed = Parse(Edit->text().toStdString());
-    if (!AcceptParsed(parsed))
-        return false;
-    const int32_t value = *parsed.Value;
-    if (CheckLimitSettings(value) && value != Value) {
-        Value = value;
-        WriteToStore();
-    }
-    UpdateDisplay(true);
-    return true;
-}
-
-void TSettingUint32::EditKeyDown() {
-    if (Edit)
-        ValidateText(Edit->text().toStdString());
 }
 
 void TSettingUint32::RestoreDefault() {

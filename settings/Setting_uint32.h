@@ -3,18 +3,14 @@
 // display and export treat it as signed; settings files also carry it unsigned.
 #include "settings/Setting.h"
 
-class TEditEvents;
-
 class TSettingUint32 : public TSetting {
 public:
     TSettingUint32(TGroup* group, int32_t copyIndex);
     ~TSettingUint32() override;
 
     void LoadFromXml(const pugi::xml_node& element) override;
-    void CreateControls(QWidget* parent, int32_t index, int32_t top) override;
-    void DestroyControls() override;
-    void SetEnabled(bool enabled) override;
-    void UpdateDisplay(bool withUnits) override;
+    // The number and its units text, with or without `withUnits`.
+    std::string DisplayText(bool withUnits) const override;
     void RestoreDefault() override;
     void SaveToXml(pugi::xml_node& groupElement) override;
     TLoadedValue LoadValue(const pugi::xml_node& settingElement) override;
@@ -30,13 +26,7 @@ public:
     void CopyValueFrom(TSetting* source) override;
     void WriteToStore() override;
 
-    bool ValidateText(const std::string& text);
-    void EditEnter();
-    bool EditExit();
-    void EditKeyDown();
-
     std::string ValueText;
-    QPointer<QLineEdit> Edit;
     int32_t DefaultValue32 = 0;
     int32_t MinValue32 = 0;
     int32_t MaxValue32 = 0;
@@ -45,7 +35,4 @@ protected:
     std::string FormatText() const override;
     TParsed ParseText(const std::string& text) const override;
     void PutToStore() override;
-
-private:
-    QPointer<TEditEvents> FEvents;
 };

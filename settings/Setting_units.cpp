@@ -4,11 +4,9 @@
 #include "base/Csv.h"
 #include "base/Messages.h"
 #include "base/Xmlutil.h"
-#include "settings/Editevents.h"
 #include "settings/Setting_int.h"
 #include "settings/Settings.h"
 
-#include <QLineEdit>
 #include <QLocale>
 #include <charconv>
 #include <cmath>
@@ -98,9 +96,7 @@ double UnitsComparableValue(int32_t value, const std::string& units) {
 
 TSettingUnits::TSettingUnits(TGroup* group, int32_t copyIndex) : TSetting(group, copyIndex) {}
 
-TSettingUnits::~TSettingUnits() {
-    DestroyControls();
-}
+TSettingUnits::~TSettingUnits() = default;
 
 const std::string& TSettingUnits::Units() const {
     return Owner()->CurrentUnits;
@@ -132,51 +128,6 @@ std::string TSettingUnits::DisplayText(bool withUnits) const {
     if (withUnits)
         text += " " + Units();
     return text;
-}
-
-void TSettingUnits::CreateControls(QWidget* parent, int32_t index, int32_t top) {
-    TSetting::CreateControls(parent, index, top);
-    QLineEdit* edit = NewEditBox(parent, index, 200, top, 140);
-    Edit = edit;
-    FEvents = new TEditEvents(
-        edit, [this] { EditEnter(); },
-        [this] {
-            const bool valid = EditExit();
-            NotifyEdited();
-            return valid;
-        },
-        [this] { EditKeyDown(); });
-    edit->show();
-    edit->setEnabled(Enabled);
-    edit->setReadOnly(!Enabled);
-    CreateCopyButtons(parent, index, top, 350);
-    UpdateDisplay(true);
-}
-
-void TSettingUnits::DestroyControls() {
-    TSetting::DestroyControls();
-    FreeEditBox(Edit, FEvents);
-}
-
-void TSettingUnits::SetEnabled(bool enabled) {
-    Enabled = enabled;
-    if (Edit) {
-        Edit->setReadOnly(!enabled);
-        Edit->setEnabled(enabled);
-    }
-}
-
-void TSettingUnits::UpdateDisplay(bool withUnits) {
-    if (Edit)
-        Edit->setText(QString::fromStdString(DisplayText(withUnits)));
-}
-
-void TSettingUnits::EditEnter() {
-    if (!Edit)
-        return;
-    FEnterText = DisplayText(false);
-    Edit->setText(QString::fromStdString(FEnterText));
-    Edit->selectAll();
 }
 
 std::string TSettingUnits::ParseNumber(const std::string& text, float& number) const {
@@ -218,10 +169,6 @@ bool TSettingUnits::FitsWord(float number) const {
     return Single(magnitude * 100.0L) < 32768.0f;
 }
 
-bool TSettingUnits::ValidateText(const std::string& text) {
-    return AcceptParsed(Parse(text));
-}
-
 TParsed TSettingUnits::ParseText(const std::string& text) const {
     // The shown form carries the units after the number.
     std::string typed = text;
@@ -260,32 +207,6 @@ TParsed TSettingUnits::ParseText(const std::string& text) const {
     else if (value > upper)
         parsed.Error = tooHigh;
     return parsed;
-}
-
-bool TSettingUnits::EditExit() {
-    if (!Edit)
-        return true;
-    const std::string text = Edit->text().toStdString();
-    // Re-encoding the converted, rounded display would change the word by merely tabbing through.
-    if (text == FEnterText) {
-        UpdateDisplay(true);
-        return true;
-    }
-    const TParsed parsed = Parse(text);
-    if (!AcceptParsed(parsed))
-        return false;
-    const int32_t word = *parsed.Value;
-    if (CheckLimitSettings(word) && word != Value) {
-        Value = word;
-        WriteToStore();
-    }
-    UpdateDisplay(true);
-    return true;
-}
-
-void TSettingUnits::EditKeyDown() {
-    if (Edit)
-        ValidateText(Edit->text().toStdString());
 }
 
 double TSettingUnits::ComparableValue(int32_t value) {

@@ -5,8 +5,6 @@
 // hundredths of ins Wg), bit 14 set for zero and above, bits 0-13 the magnitude.
 #include "settings/Setting.h"
 
-class TEditEvents;
-
 class TSettingUnits : public TSetting {
 public:
     TSettingUnits(TGroup* group, int32_t copyIndex);
@@ -23,20 +21,12 @@ public:
     static std::string FormatAs(float value, const std::string& units);
 
     void LoadFromXml(const pugi::xml_node& element) override;
-    void CreateControls(QWidget* parent, int32_t index, int32_t top) override;
-    void DestroyControls() override;
-    void SetEnabled(bool enabled) override;
-    void UpdateDisplay(bool withUnits) override;
     std::string LimitProblem(const TLoadedValue& loaded, const std::string& units) const override;
     double ComparableValue(int32_t value) override;
 
-    std::string DisplayText(bool withUnits) const;
-    bool ValidateText(const std::string& text);
-    void EditEnter();
-    bool EditExit();
-    void EditKeyDown();
-
-    QPointer<QLineEdit> Edit;
+    std::string DisplayText(bool withUnits) const override;
+    // The number in the current units without them.
+    std::string EntryText() const override { return DisplayText(false); }
 
 protected:
     std::string FormatText() const override;
@@ -49,10 +39,6 @@ private:
     const std::string& Units() const;
     // Whether the number's magnitude fits the word of the current units without flag bits.
     bool FitsWord(float number) const;
-
-    QPointer<TEditEvents> FEvents;
-    // What EditEnter showed: leaving the box with it unchanged changes nothing.
-    std::string FEnterText;
 };
 
 // Shared by units and label settings: a value compared across settings in whole m/sec or Pa,

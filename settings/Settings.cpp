@@ -9,32 +9,27 @@
 #include "settings/Setting_dropdown.h"
 #include "settings/Setting_name.h"
 
-#include <QGuiApplication>
-#include <QScrollArea>
 #include <cstring>
 #include <stdexcept>
 
-TGroup* ShownGroup = nullptr;
-bool FirstGroupList = true;
-
 namespace {
 
-// The hourglass while a copy runs, restored also when the copy fails.
-class TWaitCursor {
+// The view shows that a copy runs, and that it ended also when it fails.
+class TBusy {
 public:
-    TWaitCursor() : FActive(qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
-        if (FActive)
-            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    explicit TBusy(TTreeView* view) : FView(view) {
+        if (FView != nullptr)
+            FView->ShowBusy(true);
     }
-    ~TWaitCursor() {
-        if (FActive)
-            QGuiApplication::restoreOverrideCursor();
+    ~TBusy() {
+        if (FView != nullptr)
+            FView->ShowBusy(false);
     }
-    TWaitCursor(const TWaitCursor&) = delete;
-    TWaitCursor& operator=(const TWaitCursor&) = delete;
+    TBusy(const TBusy&) = delete;
+    TBusy& operator=(const TBusy&) = delete;
 
 private:
-    bool FActive;
+    TTreeView* FView;
 };
 
 } // namespace
@@ -42,8 +37,8 @@ private:
 TSettings::TSettings(TDevice* device, TRegisterDataStore& store) : Device(device), FStore(store) {}
 
 TSettings::~TSettings() {
-    if (ShownGroup != nullptr && ShownGroup->Owner == this)
-        ShownGroup = nullptr;
+    if (View != nullptr)
+        View->Forget(*this);
 }
 
 TGroup* TSettings::NewGroup() {
@@ -90,19 +85,9 @@ void TSettings::AddGroupFromXml(const pugi::xml_node& groupElement) {
     }
 }
 
-void TSettings::BuildGroupList(QScrollArea* scrollBox) {
-    for (size_t i = 0; i < Groups.size(); ++i) {
-        Groups[i]->CreateButton(scrollBox, static_cast<int32_t>(i));
-        if (i == 0 && FirstGroupList) {
-            FirstGroupList = false;
-            Groups[0]->Select();
-        }
-    }
-}
-
 void TSettings::ClearGroupList() {
-    for (auto& group : Groups)
-        group->DestroyButton();
+    if (View != nullptr)
+        View->ClearGroupList(*this);
 }
 
 void TSettings::SelectFirstGroup() {
@@ -233,7 +218,7 @@ TGroup* GroupAt(const std::vector<std::unique_ptr<TGroup>>& groups, int32_t posi
 } // namespace
 
 void TSettings::CopyToAllGroups(TSetting* setting, TGroup* group) {
-    TWaitCursor cursor;
+    TBusy busy(View);
     TStoreLock lock(Store().Lock());
     // With one ordinary group before the template, controller c's ten-copy groups stand at
     // positions 6c - 4 to 6c.
@@ -243,7 +228,7 @@ void TSettings::CopyToAllGroups(TSetting* setting, TGroup* group) {
 }
 
 void TSettings::CopyToAllControllers(TSetting* setting) {
-    TWaitCursor cursor;
+    TBusy busy(View);
     TStoreLock lock(Store().Lock());
     for (size_t position = 1; position < Groups.size(); ++position)
         Groups[position]->CopyToRange(setting);

@@ -1,7 +1,8 @@
 #pragma once
 // The settings tree of one device type: its groups in display order, built once from the
-// definition file, with the groups list, the shown page, the worker's poll cycle, lookups,
-// copies between group copies, settings files, exports and defaults.
+// definition file, with the worker's poll cycle, lookups, copies between group copies, settings
+// files, exports and defaults. The window shows its groups list and pages through `View`.
+#include "settings/Settingview.h"
 #include "settings/Snapshot.h"
 
 #include <cstdint>
@@ -12,16 +13,10 @@
 #include <vector>
 
 class MbusMasterFunctions;
-class QScrollArea;
 class TDevice;
 class TGroup;
 class TSetting;
 class TRegisterDataStore;
-
-// The group whose page is in the main area; none when the catalogue is created.
-extern TGroup* ShownGroup;
-// Set until the first groups list of the run has been built; that one selects its first group.
-extern bool FirstGroupList;
 
 // Progress report of a setting: (sender, text, error flag, number of items just done).
 using TSettingsProgressEvent =
@@ -51,8 +46,7 @@ public:
     void LoadFromXml(const pugi::xml_node& settingsElement);
     void AddGroupFromXml(const pugi::xml_node& groupElement);
 
-    // Groups list.
-    void BuildGroupList(QScrollArea* scrollBox);
+    // Groups list: the view drops the tree's list; the first group is selected.
     void ClearGroupList();
     void SelectFirstGroup();
 
@@ -117,7 +111,8 @@ public:
     std::vector<std::string> LoadWarnings;
     // What TakeValuesFromStore changed to show the unit's values (one line each), cleared by it.
     std::vector<std::string> ReadWarnings;
-    QScrollArea* MainArea = nullptr;
+    // Where the window shows the tree's groups list and pages; set and cleared by the window.
+    TTreeView* View = nullptr;
     std::vector<std::unique_ptr<TGroup>> Groups;
     std::string CurrentUnits;
     TDevice* Device;

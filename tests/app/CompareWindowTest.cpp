@@ -3,6 +3,8 @@
 #include "WindowRig.h"
 
 #include "app/Fm_compare.h"
+#include "app/Grouppage.h"
+#include "app/Settingeditors.h"
 #include "settings/Device.h"
 #include "settings/Group.h"
 #include "settings/Setting_int.h"
@@ -46,7 +48,7 @@ protected:
 } // namespace
 
 TEST_F(CompareWindow, DoubleClickingARowShowsItsGroupAndFocusesItsEditor) {
-    rig->Type(speed->Edit, "35");
+    rig->Type(EditBoxOf(*speed), "35");
     rig->ClickOptionsItem(rig->w().tbCompareDefaults);
     ASSERT_NE(Dialog(), nullptr) << rig->messages.Last();
     EXPECT_EQ(Dialog()->lbCount->text(), "1 setting differs");
@@ -55,16 +57,16 @@ TEST_F(CompareWindow, DoubleClickingARowShowsItsGroupAndFocusesItsEditor) {
               (std::vector<std::string>{"Unit Settings", "Supply Fan Minimum Speed", "35 %", "20 %"}));
 
     rig->ClickGroup(3);
-    ASSERT_NE(ShownGroup, speed->Group);
+    ASSERT_NE(rig->w().Pages->Shown(), speed->Group);
     QTableWidget* table = Dialog()->Table;
     const QPoint cell = table->visualItemRect(table->item(0, 1)).center();
     // An item view takes a double-click only after the press that starts it.
     QTest::mousePress(table->viewport(), Qt::LeftButton, {}, cell);
     QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell);
     rig->Activate();
-    EXPECT_EQ(ShownGroup, speed->Group);
-    ASSERT_TRUE(speed->Edit);
-    EXPECT_TRUE(speed->Edit->hasFocus());
+    EXPECT_EQ(rig->w().Pages->Shown(), speed->Group);
+    ASSERT_TRUE(EditBoxOf(*speed));
+    EXPECT_TRUE(EditBoxOf(*speed)->hasFocus());
 }
 
 TEST_F(CompareWindow, AFileIsComparedAndTheTableExportedAsCsv) {
@@ -74,7 +76,7 @@ TEST_F(CompareWindow, AFileIsComparedAndTheTableExportedAsCsv) {
     const QString exported = QString::fromStdString(dir.Path("diff.csv"));
     files.answers = {saved};
     rig->ClickOptionsItem(rig->w().tbSaveSettings);
-    rig->Type(speed->Edit, "35");
+    rig->Type(EditBoxOf(*speed), "35");
 
     files.answers = {saved, exported};
     rig->ClickOptionsItem(rig->w().tbCompareFile);
@@ -94,42 +96,42 @@ TEST_F(CompareWindow, AFileIsComparedAndTheTableExportedAsCsv) {
 TEST_F(CompareWindow, AnEditIsMarkedOnItsCaptionAndGroupUntilTheFileIsSaved) {
     TTempDir dir;
     TFileDialogScope files;
-    QPushButton* button = speed->Group->Button;
+    QPushButton* button = rig->w().Pages->ButtonOf(*speed->Group);
     ASSERT_NE(button, nullptr);
     const QString caption = button->text();
     EXPECT_FALSE(button->font().bold());
 
-    rig->Type(speed->Edit, "35");
-    ASSERT_TRUE(speed->CaptionLabel);
-    EXPECT_EQ(speed->CaptionLabel->text(), "\u2022 Supply Fan Minimum Speed");
-    EXPECT_TRUE(speed->CaptionLabel->font().bold());
+    rig->Type(EditBoxOf(*speed), "35");
+    ASSERT_TRUE(EditorOf(*speed) != nullptr && EditorOf(*speed)->CaptionLabel);
+    EXPECT_EQ(EditorOf(*speed)->CaptionLabel->text(), "\u2022 Supply Fan Minimum Speed");
+    EXPECT_TRUE(EditorOf(*speed)->CaptionLabel->font().bold());
     EXPECT_EQ(button->text(), "\u2022 " + caption);
     EXPECT_TRUE(button->font().bold());
     EXPECT_EQ(rig->Current()->Settings->MarkedCount(), 1u);
 
     // Back to the value the page opened with: nothing is marked.
-    rig->Type(speed->Edit, "20");
-    EXPECT_EQ(speed->CaptionLabel->text(), "Supply Fan Minimum Speed");
-    EXPECT_FALSE(speed->CaptionLabel->font().bold());
+    rig->Type(EditBoxOf(*speed), "20");
+    EXPECT_EQ(EditorOf(*speed)->CaptionLabel->text(), "Supply Fan Minimum Speed");
+    EXPECT_FALSE(EditorOf(*speed)->CaptionLabel->font().bold());
     EXPECT_EQ(button->text(), caption);
 
     // A mark survives leaving the page, and saving the settings file clears it.
-    rig->Type(speed->Edit, "35");
+    rig->Type(EditBoxOf(*speed), "35");
     rig->ClickGroup(3);
     rig->ClickGroup(0);
-    ASSERT_TRUE(speed->CaptionLabel);
-    EXPECT_TRUE(speed->CaptionLabel->font().bold());
+    ASSERT_TRUE(EditorOf(*speed) != nullptr && EditorOf(*speed)->CaptionLabel);
+    EXPECT_TRUE(EditorOf(*speed)->CaptionLabel->font().bold());
     files.answers = {QString::fromStdString(dir.Path("site.RUR"))};
     rig->ClickOptionsItem(rig->w().tbSaveSettings);
     EXPECT_EQ(rig->Current()->Settings->MarkedCount(), 0u);
-    EXPECT_EQ(speed->CaptionLabel->text(), "Supply Fan Minimum Speed");
+    EXPECT_EQ(EditorOf(*speed)->CaptionLabel->text(), "Supply Fan Minimum Speed");
     EXPECT_EQ(button->text(), caption);
 }
 
 TEST_F(CompareWindow, LeavingWithUnsavedEditsAsksToSaveThem) {
     TTempDir dir;
     TFileDialogScope files;
-    rig->Type(speed->Edit, "35");
+    rig->Type(EditBoxOf(*speed), "35");
     ASSERT_TRUE(rig->w().isVisible());
 
     // Cancel stays, with the edits.
@@ -157,7 +159,7 @@ TEST_F(CompareWindow, LeavingWithUnsavedEditsAsksToSaveThem) {
 }
 
 TEST_F(CompareWindow, NoLeavesWithoutSaving) {
-    rig->Type(speed->Edit, "35");
+    rig->Type(EditBoxOf(*speed), "35");
     rig->messages.answers = {TAnswer::No};
     QTest::mouseClick(rig->w().btExitNew, Qt::LeftButton);
     EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"Save changes to the settings?"});

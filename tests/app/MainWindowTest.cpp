@@ -1,6 +1,8 @@
 #include "WindowRig.h"
 
 #include "app/Gradient.h"
+#include "app/Grouppage.h"
+#include "app/Settingeditors.h"
 #include "definitions/Devices.h"
 #include "modbus/Registerdatastore.h"
 #include "settings/Device.h"
@@ -210,14 +212,14 @@ TEST_F(MainWindow, OfflineEditingOpensTheDeviceTypeWithDefaultsAndItsFirstGroup)
     EXPECT_EQ(buttons[0]->text().trimmed(), "Unit Settings");
     EXPECT_EQ(buttons[1]->text().trimmed(), "ZA9 1");
     EXPECT_EQ(buttons[2]->text().trimmed(), "Groups 1 to 10");
-    ASSERT_NE(ShownGroup, nullptr);
-    EXPECT_EQ(ShownGroup, rig.Current()->Settings->Groups[0].get());
+    ASSERT_NE(rig.w().Pages->Shown(), nullptr);
+    EXPECT_EQ(rig.w().Pages->Shown(), rig.Current()->Settings->Groups[0].get());
     // Defaults are in the image: fan minimum speed 20 % in register 115 (reference 116).
     EXPECT_EQ(rig.HoldingRegister(116), 20);
     EXPECT_TRUE(rig.Coil(1)); // Frost Protection, checked by default
     auto* speed = dynamic_cast<TSettingInt*>(rig.Find("Supply Fan Minimum Speed"));
     ASSERT_NE(speed, nullptr);
-    QLineEdit* edit = speed->Edit;
+    QLineEdit* edit = EditBoxOf(*speed);
     ASSERT_NE(edit, nullptr);
     EXPECT_TRUE(edit->isEnabled());
     EXPECT_TRUE(edit->text().startsWith("20"));

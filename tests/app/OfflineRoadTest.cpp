@@ -61,63 +61,63 @@ void Wheel(QWidget* target, int delta) {
 
 TEST_F(OfflineRoad, TypedValuesAreCheckedAndGoIntoTheImage) {
     auto* speed = Setting<TSettingInt>("Supply Fan Minimum Speed");
-    ASSERT_TRUE(speed->Edit);
+    ASSERT_TRUE(EditBoxOf(*speed));
 
-    rig->Type(speed->Edit, "35");
+    rig->Type(EditBoxOf(*speed), "35");
     EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
     EXPECT_EQ(rig->HoldingRegister(116), 35);
-    EXPECT_TRUE(speed->Edit->text().startsWith("35"));
+    EXPECT_TRUE(EditBoxOf(*speed)->text().startsWith("35"));
 
-    rig->Type(speed->Edit, "abc");
+    rig->Type(EditBoxOf(*speed), "abc");
     EXPECT_EQ(rig->messages.Texts(), std::vector<std::string>{"'abc' is not a valid integer value"});
     EXPECT_EQ(rig->messages.messages[0].kind, TMessageKind::Error);
     // The box keeps the focus and the image its value until the text is valid.
-    EXPECT_TRUE(speed->Edit->hasFocus());
+    EXPECT_TRUE(EditBoxOf(*speed)->hasFocus());
     EXPECT_EQ(rig->HoldingRegister(116), 35);
 
     rig->messages.Clear();
-    rig->Type(speed->Edit, "101");
+    rig->Type(EditBoxOf(*speed), "101");
     EXPECT_EQ(rig->messages.Texts(),
               std::vector<std::string>{"The maximum value this setting can be is '100'"});
     EXPECT_EQ(rig->HoldingRegister(116), 35);
 
     // Refused by its bound: the maximum speed is 90.
     rig->messages.Clear();
-    rig->Type(speed->Edit, "95");
+    rig->Type(EditBoxOf(*speed), "95");
     EXPECT_EQ(rig->messages.Texts(),
               std::vector<std::string>{
                   "Setting 'Supply Fan Minimum Speed' must be less than setting 'Supply Fan Maximum Speed'"});
     EXPECT_EQ(rig->HoldingRegister(116), 35);
 
     rig->messages.Clear();
-    rig->Type(speed->Edit, "40");
+    rig->Type(EditBoxOf(*speed), "40");
     EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
     EXPECT_EQ(rig->HoldingRegister(116), 40);
-    EXPECT_FALSE(speed->Edit->hasFocus());
+    EXPECT_FALSE(EditBoxOf(*speed)->hasFocus());
 }
 
 TEST_F(OfflineRoad, MutuallyExclusiveChoicesAreRefused) {
     auto* input1 = Setting<TSettingDropDown>("Digital Input 1");
     auto* input2 = Setting<TSettingDropDown>("Digital Input 2");
-    ASSERT_TRUE(input1->ComboBox);
-    ASSERT_TRUE(input2->ComboBox);
-    rig->Choose(input1->ComboBox, 1); // Fire Alarm
+    ASSERT_TRUE(DropDownOf(*input1));
+    ASSERT_TRUE(DropDownOf(*input2));
+    rig->Choose(DropDownOf(*input1), 1); // Fire Alarm
     EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
     EXPECT_EQ(rig->HoldingRegister(126), 1);
 
-    rig->Choose(input2->ComboBox, 1);
+    rig->Choose(DropDownOf(*input2), 1);
     ASSERT_EQ(rig->messages.messages.size(), 1u);
     EXPECT_EQ(rig->messages.Last(), "This setting is mutually exclusive and can not share the same value\n"
                                     "as the following settings:\n\n"
                                     " \u2022 Digital Input 1\n \u2022 Digital Input 3\n"
                                     "\nPlease choose another value that is not being used.");
-    EXPECT_EQ(input2->ComboBox->currentIndex(), 0);
+    EXPECT_EQ(DropDownOf(*input2)->currentIndex(), 0);
     EXPECT_EQ(rig->HoldingRegister(127), 0);
 
     // "Not Used" may be shared.
     rig->messages.Clear();
-    rig->Choose(input1->ComboBox, 0);
-    rig->Choose(input2->ComboBox, 1);
+    rig->Choose(DropDownOf(*input1), 0);
+    rig->Choose(DropDownOf(*input2), 1);
     EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
     EXPECT_EQ(rig->HoldingRegister(127), 1);
 }
@@ -125,38 +125,43 @@ TEST_F(OfflineRoad, MutuallyExclusiveChoicesAreRefused) {
 TEST_F(OfflineRoad, SwitchingUnitsRedisplaysEverySettingButKeepsTheImage) {
     auto* velocity = Setting<TSettingUnits>("Minimum Supply Air Velocity");
     auto* units = Setting<TSettingDropDown>("Display Units");
-    ASSERT_TRUE(velocity->Edit);
-    EXPECT_EQ(velocity->Edit->text(), "1.50 m/sec");
-    rig->Choose(units->ComboBox, 1); // ft/min
+    ASSERT_TRUE(EditBoxOf(*velocity));
+    EXPECT_EQ(EditBoxOf(*velocity)->text(), "1.50 m/sec");
+    rig->Choose(DropDownOf(*units), 1); // ft/min
     EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
     EXPECT_EQ(rig->Current()->Settings->CurrentUnits, "ft/min");
-    EXPECT_TRUE(velocity->Edit->text().endsWith(" ft/min")) << velocity->Edit->text().toStdString();
+    EXPECT_TRUE(EditBoxOf(*velocity)->text().endsWith(" ft/min"))
+        << EditBoxOf(*velocity)->text().toStdString();
     EXPECT_EQ(rig->HoldingRegister(113), 150);
     // A template group's velocities follow too, once shown.
     rig->ClickGroup(1);
-    auto* groupVelocity = dynamic_cast<TSettingUnits*>(ShownGroup->FindSetting("Group Minimum Air Velocity"));
+    auto* groupVelocity =
+        dynamic_cast<TSettingUnits*>(rig->w().Pages->Shown()->FindSetting("Group Minimum Air Velocity"));
     ASSERT_NE(groupVelocity, nullptr);
-    ASSERT_TRUE(groupVelocity->Edit);
-    EXPECT_TRUE(groupVelocity->Edit->text().endsWith(" ft/min")) << groupVelocity->Edit->text().toStdString();
+    ASSERT_TRUE(EditBoxOf(*groupVelocity));
+    EXPECT_TRUE(EditBoxOf(*groupVelocity)->text().endsWith(" ft/min"))
+        << EditBoxOf(*groupVelocity)->text().toStdString();
 }
 
 TEST_F(OfflineRoad, GroupsAreSelectedFromTheListAndTemplatesCopyToTheirGroups) {
     TfmMain& w = rig->w();
     rig->ClickGroup(1); // ZA9 1, the template of controller 1
-    TGroup* shown = ShownGroup;
+    TGroup* shown = rig->w().Pages->Shown();
     ASSERT_NE(shown, nullptr);
     EXPECT_TRUE(shown->IsTemplate);
-    ASSERT_TRUE(shown->TitleLabel);
-    EXPECT_EQ(shown->TitleLabel->text(), "ZA9 1");
+    ASSERT_NE(w.Pages->Page(), nullptr);
+    QPointer<QLabel> shownTitle = w.Pages->Page()->TitleLabel;
+    ASSERT_TRUE(shownTitle);
+    EXPECT_EQ(shownTitle->text(), "ZA9 1");
     auto* fan = dynamic_cast<TSettingInt*>(shown->FindSetting("Group Fan Speed"));
     ASSERT_NE(fan, nullptr);
-    ASSERT_TRUE(fan->Edit);
-    ASSERT_TRUE(fan->CopyToAllGroupsButton);
-    rig->Type(fan->Edit, "75");
+    ASSERT_TRUE(EditBoxOf(*fan));
+    ASSERT_TRUE(EditorOf(*fan) != nullptr && EditorOf(*fan)->CopyToAllGroupsButton);
+    rig->Type(EditBoxOf(*fan), "75");
     EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
     // A template setting is not in the image; the copy button carries it to group copies 1 to 50.
-    w.sbMainArea->ensureWidgetVisible(fan->CopyToAllGroupsButton);
-    QTest::mouseClick(fan->CopyToAllGroupsButton, Qt::LeftButton);
+    w.sbMainArea->ensureWidgetVisible(EditorOf(*fan)->CopyToAllGroupsButton);
+    QTest::mouseClick(EditorOf(*fan)->CopyToAllGroupsButton, Qt::LeftButton);
     EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
     // Group Fan Speed: register 1009, offset 16; copy index 0 is reference 1010, index 49 is 1010 + 16 * 49.
     EXPECT_EQ(rig->HoldingRegister(1010), 75);
@@ -164,10 +169,10 @@ TEST_F(OfflineRoad, GroupsAreSelectedFromTheListAndTemplatesCopyToTheirGroups) {
     EXPECT_EQ(rig->HoldingRegister(1010 + 16 * 50), 60); // controller 2 keeps its default
 
     rig->ClickGroup(2); // Groups 1 to 10
-    ASSERT_NE(ShownGroup, nullptr);
-    EXPECT_TRUE(ShownGroup->TenGroups);
-    EXPECT_EQ(ShownGroup->TitleLabel->text(), "Groups 1 to 10");
-    EXPECT_FALSE(shown->TitleLabel); // the template's page is gone
+    ASSERT_NE(rig->w().Pages->Shown(), nullptr);
+    EXPECT_TRUE(rig->w().Pages->Shown()->TenGroups);
+    EXPECT_EQ(rig->w().Pages->Page()->TitleLabel->text(), "Groups 1 to 10");
+    EXPECT_FALSE(shownTitle); // the template's page is gone
 }
 
 TEST_F(OfflineRoad, WheelScrollsTheSettingsAreaByANotchNeverPastItsEnds) {
@@ -207,12 +212,12 @@ TEST_F(OfflineRoad, NeitherTheGroupsListNorThePageScrollsSideways) {
 TEST_F(OfflineRoad, ClickingAnEmptyPartOfThePageFocusesTheGroupButton) {
     TfmMain& w = rig->w();
     rig->ClickGroup(3);
-    ASSERT_NE(ShownGroup, nullptr);
+    ASSERT_NE(rig->w().Pages->Shown(), nullptr);
     w.btConnectNew->setFocus();
     QWidget* page = w.sbMainArea->widget();
     QTest::mouseClick(page, Qt::LeftButton, {}, QPoint(5, 5));
-    ASSERT_TRUE(ShownGroup->Button);
-    EXPECT_TRUE(ShownGroup->Button->hasFocus());
+    ASSERT_TRUE(rig->w().Pages->ButtonOf(*rig->w().Pages->Shown()));
+    EXPECT_TRUE(rig->w().Pages->ButtonOf(*rig->w().Pages->Shown())->hasFocus());
 }
 
 TEST_F(OfflineRoad, SavesLoadsAndExportsThroughTheFileDialogs) {
@@ -220,7 +225,7 @@ TEST_F(OfflineRoad, SavesLoadsAndExportsThroughTheFileDialogs) {
     TTempDir dir;
     TFileDialogScope files;
     auto* speed = Setting<TSettingInt>("Supply Fan Minimum Speed");
-    rig->Type(speed->Edit, "33");
+    rig->Type(EditBoxOf(*speed), "33");
 
     const QString saved = QString::fromStdString(dir.Path("unit.RUR"));
     const QString csvLower = QString::fromStdString(dir.Path("unit.csv"));
@@ -246,7 +251,7 @@ TEST_F(OfflineRoad, SavesLoadsAndExportsThroughTheFileDialogs) {
     EXPECT_NE(ReadFileText(noExtension.toStdString()).find("<settings>"), std::string::npos);
 
     // Change the value, then load the saved file back.
-    rig->Type(speed->Edit, "50");
+    rig->Type(EditBoxOf(*speed), "50");
     EXPECT_EQ(rig->HoldingRegister(116), 50);
     files.shown.clear();
     files.answers = {saved};
@@ -257,8 +262,8 @@ TEST_F(OfflineRoad, SavesLoadsAndExportsThroughTheFileDialogs) {
     EXPECT_EQ(files.shown[0].Title, "Load Settings...");
     EXPECT_EQ(files.shown[0].Filter, "RUR Settings File (*.RUR)|*.RUR|All Files (*.*)|*.*");
     EXPECT_EQ(rig->HoldingRegister(116), 33);
-    ASSERT_TRUE(speed->Edit);
-    EXPECT_TRUE(speed->Edit->text().startsWith("33"));
+    ASSERT_TRUE(EditBoxOf(*speed));
+    EXPECT_TRUE(EditBoxOf(*speed)->text().startsWith("33"));
     // Offline, nothing is asked.
     for (const auto& message : rig->messages.messages)
         EXPECT_NE(message.kind, TMessageKind::Question);
@@ -351,25 +356,25 @@ TEST_F(OfflineRoad, RestoreFactoryDefaultsPutsBackEveryDefault) {
     TfmMain& w = rig->w();
     auto* speed = Setting<TSettingInt>("Supply Fan Minimum Speed");
     auto* frost = Setting<TSettingCheckBox>("Frost Protection");
-    rig->Type(speed->Edit, "44");
-    ASSERT_TRUE(frost->CheckBox);
-    w.sbMainArea->ensureWidgetVisible(frost->CheckBox);
-    QTest::mouseClick(frost->CheckBox, Qt::LeftButton);
+    rig->Type(EditBoxOf(*speed), "44");
+    ASSERT_TRUE(CheckBoxOf(*frost));
+    w.sbMainArea->ensureWidgetVisible(CheckBoxOf(*frost));
+    QTest::mouseClick(CheckBoxOf(*frost), Qt::LeftButton);
     EXPECT_FALSE(rig->Coil(1));
     EXPECT_EQ(rig->HoldingRegister(116), 44);
     rig->ClickOptionsItem(w.tbRestoreDefault);
     EXPECT_TRUE(rig->messages.messages.empty()) << rig->messages.Last();
     EXPECT_EQ(rig->HoldingRegister(116), 20);
     EXPECT_TRUE(rig->Coil(1));
-    EXPECT_TRUE(speed->Edit->text().startsWith("20"));
-    EXPECT_TRUE(frost->CheckBox->isChecked());
+    EXPECT_TRUE(EditBoxOf(*speed)->text().startsWith("20"));
+    EXPECT_TRUE(CheckBoxOf(*frost)->isChecked());
 }
 
 TEST_F(OfflineRoad, EditingTheSameDeviceTypeAgainStartsFromItsFirstGroup) {
     TfmMain& w = rig->w();
     TDevice* device = rig->Current();
     rig->ClickGroup(4);
-    ASSERT_NE(ShownGroup, device->Settings->Groups[0].get());
+    ASSERT_NE(rig->w().Pages->Shown(), device->Settings->Groups[0].get());
     // Offline is remembered, so the dialog opens with Edit ready.
     TConnectRunnerScope scope([](TfmConnect& dialog) {
         dialog.show();
@@ -380,7 +385,7 @@ TEST_F(OfflineRoad, EditingTheSameDeviceTypeAgainStartsFromItsFirstGroup) {
     QTest::mouseClick(w.btConnectNew, Qt::LeftButton);
     EXPECT_EQ(rig->Current(), device);
     EXPECT_EQ(rig->GroupButtons().size(), 25u);
-    EXPECT_EQ(ShownGroup, device->Settings->Groups[0].get());
+    EXPECT_EQ(rig->w().Pages->Shown(), device->Settings->Groups[0].get());
 }
 
 TEST_F(OfflineRoad, ACancelledDialogLeavesTheReleasedDeviceWithoutListOrPage) {
@@ -404,7 +409,7 @@ TEST_F(OfflineRoad, ACancelledDialogLeavesTheReleasedDeviceWithoutListOrPage) {
     // The device stays current, but neither its buttons nor its page are left to edit.
     EXPECT_EQ(rig->Current(), device);
     EXPECT_TRUE(rig->GroupButtons().empty());
-    EXPECT_EQ(ShownGroup, nullptr);
+    EXPECT_EQ(rig->w().Pages->Shown(), nullptr);
     const auto editors = w.sbMainArea->widget()->findChildren<QLineEdit*>();
     EXPECT_TRUE(editors.isEmpty());
 }
@@ -420,11 +425,11 @@ TEST_F(OfflineRoad, OpeningAnotherDeviceTypeShowsItsOwnFirstGroup) {
     ASSERT_EQ(buttons.size(), 2u);
     EXPECT_EQ(buttons[0]->text().trimmed(), "Zone Settings");
     EXPECT_EQ(buttons[1]->text().trimmed(), "Airflow");
-    EXPECT_EQ(ShownGroup, rig->Current()->Settings->Groups[0].get());
+    EXPECT_EQ(rig->w().Pages->Shown(), rig->Current()->Settings->Groups[0].get());
     // The defaults of this device type are in the image (Damper Stroke Time 90 s at 214).
     EXPECT_EQ(rig->HoldingRegister(215), 90);
     auto* stroke = Setting<TSettingInt>("Damper Stroke Time");
-    ASSERT_TRUE(stroke->Edit);
-    rig->Type(stroke->Edit, "120");
+    ASSERT_TRUE(EditBoxOf(*stroke));
+    rig->Type(EditBoxOf(*stroke), "120");
     EXPECT_EQ(rig->HoldingRegister(215), 120);
 }

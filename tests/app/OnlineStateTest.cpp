@@ -104,8 +104,8 @@ protected:
         auto* maximum = dynamic_cast<TSettingInt*>(rig->Find("Supply Fan Maximum Speed"));
         ASSERT_NE(maximum, nullptr);
         // Leaving by Tab would enter the next box, whose zero the unit's limits refuse.
-        rig->Type(maximum->Edit, "100", TWindowRig::TLeave::ClickPage);
-        rig->Type(Speed()->Edit, "1", TWindowRig::TLeave::ClickPage);
+        rig->Type(EditBoxOf(*maximum), "100", TWindowRig::TLeave::ClickPage);
+        rig->Type(EditBoxOf(*Speed()), "1", TWindowRig::TLeave::ClickPage);
         EXPECT_EQ(rig->HoldingRegister(117), 100);
     }
 
@@ -154,10 +154,10 @@ TEST_F(OnlineState, AFoundUnitOpensItsDeviceTypeAndReadsWithWriteSettingsHeldBac
     EXPECT_TRUE(OptionsEnabled());
     // After the read the first group is shown again with the unit's values.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w.ReadCompleteTimer.isActive(); }, 1000));
-    EXPECT_EQ(ShownGroup, rig->Current()->Settings->Groups[0].get());
+    EXPECT_EQ(rig->w().Pages->Shown(), rig->Current()->Settings->Groups[0].get());
     TSettingInt* speed = Speed();
     ASSERT_NE(speed, nullptr);
-    QLineEdit* edit = speed->Edit;
+    QLineEdit* edit = EditBoxOf(*speed);
     ASSERT_NE(edit, nullptr);
     EXPECT_TRUE(edit->isEnabled());
     EXPECT_EQ(edit->text().toStdString(), std::to_string(rig->HoldingRegister(116)) + " %");
@@ -176,7 +176,7 @@ TEST_F(OnlineState, WriteSettingsSendsTheImageAndAFreshReadFindsIt) {
     QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
     EXPECT_FALSE(w.btWriteSettingsNew->isEnabled());
     EXPECT_EQ(w.lbProgress->text(), "Writing settings please wait...");
-    QLineEdit* edit = Speed()->Edit;
+    QLineEdit* edit = EditBoxOf(*Speed());
     ASSERT_NE(edit, nullptr);
     EXPECT_FALSE(edit->isEnabled());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
@@ -263,7 +263,7 @@ TEST_F(OnlineState, DisconnectingAsksAndReleasesTheDeviceOnYes) {
     EXPECT_EQ(rig->Current(), nullptr);
     EXPECT_EQ(w.lbConnectStatus->text(), "Disconnected.");
     EXPECT_TRUE(rig->GroupButtons().empty());
-    EXPECT_EQ(ShownGroup, nullptr);
+    EXPECT_EQ(rig->w().Pages->Shown(), nullptr);
     EXPECT_FALSE(w.btWriteSettingsNew->isEnabled());
     EXPECT_FALSE(OptionsEnabled());
 }
@@ -295,7 +295,7 @@ TEST_F(OnlineState, LoadAndRestoreAskFirstAndOnlyNoAbandons) {
     TTempDir dir;
     const std::string path = dir.Path("unit.RUR");
     rig->Current()->Settings->SaveToFile(path);
-    rig->Type(Speed()->Edit, "5", TWindowRig::TLeave::ClickPage);
+    rig->Type(EditBoxOf(*Speed()), "5", TWindowRig::TLeave::ClickPage);
     TFileDialogScope files;
     files.answers = {QString::fromStdString(path), QString::fromStdString(path),
                      QString::fromStdString(path)};
@@ -314,7 +314,7 @@ TEST_F(OnlineState, LoadAndRestoreAskFirstAndOnlyNoAbandons) {
     EXPECT_EQ(rig->HoldingRegister(116), 20);
     EXPECT_TRUE(w.lbProgress->isVisible());
     EXPECT_EQ(w.lbProgress->text(), notWritten);
-    rig->Type(Speed()->Edit, "6", TWindowRig::TLeave::ClickPage);
+    rig->Type(EditBoxOf(*Speed()), "6", TWindowRig::TLeave::ClickPage);
     ASSERT_EQ(rig->HoldingRegister(116), 6);
     rig->messages.answers = {TAnswer::Closed};
     rig->ClickOptionsItem(w.tbLoadSettings);
@@ -409,8 +409,8 @@ TEST_F(OnlineState, ControlBytesInAUnitsTextShowAsQuestionMarksAndTheStatusLineS
     auto* name = dynamic_cast<TSettingName*>(rig->Find("Unit Name"));
     ASSERT_NE(name, nullptr);
     EXPECT_EQ(name->Text, "A?B");
-    ASSERT_NE(name->Edit, nullptr);
-    EXPECT_EQ(name->Edit->text(), "A?B");
+    ASSERT_NE(EditBoxOf(*name), nullptr);
+    EXPECT_EQ(EditBoxOf(*name)->text(), "A?B");
     EXPECT_FALSE(rig->w().lbProgress->isHidden());
     EXPECT_EQ(rig->w().lbProgress->text().toStdString(),
               "Setting 'Unit Name': 1 control byte(s) in the unit's text are shown as \"?\".");
@@ -435,7 +435,7 @@ TEST_F(OnlineState, AWriteEndsAfterItsCommitAndAnUnansweredCommitIsSaidBesideThe
     // The engineer works on the third group and writes from there.
     rig->ClickGroup(2);
     TGroup* engineers = rig->Current()->Settings->Groups[2].get();
-    ASSERT_EQ(ShownGroup, engineers);
+    ASSERT_EQ(rig->w().Pages->Shown(), engineers);
     w.tbWriteAll->trigger(); // the image is the unit's: only a full write sends it
     ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, RunTimeoutMs));
     EXPECT_EQ(
@@ -451,7 +451,7 @@ TEST_F(OnlineState, AWriteEndsAfterItsCommitAndAnUnansweredCommitIsSaidBesideThe
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
     EXPECT_FALSE(w.ReadCompleteTimer.isActive());
-    EXPECT_EQ(ShownGroup, engineers);
+    EXPECT_EQ(rig->w().Pages->Shown(), engineers);
     EXPECT_EQ(rig->messages.messages.size(), 1u) << rig->messages.Last();
     EXPECT_TRUE(w.btWriteSettingsNew->isEnabled());
 }
@@ -522,13 +522,15 @@ TEST_F(OnlineState, GroupClicksAndCustomCheckBoxesWhileTheWorkerPolls) {
         const int group = (round * 7) % static_cast<int>(tree->Groups.size());
         rig->ClickGroup(group);
         takeReports();
-        ASSERT_EQ(ShownGroup, tree->Groups[static_cast<size_t>(group)].get()) << "round " << round;
+        ASSERT_EQ(rig->w().Pages->Shown(), tree->Groups[static_cast<size_t>(group)].get())
+            << "round " << round;
         rig->ClickGroup(setbackGroup);
-        ASSERT_NE(setback->CheckBox, nullptr);
-        QTest::mouseClick(setback->CheckBox, Qt::LeftButton);
+        ASSERT_NE(CheckBoxOf(*setback), nullptr);
+        QTest::mouseClick(CheckBoxOf(*setback), Qt::LeftButton);
         takeReports();
-        ASSERT_EQ(ShownGroup, tree->Groups[static_cast<size_t>(setbackGroup)].get()) << "round " << round;
-        EXPECT_EQ(setback->CheckBox->isChecked(), setback->Value != 0);
+        ASSERT_EQ(rig->w().Pages->Shown(), tree->Groups[static_cast<size_t>(setbackGroup)].get())
+            << "round " << round;
+        EXPECT_EQ(CheckBoxOf(*setback)->isChecked(), setback->Value != 0);
         EXPECT_EQ(rig->HoldingRegister(setback->Register),
                   setback->Value != 0 ? setback->CheckedValue : setback->UncheckedValue);
     }

@@ -3,6 +3,7 @@
 #include "WindowRig.h"
 
 #include "app/Differencetable.h"
+#include "app/Settingeditors.h"
 #include "link/Serialmanager.h"
 #include "modbus/Registerdatastore.h"
 #include "settings/Device.h"
@@ -52,12 +53,12 @@ protected:
         QCoreApplication::processEvents();
         steps = dynamic_cast<TSettingInt*>(rig->Find("Fan Speed Steps"));
         damper = dynamic_cast<TSettingDropDown*>(rig->Find("Damper Actuator"));
-        ASSERT_TRUE(steps != nullptr && damper != nullptr && steps->Edit && damper->ComboBox);
+        ASSERT_TRUE(steps != nullptr && damper != nullptr && EditBoxOf(*steps) && DropDownOf(*damper));
         // Two settings sharing one register, each in its own bits.
         ASSERT_EQ(steps->Register, damper->Register);
         rig->messages.Clear();
         unitSteps = steps->Value;
-        unitStepsShown = steps->Edit->text().toStdString();
+        unitStepsShown = EditBoxOf(*steps)->text().toStdString();
     }
     void TearDown() override {
         rig.reset();
@@ -67,8 +68,8 @@ protected:
 
     // Changes both settings of the shared register: the steps to 5, the damper to "Floating Point".
     void EditBoth() {
-        rig->Type(steps->Edit, "5", TWindowRig::TLeave::ClickPage);
-        rig->Choose(damper->ComboBox, 2);
+        rig->Type(EditBoxOf(*steps), "5", TWindowRig::TLeave::ClickPage);
+        rig->Choose(DropDownOf(*damper), 2);
         // Focus on the group button: no editor is left to check its text when the page goes.
         QTest::mouseClick(rig->w().sbMainArea->widget(), Qt::LeftButton, {}, QPoint(5, 5));
         ASSERT_EQ(rig->Current()->Settings->MarkedCount(), 2u);
@@ -150,8 +151,8 @@ TEST_F(ReviewWrite, AnUntickedRowIsPutBackToTheUnitsValueAndNotSent) {
     EXPECT_EQ(Bits(steps), unitSteps);
     EXPECT_EQ(Bits(damper), 2);
     EXPECT_EQ(steps->Value, unitSteps);
-    EXPECT_EQ(steps->Edit->text().toStdString(), unitStepsShown);
-    EXPECT_EQ(damper->ComboBox->currentText(), "Floating Point");
+    EXPECT_EQ(EditBoxOf(*steps)->text().toStdString(), unitStepsShown);
+    EXPECT_EQ(DropDownOf(*damper)->currentText(), "Floating Point");
     EXPECT_EQ(rig->Current()->Settings->MarkedCount(), 0u);
 }
 
@@ -187,7 +188,7 @@ TEST_F(ReviewWrite, CancelSendsNothingAndDontAskAgainLastsUntilTheOptionsItem) {
     rig->messages.Clear();
     // The message box took the activation; the offscreen platform does not hand it back.
     rig->Activate();
-    rig->Type(steps->Edit, "6", TWindowRig::TLeave::ClickPage);
+    rig->Type(EditBoxOf(*steps), "6", TWindowRig::TLeave::ClickPage);
     QTest::mouseClick(rig->w().btWriteSettingsNew, Qt::LeftButton);
     ASSERT_TRUE(WaitForMessage());
     EXPECT_TRUE(Verified(rig->messages.Last())) << ::testing::PrintToString(rig->messages.Texts());
@@ -205,7 +206,7 @@ TEST_F(ReviewWrite, CancelSendsNothingAndDontAskAgainLastsUntilTheOptionsItem) {
         return dialog.result();
     };
     rig->Activate();
-    rig->Type(steps->Edit, "7", TWindowRig::TLeave::ClickPage);
+    rig->Type(EditBoxOf(*steps), "7", TWindowRig::TLeave::ClickPage);
     QTest::mouseClick(rig->w().btWriteSettingsNew, Qt::LeftButton);
     EXPECT_EQ(rig->reviewsShown, 3);
 }
@@ -247,7 +248,7 @@ TEST_F(ReviewWrite, YesWritesAndLeavesOnceTheWriteHasEndedWell) {
 }
 
 TEST_F(ReviewWrite, ConnectAfterAnsweredYesWritesThenOpensTheConnectDialogUnasked) {
-    rig->Type(steps->Edit, "5", TWindowRig::TLeave::ClickPage);
+    rig->Type(EditBoxOf(*steps), "5", TWindowRig::TLeave::ClickPage);
     int dialogs = 0;
     TConnectRunnerScope cancel([&dialogs](TfmConnect&) {
         ++dialogs;
@@ -266,7 +267,7 @@ TEST_F(ReviewWrite, ConnectAfterAnsweredYesWritesThenOpensTheConnectDialogUnaske
 }
 
 TEST_F(ReviewWriteUnanswered, UnconfirmedValuesAreListedAsSuchAndAWriteOfThemStillLeaves) {
-    rig->Type(steps->Edit, "5", TWindowRig::TLeave::ClickPage);
+    rig->Type(EditBoxOf(*steps), "5", TWindowRig::TLeave::ClickPage);
     QTest::mouseClick(rig->w().btWriteSettingsNew, Qt::LeftButton);
     ASSERT_TRUE(WaitForMessage());
     EXPECT_EQ(rig->reviewsShown, 1);

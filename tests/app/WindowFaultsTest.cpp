@@ -336,7 +336,7 @@ TEST(WindowHostileSettings, ARefusedFileShowsItsMessageAndChangesNothing) {
     const std::string saved = ReadFileText(good);
     ASSERT_NE(saved.find("<settings>"), std::string::npos) << rig.messages.Last();
     // The user's edit, made after saving: a refused load must leave it standing.
-    rig.Type(speed->Edit, "44");
+    rig.Type(EditBoxOf(*speed), "44");
     ASSERT_EQ(rig.HoldingRegister(116), 44);
     rig.messages.Clear();
 
@@ -377,7 +377,7 @@ TEST(WindowHostileSettings, ARefusedFileShowsItsMessageAndChangesNothing) {
         EXPECT_EQ(rig.messages.messages[0].kind, TMessageKind::Error);
         EXPECT_EQ(rig.messages.Last().rfind(c.message, 0), 0u) << rig.messages.Last();
         EXPECT_EQ(rig.HoldingRegister(116), 44) << "a refused file changed a setting";
-        EXPECT_TRUE(speed->Edit->text().startsWith("44")) << speed->Edit->text().toStdString();
+        EXPECT_TRUE(EditBoxOf(*speed)->text().startsWith("44")) << EditBoxOf(*speed)->text().toStdString();
         rig.messages.Clear();
     }
 
@@ -387,6 +387,6 @@ TEST(WindowHostileSettings, ARefusedFileShowsItsMessageAndChangesNothing) {
     rig.ClickOptionsItem(rig.w().tbLoadSettings);
     EXPECT_TRUE(rig.messages.messages.empty()) << rig.messages.Last();
     EXPECT_EQ(rig.HoldingRegister(116), 20);
-    EXPECT_TRUE(speed->Edit->text().startsWith("20"));
+    EXPECT_TRUE(EditBoxOf(*speed)->text().startsWith("20"));
     ClearRememberedChoices();
 }

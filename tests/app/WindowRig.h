@@ -5,6 +5,8 @@
 #include "app/Fm_connect.h"
 #include "app/Fm_main.h"
 #include "app/Fm_review.h"
+#include "app/Grouppage.h"
+#include "app/Settingeditors.h"
 #include "support/TestSupport.h"
 
 #include <QComboBox>

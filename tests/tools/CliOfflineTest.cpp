@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -171,6 +172,22 @@ TEST(CliOffline, TheBuiltProgramRunsWithoutAWindowSystem) {
     ASSERT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
     EXPECT_EQ(ReadFileText(out).rfind("Setting Name,Value\r\nUnit Name,Z7E Unit\r\n", 0), 0u);
+}
+
+TEST(CliOffline, TheToolsLinkNeitherQtWidgetsNorQtGui) {
+    if (QStandardPaths::findExecutable("ldd").isEmpty())
+        GTEST_SKIP() << "ldd is not installed";
+    for (const char* program : {"dezadizi-cli", "dezadizi-sim"}) {
+        QProcess ldd;
+        ldd.start("ldd", {QString::fromStdString(BinPath(program))});
+        ASSERT_TRUE(ldd.waitForFinished(60000)) << program;
+        ASSERT_EQ(ldd.exitCode(), 0) << program << ": " << ldd.readAllStandardError().toStdString();
+        const QString libraries = QString::fromLocal8Bit(ldd.readAllStandardOutput());
+        EXPECT_TRUE(libraries.contains("libQt6Core")) << program << " links:\n" << libraries.toStdString();
+        EXPECT_FALSE(libraries.contains("libQt6Widgets")) << program << " links:\n"
+                                                          << libraries.toStdString();
+        EXPECT_FALSE(libraries.contains("libQt6Gui")) << program << " links:\n" << libraries.toStdString();
+    }
 }
 
 namespace {

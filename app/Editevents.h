@@ -10,7 +10,8 @@ class QLineEdit;
 class TEditEvents : public QObject {
 public:
     // `exit` returns false when the text is not valid; the focus then goes back to the box.
-    TEditEvents(QLineEdit* edit, std::function<void()> enter, std::function<bool()> exit,
+    // `bouncingBack` is shared by the boxes of one page (see eventFilter).
+    TEditEvents(QLineEdit* edit, bool& bouncingBack, std::function<void()> enter, std::function<bool()> exit,
                 std::function<void()> enterKey);
     ~TEditEvents() override;
 
@@ -23,6 +24,7 @@ protected:
 
 private:
     QPointer<QLineEdit> FEdit;
+    bool& FBouncingBack;
     std::function<void()> FEnter;
     std::function<bool()> FExit;
     std::function<void()> FEnterKey;
@@ -30,8 +32,7 @@ private:
     bool FRefocusing = false;
 };
 
-// Makes an edit box at (left, top) with the given width on `parent`, hidden, with `events`
-// attached through `handler`. The caller shows it.
+// Makes an edit box at (left, top) with the given width on `parent`, hidden. The caller shows it.
 QLineEdit* NewEditBox(QWidget* parent, int index, int left, int top, int width);
 // Frees an edit box and its event handler.
 void FreeEditBox(QPointer<QLineEdit>& edit, QPointer<TEditEvents>& events);

@@ -1,4 +1,5 @@
-#include "SettingsTestSupport.h"
+#include "app/Grouppage.h"
+#include "app/Settingeditors.h"
 #include "settings/Setting_checkbox.h"
 #include "settings/Setting_dropdown.h"
 #include "settings/Setting_int.h"
@@ -7,6 +8,7 @@
 #include "settings/Setting_sectionlabel.h"
 #include "settings/Setting_uint32.h"
 #include "settings/Setting_units.h"
+#include "settings/SettingsTestSupport.h"
 #include "support/FakeUnit.h"
 #include "support/TestSupport.h"
 
@@ -58,18 +60,31 @@ protected:
         Area->setGeometry(240, 0, 660, 700);
         Elsewhere = new QLineEdit(&Window);
         Elsewhere->setGeometry(0, 0, 10, 10);
-        T.Tree().MainArea = Area;
+        Pages = std::make_unique<TGroupPages>(List, Area);
+        Pages->Attach(T.Tree());
         Window.show();
         QApplication::setActiveWindow(&Window);
         ASSERT_TRUE(QTest::qWaitForWindowActive(&Window));
         T.Group(0).Select();
     }
     void TearDown() override {
-        if (ShownGroup != nullptr)
-            ShownGroup->Hide();
+        Pages->Hide();
         T.Tree().ClearGroupList();
     }
 
+    // The shown editor of a setting, which must exist; a missing one fails the test.
+    template <class E = TSettingEditor> E& Editor(const TSetting& setting) {
+        auto* editor = dynamic_cast<E*>(setting.View);
+        if (editor == nullptr)
+            throw std::runtime_error("editor does not exist");
+        return *editor;
+    }
+    QPointer<QLineEdit>& Box(const TSetting& setting) { return Editor<TEditBoxEditor>(setting).Edit; }
+    TGroupPage& ShownPage() {
+        if (Pages->Page() == nullptr)
+            throw std::runtime_error("no page is shown");
+        return *Pages->Page();
+    }
     // The control, which must exist; a missing one fails the test.
     template <class T> T* Control(QPointer<T>& control) {
         if (control.isNull())
@@ -112,77 +127,81 @@ protected:
     QScrollArea* List = nullptr;
     QScrollArea* Area = nullptr;
     QLineEdit* Elsewhere = nullptr;
+    std::unique_ptr<TGroupPages> Pages;
 };
 
 } // namespace
 
 TEST_F(EditorsTest, PageGeometryAndRebuild) {
     TGroup& group = T.Group(0);
-    EXPECT_EQ(ShownGroup, &group);
-    QLabel* title = Control(group.TitleLabel);
+    EXPECT_EQ(Pages->Shown(), &group);
+    QLabel* title = Control(ShownPage().TitleLabel);
     EXPECT_EQ(title->pos(), QPoint(27, 28));
     EXPECT_EQ(title->text(), "Unit");
     EXPECT_TRUE(title->font().bold());
     EXPECT_EQ(title->font().pointSize(), 15);
     EXPECT_EQ(title->font().family(), "Arial");
-    EXPECT_EQ(Control(group.DescriptionLabel)->pos(), QPoint(50, 70));
-    EXPECT_EQ(Control(group.DescriptionLabel)->text(), "Unit settings");
+    EXPECT_EQ(Control(ShownPage().DescriptionLabel)->pos(), QPoint(50, 70));
+    EXPECT_EQ(Control(ShownPage().DescriptionLabel)->text(), "Unit settings");
     // Twelve rows of 32 pixels, plus the 6 pixels of the one shifted integer setting.
-    EXPECT_EQ(Control(group.TrailerLabel)->pos(), QPoint(50, 120 + 12 * 32 + 6));
+    EXPECT_EQ(Control(ShownPage().TrailerLabel)->pos(), QPoint(50, 120 + 12 * 32 + 6));
     EXPECT_GE(Area->widget()->height(), 120 + 12 * 32 + 6);
 
     auto& speed = T.As<TSettingInt>("Speed");
-    EXPECT_EQ(Control(speed.CaptionLabel)->pos(), QPoint(40, 120 + 32));
-    EXPECT_EQ(Control(speed.Edit)->geometry().topLeft(), QPoint(200, 152));
-    EXPECT_EQ(Control(speed.Edit)->width(), 140);
-    EXPECT_EQ(Control(speed.Edit)->text(), "20 %");
+    EXPECT_EQ(Control(Editor(speed).CaptionLabel)->pos(), QPoint(40, 120 + 32));
+    EXPECT_EQ(Control(Box(speed))->geometry().topLeft(), QPoint(200, 152));
+    EXPECT_EQ(Control(Box(speed))->width(), 140);
+    EXPECT_EQ(Control(Box(speed))->text(), "20 %");
     auto& boost = T.As<TSettingInt>("Boost");
-    EXPECT_EQ(Control(boost.CaptionLabel)->pos(), QPoint(60, 120 + 4 * 32 + 6));
-    EXPECT_EQ(Control(boost.Edit)->pos(), QPoint(220, 120 + 4 * 32 + 6));
-    EXPECT_EQ(Control(T.As<TSettingUint32>("Hours").Edit)->pos(), QPoint(200, 120 + 5 * 32 + 6));
-    EXPECT_EQ(Control(T.As<TSettingUint32>("Hours").Edit)->width(), 200);
-    EXPECT_TRUE(Control(T.As<TSettingName>("Unit Name").CaptionLabel)->font().bold());
-    EXPECT_FALSE(Control(speed.CaptionLabel)->font().bold());
-    EXPECT_EQ(Control(T.As<TSettingLabel>("Firmware").ValueLabel)->text(), "42 m/sec");
+    EXPECT_EQ(Control(Editor(boost).CaptionLabel)->pos(), QPoint(60, 120 + 4 * 32 + 6));
+    EXPECT_EQ(Control(Box(boost))->pos(), QPoint(220, 120 + 4 * 32 + 6));
+    EXPECT_EQ(Control(Box(T.As<TSettingUint32>("Hours")))->pos(), QPoint(200, 120 + 5 * 32 + 6));
+    EXPECT_EQ(Control(Box(T.As<TSettingUint32>("Hours")))->width(), 200);
+    EXPECT_TRUE(Control(Editor(T.As<TSettingName>("Unit Name")).CaptionLabel)->font().bold());
+    EXPECT_FALSE(Control(Editor(speed).CaptionLabel)->font().bold());
+    EXPECT_EQ(Control(Editor<TLabelEditor>(T.As<TSettingLabel>("Firmware")).ValueLabel)->text(), "42 m/sec");
     // Ordinary settings have no copy buttons.
-    EXPECT_TRUE(speed.CopyToAllGroupsButton.isNull());
+    EXPECT_TRUE(Editor(speed).CopyToAllGroupsButton.isNull());
 
     // Selecting the shown group again builds a new page; the old controls are gone.
-    QPointer<QLineEdit> old = speed.Edit;
+    QPointer<QLineEdit> old = Box(speed);
     group.Select();
     EXPECT_TRUE(old.isNull());
-    EXPECT_FALSE(speed.Edit.isNull());
+    EXPECT_FALSE(Box(speed).isNull());
     // Another group takes the area; this page's controls are freed.
+    QPointer<QLineEdit> shown = Box(speed);
+    QPointer<QLabel> shownTitle = ShownPage().TitleLabel;
     T.Group(1).Select();
-    EXPECT_TRUE(speed.Edit.isNull());
-    EXPECT_TRUE(group.TitleLabel.isNull());
+    EXPECT_TRUE(shown.isNull());
+    EXPECT_EQ(EditBoxOf(speed), nullptr);
+    EXPECT_TRUE(shownTitle.isNull());
 }
 
 TEST_F(EditorsTest, TemplatePageHeadingsAndCopyButtons) {
     T.Group(1).Select();
     TGroup& templ = T.Group(1);
     auto& heading = dynamic_cast<TSettingSectionLabel&>(*templ.Settings[0]);
-    QLabel* label = Control(heading.HeadingLabel);
+    QLabel* label = Control(Editor<TSectionLabelEditor>(heading).HeadingLabel);
     EXPECT_EQ(label->pos(), QPoint(200, 120));
     EXPECT_EQ(label->text(), "Template Group");
     EXPECT_EQ(label->font().family(), "Arial");
     EXPECT_TRUE(label->font().bold());
-    EXPECT_TRUE(heading.CaptionLabel.isNull());
+    EXPECT_TRUE(Editor(heading).CaptionLabel.isNull());
     // Template groups add no YOffset to their rows, and do not shift their integer editors.
     auto& fan = dynamic_cast<TSettingInt&>(*templ.Settings[1]);
-    EXPECT_EQ(Control(fan.Edit)->pos(), QPoint(200, 152));
-    EXPECT_EQ(Control(templ.TrailerLabel)->y(), 120 + 3 * 32);
-    QPushButton* all = Control(fan.CopyToAllGroupsButton);
-    QPushButton* controllers = Control(fan.CopyToAllControllersButton);
+    EXPECT_EQ(Control(Box(fan))->pos(), QPoint(200, 152));
+    EXPECT_EQ(Control(ShownPage().TrailerLabel)->y(), 120 + 3 * 32);
+    QPushButton* all = Control(Editor(fan).CopyToAllGroupsButton);
+    QPushButton* controllers = Control(Editor(fan).CopyToAllControllersButton);
     EXPECT_EQ(all->text(), "Copy to all groups");
     EXPECT_EQ(all->geometry().topLeft(), QPoint(350, 152));
     EXPECT_EQ(all->width(), 100);
     EXPECT_EQ(controllers->text(), "Copy to all ZA9s");
     EXPECT_EQ(controllers->x(), 455);
     // 32-bit settings have no copy buttons, even in a template group.
-    EXPECT_TRUE(dynamic_cast<TSetting&>(*templ.Settings[2]).CopyToAllGroupsButton.isNull());
+    EXPECT_TRUE(Editor(dynamic_cast<TSetting&>(*templ.Settings[2])).CopyToAllGroupsButton.isNull());
 
-    Type(fan.Edit, "33");
+    Type(Box(fan), "33");
     EXPECT_EQ(fan.Value, 33);
     QTest::mouseClick(all, Qt::LeftButton);
     EXPECT_EQ(T.Entry(2, 1).Value, 33);
@@ -195,18 +214,23 @@ TEST_F(EditorsTest, TemplatePageHeadingsAndCopyButtons) {
 
     // A ten-copy group page: ten headings, 10 x 3 rows plus its integer settings' offsets.
     T.Group(2).Select();
-    EXPECT_EQ(Control(T.Group(2).TrailerLabel)->y(), 120 + 30 * 32 + 10 * 9);
-    EXPECT_EQ(Control(dynamic_cast<TSettingSectionLabel&>(T.Entry(2, 27)).HeadingLabel)->text(), "Group 10");
+    EXPECT_EQ(Control(ShownPage().TrailerLabel)->y(), 120 + 30 * 32 + 10 * 9);
+    EXPECT_EQ(
+        Control(Editor<TSectionLabelEditor>(dynamic_cast<TSettingSectionLabel&>(T.Entry(2, 27))).HeadingLabel)
+            ->text(),
+        "Group 10");
 }
 
 TEST_F(EditorsTest, GroupButtonsAndFirstList) {
-    FirstGroupList = true;
-    ShownGroup->Hide();
-    ShownGroup = nullptr;
-    T.Tree().BuildGroupList(List);
-    EXPECT_EQ(ShownGroup, &T.Group(0)); // the run's first list shows its first group
-    QPushButton* first = Control(T.Group(0).Button);
-    QPushButton* last = Control(T.Group(24).Button);
+    // The window's pages as a run starts.
+    Pages = std::make_unique<TGroupPages>(List, Area);
+    EXPECT_EQ(Pages->Shown(), nullptr);
+    Pages->BuildGroupList(T.Tree());
+    EXPECT_EQ(Pages->Shown(), &T.Group(0)); // the run's first list shows its first group
+    QPointer<QPushButton> firstButton = Pages->ButtonOf(T.Group(0));
+    QPushButton* first = Control(firstButton);
+    QPointer<QPushButton> lastButton = Pages->ButtonOf(T.Group(24));
+    QPushButton* last = Control(lastButton);
     EXPECT_EQ(first->geometry(), QRect(13, 16, 200, 32));
     EXPECT_EQ(last->geometry(), QRect(13, 16 + 40 * 24, 200, 32));
     EXPECT_EQ(last->property("tag").toInt(), 24);
@@ -218,23 +242,24 @@ TEST_F(EditorsTest, GroupButtonsAndFirstList) {
     EXPECT_LT(metrics.horizontalAdvance(padded.left(padded.size() - 1)), 140);
     const std::string wide(60, 'W');
     T.Group(0).Name = wide;
-    EXPECT_EQ(T.Group(0).PaddedCaption(), wide);
+    EXPECT_EQ(PaddedCaption(T.Group(0).Name), wide);
 
     QTest::mouseClick(last, Qt::LeftButton);
-    EXPECT_EQ(ShownGroup, &T.Group(24));
-    T.Group(24).FocusButton();
+    EXPECT_EQ(Pages->Shown(), &T.Group(24));
+    Pages->FocusButton();
     EXPECT_TRUE(last->hasFocus());
 
     // A later list selects nothing.
     T.Tree().ClearGroupList();
-    EXPECT_TRUE(T.Group(0).Button.isNull());
-    T.Tree().BuildGroupList(List);
-    EXPECT_EQ(ShownGroup, &T.Group(24));
+    EXPECT_TRUE(firstButton.isNull());
+    EXPECT_EQ(Pages->ButtonOf(T.Group(0)), nullptr);
+    Pages->BuildGroupList(T.Tree());
+    EXPECT_EQ(Pages->Shown(), &T.Group(24));
 }
 
 TEST_F(EditorsTest, IntegerEditorValidatesAndKeepsTheFocus) {
     auto& speed = T.As<TSettingInt>("Speed");
-    QLineEdit* edit = Control(speed.Edit);
+    QLineEdit* edit = Control(Box(speed));
     edit->setFocus(Qt::MouseFocusReason);
     EXPECT_EQ(edit->text(), "20");
     EXPECT_EQ(edit->selectedText(), "20");
@@ -275,7 +300,7 @@ TEST_F(EditorsTest, IntegerEditorValidatesAndKeepsTheFocus) {
 
 TEST_F(EditorsTest, DisabledValueShowsADash) {
     auto& boost = T.As<TSettingInt>("Boost");
-    QLineEdit* edit = Control(boost.Edit);
+    QLineEdit* edit = Control(Box(boost));
     EXPECT_EQ(boost.Value, 0);
     EXPECT_EQ(edit->text(), "-"); // 0 is min - 1
     // Entering and leaving without typing: 0 is below the minimum, so the focus stays.
@@ -291,7 +316,7 @@ TEST_F(EditorsTest, DisabledValueShowsADash) {
 
 TEST_F(EditorsTest, Uint32AndTextEditors) {
     auto& hours = T.As<TSettingUint32>("Hours");
-    QLineEdit* edit = Control(hours.Edit);
+    QLineEdit* edit = Control(Box(hours));
     EXPECT_EQ(edit->text(), "8760 h");
     Type(edit, "1000001");
     EXPECT_EQ(Capture.Last(), "The maximum value this setting can be is '1000000'");
@@ -302,7 +327,7 @@ TEST_F(EditorsTest, Uint32AndTextEditors) {
     EXPECT_EQ(edit->text(), "100000 h");
 
     auto& name = T.As<TSettingName>("Unit Name");
-    QLineEdit* text = Control(name.Edit);
+    QLineEdit* text = Control(Box(name));
     EXPECT_EQ(text->text(), "Z7E");
     Type(text, "AB");
     EXPECT_EQ(name.Text, "AB");
@@ -318,16 +343,16 @@ TEST_F(EditorsTest, Uint32AndTextEditors) {
 TEST_F(EditorsTest, UnitsEditorAndSelector) {
     auto& velocity = T.As<TSettingUnits>("Velocity");
     auto& units = T.As<TSettingDropDown>("Units");
-    QLineEdit* edit = Control(velocity.Edit);
+    QLineEdit* edit = Control(Box(velocity));
     EXPECT_EQ(edit->text(), "2.50 m/sec");
     Type(edit, "2.3");
     EXPECT_EQ(T.Register(4), 230);
     EXPECT_EQ(edit->text(), "2.30 m/sec");
 
-    Choose(Control(units.ComboBox), 1);
+    Choose(Control(Editor<TDropDownEditor>(units).ComboBox), 1);
     EXPECT_EQ(T.Tree().CurrentUnits, "ft/min");
     EXPECT_EQ(edit->text(), "450 ft/min");
-    EXPECT_EQ(Control(T.As<TSettingLabel>("Firmware").ValueLabel)->text(), "42 ft/min");
+    EXPECT_EQ(Control(Editor<TLabelEditor>(T.As<TSettingLabel>("Firmware")).ValueLabel)->text(), "42 ft/min");
     EXPECT_EQ(T.Register(1), 0); // the selector never writes its register
     // Tabbing through leaves the stored word alone, although 450 ft/min is not exactly 2.30 m/sec.
     edit->setFocus(Qt::MouseFocusReason);
@@ -342,7 +367,7 @@ TEST_F(EditorsTest, UnitsEditorAndSelector) {
     EXPECT_TRUE(edit->hasFocus());
     Type(edit, "100");
 
-    Choose(units.ComboBox, 0);
+    Choose(Editor<TDropDownEditor>(units).ComboBox, 0);
     EXPECT_EQ(edit->text(), "0.51 m/sec");
     Type(edit, "1.5");
     EXPECT_EQ(T.Register(4), 150);
@@ -351,8 +376,8 @@ TEST_F(EditorsTest, UnitsEditorAndSelector) {
 TEST_F(EditorsTest, CheckBoxAndDropDowns) {
     auto& modeOn = T.As<TSettingCheckBox>("Mode on");
     auto& mode = T.As<TSettingDropDown>("Mode");
-    QCheckBox* box = Control(modeOn.CheckBox);
-    QComboBox* combo = Control(mode.ComboBox);
+    QCheckBox* box = Control(Editor<TCheckBoxEditor>(modeOn).CheckBox);
+    QComboBox* combo = Control(Editor<TDropDownEditor>(mode).ComboBox);
     EXPECT_EQ(box->geometry().topLeft(), QPoint(200, 120 + 7 * 32 + 6));
     EXPECT_EQ(box->width(), 18);
     EXPECT_EQ(combo->currentText(), "Off");
@@ -384,7 +409,7 @@ TEST_F(EditorsTest, CheckBoxAndDropDowns) {
 
     // Mutual exclusion: input 2 holds Fire, so input 1 cannot take it.
     auto& input1 = T.As<TSettingDropDown>("Input 1");
-    QComboBox* inputs = Control(input1.ComboBox);
+    QComboBox* inputs = Control(Editor<TDropDownEditor>(input1).ComboBox);
     Choose(inputs, 1);
     EXPECT_EQ(Capture.messages.size(), 1u);
     EXPECT_EQ(Capture.Last().rfind("This setting is mutually exclusive", 0), 0u);
@@ -398,17 +423,17 @@ TEST_F(EditorsTest, CheckBoxAndDropDowns) {
 TEST_F(EditorsTest, EditingStateFollowsTheTree) {
     auto& speed = T.As<TSettingInt>("Speed");
     T.Tree().SetEnabled(false);
-    EXPECT_FALSE(Control(speed.Edit)->isEnabled());
-    EXPECT_TRUE(Control(speed.Edit)->isReadOnly());
+    EXPECT_FALSE(Control(Box(speed))->isEnabled());
+    EXPECT_TRUE(Control(Box(speed))->isReadOnly());
     // A group opened while editing is off stays read-only.
     T.Group(1).Select();
     T.Group(0).Select();
-    EXPECT_FALSE(Control(speed.Edit)->isEnabled());
-    EXPECT_FALSE(Control(T.As<TSettingCheckBox>("Mode on").CheckBox)->isEnabled());
-    EXPECT_FALSE(Control(T.As<TSettingDropDown>("Mode").ComboBox)->isEnabled());
+    EXPECT_FALSE(Control(Box(speed))->isEnabled());
+    EXPECT_FALSE(Control(Editor<TCheckBoxEditor>(T.As<TSettingCheckBox>("Mode on")).CheckBox)->isEnabled());
+    EXPECT_FALSE(Control(Editor<TDropDownEditor>(T.As<TSettingDropDown>("Mode")).ComboBox)->isEnabled());
     T.Tree().SetEnabled(true);
-    EXPECT_TRUE(Control(speed.Edit)->isEnabled());
-    EXPECT_FALSE(Control(speed.Edit)->isReadOnly());
+    EXPECT_TRUE(Control(Box(speed))->isEnabled());
+    EXPECT_FALSE(Control(Box(speed))->isReadOnly());
 }
 
 TEST_F(EditorsTest, ShowingAGroupReadsTheCompletedImage) {
@@ -417,7 +442,7 @@ TEST_F(EditorsTest, ShowingAGroupReadsTheCompletedImage) {
     unit.registers[3] = 66; // register 2 on the wire is reference 3
     // Before a completed read the page shows the values it has.
     T.Group(0).Select();
-    EXPECT_EQ(Control(speed.Edit)->text(), "20 %");
+    EXPECT_EQ(Control(Box(speed))->text(), "20 %");
     T.Store.SetProtocol(&unit);
     T.Store.StartRead();
     for (int step = 0; step < 100 && T.Store.State() == ssReading; ++step)
@@ -425,12 +450,12 @@ TEST_F(EditorsTest, ShowingAGroupReadsTheCompletedImage) {
     ASSERT_TRUE(T.Store.IsComplete());
     T.Group(0).Select();
     EXPECT_EQ(speed.Value, 66);
-    EXPECT_EQ(Control(speed.Edit)->text(), "66 %");
+    EXPECT_EQ(Control(Box(speed))->text(), "66 %");
 }
 
 TEST_F(EditorsTest, TextEditorStoresTheUnitsCodePageAndRefusesWhatItCannotHold) {
     auto& name = T.As<TSettingName>("Unit Name");
-    QLineEdit* text = Control(name.Edit);
+    QLineEdit* text = Control(Box(name));
     Type(text, "Büro");
     EXPECT_EQ(T.Register(20), 0x42FC);
     EXPECT_EQ(T.Register(21), 0x726F);
@@ -473,21 +498,21 @@ TEST_F(EditorsTest, TheUnitsSelectorKeepsTheChosenUnitsWhenThePageReadsAgain) {
     T.Tree().TakeValuesFromStore();
     EXPECT_EQ(T.Tree().CurrentUnits, "Pa");
     T.Group(0).Select();
-    EXPECT_EQ(Control(units.ComboBox)->currentText(), "Pa");
+    EXPECT_EQ(Control(Editor<TDropDownEditor>(units).ComboBox)->currentText(), "Pa");
 
-    Choose(Control(units.ComboBox), 1);
+    Choose(Control(Editor<TDropDownEditor>(units).ComboBox), 1);
     ASSERT_EQ(T.Tree().CurrentUnits, "ft/min");
     const auto agree = [&] {
         EXPECT_EQ(T.Tree().CurrentUnits, "ft/min");
         EXPECT_EQ(units.Value, 1);
-        EXPECT_EQ(Control(units.ComboBox)->currentText(), "ft/min");
-        EXPECT_EQ(Control(velocity.Edit)->text(), "490 ft/min");
+        EXPECT_EQ(Control(Editor<TDropDownEditor>(units).ComboBox)->currentText(), "ft/min");
+        EXPECT_EQ(Control(Box(velocity))->text(), "490 ft/min");
     };
     T.Group(1).Select();
     T.Group(0).Select();
     agree();
     // A check box with custom values reads its whole group again.
-    QCheckBox* box = Control(T.As<TSettingCheckBox>("Mode on").CheckBox);
+    QCheckBox* box = Control(Editor<TCheckBoxEditor>(T.As<TSettingCheckBox>("Mode on")).CheckBox);
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
     agree();
     // A saved file records the choice the page shows.

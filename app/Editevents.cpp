@@ -1,4 +1,4 @@
-#include "settings/Editevents.h"
+#include "app/Editevents.h"
 
 #include "settings/Setting.h"
 
@@ -6,10 +6,10 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 
-TEditEvents::TEditEvents(QLineEdit* edit, std::function<void()> enter, std::function<bool()> exit,
-                         std::function<void()> enterKey)
-    : QObject(edit), FEdit(edit), FEnter(std::move(enter)), FExit(std::move(exit)),
-      FEnterKey(std::move(enterKey)) {
+TEditEvents::TEditEvents(QLineEdit* edit, bool& bouncingBack, std::function<void()> enter,
+                         std::function<bool()> exit, std::function<void()> enterKey)
+    : QObject(edit), FEdit(edit), FBouncingBack(bouncingBack), FEnter(std::move(enter)),
+      FExit(std::move(exit)), FEnterKey(std::move(enterKey)) {
     edit->installEventFilter(this);
 }
 
@@ -29,9 +29,6 @@ namespace {
 bool MovesWithinWindow(const QFocusEvent* event) {
     return event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason;
 }
-// Set while a box with invalid text takes the focus back. The focus may already have reached the
-// next box, which then loses it without ever having been entered: that is not leaving it.
-bool BouncingBack = false;
 } // namespace
 
 bool TEditEvents::eventFilter(QObject* watched, QEvent* event) {
@@ -43,7 +40,10 @@ bool TEditEvents::eventFilter(QObject* watched, QEvent* event) {
             RunHandler(FEnter);
         return false;
     case QEvent::FocusOut: {
-        if (FInExit || FRefocusing || BouncingBack || !MovesWithinWindow(static_cast<QFocusEvent*>(event)) ||
+        // FBouncingBack is set while a box of the page with invalid text takes the focus back.
+        // The focus may already have reached the next box, which then loses it without ever
+        // having been entered: that is not leaving it.
+        if (FInExit || FRefocusing || FBouncingBack || !MovesWithinWindow(static_cast<QFocusEvent*>(event)) ||
             !FExit)
             return false;
         bool valid = true;
@@ -52,9 +52,9 @@ bool TEditEvents::eventFilter(QObject* watched, QEvent* event) {
         FInExit = false;
         if (!valid && FEdit) {
             FRefocusing = true;
-            BouncingBack = true;
+            FBouncingBack = true;
             FEdit->setFocus(Qt::OtherFocusReason);
-            BouncingBack = false;
+            FBouncingBack = false;
             FRefocusing = false;
             // The box keeps the focus and its text; it never sees this focus-out.
             return true;
