@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package build/package/dezadizi-config_VERSION_ARCH.deb with CPack from the
+# Builds the Debian packages build/package/dezadizi-config_VERSION_ARCH.deb (the window) and
+# dezadizi-cli_VERSION_ARCH.deb (command line, simulator, definitions) with CPack from the
 # project's install rules; dependencies come from dpkg-shlibdeps.
 #   scripts/package.sh [--from FLAVOUR]
 # By default it makes its own release build without tests in build/package. --from packages an
@@ -34,7 +35,7 @@ fi
 # The man pages are built only when scdoc was there at configure time.
 cmake "$build" >/dev/null
 mkdir -p "$out"
-rm -f "$out"/dezadizi-config_*.deb
+rm -f "$out"/dezadizi-config_*.deb "$out"/dezadizi-cli_*.deb
 (cd "$build" && cpack -G DEB -B "$out" >/dev/null)
 rm -rf "$out/_CPack_Packages"
-ls "$out"/dezadizi-config_*.deb
+ls "$out"/dezadizi-config_*.deb "$out"/dezadizi-cli_*.deb
