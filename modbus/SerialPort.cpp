@@ -149,6 +149,7 @@ int32_t SerialPort::Open(const std::string& name) {
         return GeneralFailure;
     FHaveSavedSettings = true;
     Purge();
+    Heard();
     return Configure(Unitmap::BaudRate, Unitmap::DataBits, Unitmap::StopBits, Unitmap::NoParity);
 }
 
@@ -214,6 +215,10 @@ int32_t SerialPort::Configure(int32_t baudRate, int32_t dataBits, int32_t stopBi
 int32_t SerialPort::Purge() {
     if (!IsOpen())
         return NotOpen;
+    // Bytes thrown away unread were still bytes on the line: the quiet line starts again.
+    int pending = 0;
+    if (::ioctl(FHandle, FIONREAD, &pending) != 0 || pending > 0)
+        Heard();
     return ::tcflush(FHandle, PurgeQueues()) == 0 ? Success : GeneralFailure;
 }
 
@@ -241,6 +246,8 @@ int32_t SerialPort::Write(const uint8_t* buffer, int32_t length, int32_t timeout
             break;
         }
     }
+    if (done > 0)
+        Heard();
     if (done < length)
         return Timeout;
     return failed ? GeneralFailure : Success;
@@ -256,6 +263,7 @@ int32_t SerialPort::Read(uint8_t* buffer, int32_t length, int32_t timeoutMs) {
         const ssize_t n = ::read(FHandle, buffer + done, static_cast<size_t>(length - done));
         if (n > 0) {
             done += static_cast<int32_t>(n);
+            Heard();
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -295,7 +303,16 @@ int32_t SerialPort::Flush() {
         if (::ioctl(FHandle, TIOCOUTQ, &queued) != 0)
             return GeneralFailure;
     }
+    // The last byte has only now left.
+    Heard();
     return Success;
+}
+
+int32_t SerialPort::QuietMs() const {
+    if (!IsOpen())
+        return 0;
+    const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - FLastHeard);
+    return static_cast<int32_t>(std::clamp<int64_t>(quiet.count(), 0, INT32_MAX));
 }
 
 bool SerialPort::IsOpen() const {

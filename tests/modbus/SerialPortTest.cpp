@@ -177,7 +177,10 @@ TEST(SerialPort, ReadsAndWritesWholeBuffers) {
     // The three bytes travel together: once the first is read, the rest are waiting.
     pty.Send({1, 2, 3});
     ASSERT_EQ(port.Read(in.data(), 1, 1000), SerialPort::Success);
+    while (port.QuietMs() < 50)
+        std::this_thread::sleep_for(milliseconds(1));
     EXPECT_EQ(port.Purge(), SerialPort::Success);
+    EXPECT_LT(port.QuietMs(), 50) << "bytes dropped unread were on the line all the same";
     EXPECT_EQ(port.Read(in.data(), 1, 20), SerialPort::Timeout);
 
     // What was written and flushed has left: a purge right after it (the next exchange after a
