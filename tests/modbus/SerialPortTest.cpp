@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -203,6 +204,8 @@ TEST(SerialPort, TimeOutsAreTotalFromTheStartOfTheCall) {
     EXPECT_EQ(port.Read(in, 1, 5), SerialPort::Timeout);
     EXPECT_GE(Since(start), milliseconds(5));
     EXPECT_LT(Since(start), milliseconds(150));
+    // It ended on a timer, which is not let run late: every request waits for one.
+    EXPECT_EQ(::prctl(PR_GET_TIMERSLACK), 1);
 
     // Three of five bytes: a time-out after the full time, with the three bytes in the buffer.
     pty.Send({0xA1, 0xA2, 0xA3});
