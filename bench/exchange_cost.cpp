@@ -26,8 +26,9 @@ namespace {
 // A write of one coil or register and its echo are 8 bytes each, at 11 bits a character.
 constexpr double CharacterMs = 11.0 * 1000.0 / 9600.0;
 constexpr double ExchangeWireMs = 16 * CharacterMs;
-// Our master waits for the line to stay quiet for four characters (5 ms at 9600 baud) before
-// each request, the frame gap a slave needs to see the request start; libmodbus leaves none.
+// Our master sends a request only once the line has been quiet for four characters (5 ms at
+// 9600 baud), the frame gap a slave needs to see the request start, counted from the line's
+// last byte; libmodbus leaves none.
 constexpr double OurQuietLineMs = 5.0;
 
 // One request of the write as a peer sends it: a coil or register and its value.

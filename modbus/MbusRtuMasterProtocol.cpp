@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QLoggingCategory>
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -55,15 +56,20 @@ int32_t MbusRtuMasterProtocol::CheckReplyFrame(const uint8_t* frame, int32_t len
     return FTALK_SUCCESS;
 }
 
-int32_t MbusRtuMasterProtocol::WaitForQuietLine(int32_t quietMs, int64_t limitMs) {
+int32_t MbusRtuMasterProtocol::WaitForQuietLine(int32_t quietMs, int64_t limitMs, int32_t alreadyQuietMs) {
     // Bounded as a whole: a line that never falls quiet (a second master, a floating RS-485
     // pair) must not hold the worker, and the lock it holds, forever.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    // The line fell quiet with the last byte on it, not when this wait began: the time spent
+    // since then (the reply handled, the next request chosen) is not waited for twice. What is
+    // left is still watched, so a byte that comes meanwhile starts the quiet line again.
+    int32_t wait = quietMs - std::clamp(alreadyQuietMs, 0, quietMs);
     for (;;) {
         uint8_t noise = 0;
-        if (FPort->Read(&noise, 1, quietMs) != SerialPort::Success)
+        if (FPort->Read(&noise, 1, wait) != SerialPort::Success)
             return FTALK_SUCCESS;
         qCDebug(lcModbusLowLevel, "discarded %02x", noise);
+        wait = quietMs;
         if (std::chrono::steady_clock::now() >= deadline)
             return FTALK_IO_ERROR;
     }
@@ -83,7 +89,7 @@ int32_t MbusRtuMasterProtocol::ExchangeFrame(int32_t slave, int32_t function, co
     // taken for this request's: the line must first stay quiet for a whole time-out. The limit
     // lets the late reply start up to two time-outs on and take up to one to arrive.
     const int32_t quiet = FReplyMayBeLate ? WaitForQuietLine(FTimeout, 4 * static_cast<int64_t>(FTimeout))
-                                          : WaitForQuietLine(silentInterval, FTimeout);
+                                          : WaitForQuietLine(silentInterval, FTimeout, FPort->QuietMs());
     if (quiet != FTALK_SUCCESS) {
         qCDebug(lcModbusLowLevel, "line never fell quiet");
         return quiet;

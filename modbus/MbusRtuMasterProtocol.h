@@ -31,9 +31,9 @@ protected:
     void ReplyRejected() override { FReplyMayBeLate = true; }
 
 private:
-    // Throws away bytes until the line has been quiet for `quietMs`; 65 when it is not within
-    // `limitMs` in all.
-    int32_t WaitForQuietLine(int32_t quietMs, int64_t limitMs);
+    // Throws away bytes until the line has been quiet for `quietMs`, of which `alreadyQuietMs`
+    // have passed; 65 when it is not within `limitMs` in all.
+    int32_t WaitForQuietLine(int32_t quietMs, int64_t limitMs, int32_t alreadyQuietMs = 0);
 
     uint32_t FSilentInterval = 1;
     // An exchange ended without its own reply, which may still be on its way.

@@ -6,6 +6,7 @@
 // The operations are virtual so that the master can be exercised on a scripted port in tests.
 #include "modbus/Unitmap.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <termios.h>
@@ -41,6 +42,10 @@ public:
     // within the time they need plus FlushMarginMs.
     virtual int32_t Flush();
     static constexpr int32_t FlushMarginMs = 100;
+    // Whole milliseconds since a byte last crossed the line as far as this port can tell: one
+    // read, written, or found waiting by Purge; the line counts as heard when it was opened.
+    // 0 when closed. The master's quiet line before a request is counted from there.
+    virtual int32_t QuietMs() const;
     virtual bool IsOpen() const;
     // Purges, puts back the line settings found at open and releases the port.
     virtual void Close();
@@ -54,7 +59,10 @@ public:
 private:
     int PurgeQueues() const;
 
+    void Heard() { FLastHeard = std::chrono::steady_clock::now(); }
+
     int FHandle = -1;
+    std::chrono::steady_clock::time_point FLastHeard{};
     termios FSavedSettings{};
     bool FHaveSavedSettings = false;
     bool FPseudoTerminal = false;

@@ -27,6 +27,7 @@ public:
     int32_t configureResult = Success;
     int32_t writeResult = Success;
     int32_t readFailure = Success; // returned by reads when set, instead of bytes
+    int32_t quietMs = 0;           // how long the port says the line has been quiet
 
     int32_t Open(const std::string&) override {
         Record("open");
@@ -79,6 +80,7 @@ public:
         Record("flush");
         return open ? Success : NotOpen;
     }
+    int32_t QuietMs() const override { return open ? quietMs : 0; }
     bool IsOpen() const override { return open; }
     void Close() override {
         Record("close");

@@ -208,6 +208,14 @@ TEST(RtuMaster, QuietLineWaitSwallowsNoiseAndGivesUpOnAnEndlessStream) {
     }
 }
 
+TEST(RtuMaster, QuietLineCountsTheTimeTheLineWasAlreadyQuiet) {
+    auto [port, master] = MakeOpenMaster();
+    port->quietMs = 3; // 2 ms of the 5 are left; the byte asks for all 5 again
+    port->received = {0xAA};
+    ASSERT_EQ(master->WriteSingleCoil(0, 1, true), 0);
+    EXPECT_EQ(port->calls, (Calls{"purge", "read 1/2", "read 1/5", "write", "flush"}));
+}
+
 TEST(RtuMaster, ClosedMasterAndRetryCountState) {
     auto owned = std::make_unique<TFakeSerialPort>();
     TFakeSerialPort* port = owned.get();

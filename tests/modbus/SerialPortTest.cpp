@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -177,7 +178,10 @@ TEST(SerialPort, ReadsAndWritesWholeBuffers) {
     // The three bytes travel together: once the first is read, the rest are waiting.
     pty.Send({1, 2, 3});
     ASSERT_EQ(port.Read(in.data(), 1, 1000), SerialPort::Success);
+    while (port.QuietMs() < 50)
+        std::this_thread::sleep_for(milliseconds(1));
     EXPECT_EQ(port.Purge(), SerialPort::Success);
+    EXPECT_LT(port.QuietMs(), 50) << "bytes dropped unread were on the line all the same";
     EXPECT_EQ(port.Read(in.data(), 1, 20), SerialPort::Timeout);
 
     // What was written and flushed has left: a purge right after it (the next exchange after a
@@ -200,6 +204,8 @@ TEST(SerialPort, TimeOutsAreTotalFromTheStartOfTheCall) {
     EXPECT_EQ(port.Read(in, 1, 5), SerialPort::Timeout);
     EXPECT_GE(Since(start), milliseconds(5));
     EXPECT_LT(Since(start), milliseconds(150));
+    // It ended on a timer, which is not let run late: every request waits for one.
+    EXPECT_EQ(::prctl(PR_GET_TIMERSLACK), 1);
 
     // Three of five bytes: a time-out after the full time, with the three bytes in the buffer.
     pty.Send({0xA1, 0xA2, 0xA3});
