@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "link/Devicelist.h"
+#include "modbus/Masterfactory.h"
 #include "modbus/MbusRtuMasterProtocol.h"
 #include "modbus/Registerdatastore.h"
 #include "modbus/Unitmap.h"
@@ -115,7 +116,7 @@ void TSerialManager::WithdrawSearch(int32_t commPort) {
 bool TSerialManager::ReopenPort() {
     // Only the worker that owns the port may close it: any other thread would pull the port
     // away under a request the worker has on the wire.
-    MbusSerialMasterProtocol* protocol = nullptr;
+    MbusMasterFunctions* protocol = nullptr;
     int32_t commPort = 0;
     {
         std::lock_guard<std::mutex> lock(FThreadsLock);
@@ -180,18 +181,49 @@ TSerialThread* TSerialManager::FindThread(int32_t commPort) const {
 
 bool TSerialManager::OpenPort(int32_t commPort) {
     FCommPort = commPort;
-    std::unique_ptr<MbusSerialMasterProtocol> protocol = FFactory();
-    OpenProtocol(protocol.get(), commPort);
+    const TPortTarget target = PortTarget(commPort);
+    std::shared_ptr<MbusMasterFunctions> protocol;
+    const auto lent = FConnections.find(commPort);
+    if (lent != FConnections.end() && lent->second)
+        protocol = lent->second;
+    else if (IsGateway(target))
+        protocol = MakeMaster(target);
+    else
+        protocol = FFactory();
+    if (FReplyTimeoutMs > 0)
+        protocol->SetTimeout(FReplyTimeoutMs);
+    if (!protocol->IsOpen())
+        OpenProtocol(protocol.get(), commPort);
     auto thread = std::make_unique<TSerialThread>(protocol.get(), FDeviceList.get(), &FReports,
                                                   [this](TSerialThread*) { RecoverFailedWrite(); });
     thread->CommPort = commPort;
+    const bool isLent = lent != FConnections.end() && lent->second;
     std::lock_guard<std::mutex> lock(FThreadsLock);
-    FThreads.push_back({std::move(protocol), std::move(thread)});
+    FThreads.push_back({std::move(protocol), isLent, std::move(thread)});
     return true;
 }
 
 void TSerialManager::MapPort(int32_t commPort, const std::string& name) {
     FPortNames[commPort] = name;
+    FGateways.erase(commPort);
+    FConnections.erase(commPort);
+}
+
+void TSerialManager::MapPort(int32_t commPort, const TPortTarget& target,
+                             std::shared_ptr<MbusMasterFunctions> connection) {
+    FPortNames[commPort] = target.name;
+    FGateways[commPort] = target;
+    FConnections[commPort] = std::move(connection);
+}
+
+TPortTarget TSerialManager::PortTarget(int32_t commPort) const {
+    if (const auto gateway = FGateways.find(commPort); gateway != FGateways.end())
+        return gateway->second;
+    TPortTarget serial;
+    serial.kind = TPortKind::Path;
+    serial.port = commPort;
+    serial.name = PortName(commPort);
+    return serial;
 }
 
 std::string TSerialManager::PortName(int32_t commPort) const {
@@ -202,12 +234,15 @@ std::string TSerialManager::PortName(int32_t commPort) const {
     return name;
 }
 
-bool TSerialManager::OpenProtocol(MbusSerialMasterProtocol* protocol, int32_t commPort) {
+bool TSerialManager::OpenProtocol(MbusMasterFunctions* protocol, int32_t commPort) {
     protocol->SetRetryCount(1);
-    const int32_t result = protocol->Open(PortName(commPort), Unitmap::BaudRate, Unitmap::DataBits,
-                                          Unitmap::StopBits, Unitmap::NoParity);
+    const TPortTarget target = PortTarget(commPort);
+    const int32_t result = OpenMaster(*protocol, target);
     if (result == 0)
         return true;
+    // The master's own words name the gateway and the system's reason.
+    if (IsGateway(target))
+        throw TModelError(MasterErrorText(*protocol));
     if (result == FTALK_ILLEGAL_ARGUMENT_ERROR)
         throw TModelError("Configuration setting not supported!");
     if (result == FTALK_PORT_NO_ACCESS) {
@@ -233,13 +268,15 @@ void TSerialManager::StopThread(TSerialThread* thread, bool remove) {
     thread->Stop();
     FStopping.erase(std::find(FStopping.begin(), FStopping.end(), thread));
 
-    std::unique_ptr<MbusSerialMasterProtocol> protocol;
+    std::shared_ptr<MbusMasterFunctions> protocol;
+    bool lent = false;
     std::unique_ptr<TSerialThread> owned;
     {
         std::lock_guard<std::mutex> lock(FThreadsLock);
         for (auto& worker : FThreads) {
             if (worker.thread.get() == thread) {
                 protocol = std::move(worker.protocol);
+                lent = worker.lent;
                 owned = std::move(worker.thread);
             }
         }
@@ -248,7 +285,7 @@ void TSerialManager::StopThread(TSerialThread* thread, bool remove) {
                 std::remove_if(FThreads.begin(), FThreads.end(), [](const TWorker& w) { return !w.thread; }),
                 FThreads.end());
     }
-    if (protocol)
+    if (protocol && !lent)
         protocol->Close();
     thread->Protocol = nullptr;
     // A search result it left behind has no one to go to.

@@ -13,7 +13,9 @@
 
 #include "link/Serialthread.h"
 #include "link/Workerreport.h"
+#include "modbus/Porttarget.h"
 
+class MbusMasterFunctions;
 class MbusSerialMasterProtocol;
 class QObject;
 class TDevice;
@@ -22,7 +24,7 @@ class TRegisterDataStore;
 
 class TSerialManager {
 public:
-    // Makes the master for a newly opened port; tests replace it.
+    // Makes the master for a newly opened serial port; tests replace it.
     using TProtocolFactory = std::function<std::unique_ptr<MbusSerialMasterProtocol>()>;
 
     explicit TSerialManager(TRegisterDataStore* store, TProtocolFactory factory = {});
@@ -64,6 +66,13 @@ public:
 
     // Opens `commPort` under `name` (a "COMn" name or a device path) instead of "COMn".
     void MapPort(int32_t commPort, const std::string& name);
+    // Opens `commPort` as the gateway `target`: over `connection` when one is given (opened here
+    // when it is not open yet, and left open when the port closes, for its owner to use again),
+    // else over a master of the port's own.
+    void MapPort(int32_t commPort, const TPortTarget& target,
+                 std::shared_ptr<MbusMasterFunctions> connection = {});
+    // The reply time-out of the ports opened from now on; 0 leaves each master its own.
+    void SetReplyTimeout(int32_t milliseconds) { FReplyTimeoutMs = milliseconds; }
 
     bool HasThreadOnPort(int32_t commPort) const;
     TSerialThread* FindThread(int32_t commPort) const;
@@ -73,7 +82,7 @@ public:
 
 private:
     bool OpenPort(int32_t commPort);
-    bool OpenProtocol(MbusSerialMasterProtocol* protocol, int32_t commPort);
+    bool OpenProtocol(MbusMasterFunctions* protocol, int32_t commPort);
     void ClosePort(int32_t commPort);
     void StopThread(TSerialThread* thread, bool remove);
     void CloseAllPorts();
@@ -85,9 +94,13 @@ private:
     bool ReopenPort(int attempts, std::chrono::milliseconds pause);
     void RecoverFailedWrite();
     std::string PortName(int32_t commPort) const;
+    // What `commPort` opens: its gateway, else the serial line of its name.
+    TPortTarget PortTarget(int32_t commPort) const;
 
     struct TWorker {
-        std::unique_ptr<MbusSerialMasterProtocol> protocol;
+        std::shared_ptr<MbusMasterFunctions> protocol;
+        // A connection lent by the owner stays open when the port closes.
+        bool lent = false;
         std::unique_ptr<TSerialThread> thread;
     };
     // Before the workers, which post to it until they end.
@@ -106,4 +119,7 @@ private:
     int32_t FCommPort = 1;
     TProtocolFactory FFactory;
     std::map<int32_t, std::string> FPortNames;
+    std::map<int32_t, TPortTarget> FGateways;
+    std::map<int32_t, std::shared_ptr<MbusMasterFunctions>> FConnections;
+    int32_t FReplyTimeoutMs = 0;
 };

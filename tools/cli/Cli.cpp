@@ -28,14 +28,15 @@ const char* const UsageText =
     "                       (or as CSV when OUT ends in .csv)\n"
     "  convert DEVICE IN -o OUT [-d FILE] [--by-name] [--allow-out-of-range]\n"
     "                       load the settings file IN over the defaults and save or export it\n"
-    "  read PORT -o OUT [-d FILE]\n"
+    "  read PORT -o OUT [-d FILE] [--timeout MS]\n"
     "                       find the unit on PORT, read every setting, save or export OUT\n"
     "  write PORT IN [-d FILE] [--by-name] [--allow-out-of-range] [--all] [--no-verify]\n"
+    "                       [--timeout MS]\n"
     "                       find the unit on PORT, read it, write what the settings file IN\n"
     "                       changes, save it and read it back to verify it\n"
     "  ports [set COMn PATH | clear COMn]\n"
     "                       show or change which device each comm port name opens\n"
-    "  diff DEVICE A B [-d FILE] [--csv] [--by-name]\n"
+    "  diff DEVICE A B [-d FILE] [--csv] [--by-name] [--timeout MS]\n"
     "                       list the settings whose values differ between A and B, each a settings\n"
     "                       file, the word defaults, or unit:PORT (the unit on PORT, read now):\n"
     "                       group, setting, A's value, B's value, tab separated (--csv: as CSV);\n"
@@ -44,10 +45,12 @@ const char* const UsageText =
     "                       then \"N errors, M warnings\"; exit status 1 when there are errors\n"
     "  commission FILE TARGET... [-d FILE] [--keep GROUP/SETTING]... [--per-unit FILE.csv]\n"
     "                       [--report OUT.csv] [--dry-run] [--by-name] [--allow-out-of-range]\n"
+    "                       [--timeout MS]\n"
     "                       write the settings file FILE to every TARGET (PORT or PORT@ADDR): check\n"
     "                       its device type, read it, write what differs, save and verify it; ports\n"
-    "                       run at the same time, one line per unit as it finishes\n"
-    "  scan PORT [--from A] [--to B]\n"
+    "                       and gateways run at the same time (the units behind one gateway one\n"
+    "                       after another over one connection), one line per unit as it finishes\n"
+    "  scan PORT [--from A] [--to B] [--timeout MS]\n"
     "                       list the units answering on PORT: address, device id, device type\n"
     "  history [--port PORT] [--device DEVICE] [--since DATE] [--csv] [--report OUT.html]\n"
     "                       list the record of writes ($XDG_DATA_HOME/dezadizi/history.jsonl), oldest\n"
@@ -77,11 +80,16 @@ const char* const UsageText =
     "  --dry-run            commission: read and report what would change, write nothing\n"
     "  --from A             scan: the first address asked (default 1)\n"
     "  --to B               scan: the last address asked (default 247)\n"
+    "  --timeout MS         read, write, diff, commission, scan: how long to wait for a unit's reply\n"
+    "                       (default 1000 ms on a serial line, 1500 ms through a gateway; scan:\n"
+    "                       50 ms, 550 ms through a gateway)\n"
     "  --help               show this text\n"
     "  --version            show the program's version\n"
     "DEVICE is a device type's name, #N for catalogue position N, or id:N for its device_id.\n"
     "PORT is COMn (see 'ports') or a device path such as /dev/ttyUSB0; PORT@ADDR names the unit\n"
-    "at slave address ADDR (1 to 247, default 1) on that line.\n"
+    "at slave address ADDR (1 to 247, default 1) on that line. PORT may also be a network gateway:\n"
+    "tcp://HOST[:PORT] (Modbus TCP, TCP port 502 unless given) or rtu+tcp://HOST:PORT (RTU frames\n"
+    "over TCP); HOST is a name, an IPv4 address or an IPv6 address in brackets.\n"
     "Exit status: 0 success, 1 failure (message on standard error), 2 usage error,\n"
     "3 written but the save not confirmed: the unit did not answer the save command (write again\n"
     "if it was restarted before it finished saving) or the read-back that verifies what was sent,\n"
@@ -103,7 +111,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
             }
             (arg == "-d" ? options.definitionFile : options.output) = args[++i];
         } else if (arg == "--keep" || arg == "--per-unit" || arg == "--report" || arg == "--from" ||
-                   arg == "--to" || arg == "--port" || arg == "--device" || arg == "--since") {
+                   arg == "--to" || arg == "--port" || arg == "--device" || arg == "--since" ||
+                   arg == "--timeout") {
             if (i + 1 >= args.size()) {
                 err << "dezadizi-cli: option " << arg << " needs a value\n";
                 return false;
@@ -118,7 +127,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
                  : arg == "--to"     ? options.to
                  : arg == "--port"   ? options.port
                  : arg == "--device" ? options.device
-                                     : options.since) = value;
+                 : arg == "--since"  ? options.since
+                                     : options.timeout) = value;
         } else if (arg == "--dry-run") {
             options.dryRun = true;
         } else if (arg == "--by-name") {

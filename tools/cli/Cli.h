@@ -34,6 +34,7 @@ struct TCliOptions {
     std::string port;                    // --port PORT (history)
     std::string device;                  // --device DEVICE (history)
     std::string since;                   // --since DATE (history)
+    std::string timeout;                 // --timeout MS (the commands that talk to a unit)
 };
 
 // Parses "-d FILE", "-o OUT", the load options and positional arguments. Returns false (after writing a

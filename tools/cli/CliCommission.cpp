@@ -39,7 +39,8 @@ namespace {
 
 const char* const CommissionUsage =
     "usage: dezadizi-cli commission FILE TARGET... [-d FILE] [--keep \"GROUP/SETTING\"]... "
-    "[--per-unit FILE.csv] [--report OUT.csv] [--dry-run] [--by-name] [--allow-out-of-range]\n";
+    "[--per-unit FILE.csv] [--report OUT.csv] [--dry-run] [--by-name] [--allow-out-of-range] [--timeout "
+    "MS]\n";
 
 std::string TargetKey(const TPortTarget& target) {
     return target.name + "@" + std::to_string(target.address);
@@ -54,8 +55,14 @@ std::string LineOf(const std::string& name) {
     return error ? path : real.string();
 }
 
+// What one run goes over: a serial line, or a gateway's one connection (by its normalised text).
+std::string LineOf(const TPortTarget& target) {
+    const std::string gateway = GatewayText(target);
+    return gateway.empty() ? LineOf(target.name) : gateway;
+}
+
 std::string UnitKey(const TPortTarget& target) {
-    return LineOf(target.name) + "@" + std::to_string(target.address);
+    return LineOf(target) + "@" + std::to_string(target.address);
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -324,7 +331,7 @@ std::vector<TPortRun> StartPortRuns(const TCliOptions& options, const std::vecto
     std::vector<TPortRun> runs;
     for (const TPortTarget& target : targets) {
         auto run = std::find_if(runs.begin(), runs.end(), [&](const TPortRun& r) {
-            return LineOf(r.targets.front().name) == LineOf(target.name);
+            return LineOf(r.targets.front()) == LineOf(target);
         });
         if (run == runs.end()) {
             runs.emplace_back();
@@ -353,6 +360,8 @@ std::vector<TPortRun> StartPortRuns(const TCliOptions& options, const std::vecto
             arguments << "--by-name";
         if (options.allowOutOfRange)
             arguments << "--allow-out-of-range";
+        if (!options.timeout.empty())
+            arguments << "--timeout" << QString::fromStdString(options.timeout);
         run.process = std::make_unique<QProcess>();
         run.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         run.process->start(QCoreApplication::applicationFilePath(), arguments);
@@ -521,6 +530,10 @@ int CliCommissionPort(const TCliOptions& options, std::ostream& out, std::ostrea
         err << e.what() << "\n";
         return cliFailed;
     }
+    if (!TakeCliTimeout(options, err))
+        return cliUsage;
+    // The units behind one gateway go one after another over its one connection.
+    const TCliGatewayConnections connections;
     std::map<std::string, std::vector<std::pair<std::string, std::string>>> own;
     for (const auto& [text, values] : perUnit) {
         if (const auto target = ParsePortTarget(text))
@@ -547,6 +560,8 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
     std::vector<TPortTarget> targets;
     // Each unit by the device and address it resolves to, with the spelling that named it.
     std::map<std::string, size_t> units;
+    if (!TakeCliTimeout(options, err))
+        return cliUsage;
     if (const auto status = CommissionTargets(options, err, targets, units))
         return *status;
     if (!options.report.empty() && !ReportPathUsable(options, err))

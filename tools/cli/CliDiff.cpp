@@ -70,9 +70,11 @@ TSide TakeSide(const TCliOptions& options, const std::string& source, std::ostre
 
 int CliDiff(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     if (options.positional.size() != 3 || !options.output.empty() || options.allowOutOfRange) {
-        err << "usage: dezadizi-cli diff DEVICE A B [-d FILE] [--csv] [--by-name]\n";
+        err << "usage: dezadizi-cli diff DEVICE A B [-d FILE] [--csv] [--by-name] [--timeout MS]\n";
         return DiffTrouble;
     }
+    if (!TakeCliTimeout(options, err))
+        return DiffTrouble;
     try {
         const TSide a = TakeSide(options, options.positional[1], err);
         const TSide b = TakeSide(options, options.positional[2], err);

@@ -9,6 +9,7 @@
 #include "link/Devicelist.h"
 #include "link/Runprogress.h"
 #include "link/Serialmanager.h"
+#include "modbus/Masterfactory.h"
 #include "modbus/Registerdatastore.h"
 #include "modbus/SerialPort.h"
 #include "settings/Settings.h"
@@ -98,6 +99,18 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+int32_t ReplyTimeoutMs = 0;
+TCliGatewayConnections* Connections = nullptr;
+
+// Exceptions 10 and 11 in the words of a user who named the unit behind the gateway.
+std::string NoUnitBehindGateway(const TGatewayMaster& gateway, int32_t address) {
+    const bool pathUnavailable = gateway.LastCode() == FTALK_MBUS_GATEWAY_PATH_UNAVAILABLE_RESPONSE;
+    return "No unit answers at address " + std::to_string(address) + " behind gateway " +
+           gateway.GatewayAddress() +
+           (pathUnavailable ? " (gateway exception 10: the gateway path is unavailable)."
+                            : " (gateway exception 11: the target device failed to respond).");
+}
+
 // One online session: the unit found on a port, its device type connected, its settings read
 // into the store of the catalogue `devices`.
 class TOnlineSession {
@@ -106,6 +119,7 @@ public:
         : FErr(err), FBar(err, isatty(STDERR_FILENO) != 0), FStore(devices.Store()), FManager(&FStore) {
         // This thread takes the reports in its own waits.
         FManager.ProcessReportsInOwnLoop();
+        FManager.SetReplyTimeout(ReplyTimeoutMs);
         FStore.OnProgress = [this](TRegisterDataStore* store, const std::string& text, bool error,
                                    int32_t inc) {
             // Called on the worker under the device-list lock: decide and report only.
@@ -126,7 +140,15 @@ public:
 
     // Finds the unit and connects its device type; raises with the message to print.
     TDevice* Connect(const TDevices& devices, const TPortTarget& port) {
-        FManager.MapPort(port.port, port.name);
+        if (IsGateway(port)) {
+            // The session holds the connection, to tell why a search found nothing.
+            FGateway = TCliGatewayConnections::For(port);
+            if (!FGateway)
+                FGateway = MakeGatewayMaster(port);
+            FManager.MapPort(port.port, port, FGateway);
+        } else {
+            FManager.MapPort(port.port, port.name);
+        }
         std::optional<std::pair<int32_t, bool>> result;
         try {
             FManager.SearchForDevice(port.port, port.address,
@@ -142,6 +164,13 @@ public:
         if (StopRequested()) {
             FManager.WithdrawSearch(port.port);
             throw TCliStopped("Search stopped.");
+        }
+        if (FGateway && !result->second) {
+            if (GatewayFoundNoUnit(FGateway->LastCode()))
+                throw TCliNoUnit(NoUnitBehindGateway(*FGateway, port.address));
+            const std::string reason = FGateway->LastErrorText();
+            if (!reason.empty())
+                throw TModelError("Failed to connect, please check connections and settings\n" + reason);
         }
         if (result->first == 0) {
             throw TCliNoUnit(
@@ -271,6 +300,8 @@ private:
     TStopSignals FStopSignals;
     TRegisterDataStore& FStore;
     TStopHookScope FStopHook{{StopStore, &FStore}};
+    // Before the manager, whose worker uses it until the manager has gone.
+    std::shared_ptr<TGatewayMaster> FGateway;
     TSerialManager FManager;
     TDevice* FDevice = nullptr;
     pugi::xml_node FRoot;
@@ -283,9 +314,11 @@ private:
 
 int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     if (options.positional.size() != 1 || options.output.empty()) {
-        err << "usage: dezadizi-cli read PORT -o OUT [-d FILE]\n";
+        err << "usage: dezadizi-cli read PORT -o OUT [-d FILE] [--timeout MS]\n";
         return cliUsage;
     }
+    if (!TakeCliTimeout(options, err))
+        return cliUsage;
     int status = cliUsage;
     const auto target = ParseCliTarget(options.positional[0], err, &status);
     if (!target)
@@ -346,12 +379,51 @@ std::optional<TPortTarget> ParseCliTarget(const std::string& text, std::ostream&
     auto target = ParsePortTarget(text, &error);
     if (target)
         return target;
-    // A bad address is a usage error; a name that is no comm port fails as opening it would.
+    // A bad address or a bad gateway is a usage error; a name that is no comm port fails as
+    // opening it would.
     const size_t at = text.rfind('@');
     const bool badAddress = at != std::string::npos && ParsePortTarget(text.substr(0, at));
-    *status = badAddress ? cliUsage : cliFailed;
-    err << (badAddress ? "dezadizi-cli: " : "") << error << "\n";
+    const QString lower = QString::fromStdString(text).toLower();
+    const bool badGateway =
+        lower.startsWith(QLatin1String("tcp://")) || lower.startsWith(QLatin1String("rtu+tcp://"));
+    *status = badAddress || badGateway ? cliUsage : cliFailed;
+    err << (badAddress || badGateway ? "dezadizi-cli: " : "") << error << "\n";
     return std::nullopt;
+}
+
+bool TakeCliTimeout(const TCliOptions& options, std::ostream& err) {
+    if (options.timeout.empty())
+        return true;
+    bool ok = false;
+    const int value = QString::fromStdString(options.timeout).toInt(&ok, 10);
+    if (!ok || value <= 0) {
+        err << "dezadizi-cli: --timeout takes the reply time-out in milliseconds, above 0: "
+            << options.timeout << "\n";
+        return false;
+    }
+    ReplyTimeoutMs = value;
+    return true;
+}
+
+int32_t CliReplyTimeout() {
+    return ReplyTimeoutMs;
+}
+
+TCliGatewayConnections::TCliGatewayConnections() {
+    Connections = this;
+}
+
+TCliGatewayConnections::~TCliGatewayConnections() {
+    Connections = nullptr;
+}
+
+std::shared_ptr<TGatewayMaster> TCliGatewayConnections::For(const TPortTarget& target) {
+    if (Connections == nullptr)
+        return nullptr;
+    std::shared_ptr<TGatewayMaster>& connection = Connections->FConnections[GatewayText(target)];
+    if (!connection)
+        connection = MakeGatewayMaster(target);
+    return connection;
 }
 
 bool CliStopRequested() {
@@ -365,9 +437,11 @@ void KeepCliInterruptHandler() {
 int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     if (options.positional.size() != 2 || !options.output.empty()) {
         err << "usage: dezadizi-cli write PORT IN [-d FILE] [--by-name] [--allow-out-of-range] [--all] "
-               "[--no-verify]\n";
+               "[--no-verify] [--timeout MS]\n";
         return cliUsage;
     }
+    if (!TakeCliTimeout(options, err))
+        return cliUsage;
     int status = cliUsage;
     const auto target = ParseCliTarget(options.positional[0], err, &status);
     if (!target)

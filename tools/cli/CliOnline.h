@@ -10,8 +10,11 @@
 #include "settings/Settings.h"
 
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 
+class TGatewayMaster;
 class TDevice;
 class TDevices;
 class TRegisterDataStore;
@@ -62,6 +65,25 @@ void WithUnitSession(const TDevices& devices, const TPortTarget& port, const std
 // PORT or PORT@ADDR as a command takes it; nothing, after a message on err, when it is neither,
 // with `status` the exit status to give: 2 for a bad address, 1 for a name that is no comm port.
 std::optional<TPortTarget> ParseCliTarget(const std::string& text, std::ostream& err, int* status);
+// "--timeout MS": the reply time-out of the sessions and scans that follow. False, after a
+// message on err, for anything but a number of milliseconds above 0.
+bool TakeCliTimeout(const TCliOptions& options, std::ostream& err);
+// The reply time-out --timeout gave; 0 when it was not given.
+int32_t CliReplyTimeout();
+// While one lives, a gateway's connection stays open from one unit's session to the next, so
+// the units behind it are reached one after another over one connection.
+class TCliGatewayConnections {
+public:
+    TCliGatewayConnections();
+    ~TCliGatewayConnections();
+    TCliGatewayConnections(const TCliGatewayConnections&) = delete;
+    TCliGatewayConnections& operator=(const TCliGatewayConnections&) = delete;
+    // The connection to `target`'s gateway, made (not opened) on first use.
+    static std::shared_ptr<TGatewayMaster> For(const TPortTarget& target);
+
+private:
+    std::map<std::string, std::shared_ptr<TGatewayMaster>> FConnections;
+};
 // Whether a stop signal (SIGINT, SIGTERM, SIGHUP) was received.
 bool CliStopRequested();
 // A stop signal stops the run in progress and leaves the process running, between sessions too.

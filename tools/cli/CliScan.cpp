@@ -3,8 +3,8 @@
 #include "CliOnline.h"
 
 #include "definitions/Devices.h"
+#include "modbus/Masterfactory.h"
 #include "modbus/MbusMasterFunctions.h"
-#include "modbus/MbusRtuMasterProtocol.h"
 #include "modbus/Registerdatastore.h"
 #include "modbus/SerialPort.h"
 #include "modbus/Unitmap.h"
@@ -13,6 +13,7 @@
 #include "Stopsignals.h"
 
 #include <QString>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -41,7 +42,7 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     int32_t from = SerialPort::MinSlaveAddress;
     int32_t to = SerialPort::MaxSlaveAddress;
     const auto usage = [&err] {
-        err << "usage: dezadizi-cli scan PORT [--from A] [--to B] (addresses 1 to 247)\n";
+        err << "usage: dezadizi-cli scan PORT [--from A] [--to B] [--timeout MS] (addresses 1 to 247)\n";
         return cliUsage;
     };
     if (options.positional.size() != 1 || !options.output.empty() ||
@@ -54,6 +55,8 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         return status;
     if (target->addressGiven)
         return usage();
+    if (!TakeCliTimeout(options, err))
+        return cliUsage;
 
     TRegisterDataStore store;
     TDevices devices(store);
@@ -63,14 +66,20 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         err << e.what() << "\n";
         return cliFailed;
     }
-    MbusRtuMasterProtocol master;
+    const std::unique_ptr<MbusMasterFunctions> line = MakeMaster(*target);
+    MbusMasterFunctions& master = *line;
     // One request per address: a unit that does not answer the first time is not asked again.
     master.SetRetryCount(0);
-    master.SetTimeout(ScanReplyWaitMs);
-    const int32_t opened =
-        master.Open(target->name, Unitmap::BaudRate, Unitmap::DataBits, Unitmap::StopBits, Unitmap::NoParity);
+    const int32_t replyWait = CliReplyTimeout() > 0 ? CliReplyTimeout()
+                              : IsGateway(*target)  ? ScanReplyWaitMs + GatewayReplyMarginMs
+                                                    : ScanReplyWaitMs;
+    master.SetTimeout(replyWait);
+    const int32_t opened = OpenMaster(master, *target);
     if (opened != 0) {
-        err << ErrorText(opened) << " " << SerialPort::ResolvePortName(target->name) << "\n";
+        if (IsGateway(*target))
+            err << MasterErrorText(master) << "\n";
+        else
+            err << ErrorText(opened) << " " << SerialPort::ResolvePortName(target->name) << "\n";
         return cliFailed;
     }
 
@@ -83,7 +92,16 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
                 << " found)" << std::flush;
         }
         int16_t value = 0;
-        if (master.ReadInputRegisters(address, Unitmap::DeviceIdRegister, &value, 1) != 0)
+        // Absent alike: silence on a serial line, exception 10 or 11 from a gateway.
+        const int32_t result = master.ReadInputRegisters(address, Unitmap::DeviceIdRegister, &value, 1);
+        if (result == FTALK_TCPIP_CONNECT_ERR) {
+            // The gateway has gone and does not come back: the addresses left cannot be told.
+            if (progress)
+                err << "\r\033[K";
+            err << MasterErrorText(master) << "\n";
+            return cliFailed;
+        }
+        if (result != 0)
             continue;
         ++found;
         const int32_t id = static_cast<uint16_t>(value);
