@@ -63,6 +63,8 @@ if [ "${#objects[@]}" -eq 0 ]; then
 fi
 state=$(for object in "${objects[@]}"; do
     source=${object#"$objects_root"/*.dir/}
+    # An object left behind by a source since moved or deleted is not the program's any more.
+    [ -f "$here/${source%.o}" ] || continue
     nm -C --format=sysv "$object" 2>/dev/null | awk -F'|' -v source="${source%.o}" '
       NF >= 7 {
         section = $NF; type = $(NF - 3); name = $1

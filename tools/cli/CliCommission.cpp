@@ -166,7 +166,7 @@ void WriteFoundUnit(const TCliOptions& options, const TPortTarget& target,
 TCommissionResult CommissionUnit(const TCliOptions& options, const TPortTarget& target,
                                  const std::pair<std::string, int32_t>& fileDevice,
                                  const std::vector<std::pair<std::string, std::string>>& own,
-                                 std::ostream& err) {
+                                 const TCliLink& link, std::ostream& err) {
     TCommissionResult result;
     result.port = target.name;
     result.address = target.address;
@@ -184,9 +184,9 @@ TCommissionResult CommissionUnit(const TCliOptions& options, const TPortTarget& 
             result.deviceId = device.DeviceId;
             result.deviceType = device.Name;
         };
-        WithUnitSession(devices, target, options.positional[0], err, identified, [&](TUnitSession& unit) {
-            WriteFoundUnit(options, target, fileDevice, own, unit, result);
-        });
+        WithUnitSession(
+            devices, target, link, options.positional[0], err, identified,
+            [&](TUnitSession& unit) { WriteFoundUnit(options, target, fileDevice, own, unit, result); });
     } catch (const TCliUnknownDevice& e) {
         result.deviceId = e.DeviceId;
         result.outcome = TOutcome::WrongDevice;
@@ -530,10 +530,12 @@ int CliCommissionPort(const TCliOptions& options, std::ostream& out, std::ostrea
         err << e.what() << "\n";
         return cliFailed;
     }
-    if (!TakeCliTimeout(options, err))
+    auto link = TakeCliLink(options, err);
+    if (!link)
         return cliUsage;
     // The units behind one gateway go one after another over its one connection.
-    const TCliGatewayConnections connections;
+    TCliGatewayConnections connections;
+    link->connections = &connections;
     std::map<std::string, std::vector<std::pair<std::string, std::string>>> own;
     for (const auto& [text, values] : perUnit) {
         if (const auto target = ParsePortTarget(text))
@@ -545,7 +547,7 @@ int CliCommissionPort(const TCliOptions& options, std::ostream& out, std::ostrea
         if (!target)
             return status;
         const TCommissionResult result =
-            CommissionUnit(options, *target, fileDevice, own[TargetKey(*target)], err);
+            CommissionUnit(options, *target, fileDevice, own[TargetKey(*target)], *link, err);
         out << CommissionResultLine(result) << std::endl;
     }
     return cliOk;
@@ -560,7 +562,7 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
     std::vector<TPortTarget> targets;
     // Each unit by the device and address it resolves to, with the spelling that named it.
     std::map<std::string, size_t> units;
-    if (!TakeCliTimeout(options, err))
+    if (!TakeCliLink(options, err))
         return cliUsage;
     if (const auto status = CommissionTargets(options, err, targets, units))
         return *status;

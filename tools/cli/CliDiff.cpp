@@ -30,7 +30,8 @@ struct TSide {
     TSnapshot Values;
 };
 
-TSide TakeSide(const TCliOptions& options, const std::string& source, std::ostream& err) {
+TSide TakeSide(const TCliOptions& options, const std::string& source, const TCliLink& link,
+               std::ostream& err) {
     TSide side;
     side.Store = std::make_unique<TRegisterDataStore>();
     side.Devices = std::make_unique<TDevices>(*side.Store);
@@ -42,7 +43,7 @@ TSide TakeSide(const TCliOptions& options, const std::string& source, std::ostre
         const auto target = ParsePortTarget(port, &error);
         if (!target)
             throw TModelError(error);
-        WithUnitRead(*side.Devices, *target, err, [&](TDevice& found) {
+        WithUnitRead(*side.Devices, *target, link, err, [&](TDevice& found) {
             if (&found != side.Device) {
                 throw TModelError("The unit on " + port + " is a '" + found.Name + "', not a '" +
                                   side.Device->Name + "'");
@@ -73,11 +74,12 @@ int CliDiff(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         err << "usage: dezadizi-cli diff DEVICE A B [-d FILE] [--csv] [--by-name] [--timeout MS]\n";
         return DiffTrouble;
     }
-    if (!TakeCliTimeout(options, err))
+    const auto link = TakeCliLink(options, err);
+    if (!link)
         return DiffTrouble;
     try {
-        const TSide a = TakeSide(options, options.positional[1], err);
-        const TSide b = TakeSide(options, options.positional[2], err);
+        const TSide a = TakeSide(options, options.positional[1], *link, err);
+        const TSide b = TakeSide(options, options.positional[2], *link, err);
         const std::vector<TDifference> differences =
             CompareSnapshots(*a.Device->Settings, a.Values, b.Values);
         out << (options.csv ? DifferencesCsv(differences) : DifferencesText(differences)) << std::flush;

@@ -99,9 +99,6 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-int32_t ReplyTimeoutMs = 0;
-TCliGatewayConnections* Connections = nullptr;
-
 // Exceptions 10 and 11 in the words of a user who named the unit behind the gateway.
 std::string NoUnitBehindGateway(const TGatewayMaster& gateway, int32_t address) {
     const bool pathUnavailable = gateway.LastCode() == FTALK_MBUS_GATEWAY_PATH_UNAVAILABLE_RESPONSE;
@@ -115,11 +112,12 @@ std::string NoUnitBehindGateway(const TGatewayMaster& gateway, int32_t address) 
 // into the store of the catalogue `devices`.
 class TOnlineSession {
 public:
-    TOnlineSession(const TDevices& devices, std::ostream& err)
-        : FErr(err), FBar(err, isatty(STDERR_FILENO) != 0), FStore(devices.Store()), FManager(&FStore) {
+    TOnlineSession(const TDevices& devices, const TCliLink& link, std::ostream& err)
+        : FErr(err), FBar(err, isatty(STDERR_FILENO) != 0), FLink(link), FStore(devices.Store()),
+          FManager(&FStore) {
         // This thread takes the reports in its own waits.
         FManager.ProcessReportsInOwnLoop();
-        FManager.SetReplyTimeout(ReplyTimeoutMs);
+        FManager.SetReplyTimeout(link.replyTimeoutMs);
         FStore.OnProgress = [this](TRegisterDataStore* store, const std::string& text, bool error,
                                    int32_t inc) {
             // Called on the worker under the device-list lock: decide and report only.
@@ -142,7 +140,8 @@ public:
     TDevice* Connect(const TDevices& devices, const TPortTarget& port) {
         if (IsGateway(port)) {
             // The session holds the connection, to tell why a search found nothing.
-            FGateway = TCliGatewayConnections::For(port);
+            if (FLink.connections != nullptr)
+                FGateway = FLink.connections->For(port);
             if (!FGateway)
                 FGateway = MakeGatewayMaster(port);
             FManager.MapPort(port.port, port, FGateway);
@@ -297,6 +296,7 @@ private:
 
     std::ostream& FErr;
     TProgressBar FBar;
+    const TCliLink FLink;
     TStopSignals FStopSignals;
     TRegisterDataStore& FStore;
     TStopHookScope FStopHook{{StopStore, &FStore}};
@@ -317,7 +317,8 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         err << "usage: dezadizi-cli read PORT -o OUT [-d FILE] [--timeout MS]\n";
         return cliUsage;
     }
-    if (!TakeCliTimeout(options, err))
+    const auto link = TakeCliLink(options, err);
+    if (!link)
         return cliUsage;
     int status = cliUsage;
     const auto target = ParseCliTarget(options.positional[0], err, &status);
@@ -327,7 +328,7 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         TRegisterDataStore store;
         TDevices devices(store);
         devices.LoadFromFile(options.definitionFile);
-        TOnlineSession session(devices, err);
+        TOnlineSession session(devices, *link, err);
         TDevice* device = session.Connect(devices, *target);
         session.AwaitRead();
         PrintWarnings(device->Settings->ReadWarnings, err);
@@ -344,24 +345,26 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     }
 }
 
-void WithUnitRead(const TDevices& devices, const TPortTarget& port, std::ostream& err,
+void WithUnitRead(const TDevices& devices, const TPortTarget& port, const TCliLink& link, std::ostream& err,
                   const std::function<void(TDevice&)>& use) {
-    TOnlineSession session(devices, err);
+    TOnlineSession session(devices, link, err);
     TDevice* device = session.Connect(devices, port);
     session.AwaitRead();
     PrintWarnings(device->Settings->ReadWarnings, err);
     use(*device);
 }
 
-void WithUnitSession(const TDevices& devices, const TPortTarget& port, const std::string& settingsFile,
-                     std::ostream& err, const std::function<void(TUnitSession&)>& use) {
-    WithUnitSession(devices, port, settingsFile, err, {}, use);
+void WithUnitSession(const TDevices& devices, const TPortTarget& port, const TCliLink& link,
+                     const std::string& settingsFile, std::ostream& err,
+                     const std::function<void(TUnitSession&)>& use) {
+    WithUnitSession(devices, port, link, settingsFile, err, {}, use);
 }
 
-void WithUnitSession(const TDevices& devices, const TPortTarget& port, const std::string& settingsFile,
-                     std::ostream& err, const std::function<void(const TDevice&)>& identified,
+void WithUnitSession(const TDevices& devices, const TPortTarget& port, const TCliLink& link,
+                     const std::string& settingsFile, std::ostream& err,
+                     const std::function<void(const TDevice&)>& identified,
                      const std::function<void(TUnitSession&)>& use) {
-    TOnlineSession session(devices, err);
+    TOnlineSession session(devices, link, err);
     TDevice* device = session.Connect(devices, port);
     if (identified)
         identified(*device);
@@ -391,36 +394,23 @@ std::optional<TPortTarget> ParseCliTarget(const std::string& text, std::ostream&
     return std::nullopt;
 }
 
-bool TakeCliTimeout(const TCliOptions& options, std::ostream& err) {
+std::optional<TCliLink> TakeCliLink(const TCliOptions& options, std::ostream& err) {
+    TCliLink link;
     if (options.timeout.empty())
-        return true;
+        return link;
     bool ok = false;
     const int value = QString::fromStdString(options.timeout).toInt(&ok, 10);
     if (!ok || value <= 0) {
         err << "dezadizi-cli: --timeout takes the reply time-out in milliseconds, above 0: "
             << options.timeout << "\n";
-        return false;
+        return std::nullopt;
     }
-    ReplyTimeoutMs = value;
-    return true;
-}
-
-int32_t CliReplyTimeout() {
-    return ReplyTimeoutMs;
-}
-
-TCliGatewayConnections::TCliGatewayConnections() {
-    Connections = this;
-}
-
-TCliGatewayConnections::~TCliGatewayConnections() {
-    Connections = nullptr;
+    link.replyTimeoutMs = value;
+    return link;
 }
 
 std::shared_ptr<TGatewayMaster> TCliGatewayConnections::For(const TPortTarget& target) {
-    if (Connections == nullptr)
-        return nullptr;
-    std::shared_ptr<TGatewayMaster>& connection = Connections->FConnections[GatewayText(target)];
+    std::shared_ptr<TGatewayMaster>& connection = FConnections[GatewayText(target)];
     if (!connection)
         connection = MakeGatewayMaster(target);
     return connection;
@@ -440,7 +430,8 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
                "[--no-verify] [--timeout MS]\n";
         return cliUsage;
     }
-    if (!TakeCliTimeout(options, err))
+    const auto link = TakeCliLink(options, err);
+    if (!link)
         return cliUsage;
     int status = cliUsage;
     const auto target = ParseCliTarget(options.positional[0], err, &status);
@@ -450,7 +441,7 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         TRegisterDataStore image;
         TDevices devices(image);
         devices.LoadFromFile(options.definitionFile);
-        TOnlineSession session(devices, err);
+        TOnlineSession session(devices, *link, err);
         TDevice* device = session.Connect(devices, *target);
         session.AwaitRead();
         LoadCliSettingsFile(*device->Settings, options.positional[1], options, err);

@@ -46,44 +46,50 @@ struct TUnitSession {
     std::vector<std::string> recordWarnings;
 };
 
+// Gateways' connections kept open from one unit's session to the next, so the units behind a
+// gateway are reached one after another over one connection.
+class TCliGatewayConnections {
+public:
+    TCliGatewayConnections() = default;
+    TCliGatewayConnections(const TCliGatewayConnections&) = delete;
+    TCliGatewayConnections& operator=(const TCliGatewayConnections&) = delete;
+    // The connection to `target`'s gateway, made (not opened) on first use.
+    std::shared_ptr<TGatewayMaster> For(const TPortTarget& target);
+
+private:
+    std::map<std::string, std::shared_ptr<TGatewayMaster>> FConnections;
+};
+// How one command's sessions reach their units: the reply time-out --timeout gave (0: each
+// master keeps its own) and, where a command goes from unit to unit, the gateways' connections
+// it keeps open (none: each session makes its own).
+struct TCliLink {
+    int32_t replyTimeoutMs = 0;
+    TCliGatewayConnections* connections = nullptr;
+};
 // "read PORT -o OUT": search PORT for the unit, read every setting, save or export OUT.
 int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err);
 // "write PORT IN": search PORT, read the unit, load IN over it, write every setting and commit.
 int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err);
 // Finds the unit on PORT, reads every setting, and hands its device type, holding the unit's
 // values, to `use` while the session still stands. Raises with the message to print.
-void WithUnitRead(const TDevices& devices, const TPortTarget& port, std::ostream& err,
+void WithUnitRead(const TDevices& devices, const TPortTarget& port, const TCliLink& link, std::ostream& err,
                   const std::function<void(TDevice&)>& use);
 // The same, handing over the session's write too, which records `settingsFile` as the file
 // written. A stop (Ctrl-C, SIGTERM, SIGHUP) during the read raises.
-void WithUnitSession(const TDevices& devices, const TPortTarget& port, const std::string& settingsFile,
-                     std::ostream& err, const std::function<void(TUnitSession&)>& use);
+void WithUnitSession(const TDevices& devices, const TPortTarget& port, const TCliLink& link,
+                     const std::string& settingsFile, std::ostream& err,
+                     const std::function<void(TUnitSession&)>& use);
 // The same; `identified` learns the device type as soon as the unit answers, before the read.
-void WithUnitSession(const TDevices& devices, const TPortTarget& port, const std::string& settingsFile,
-                     std::ostream& err, const std::function<void(const TDevice&)>& identified,
+void WithUnitSession(const TDevices& devices, const TPortTarget& port, const TCliLink& link,
+                     const std::string& settingsFile, std::ostream& err,
+                     const std::function<void(const TDevice&)>& identified,
                      const std::function<void(TUnitSession&)>& use);
 // PORT or PORT@ADDR as a command takes it; nothing, after a message on err, when it is neither,
 // with `status` the exit status to give: 2 for a bad address, 1 for a name that is no comm port.
 std::optional<TPortTarget> ParseCliTarget(const std::string& text, std::ostream& err, int* status);
-// "--timeout MS": the reply time-out of the sessions and scans that follow. False, after a
-// message on err, for anything but a number of milliseconds above 0.
-bool TakeCliTimeout(const TCliOptions& options, std::ostream& err);
-// The reply time-out --timeout gave; 0 when it was not given.
-int32_t CliReplyTimeout();
-// While one lives, a gateway's connection stays open from one unit's session to the next, so
-// the units behind it are reached one after another over one connection.
-class TCliGatewayConnections {
-public:
-    TCliGatewayConnections();
-    ~TCliGatewayConnections();
-    TCliGatewayConnections(const TCliGatewayConnections&) = delete;
-    TCliGatewayConnections& operator=(const TCliGatewayConnections&) = delete;
-    // The connection to `target`'s gateway, made (not opened) on first use.
-    static std::shared_ptr<TGatewayMaster> For(const TPortTarget& target);
-
-private:
-    std::map<std::string, std::shared_ptr<TGatewayMaster>> FConnections;
-};
+// "--timeout MS" taken into a link; nothing, after a message on err, for anything but a number
+// of milliseconds above 0.
+std::optional<TCliLink> TakeCliLink(const TCliOptions& options, std::ostream& err);
 // Whether a stop signal (SIGINT, SIGTERM, SIGHUP) was received.
 bool CliStopRequested();
 // A stop signal stops the run in progress and leaves the process running, between sessions too.

@@ -55,7 +55,8 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         return status;
     if (target->addressGiven)
         return usage();
-    if (!TakeCliTimeout(options, err))
+    const auto link = TakeCliLink(options, err);
+    if (!link)
         return cliUsage;
 
     TRegisterDataStore store;
@@ -70,9 +71,9 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     MbusMasterFunctions& master = *line;
     // One request per address: a unit that does not answer the first time is not asked again.
     master.SetRetryCount(0);
-    const int32_t replyWait = CliReplyTimeout() > 0 ? CliReplyTimeout()
-                              : IsGateway(*target)  ? ScanReplyWaitMs + GatewayReplyMarginMs
-                                                    : ScanReplyWaitMs;
+    const int32_t replyWait = link->replyTimeoutMs > 0 ? link->replyTimeoutMs
+                              : IsGateway(*target)     ? ScanReplyWaitMs + GatewayReplyMarginMs
+                                                       : ScanReplyWaitMs;
     master.SetTimeout(replyWait);
     const int32_t opened = OpenMaster(master, *target);
     if (opened != 0) {
