@@ -1,7 +1,9 @@
 #include "features/Jsonlines.h"
 
 #include "definitions/Definitioncheck.h"
+#include "features/Commission.h"
 #include "features/History.h"
+#include "features/Outcome.h"
 #include "settings/Device.h"
 #include "settings/Group.h"
 #include "settings/Setting.h"
@@ -138,6 +140,43 @@ QJsonObject JsonHistoryEntry(const THistoryEntry& entry) {
     const QJsonObject head = JsonObject("entry");
     for (auto it = head.begin(); it != head.end(); ++it)
         object.insert(it.key(), it.value());
+    return object;
+}
+
+QJsonObject JsonPort(const std::string& name, const std::string& path, bool isDefault) {
+    QJsonObject object = JsonObject("port");
+    object.insert("name", Q(name));
+    object.insert("path", Q(path));
+    object.insert("default", isDefault);
+    return object;
+}
+
+QJsonObject JsonScannedUnit(int32_t address, int32_t deviceId, const std::string& deviceType) {
+    QJsonObject object = JsonObject("unit");
+    object.insert("address", address);
+    object.insert("device_id", deviceId);
+    if (!deviceType.empty())
+        object.insert("device_type", Q(deviceType));
+    return object;
+}
+
+QJsonObject JsonCommissionedUnit(const TCommissionResult& result) {
+    QJsonObject object = JsonObject("unit");
+    object.insert("port", Q(result.port));
+    object.insert("address", result.address);
+    if (result.deviceId != 0) {
+        object.insert("device_id", result.deviceId);
+        object.insert("device_type", Q(result.deviceType));
+    }
+    object.insert("result", OutcomeWord(result.outcome));
+    object.insert("changed", result.changed);
+    object.insert("seconds", result.seconds);
+    object.insert("message", Q(result.message));
+    object.insert("backup", Q(result.backup));
+    QJsonArray warnings;
+    for (const std::string& warning : result.warnings)
+        warnings.append(Q(warning));
+    object.insert("warnings", warnings);
     return object;
 }
 

@@ -12,6 +12,7 @@ class TSettings;
 struct TDifference;
 struct TDefinitionFinding;
 struct THistoryEntry;
+struct TCommissionResult;
 
 // The version of the objects' shape; it changes only when a field changes meaning or goes.
 constexpr int JsonSchemaVersion = 1;
@@ -33,6 +34,12 @@ QJsonObject JsonDifference(const TDifference& difference);
 QJsonObject JsonFinding(const std::string& file, const TDefinitionFinding& finding);
 // One write run of the record, with its changed settings.
 QJsonObject JsonHistoryEntry(const THistoryEntry& entry);
+// A comm port name and the device it opens; `isDefault` when no mapping is saved for it.
+QJsonObject JsonPort(const std::string& name, const std::string& path, bool isDefault);
+// A unit that answered a scan; `deviceType` empty for a device id the catalogue lacks.
+QJsonObject JsonScannedUnit(int32_t address, int32_t deviceId, const std::string& deviceType);
+// How commissioning went on one unit.
+QJsonObject JsonCommissionedUnit(const TCommissionResult& result);
 // A warning or an error, for standard error.
 QJsonObject JsonMessage(const char* kind, const std::string& message);
 // The closing summary: the outcome word; callers add the counts.

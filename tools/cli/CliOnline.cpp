@@ -504,7 +504,11 @@ int CliPorts(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         for (int n = 1; n <= ComPortCount; ++n) {
             const std::string com = ComPortName(n);
             const bool mapped = settings.contains(key(com));
-            out << com << '\t' << SerialPort::ResolvePortName(com) << (mapped ? "" : "\t(default)") << '\n';
+            if (options.json)
+                out << JsonLine(JsonPort(com, SerialPort::ResolvePortName(com), !mapped));
+            else
+                out << com << '\t' << SerialPort::ResolvePortName(com) << (mapped ? "" : "\t(default)")
+                    << '\n';
         }
         return cliOk;
     }
@@ -518,7 +522,10 @@ int CliPorts(const TCliOptions& options, std::ostream& out, std::ostream& err) {
             err << SaveFailure(settings) << "\n";
             return cliFailed;
         }
-        out << *com << '\t' << args[2] << '\n';
+        if (options.json)
+            out << JsonLine(JsonPort(*com, args[2], false));
+        else
+            out << *com << '\t' << args[2] << '\n';
         return cliOk;
     }
     if (args[0] == "clear" && args.size() == 2) {
