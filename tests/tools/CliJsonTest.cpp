@@ -126,25 +126,19 @@ TEST(CliJson, HistoryEntriesRoundTripNonAsciiAndControlCharacters) {
     const std::string old = std::getenv("XDG_DATA_HOME") != nullptr ? std::getenv("XDG_DATA_HOME") : "";
     ::setenv("XDG_DATA_HOME", dir.Path("data").c_str(), 1);
     THistoryEntry entry;
-    entry.Port = "COM3";
     entry.DeviceType = "Zone \xc3\xbc\xe2\x86\x92 \"north\"\\";
     entry.Changes.push_back({"G\x01", "Name\ttab", "a\nb", "\xe6\x97\xa5", ""});
     ASSERT_EQ(AppendHistoryEntry(HistoryPath(), entry), "");
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = RunCli({"history", "--json"}, SourcePath("data"), out, err);
+    const std::string line = Cli({"history", "--json"}).out;
     ::setenv("XDG_DATA_HOME", old.c_str(), 1);
-    ASSERT_EQ(code, cliOk) << err.str();
     // One line, non-ASCII as itself, control characters escaped.
-    ASSERT_EQ(Lines(out.str()).size(), 1u);
-    EXPECT_NE(out.str().find("\xc3\xbc\xe2\x86\x92"), std::string::npos);
-    const std::string line = out.str();
+    EXPECT_NE(line.find("\xc3\xbc\xe2\x86\x92"), std::string::npos);
     EXPECT_EQ(std::count_if(line.begin(), line.end(), [](char c) { return c >= 0 && c < 0x20; }), 1);
-    const QJsonObject object = Objects(out.str(), "entry").at(0);
-    EXPECT_EQ(S(object, "deviceType"), entry.DeviceType);
+    const QJsonObject object = Objects(line, "entry").at(0);
     const QJsonObject change = object.value("changes").toArray().at(0).toObject();
-    EXPECT_EQ(S(change, "group") + S(change, "setting") + S(change, "before") + S(change, "after"),
-              "G\x01Name\ttaba\nb\xe6\x97\xa5");
+    EXPECT_EQ(S(object, "deviceType") + S(change, "group") + S(change, "setting") + S(change, "before") +
+                  S(change, "after"),
+              entry.DeviceType + "G\x01Name\ttaba\nb\xe6\x97\xa5");
 }
 
 TEST(CliJson, ReadScanAndCommissionTellWhatTheirTextTells) {
@@ -154,6 +148,7 @@ TEST(CliJson, ReadScanAndCommissionTellWhatTheirTextTells) {
     const std::string saved = dir.Path("read.rur");
     const TCliRun read = RunBuiltCli({"read", sim.Port() + "@5", "-o", saved, "--json"}, 60000);
     ASSERT_EQ(read.code, cliOk) << read.err;
+    // What the unit holds is what the file it saved holds, setting by setting.
     const auto file =
         ByPlace(Objects(Cli({"convert", "#0", saved, "--allow-out-of-range", "--json"}).out, "setting"));
     const auto unit = ByPlace(Objects(read.out, "setting"));
@@ -172,11 +167,10 @@ TEST(CliJson, ReadScanAndCommissionTellWhatTheirTextTells) {
     args.push_back("--json");
     const std::vector<QJsonObject> units = Objects(RunBuiltCli(args, 60000).out, "unit");
     ASSERT_EQ(units.size(), text.size());
-    for (size_t i = 0; i < units.size(); ++i)
-        EXPECT_EQ(text[i].rfind(S(units[i], "port") + "@" + N(units[i], "address") + "  " +
-                                    S(units[i], "device_type") + "  " + S(units[i], "result") + "  " +
-                                    N(units[i], "changed") + " settings changed",
-                                0),
-                  0u)
-            << text[i];
+    for (size_t i = 0; i < units.size(); ++i) {
+        const QJsonObject& u = units[i];
+        EXPECT_EQ(text[i].substr(0, text[i].find(" settings changed")),
+                  S(u, "port") + "@" + N(u, "address") + "  " + S(u, "device_type") + "  " + S(u, "result") +
+                      "  " + N(u, "changed"));
+    }
 }
