@@ -10,6 +10,7 @@ install(TARGETS dezadizi-config RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMP
 install(TARGETS dezadizi-cli dezadizi-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 # Found through the XDG data folders when there is none next to the program.
 install(FILES data/Devices.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/dezadizi COMPONENT tools)
+install(FILES data/dezadizi-cli.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/dezadizi COMPONENT tools)
 install(FILES data/dezadizi-config.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT window)
 install(FILES data/dezadizi-config.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
         COMPONENT window)

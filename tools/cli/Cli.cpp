@@ -12,10 +12,14 @@
 #include "base/Errors.h"
 #include "definitions/Definitionfile.h"
 #include "definitions/Devices.h"
+#include "features/Jsonlines.h"
 #include "modbus/Registerdatastore.h"
 #include "settings/Settings.h"
 
+#include <QJsonObject>
+#include <algorithm>
 #include <exception>
+#include <sstream>
 
 namespace {
 
@@ -80,6 +84,11 @@ const char* const UsageText =
     "  --dry-run            commission: read and report what would change, write nothing\n"
     "  --from A             scan: the first address asked (default 1)\n"
     "  --to B               scan: the last address asked (default 247)\n"
+    "  --json               every command but write: JSON Lines on standard output, one object per\n"
+    "                       line with \"schema\": 1 and a \"kind\" (device, setting, difference,\n"
+    "                       finding, entry, port, unit, result); warnings and errors as objects of\n"
+    "                       kind warning and error on standard error; -o becomes optional, and\n"
+    "                       -o - and --csv are usage errors\n"
     "  --timeout MS         read, write, diff, commission, scan: how long to wait for a unit's reply\n"
     "                       (default 1000 ms on a serial line, 1500 ms through a gateway; scan:\n"
     "                       50 ms, 550 ms through a gateway)\n"
@@ -133,6 +142,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
             options.dryRun = true;
         } else if (arg == "--by-name") {
             options.byName = true;
+        } else if (arg == "--json") {
+            options.json = true;
         } else if (arg == "--csv") {
             options.csv = true;
         } else if (arg == "--allow-out-of-range") {
@@ -150,6 +161,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
     }
     if (options.definitionFile.empty())
         options.definitionFile = FindDefinitionFile(exeDir);
+    if (options.json && (options.output == "-" || options.csv)) {
+        err << "dezadizi-cli: --json writes standard output itself: not with -o - or --csv\n";
+        return false;
+    }
     return true;
 }
 
@@ -184,37 +199,61 @@ int CliDevices(const TCliOptions& options, std::ostream& out, std::ostream& err)
     }
     int position = 0;
     for (const auto& device : devices.Devices) {
+        if (options.json) {
+            out << JsonLine(JsonDevice(position++, *device));
+            continue;
+        }
         out << position++ << '\t' << device->DeviceId << '\t' << device->SettingsId << '\t' << device->Name
             << '\n';
     }
     return cliOk;
 }
 
-int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std::ostream& out,
-           std::ostream& err) {
-    if (args.empty()) {
-        err << UsageText;
-        return cliUsage;
-    }
-    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        out << UsageText;
-        return cliOk;
-    }
-    if (args[0] == "--version") {
-        out << "dezadizi-cli " << DezVersion << "\n";
-        return cliOk;
-    }
-    const std::string command = args[0];
-    const std::vector<std::string> rest(args.begin() + 1, args.end());
-    for (const auto& arg : rest) {
-        if (arg == "--help") {
-            out << UsageText;
-            return cliOk;
+void PrintJson(const std::vector<QJsonObject>& objects, std::ostream& out) {
+    for (const QJsonObject& object : objects)
+        out << JsonLine(object);
+}
+
+namespace {
+
+// What a command wrote on standard error, as --json gives it: each "warning: " line a warning,
+// each run of other lines one error. A progress bar's rewritten lines keep only what was left.
+void PrintJsonMessages(const std::string& text, std::ostream& err) {
+    std::string error;
+    const auto flush = [&] {
+        if (!error.empty())
+            err << JsonLine(JsonMessage("error", error));
+        error.clear();
+    };
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        line = line.substr(line.find_last_of('\r') == std::string::npos ? 0 : line.find_last_of('\r') + 1);
+        for (size_t clear; (clear = line.find("\033[K")) != std::string::npos;)
+            line.erase(clear, 3);
+        if (line.empty())
+            continue;
+        if (line.rfind("warning: ", 0) == 0) {
+            flush();
+            err << JsonLine(JsonMessage("warning", line.substr(9)));
+        } else {
+            error += (error.empty() ? "" : "\n") + line;
         }
     }
+    flush();
+}
+
+int RunCommand(const std::string& command, const std::vector<std::string>& rest, const std::string& exeDir,
+               std::ostream& out, std::ostream& err, bool json) {
     TCliOptions options;
     if (!ParseCliOptions(rest, exeDir, options, err)) {
-        err << UsageText;
+        // A script is told what was wrong, not the whole usage text.
+        if (!json)
+            err << UsageText;
+        return cliUsage;
+    }
+    // write tells its run in words that have no objects yet.
+    if (json && command == "write") {
+        err << "dezadizi-cli: write does not take --json\n";
         return cliUsage;
     }
     if (command == "devices")
@@ -241,6 +280,39 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         return CliScan(options, out, err);
     if (command == "history")
         return CliHistory(options, out, err);
-    err << "dezadizi-cli: unknown command " << command << "\n" << UsageText;
+    err << "dezadizi-cli: unknown command " << command << "\n" << (json ? "" : UsageText);
     return cliUsage;
+}
+
+} // namespace
+
+int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std::ostream& out,
+           std::ostream& err) {
+    if (args.empty()) {
+        err << UsageText;
+        return cliUsage;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        out << UsageText;
+        return cliOk;
+    }
+    if (args[0] == "--version") {
+        out << "dezadizi-cli " << DezVersion << "\n";
+        return cliOk;
+    }
+    const std::string command = args[0];
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    for (const auto& arg : rest) {
+        if (arg == "--help") {
+            out << UsageText;
+            return cliOk;
+        }
+    }
+    if (std::find(rest.begin(), rest.end(), "--json") == rest.end())
+        return RunCommand(command, rest, exeDir, out, err, false);
+    // Standard error is taken whole and written as objects once the command has ended.
+    std::ostringstream messages;
+    const int status = RunCommand(command, rest, exeDir, out, messages, true);
+    PrintJsonMessages(messages.str(), err);
+    return status;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+class QJsonObject;
 class TSettings;
 
 // The tool's exit codes (TCliExit) are in model/Outcome.h, beside the outcomes that give them.
@@ -35,6 +36,7 @@ struct TCliOptions {
     std::string device;                  // --device DEVICE (history)
     std::string since;                   // --since DATE (history)
     std::string timeout;                 // --timeout MS (the commands that talk to a unit)
+    bool json = false;                   // --json: JSON Lines on standard output and standard error
 };
 
 // Parses "-d FILE", "-o OUT", the load options and positional arguments. Returns false (after writing a
@@ -52,6 +54,9 @@ inline void PrintWarnings(const std::vector<std::string>& warnings, std::ostream
 // name the option, and the load's warnings go to err, one line each.
 void LoadCliSettingsFile(TSettings& tree, const std::string& path, const TCliOptions& options,
                          std::ostream& err);
+
+// With --json: writes the objects, one line each, on standard output.
+void PrintJson(const std::vector<QJsonObject>& objects, std::ostream& out);
 
 // The command "devices": position, device_id, settings_id and name of every device type.
 int CliDevices(const TCliOptions& options, std::ostream& out, std::ostream& err);

@@ -8,6 +8,7 @@
 #include "features/Commission.h"
 #include "features/Compare.h"
 #include "features/History.h"
+#include "features/Jsonlines.h"
 #include "modbus/Registerdatastore.h"
 #include "modbus/SerialPort.h"
 #include "settings/Device.h"
@@ -17,6 +18,7 @@
 #include "Stopsignals.h"
 
 #include <QCoreApplication>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -362,6 +364,9 @@ std::vector<TPortRun> StartPortRuns(const TCliOptions& options, const std::vecto
             arguments << "--allow-out-of-range";
         if (!options.timeout.empty())
             arguments << "--timeout" << QString::fromStdString(options.timeout);
+        // The child's warnings and errors reach standard error as objects too.
+        if (options.json)
+            arguments << "--json";
         run.process = std::make_unique<QProcess>();
         run.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         run.process->start(QCoreApplication::applicationFilePath(), arguments);
@@ -415,7 +420,16 @@ private:
 
 // Tells each result as a child reports it, passing a stop on to the children, until all have
 // ended. The results are keyed by target as TargetKey gives it.
-std::map<std::string, TCommissionResult> CollectResults(std::vector<TPortRun>& runs, std::ostream& out) {
+// A unit's result as the engineer reads it, or as an object with --json.
+void PrintUnitResult(const TCommissionResult& result, bool json, std::ostream& out) {
+    if (json)
+        out << JsonLine(JsonCommissionedUnit(result)) << std::flush;
+    else
+        out << CommissionResultText(result) << std::endl;
+}
+
+std::map<std::string, TCommissionResult> CollectResults(std::vector<TPortRun>& runs, bool json,
+                                                        std::ostream& out) {
     std::map<std::string, TCommissionResult> results;
     bool forwarded = false;
     const TStopWake wake;
@@ -442,7 +456,7 @@ std::map<std::string, TCommissionResult> CollectResults(std::vector<TPortRun>& r
                 const std::string key = result->port + "@" + std::to_string(result->address);
                 run.reported.insert(key);
                 results[key] = *result;
-                out << CommissionResultText(*result) << std::endl;
+                PrintUnitResult(*result, json, out);
             }
             running = running || !ended;
         }
@@ -461,7 +475,7 @@ std::map<std::string, TCommissionResult> CollectResults(std::vector<TPortRun>& r
 
 // A result for each unit a child ended without a word for.
 void AddMissingResults(const std::vector<TPortRun>& runs, std::map<std::string, TCommissionResult>& results,
-                       std::ostream& out) {
+                       bool json, std::ostream& out) {
     for (const TPortRun& run : runs) {
         for (const TPortTarget& target : run.targets) {
             const std::string key = TargetKey(target);
@@ -476,7 +490,7 @@ void AddMissingResults(const std::vector<TPortRun>& runs, std::map<std::string, 
                                   ? "Cannot start " + QCoreApplication::applicationFilePath().toStdString()
                                   : "The run on " + target.name + " ended before this unit";
             results[key] = missing;
-            out << CommissionResultText(missing) << std::endl;
+            PrintUnitResult(missing, json, out);
         }
     }
 }
@@ -576,7 +590,7 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
     // last words (a child writing to a parent gone would die of SIGPIPE between two units).
     const TStopSignals stopSignals;
     std::vector<TPortRun> runs = StartPortRuns(options, targets, perUnit);
-    std::map<std::string, TCommissionResult> results = CollectResults(runs, out);
-    AddMissingResults(runs, results, out);
+    std::map<std::string, TCommissionResult> results = CollectResults(runs, options.json, out);
+    AddMissingResults(runs, results, options.json, out);
     return FinishCommission(options, targets, results, err);
 }

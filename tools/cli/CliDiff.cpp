@@ -6,12 +6,14 @@
 #include "base/Errors.h"
 #include "definitions/Devices.h"
 #include "features/Compare.h"
+#include "features/Jsonlines.h"
 #include "modbus/Registerdatastore.h"
 #include "settings/Device.h"
 #include "settings/Group.h"
 #include "settings/Setting.h"
 #include "settings/Settings.h"
 
+#include <QJsonObject>
 #include <memory>
 #include <ostream>
 
@@ -71,7 +73,7 @@ TSide TakeSide(const TCliOptions& options, const std::string& source, const TCli
 
 int CliDiff(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     if (options.positional.size() != 3 || !options.output.empty() || options.allowOutOfRange) {
-        err << "usage: dezadizi-cli diff DEVICE A B [-d FILE] [--csv] [--by-name] [--timeout MS]\n";
+        err << "usage: dezadizi-cli diff DEVICE A B [-d FILE] [--csv] [--by-name] [--timeout MS] [--json]\n";
         return DiffTrouble;
     }
     const auto link = TakeCliLink(options, err);
@@ -82,7 +84,13 @@ int CliDiff(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         const TSide b = TakeSide(options, options.positional[2], *link, err);
         const std::vector<TDifference> differences =
             CompareSnapshots(*a.Device->Settings, a.Values, b.Values);
-        out << (options.csv ? DifferencesCsv(differences) : DifferencesText(differences)) << std::flush;
+        if (options.json) {
+            for (const TDifference& difference : differences)
+                out << JsonLine(JsonDifference(difference));
+            out << std::flush;
+        } else {
+            out << (options.csv ? DifferencesCsv(differences) : DifferencesText(differences)) << std::flush;
+        }
         return differences.empty() ? DiffSame : DiffDifferent;
     } catch (const std::exception& e) {
         err << e.what() << "\n";

@@ -4,6 +4,9 @@
 
 #include "base/Savefile.h"
 #include "features/History.h"
+#include "features/Jsonlines.h"
+
+#include <QJsonObject>
 
 #include <exception>
 #include <ostream>
@@ -11,7 +14,7 @@
 int CliHistory(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     if (!options.positional.empty() || !options.output.empty() || (options.csv && !options.report.empty())) {
         err << "usage: dezadizi-cli history [--port PORT] [--device DEVICE] [--since DATE] [--csv] "
-               "[--report OUT.html]\n";
+               "[--report OUT.html] [--json]\n";
         return cliUsage;
     }
     // PORT@ADDR selects one unit; an address no unit can have is a mistake, not an empty list.
@@ -25,7 +28,12 @@ int CliHistory(const TCliOptions& options, std::ostream& out, std::ostream& err)
         CheckHistoryFilter(filter);
         const THistory history = ReadHistory(HistoryPath(), filter);
         PrintWarnings(history.Warnings, err);
-        if (!options.report.empty()) {
+        if (options.json) {
+            if (!options.report.empty())
+                SaveFileContent(options.report, HistoryReport(history.Entries));
+            for (const THistoryEntry& entry : history.Entries)
+                out << JsonLine(JsonHistoryEntry(entry));
+        } else if (!options.report.empty()) {
             SaveFileContent(options.report, HistoryReport(history.Entries));
             const size_t count = history.Entries.size();
             out << "Wrote the record of " << count << (count == 1 ? " write" : " writes") << " into "

@@ -3,11 +3,13 @@
 #include "base/Convert.h"
 #include "base/Errors.h"
 #include "definitions/Devices.h"
+#include "features/Jsonlines.h"
 #include "modbus/Registerdatastore.h"
 #include "settings/Group.h"
 #include "settings/Setting.h"
 #include "settings/Settings.h"
 
+#include <QJsonObject>
 #include <QString>
 #include <exception>
 #include <ostream>
@@ -33,7 +35,10 @@ int RunOffline(const TCliOptions& options, const std::string& device, const std:
         if (input != nullptr)
             LoadCliSettingsFile(tree, *input, options, err);
 
-        SaveCliOutput(tree, options.output, out);
+        if (!options.output.empty())
+            SaveCliOutput(tree, options.output, out);
+        if (options.json)
+            PrintJson(JsonSettings(tree), out);
     } catch (const std::exception& e) {
         err << e.what() << "\n";
         return cliFailed;
@@ -77,16 +82,17 @@ TDevice* FindCliDevice(const TDevices& devices, const std::string& wanted) {
 }
 
 int CliDefaults(const TCliOptions& options, std::ostream& out, std::ostream& err) {
-    if (options.positional.size() != 1 || options.output.empty()) {
-        err << "usage: dezadizi-cli defaults DEVICE -o OUT [-d FILE]\n";
+    if (options.positional.size() != 1 || (options.output.empty() && !options.json)) {
+        err << "usage: dezadizi-cli defaults DEVICE -o OUT [-d FILE] [--json]\n";
         return cliUsage;
     }
     return RunOffline(options, options.positional[0], nullptr, out, err);
 }
 
 int CliConvert(const TCliOptions& options, std::ostream& out, std::ostream& err) {
-    if (options.positional.size() != 2 || options.output.empty()) {
-        err << "usage: dezadizi-cli convert DEVICE IN -o OUT [-d FILE] [--by-name] [--allow-out-of-range]\n";
+    if (options.positional.size() != 2 || (options.output.empty() && !options.json)) {
+        err << "usage: dezadizi-cli convert DEVICE IN -o OUT [-d FILE] [--by-name] [--allow-out-of-range] "
+               "[--json]\n";
         return cliUsage;
     }
     return RunOffline(options, options.positional[0], &options.positional[1], out, err);

@@ -5,6 +5,7 @@
 #include "base/Usersettingskeys.h"
 #include "definitions/Devices.h"
 #include "features/History.h"
+#include "features/Jsonlines.h"
 #include "features/Outcome.h"
 #include "link/Devicelist.h"
 #include "link/Runprogress.h"
@@ -17,6 +18,7 @@
 #include "Stopsignals.h"
 
 #include <QFile>
+#include <QJsonObject>
 #include <QSettings>
 #include <algorithm>
 #include <cctype>
@@ -313,8 +315,8 @@ private:
 } // namespace
 
 int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
-    if (options.positional.size() != 1 || options.output.empty()) {
-        err << "usage: dezadizi-cli read PORT -o OUT [-d FILE] [--timeout MS]\n";
+    if (options.positional.size() != 1 || (options.output.empty() && !options.json)) {
+        err << "usage: dezadizi-cli read PORT -o OUT [-d FILE] [--timeout MS] [--json]\n";
         return cliUsage;
     }
     const auto link = TakeCliLink(options, err);
@@ -332,6 +334,12 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         TDevice* device = session.Connect(devices, *target);
         session.AwaitRead();
         PrintWarnings(device->Settings->ReadWarnings, err);
+        if (options.json) {
+            if (!options.output.empty())
+                SaveCliOutput(*device->Settings, options.output, out);
+            PrintJson(JsonSettings(*device->Settings, true), out);
+            return cliOk;
+        }
         SaveCliOutput(*device->Settings, options.output, out);
         // Standard output holds the file itself when OUT is "-".
         (options.output == "-" ? err : out) << "Read " << device->Name << " into " << options.output << "\n";
@@ -487,7 +495,11 @@ int CliPorts(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         for (int n = 1; n <= ComPortCount; ++n) {
             const std::string com = ComPortName(n);
             const bool mapped = settings.contains(key(com));
-            out << com << '\t' << SerialPort::ResolvePortName(com) << (mapped ? "" : "\t(default)") << '\n';
+            if (options.json)
+                out << JsonLine(JsonPort(com, SerialPort::ResolvePortName(com), !mapped));
+            else
+                out << com << '\t' << SerialPort::ResolvePortName(com) << (mapped ? "" : "\t(default)")
+                    << '\n';
         }
         return cliOk;
     }
@@ -501,7 +513,10 @@ int CliPorts(const TCliOptions& options, std::ostream& out, std::ostream& err) {
             err << SaveFailure(settings) << "\n";
             return cliFailed;
         }
-        out << *com << '\t' << args[2] << '\n';
+        if (options.json)
+            out << JsonLine(JsonPort(*com, args[2], false));
+        else
+            out << *com << '\t' << args[2] << '\n';
         return cliOk;
     }
     if (args[0] == "clear" && args.size() == 2) {

@@ -3,6 +3,7 @@
 #include "CliOnline.h"
 
 #include "definitions/Devices.h"
+#include "features/Jsonlines.h"
 #include "modbus/Masterfactory.h"
 #include "modbus/MbusMasterFunctions.h"
 #include "modbus/Registerdatastore.h"
@@ -12,6 +13,7 @@
 
 #include "Stopsignals.h"
 
+#include <QJsonObject>
 #include <QString>
 #include <memory>
 #include <unistd.h>
@@ -85,7 +87,7 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     }
 
     const TStopSignals stopSignals;
-    const bool progress = isatty(STDERR_FILENO) != 0;
+    const bool progress = isatty(STDERR_FILENO) != 0 && !options.json;
     int found = 0;
     for (int32_t address = from; address <= to && !StopRequested(); ++address) {
         if (progress) {
@@ -106,14 +108,18 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
             continue;
         ++found;
         const int32_t id = static_cast<uint16_t>(value);
-        std::string name = "unknown device id " + std::to_string(id);
+        std::string name;
         for (const auto& device : devices.Devices) {
             if (device->DeviceId == id)
                 name = device->Name;
         }
         if (progress)
             err << "\r\033[K" << std::flush;
-        out << address << "  " << id << "  " << name << std::endl;
+        if (options.json)
+            out << JsonLine(JsonScannedUnit(address, id, name)) << std::flush;
+        else
+            out << address << "  " << id << "  "
+                << (name.empty() ? "unknown device id " + std::to_string(id) : name) << std::endl;
     }
     if (progress)
         err << "\r\033[K" << std::flush;
