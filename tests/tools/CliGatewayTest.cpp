@@ -58,6 +58,12 @@ TEST(CliGateway, ReadsAndWritesUnitsBehindEitherKindOfGateway) {
     EXPECT_EQ(overRtu.code, 0) << overRtu.err;
     EXPECT_EQ(overRtu.out, "Read Z7E AHU Interface into " + dir.Path("rtu.rur") + "\n");
 
+    // A transparent gateway passes the line's silence on: no unit, as on a serial line.
+    const TCliRun silent = Cli({"read", rtu.Port() + "@4", "-o", dir.Path("none.rur"), "--timeout", "300"});
+    EXPECT_EQ(silent.code, 1);
+    EXPECT_EQ(silent.err, "No unit answers at address 4 behind gateway " + HostPort(rtu.Port()) +
+                              " (no reply within 300 ms).\n");
+
     const TCliRun absent = Cli({"read", tcp.Port() + "@9", "-o", dir.Path("none.rur")});
     EXPECT_EQ(absent.code, 1);
     EXPECT_EQ(absent.err, "No unit answers at address 9 behind gateway " + HostPort(tcp.Port()) +

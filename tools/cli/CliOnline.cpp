@@ -101,13 +101,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Exceptions 10 and 11 in the words of a user who named the unit behind the gateway.
+// Exceptions 10 and 11, or silence (a transparent gateway passes no exception on), in the words
+// of a user who named the unit behind the gateway.
 std::string NoUnitBehindGateway(const TGatewayMaster& gateway, int32_t address) {
-    const bool pathUnavailable = gateway.LastCode() == FTALK_MBUS_GATEWAY_PATH_UNAVAILABLE_RESPONSE;
+    const int32_t code = gateway.LastCode();
+    const std::string why = code == FTALK_MBUS_GATEWAY_PATH_UNAVAILABLE_RESPONSE
+                                ? " (gateway exception 10: the gateway path is unavailable)."
+                            : code == FTALK_REPLY_TIMEOUT_ERROR
+                                ? " (no reply within " + std::to_string(gateway.Timeout()) + " ms)."
+                                : " (gateway exception 11: the target device failed to respond).";
     return "No unit answers at address " + std::to_string(address) + " behind gateway " +
-           gateway.GatewayAddress() +
-           (pathUnavailable ? " (gateway exception 10: the gateway path is unavailable)."
-                            : " (gateway exception 11: the target device failed to respond).");
+           gateway.GatewayAddress() + why;
 }
 
 // One online session: the unit found on a port, its device type connected, its settings read
@@ -167,11 +171,18 @@ public:
             throw TCliStopped("Search stopped.");
         }
         if (FGateway && !result->second) {
-            if (GatewayFoundNoUnit(FGateway->LastCode()))
+            if (GatewayFoundNoUnit(FGateway->LastCode()) || FGateway->LastCode() == FTALK_REPLY_TIMEOUT_ERROR)
                 throw TCliNoUnit(NoUnitBehindGateway(*FGateway, port.address));
             const std::string reason = FGateway->LastErrorText();
             if (!reason.empty())
                 throw TModelError("Failed to connect, please check connections and settings\n" + reason);
+        }
+        if (result->first == 0 && FGateway) {
+            throw TCliNoUnit("Could not find a device at address '" + std::to_string(port.address) +
+                             "' behind gateway '" + FGateway->GatewayAddress() +
+                             "'\n\nPlease ensure the device is connected to the gateway's serial bus,\n"
+                             "you have chosen the correct gateway and address,\nand the gateway's serial "
+                             "options are set correctly");
         }
         if (result->first == 0) {
             throw TCliNoUnit(
