@@ -188,3 +188,22 @@ TEST_F(GatewayConnect, TheChoiceAndFieldsSwitchThePartsAndAreRemembered) {
     EXPECT_EQ(again->seReplyTimeout->value(), 2500);
     EXPECT_EQ(again->seAddress->value(), 7);
 }
+
+TEST_F(GatewayConnect, ASearchAfterOneThatFoundNothingGoesToTheGatewayNowChosen) {
+    TTempDir dir;
+    TSimProcess first({"--listen", "tcp://127.0.0.1:0", "--device", "Z7E AHU Interface", "--slave", "2"},
+                      dir.Path("first"));
+    TSimProcess second({"--listen", "tcp://127.0.0.1:0", "--device", "Z7E AHU Interface", "--slave", "3"},
+                       dir.Path("second"));
+    ASSERT_EQ(first.Port().rfind("tcp://", 0), 0u) << first.Errors();
+    ASSERT_EQ(second.Port().rfind("tcp://", 0), 0u) << second.Errors();
+    auto dialog = Open();
+    ConnectThrough(*dialog, NetworkPort(first.Port()), 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig->messages.messages.empty(); }, SearchTimeoutMs));
+    rig->messages.Clear();
+    ConnectThrough(*dialog, NetworkPort(second.Port()), 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible() || !rig->messages.messages.empty(); },
+                                SearchTimeoutMs));
+    EXPECT_EQ(dialog->result(), mrOk) << rig->messages.Last();
+    EXPECT_EQ(dialog->FDeviceInfo.GatewayName, second.Port());
+}
