@@ -354,13 +354,12 @@ void TfmConnect::ConnectGateway() {
                 throw TModelError(gateway->LastErrorText());
             }
             FMain->FSerialManager->MapPort(GatewayCommPort, mapped, gateway);
-            GatewayOpened(gateway);
+            StartGatewaySearch();
         });
     });
 }
 
-void TfmConnect::GatewayOpened(const std::shared_ptr<TGatewayMaster>& gateway) {
-    (void)gateway;
+void TfmConnect::StartGatewaySearch() {
     try {
         QPointer<TfmConnect> self(this);
         FMain->FSerialManager->SearchForDevice(GatewayCommPort, FDeviceInfo.Address,
@@ -398,7 +397,9 @@ void TfmConnect::CallBackTimerTimer() {
     CallBackTimer.stop();
     EnableConnect();
     const TGatewayMaster* gateway = FDeviceInfo.Gateway.get();
-    if (gateway != nullptr && !FFound && GatewayFoundNoUnit(gateway->LastCode())) {
+    // A unit answering with no device id is no unit found, behind a gateway as on a comm port.
+    if (gateway != nullptr &&
+        (FDeviceInfo.DeviceNumber == 0 || (!FFound && GatewayFoundNoUnit(gateway->LastCode())))) {
         ShowError("Could not find a device behind gateway '" + gateway->GatewayAddress() + "' address '" +
                   std::to_string(FDeviceInfo.Address) + "'\n\n" +
                   "Please ensure the device is connected to the gateway's serial bus, \n"

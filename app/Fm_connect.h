@@ -95,7 +95,8 @@ private:
     // Connects to the gateway off this thread, then searches behind it; raises when the fields
     // name no gateway.
     void ConnectGateway();
-    void GatewayOpened(const std::shared_ptr<TGatewayMaster>& gateway);
+    // Once the gateway is connected: the search behind it, on the port's worker.
+    void StartGatewaySearch();
     void EnableConnect();
     void btConnectClick();
     void btCancelClick();
