@@ -3,21 +3,28 @@
 #include "app/Application.h"
 #include "app/Fm_main.h"
 #include "app/Registry.h"
+#include "base/Errors.h"
 #include "base/Messages.h"
 #include "base/Usersettingskeys.h"
 #include "link/Serialmanager.h"
+#include "modbus/Masterfactory.h"
+#include "modbus/MbusRtuMasterProtocol.h"
 #include "modbus/Porttarget.h"
 #include "modbus/SerialPort.h"
 #include "settings/Device.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSpinBox>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -29,6 +36,11 @@ const char* const InstructionText =
     "3) Power the unit up and click the 'Connect' button\n\n"
     "You can modify a configuration settings file offline by choosing the 'Offline Setting Editor' "
     "option and selecting the type of device.\n\n";
+
+// A gateway's reply time-out unless the user chose one: the serial one and the gateway's margin.
+int32_t DefaultGatewayTimeoutMs() {
+    return MbusRtuMasterProtocol().Timeout() + GatewayReplyMarginMs;
+}
 
 } // namespace
 
@@ -65,6 +77,57 @@ TfmConnect::TfmConnect(TfmMain* owner) : QDialog(owner), FMain(owner) {
     rbOnline->move(16, 24);
     rbOnline->adjustSize();
     rbOnline->setChecked(true);
+    // Serial or gateway, between the online choice and its part.
+    auto* pnWay = new QWidget(gbConnection);
+    pnWay->setObjectName("pnWay");
+    pnWay->setGeometry(40, 43, 310, 19);
+    rbSerial = new QRadioButton("Serial port", pnWay);
+    rbSerial->setObjectName("rbSerial");
+    rbSerial->move(0, 0);
+    rbSerial->adjustSize();
+    rbSerial->setChecked(true);
+    rbGateway = new QRadioButton("Network gateway", pnWay);
+    rbGateway->setObjectName("rbGateway");
+    rbGateway->move(104, 0);
+    rbGateway->adjustSize();
+    // A group of their own: left to themselves they would also exclude the online and offline
+    // choices around them.
+    auto* wayGroup = new QButtonGroup(this);
+    wayGroup->addButton(rbSerial);
+    wayGroup->addButton(rbGateway);
+
+    lbHost = new QLabel("Host", gbConnection);
+    lbHost->setObjectName("lbHost");
+    lbHost->move(40, 68);
+    lbHost->adjustSize();
+    edHost = new QLineEdit(gbConnection);
+    edHost->setObjectName("edHost");
+    edHost->setGeometry(144, 64, 201, edHost->sizeHint().height());
+    lbNetworkPort = new QLabel("Port", gbConnection);
+    lbNetworkPort->setObjectName("lbNetworkPort");
+    lbNetworkPort->move(40, 95);
+    lbNetworkPort->adjustSize();
+    seNetworkPort = new QSpinBox(gbConnection);
+    seNetworkPort->setObjectName("seNetworkPort");
+    seNetworkPort->setRange(1, 65535);
+    seNetworkPort->setValue(ModbusTcpDefaultPort);
+    seNetworkPort->setGeometry(144, 91, 70, seNetworkPort->sizeHint().height());
+    cbGatewayKind = new QComboBox(gbConnection);
+    cbGatewayKind->setObjectName("cbGatewayKind");
+    cbGatewayKind->addItem("Modbus TCP");
+    cbGatewayKind->addItem("RTU over TCP");
+    cbGatewayKind->setGeometry(222, 91, 123, cbGatewayKind->sizeHint().height());
+    lbReplyTimeout = new QLabel("Reply time-out (ms)", gbConnection);
+    lbReplyTimeout->setObjectName("lbReplyTimeout");
+    lbReplyTimeout->move(40, 122);
+    lbReplyTimeout->adjustSize();
+    seReplyTimeout = new QSpinBox(gbConnection);
+    seReplyTimeout->setObjectName("seReplyTimeout");
+    seReplyTimeout->setRange(100, 60000);
+    seReplyTimeout->setSingleStep(100);
+    seReplyTimeout->setValue(DefaultGatewayTimeoutMs());
+    seReplyTimeout->setGeometry(144, 118, 70, seReplyTimeout->sizeHint().height());
+
     Label4 = new QLabel("Comm Port", gbConnection);
     Label4->setObjectName("Label4");
     Label4->move(40, 65);
@@ -122,6 +185,7 @@ TfmConnect::TfmConnect(TfmMain* owner) : QDialog(owner), FMain(owner) {
             [this] { RunGuarded([this] { rbOnlineClick(rbOnline); }); });
     connect(rbOffline, &QRadioButton::clicked, this,
             [this] { RunGuarded([this] { rbOnlineClick(rbOffline); }); });
+    connect(rbSerial, &QRadioButton::toggled, this, [this] { ShowWayParts(); });
     connect(btnConnect, &QPushButton::clicked, this, [this] { RunGuarded([this] { btConnectClick(); }); });
     connect(btnCancel, &QPushButton::clicked, this, [this] { RunGuarded([this] { btCancelClick(); }); });
     connect(&CallBackTimer, &QTimer::timeout, this, [this] { RunGuarded([this] { CallBackTimerTimer(); }); });
@@ -148,6 +212,16 @@ void TfmConnect::FormShow() {
     lbInstructions->setText(InstructionText);
     cbCommPort->setCurrentIndex(ReadRegistryInteger(UserSettings::CommPortIndex, 0));
     seAddress->setValue(ReadRegistryInteger(UserSettings::Address, 1));
+    const bool gateway = ReadRegistryBool(UserSettings::Gateway, false);
+    rbSerial->setChecked(!gateway);
+    rbGateway->setChecked(gateway);
+    edHost->setText(QSettings(UserSettings::Organization, UserSettings::Application)
+                        .value(UserSettings::GatewayHost)
+                        .toString());
+    seNetworkPort->setValue(ReadRegistryInteger(UserSettings::GatewayPort, ModbusTcpDefaultPort));
+    cbGatewayKind->setCurrentIndex(ReadRegistryInteger(UserSettings::GatewayKind, 0));
+    seReplyTimeout->setValue(
+        ReadRegistryInteger(UserSettings::GatewayReplyTimeout, DefaultGatewayTimeoutMs()));
     cbDevice->setCurrentIndex(ReadRegistryInteger(UserSettings::DeviceIndex, 0));
     const bool online = ReadRegistryBool(UserSettings::Online, true);
     rbOnline->setChecked(online);
@@ -158,15 +232,42 @@ void TfmConnect::FormShow() {
 
 void TfmConnect::rbOnlineClick(QRadioButton* sender) {
     const bool online = sender == rbOnline;
-    cbCommPort->setEnabled(online);
-    seAddress->setEnabled(online);
     cbDevice->setEnabled(!online);
     btnConnect->setText(online ? "&Connect" : "&Edit");
+    ShowWayParts();
 }
 
 void TfmConnect::rgConnectionTypeClick() {
-    cbCommPort->setEnabled(rbOnline->isChecked());
-    seAddress->setEnabled(rbOnline->isChecked());
+    ShowWayParts();
+}
+
+void TfmConnect::ShowWayParts() {
+    const bool online = rbOnline->isChecked();
+    const bool gateway = rbGateway->isChecked();
+    rbSerial->setEnabled(online);
+    rbGateway->setEnabled(online);
+    for (QWidget* serialPart :
+         {static_cast<QWidget*>(Label4), static_cast<QWidget*>(Label3), static_cast<QWidget*>(cbCommPort)}) {
+        serialPart->setVisible(!gateway);
+        serialPart->setEnabled(online && !gateway);
+    }
+    for (QWidget* gatewayPart :
+         {static_cast<QWidget*>(lbHost), static_cast<QWidget*>(edHost), static_cast<QWidget*>(lbNetworkPort),
+          static_cast<QWidget*>(seNetworkPort), static_cast<QWidget*>(cbGatewayKind),
+          static_cast<QWidget*>(lbReplyTimeout), static_cast<QWidget*>(seReplyTimeout)}) {
+        gatewayPart->setVisible(gateway);
+        gatewayPart->setEnabled(online && gateway);
+    }
+    seAddress->setEnabled(online);
+}
+
+std::string TfmConnect::GatewayTargetText() const {
+    std::string host = edHost->text().trimmed().toStdString();
+    // An IPv6 address is written in brackets before its port.
+    if (host.find(':') != std::string::npos && host.front() != '[')
+        host = "[" + host + "]";
+    return (cbGatewayKind->currentIndex() == 1 ? "rtu+tcp://" : "tcp://") + host + ":" +
+           std::to_string(seNetworkPort->value()) + "@" + std::to_string(seAddress->value());
 }
 
 void TfmConnect::btConnectClick() {
@@ -181,13 +282,26 @@ void TfmConnect::btConnectClick() {
     if (cbDevice->currentIndex() >= 0)
         WriteRegistryInteger(UserSettings::DeviceIndex, cbDevice->currentIndex());
     WriteRegistryBool(UserSettings::Online, rbOnline->isChecked());
+    WriteRegistryBool(UserSettings::Gateway, rbGateway->isChecked());
+    QSettings(UserSettings::Organization, UserSettings::Application)
+        .setValue(UserSettings::GatewayHost, edHost->text().trimmed());
+    WriteRegistryInteger(UserSettings::GatewayPort, seNetworkPort->value());
+    WriteRegistryInteger(UserSettings::GatewayKind, cbGatewayKind->currentIndex());
+    WriteRegistryInteger(UserSettings::GatewayReplyTimeout, seReplyTimeout->value());
 
+    if (rbOnline->isChecked() && rbGateway->isChecked()) {
+        ConnectGateway();
+        return;
+    }
     try {
         if (rbOnline->isChecked()) {
             btnConnect->setEnabled(false);
             btnConnect->setText("&Connecting");
             FDeviceInfo.CommPort = cbCommPort->currentIndex() + 1;
             FDeviceInfo.Address = seAddress->value();
+            FDeviceInfo.Gateway = nullptr;
+            FDeviceInfo.GatewayName.clear();
+            FSearchWhere = QString("Comm %1").arg(FDeviceInfo.CommPort);
             // The guard keeps a result that arrives after this dialog has gone from reaching it.
             QPointer<TfmConnect> self(this);
             FMain->FSerialManager->SearchForDevice(
@@ -209,6 +323,63 @@ void TfmConnect::btConnectClick() {
     }
 }
 
+void TfmConnect::ConnectGateway() {
+    std::string rule;
+    const std::optional<TPortTarget> target = ParsePortTarget(GatewayTargetText(), &rule);
+    if (!target)
+        throw TModelError(rule);
+    FDeviceInfo.CommPort = GatewayCommPort;
+    FDeviceInfo.Address = target->address;
+    FDeviceInfo.GatewayName = GatewayText(*target);
+    FDeviceInfo.Gateway = MakeGatewayMaster(*target);
+    FDeviceInfo.Gateway->SetTimeout(seReplyTimeout->value());
+    FSearchWhere = QString::fromStdString(FDeviceInfo.GatewayName);
+    btnConnect->setEnabled(false);
+    btnConnect->setText("&Connecting");
+    FConnectingGateway = true;
+    ShowSearching(true);
+    // Connecting may take seconds: never on this thread.
+    TPortTarget mapped = *target;
+    mapped.port = GatewayCommPort;
+    std::shared_ptr<TGatewayMaster> gateway = FDeviceInfo.Gateway;
+    FMain->OpenGateway(gateway, this, [this, gateway, mapped] {
+        RunGuarded([this, gateway, mapped] {
+            // A dialog closed meanwhile searches no more.
+            if (!FConnectingGateway)
+                return;
+            FConnectingGateway = false;
+            if (!gateway->IsOpen()) {
+                ShowSearching(false);
+                EnableConnect();
+                throw TModelError(gateway->LastErrorText());
+            }
+            FMain->FSerialManager->MapPort(GatewayCommPort, mapped, gateway);
+            StartGatewaySearch();
+        });
+    });
+}
+
+void TfmConnect::StartGatewaySearch() {
+    try {
+        QPointer<TfmConnect> self(this);
+        FMain->FSerialManager->SearchForDevice(GatewayCommPort, FDeviceInfo.Address,
+                                               [self](TSerialThread* worker, int32_t deviceId, bool found) {
+                                                   if (self)
+                                                       self->SearchDone(worker, deviceId, found);
+                                               });
+        FSearchPort = GatewayCommPort;
+    } catch (const std::exception&) {
+        ShowSearching(false);
+        EnableConnect();
+        throw std::runtime_error("Failed to connect, please check connections and settings");
+    }
+}
+
+void TfmConnect::EnableConnect() {
+    btnConnect->setEnabled(true);
+    btnConnect->setText("&Connect");
+}
+
 void TfmConnect::btCancelClick() {
     done(mrCancel);
 }
@@ -224,9 +395,19 @@ void TfmConnect::SearchDone(TSerialThread* worker, int32_t deviceId, bool found)
 
 void TfmConnect::CallBackTimerTimer() {
     CallBackTimer.stop();
-    btnConnect->setEnabled(true);
-    btnConnect->setText("&Connect");
-    if (FDeviceInfo.DeviceNumber == 0) {
+    EnableConnect();
+    const TGatewayMaster* gateway = FDeviceInfo.Gateway.get();
+    // A unit answering with no device id is no unit found, behind a gateway as on a comm port.
+    if (gateway != nullptr &&
+        (FDeviceInfo.DeviceNumber == 0 || (!FFound && GatewayFoundNoUnit(gateway->LastCode())))) {
+        ShowError("Could not find a device behind gateway '" + gateway->GatewayAddress() + "' address '" +
+                  std::to_string(FDeviceInfo.Address) + "'\n\n" +
+                  "Please ensure the device is connected to the gateway's serial bus, \n"
+                  "you have chosen the correct gateway and address,\n"
+                  "and the gateway's serial options are set correctly");
+    } else if (gateway != nullptr && !FFound && !gateway->LastErrorText().empty()) {
+        ShowError("Failed to connect, please check connections and settings\n" + gateway->LastErrorText());
+    } else if (FDeviceInfo.DeviceNumber == 0) {
         ShowError("Could not find a device attached to comm port '" + std::to_string(FDeviceInfo.CommPort) +
                   "' address '" + std::to_string(FDeviceInfo.Address) + "'\n\n" +
                   "Please ensure the device is connected to the serial bus, \n"
@@ -240,6 +421,7 @@ void TfmConnect::CallBackTimerTimer() {
 }
 
 void TfmConnect::done(int result) {
+    FConnectingGateway = false;
     WithdrawSearch();
     CallBackTimer.stop();
     QDialog::done(result);
@@ -251,7 +433,7 @@ void TfmConnect::ShowSearching(bool searching) {
     FSearching = searching;
     if (searching) {
         QApplication::setOverrideCursor(Qt::BusyCursor);
-        setWindowTitle(QString("Connect - searching Comm %1...").arg(FDeviceInfo.CommPort));
+        setWindowTitle(QString("Connect - searching %1...").arg(FSearchWhere));
     } else {
         QApplication::restoreOverrideCursor();
         setWindowTitle("Connect");

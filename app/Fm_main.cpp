@@ -23,6 +23,7 @@
 #include "features/Writesummary.h"
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
+#include "modbus/Masterfactory.h"
 #include "modbus/Porttarget.h"
 #include "modbus/Registerdatastore.h"
 #include "settings/Group.h"
@@ -46,6 +47,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QShortcut>
+#include <QThread>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
@@ -473,6 +475,10 @@ void TfmMain::FormDestroy() {
     FDevices.reset();
     // Stops every worker, which may still report through the store.
     FSerialManager.reset();
+    FGateway.reset();
+    for (const auto& opener : FGatewayOpeners)
+        opener->wait();
+    FGatewayOpeners.clear();
     FStore.reset();
     FModbusHandler.reset();
 }
@@ -586,6 +592,8 @@ void TfmMain::btConnectNewClick() {
         device->Settings->SetEnabled(false);
         // Nothing is marked until the unit's values have been read.
         device->Settings->SetBaseline({}, true);
+        FGateway = info.Gateway;
+        FGatewayName = info.GatewayName;
         SetConnected(true);
         FSerialManager->ConnectFoundUnit(device, info.CommPort, info.Address);
     } else if (result == mrYes) {
@@ -627,12 +635,29 @@ void TfmMain::ReleaseDevice(TDevice* device) {
     if (device == nullptr)
         return;
     FSerialManager->DisconnectDevice(device);
+    // The port's worker has stopped; the gateway's connection goes with the unit.
+    if (const std::shared_ptr<TGatewayMaster> gateway = std::exchange(FGateway, nullptr))
+        gateway->Close();
+    FGatewayName.clear();
     device->Settings->ClearGroupList();
     // The next unit's record names only a file loaded for it.
     FSettingsFile.clear();
     // The page goes with the list: its editors belong to a device that is no longer edited.
     if (Pages->Shown() != nullptr && Pages->Shown()->Owner == device->Settings.get())
         Pages->Hide();
+}
+
+void TfmMain::OpenGateway(const std::shared_ptr<TGatewayMaster>& gateway, QObject* context,
+                          std::function<void()> opened) {
+    FGatewayOpeners.erase(
+        std::remove_if(FGatewayOpeners.begin(), FGatewayOpeners.end(),
+                       [](const std::unique_ptr<QThread>& opener) { return opener->isFinished(); }),
+        FGatewayOpeners.end());
+    std::unique_ptr<QThread> opener(QThread::create([gateway] { gateway->Open(); }));
+    // Queued to this thread; dropped when the context has gone.
+    connect(opener.get(), &QThread::finished, context, std::move(opened), Qt::QueuedConnection);
+    opener->start();
+    FGatewayOpeners.push_back(std::move(opener));
 }
 
 void TfmMain::SetConnected(bool connected) {
@@ -794,7 +819,7 @@ bool TfmMain::StartWrite(bool all) {
     TDevice* current = FCurrentDevice;
     if (current == nullptr || !current->Online || !btWriteSettingsNew->isEnabled())
         return false;
-    const std::string port = ComPortName(current->CommPort);
+    const std::string port = FGatewayName.empty() ? ComPortName(current->CommPort) : FGatewayName;
     // A run before this one may have left the unit holding values it was never told to save; a
     // record that cannot be read owes nothing here (recording this run then says why).
     std::string unreadable;

@@ -21,9 +21,11 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QScrollArea;
+class QThread;
 class QVBoxLayout;
 class QWidget;
 class TDevice;
+class TGatewayMaster;
 class TGroupPages;
 class TfmCompare;
 class TfmHistory;
@@ -60,6 +62,11 @@ public:
 
     // Hands the device to the serial manager and takes its groups list and shown page down.
     void ReleaseDevice(TDevice* device);
+
+    // Connects `gateway` on a thread of its own (it may take seconds), then runs `opened` on this
+    // thread unless `context` has gone meanwhile.
+    void OpenGateway(const std::shared_ptr<TGatewayMaster>& gateway, QObject* context,
+                     std::function<void()> opened);
 
     // The device type being edited, or none; read on the worker too.
     std::atomic<TDevice*> FCurrentDevice{nullptr};
@@ -210,4 +217,9 @@ private:
     // What leaving waits for while the write it asked for runs; set while that leaving goes on.
     std::function<void()> FLeaveAfterWrite;
     bool FLeaving = false;
+    // The connection of a unit reached through a gateway and its text, while it is connected.
+    std::shared_ptr<TGatewayMaster> FGateway;
+    std::string FGatewayName;
+    // Gateway connections under way; each ends within the connect time-out.
+    std::vector<std::unique_ptr<QThread>> FGatewayOpeners;
 };

@@ -22,6 +22,13 @@ inline constexpr const char* CommPortIndex = "CommPortIndex";
 inline constexpr const char* Address = "Address";
 inline constexpr const char* DeviceIndex = "DeviceIndex";
 inline constexpr const char* Online = "Online";
+// Online through a network gateway rather than a comm port, and the gateway's details.
+inline constexpr const char* Gateway = "Gateway";
+inline constexpr const char* GatewayHost = "GatewayHost";
+inline constexpr const char* GatewayPort = "GatewayPort";
+// 0 Modbus TCP, 1 RTU over TCP.
+inline constexpr const char* GatewayKind = "GatewayKind";
+inline constexpr const char* GatewayReplyTimeout = "GatewayReplyTimeout";
 // Whether the changes are shown for review before a write.
 inline constexpr const char* ReviewChangesBeforeWriting = "ReviewChangesBeforeWriting";
 // The main window's place and size.

@@ -213,6 +213,19 @@ void TSerialManager::MapPort(int32_t commPort, const TPortTarget& target,
                              std::shared_ptr<MbusMasterFunctions> connection) {
     FPortNames[commPort] = target.name;
     FGateways[commPort] = target;
+    // A worker left idle on the port by a search that found nothing would go on using the
+    // connection it was given; the next search goes over the new one.
+    std::vector<TSerialThread*> stale;
+    if (!FDeviceList->HasDeviceOnPort(commPort)) {
+        std::lock_guard<std::mutex> lock(FThreadsLock);
+        for (const auto& worker : FThreads) {
+            if (worker.thread && worker.thread->CommPort == commPort && worker.protocol != connection &&
+                !worker.thread->SearchPending())
+                stale.push_back(worker.thread.get());
+        }
+    }
+    for (TSerialThread* thread : stale)
+        StopThread(thread, true);
     FConnections[commPort] = std::move(connection);
 }
 

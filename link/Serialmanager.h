@@ -68,7 +68,8 @@ public:
     void MapPort(int32_t commPort, const std::string& name);
     // Opens `commPort` as the gateway `target`: over `connection` when one is given (opened here
     // when it is not open yet, and left open when the port closes, for its owner to use again),
-    // else over a master of the port's own.
+    // else over a master of the port's own. An idle worker on the port over another connection
+    // stops.
     void MapPort(int32_t commPort, const TPortTarget& target,
                  std::shared_ptr<MbusMasterFunctions> connection = {});
     // The reply time-out of the ports opened from now on; 0 leaves each master its own.

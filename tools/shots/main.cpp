@@ -11,8 +11,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTest>
 #include <functional>
 #include <iostream>
@@ -77,6 +79,13 @@ int main(int argc, char* argv[]) {
         QTest::mouseClick(dialog.rbOnline, Qt::LeftButton);
         dialog.cbCommPort->setCurrentIndex(0);
         ok = Save(&dialog, out.filePath("connect-dialog.png")) && ok;
+        // The same dialog reaching a unit through a network gateway.
+        QTest::mouseClick(dialog.rbGateway, Qt::LeftButton);
+        dialog.edHost->setText("192.168.1.50");
+        dialog.seNetworkPort->setValue(502);
+        dialog.cbGatewayKind->setCurrentIndex(0);
+        ok = Save(&dialog, out.filePath("connect-gateway.png")) && ok;
+        QTest::mouseClick(dialog.rbSerial, Qt::LeftButton);
         QTest::mouseClick(dialog.btnConnect, Qt::LeftButton);
         (void)QTest::qWaitFor([&] { return !dialog.isVisible() || dialog.btnConnect->isEnabled(); }, 20000);
         if (dialog.isVisible())
