@@ -77,56 +77,8 @@ TfmConnect::TfmConnect(TfmMain* owner) : QDialog(owner), FMain(owner) {
     rbOnline->move(16, 24);
     rbOnline->adjustSize();
     rbOnline->setChecked(true);
-    // Serial or gateway, between the online choice and its part.
-    auto* pnWay = new QWidget(gbConnection);
-    pnWay->setObjectName("pnWay");
-    pnWay->setGeometry(40, 43, 310, 19);
-    rbSerial = new QRadioButton("Serial port", pnWay);
-    rbSerial->setObjectName("rbSerial");
-    rbSerial->move(0, 0);
-    rbSerial->adjustSize();
-    rbSerial->setChecked(true);
-    rbGateway = new QRadioButton("Network gateway", pnWay);
-    rbGateway->setObjectName("rbGateway");
-    rbGateway->move(104, 0);
-    rbGateway->adjustSize();
-    // A group of their own: left to themselves they would also exclude the online and offline
-    // choices around them.
-    auto* wayGroup = new QButtonGroup(this);
-    wayGroup->addButton(rbSerial);
-    wayGroup->addButton(rbGateway);
-
-    lbHost = new QLabel("Host", gbConnection);
-    lbHost->setObjectName("lbHost");
-    lbHost->move(40, 68);
-    lbHost->adjustSize();
-    edHost = new QLineEdit(gbConnection);
-    edHost->setObjectName("edHost");
-    edHost->setGeometry(144, 64, 201, edHost->sizeHint().height());
-    lbNetworkPort = new QLabel("Port", gbConnection);
-    lbNetworkPort->setObjectName("lbNetworkPort");
-    lbNetworkPort->move(40, 95);
-    lbNetworkPort->adjustSize();
-    seNetworkPort = new QSpinBox(gbConnection);
-    seNetworkPort->setObjectName("seNetworkPort");
-    seNetworkPort->setRange(1, 65535);
-    seNetworkPort->setValue(ModbusTcpDefaultPort);
-    seNetworkPort->setGeometry(144, 91, 70, seNetworkPort->sizeHint().height());
-    cbGatewayKind = new QComboBox(gbConnection);
-    cbGatewayKind->setObjectName("cbGatewayKind");
-    cbGatewayKind->addItem("Modbus TCP");
-    cbGatewayKind->addItem("RTU over TCP");
-    cbGatewayKind->setGeometry(222, 91, 123, cbGatewayKind->sizeHint().height());
-    lbReplyTimeout = new QLabel("Reply time-out (ms)", gbConnection);
-    lbReplyTimeout->setObjectName("lbReplyTimeout");
-    lbReplyTimeout->move(40, 122);
-    lbReplyTimeout->adjustSize();
-    seReplyTimeout = new QSpinBox(gbConnection);
-    seReplyTimeout->setObjectName("seReplyTimeout");
-    seReplyTimeout->setRange(100, 60000);
-    seReplyTimeout->setSingleStep(100);
-    seReplyTimeout->setValue(DefaultGatewayTimeoutMs());
-    seReplyTimeout->setGeometry(144, 118, 70, seReplyTimeout->sizeHint().height());
+    // Made here, between the online choice and the serial part: the tab order follows.
+    CreateGatewayPart();
 
     Label4 = new QLabel("Comm Port", gbConnection);
     Label4->setObjectName("Label4");
@@ -189,6 +141,61 @@ TfmConnect::TfmConnect(TfmMain* owner) : QDialog(owner), FMain(owner) {
     connect(btnConnect, &QPushButton::clicked, this, [this] { RunGuarded([this] { btConnectClick(); }); });
     connect(btnCancel, &QPushButton::clicked, this, [this] { RunGuarded([this] { btCancelClick(); }); });
     connect(&CallBackTimer, &QTimer::timeout, this, [this] { RunGuarded([this] { CallBackTimerTimer(); }); });
+}
+
+// The choice of serial port or network gateway, and the gateway's fields, which share the
+// serial part's place in the pane while the gateway is chosen.
+void TfmConnect::CreateGatewayPart() {
+    // Serial or gateway, between the online choice and its part.
+    auto* pnWay = new QWidget(gbConnection);
+    pnWay->setObjectName("pnWay");
+    pnWay->setGeometry(40, 43, 310, 19);
+    rbSerial = new QRadioButton("Serial port", pnWay);
+    rbSerial->setObjectName("rbSerial");
+    rbSerial->move(0, 0);
+    rbSerial->adjustSize();
+    rbSerial->setChecked(true);
+    rbGateway = new QRadioButton("Network gateway", pnWay);
+    rbGateway->setObjectName("rbGateway");
+    rbGateway->move(104, 0);
+    rbGateway->adjustSize();
+    // A group of their own: left to themselves they would also exclude the online and offline
+    // choices around them.
+    auto* wayGroup = new QButtonGroup(this);
+    wayGroup->addButton(rbSerial);
+    wayGroup->addButton(rbGateway);
+
+    lbHost = new QLabel("Host", gbConnection);
+    lbHost->setObjectName("lbHost");
+    lbHost->move(40, 68);
+    lbHost->adjustSize();
+    edHost = new QLineEdit(gbConnection);
+    edHost->setObjectName("edHost");
+    edHost->setGeometry(144, 64, 201, edHost->sizeHint().height());
+    lbNetworkPort = new QLabel("Port", gbConnection);
+    lbNetworkPort->setObjectName("lbNetworkPort");
+    lbNetworkPort->move(40, 95);
+    lbNetworkPort->adjustSize();
+    seNetworkPort = new QSpinBox(gbConnection);
+    seNetworkPort->setObjectName("seNetworkPort");
+    seNetworkPort->setRange(1, 65535);
+    seNetworkPort->setValue(ModbusTcpDefaultPort);
+    seNetworkPort->setGeometry(144, 91, 70, seNetworkPort->sizeHint().height());
+    cbGatewayKind = new QComboBox(gbConnection);
+    cbGatewayKind->setObjectName("cbGatewayKind");
+    cbGatewayKind->addItem("Modbus TCP");
+    cbGatewayKind->addItem("RTU over TCP");
+    cbGatewayKind->setGeometry(222, 91, 123, cbGatewayKind->sizeHint().height());
+    lbReplyTimeout = new QLabel("Reply time-out (ms)", gbConnection);
+    lbReplyTimeout->setObjectName("lbReplyTimeout");
+    lbReplyTimeout->move(40, 122);
+    lbReplyTimeout->adjustSize();
+    seReplyTimeout = new QSpinBox(gbConnection);
+    seReplyTimeout->setObjectName("seReplyTimeout");
+    seReplyTimeout->setRange(100, 60000);
+    seReplyTimeout->setSingleStep(100);
+    seReplyTimeout->setValue(DefaultGatewayTimeoutMs());
+    seReplyTimeout->setGeometry(144, 118, 70, seReplyTimeout->sizeHint().height());
 }
 
 TfmConnect::~TfmConnect() {
