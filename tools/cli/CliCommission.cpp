@@ -20,12 +20,10 @@
 #include <QCoreApplication>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -34,7 +32,6 @@
 #include <set>
 #ifdef __linux__
 #include <sys/prctl.h>
-#include <unistd.h>
 #endif
 
 namespace {
@@ -377,47 +374,6 @@ std::vector<TPortRun> StartPortRuns(const TCliOptions& options, const std::vecto
     return runs;
 }
 
-// A stop signal's hook: a byte down the pipe wakes the parent's event loop (async-signal-safe).
-void WakeParent(void* writeEnd) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(*static_cast<const int*>(writeEnd), &byte, 1);
-}
-
-// While it lives, a stop signal wakes the parent's event loop, which waits otherwise for its
-// children's output and ends.
-class TStopWake {
-public:
-    TStopWake() {
-        if (::pipe2(FPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        FNotifier = std::make_unique<QSocketNotifier>(FPipe[0], QSocketNotifier::Read);
-        QObject::connect(FNotifier.get(), &QSocketNotifier::activated, [this] {
-            char bytes[16];
-            while (::read(FPipe[0], bytes, sizeof bytes) > 0) {
-            }
-        });
-        FHook.emplace(TStopHook{WakeParent, &FPipe[1]});
-    }
-    ~TStopWake() {
-        FHook.reset();
-        FNotifier.reset();
-        for (const int end : FPipe) {
-            if (end >= 0)
-                ::close(end);
-        }
-    }
-    TStopWake(const TStopWake&) = delete;
-    TStopWake& operator=(const TStopWake&) = delete;
-
-    // False when no pipe could be made: the flag must then be looked at from time to time.
-    bool Wakes() const { return FHook.has_value(); }
-
-private:
-    int FPipe[2] = {-1, -1};
-    std::unique_ptr<QSocketNotifier> FNotifier;
-    std::optional<TStopHookScope> FHook;
-};
-
 // Tells each result as a child reports it, passing a stop on to the children, until all have
 // ended. The results are keyed by target as TargetKey gives it.
 // A unit's result as the engineer reads it, or as an object with --json.
@@ -432,7 +388,6 @@ std::map<std::string, TCommissionResult> CollectResults(std::vector<TPortRun>& r
                                                         std::ostream& out) {
     std::map<std::string, TCommissionResult> results;
     bool forwarded = false;
-    const TStopWake wake;
     for (;;) {
         if (StopRequested() && !forwarded) {
             // Each unit stops as a stopped write does, by the signal the parent got; the
@@ -462,12 +417,9 @@ std::map<std::string, TCommissionResult> CollectResults(std::vector<TPortRun>& r
         }
         if (!running)
             break;
-        // Wakes when a child writes or ends, or a stop comes.
         QTimer tick;
-        if (!wake.Wakes()) {
-            tick.setSingleShot(true);
-            tick.start(50);
-        }
+        tick.setSingleShot(true);
+        tick.start(50);
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return results;
