@@ -4,7 +4,10 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStringList>
+#include <QTimer>
 #include <benchmark/benchmark.h>
+#include <cstdio>
+#include <functional>
 #include <string>
 
 // dezadizi-sim with `arguments`, publishing itself in `configHome` (its XDG_CONFIG_HOME, so the
@@ -39,6 +42,44 @@ private:
     QProcess FProcess;
     std::string FPort;
 };
+
+// The least time a run's exchanges take on a 9600-baud line: all frame bytes at 11 bits a
+// character, plus a wait per exchange (the serial master's 5 ms quiet line before each request).
+struct TBenchBound {
+    static constexpr double CharacterMs = 11.0 * 1000.0 / 9600.0;
+    static constexpr double QuietLineMs = 5.0;
+    int exchanges = 0;
+    int bytes = 0;
+    double Ms(double perExchangeMs = QuietLineMs) const {
+        return bytes * CharacterMs + exchanges * perExchangeMs;
+    }
+
+    // Counts the exchange behind one progress report of a run. Each block report names its first
+    // and last address; a read reply carries address, function, byte count, data and CRC; a
+    // single write and its echo are 8 bytes each.
+    void Add(const std::string& text) {
+        int first = 0, last = 0;
+        if (text.rfind("Verifying settings", 0) == 0)
+            return; // the verification's start, no exchange
+        if (std::sscanf(text.c_str(), "Reading Coils %d to %d", &first, &last) == 2 ||
+            std::sscanf(text.c_str(), "Verifying Coils %d to %d", &first, &last) == 2)
+            bytes += 8 + 5 + (last - first + 1 + 7) / 8;
+        else if (std::sscanf(text.c_str(), "Reading Holding Registers %d to %d", &first, &last) == 2 ||
+                 std::sscanf(text.c_str(), "Verifying Holding Registers %d to %d", &first, &last) == 2)
+            bytes += 8 + 5 + 2 * (last - first + 1);
+        else
+            bytes += 16; // a single write, or the commit
+        ++exchanges;
+    }
+};
+
+// Takes the worker's reports, sleeping in the event loop between them as the window does.
+inline void BenchWaitUntil(const std::function<bool()>& done) {
+    QTimer tick;
+    tick.start(10);
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
 
 // A definition file of `devices` device types, ids from 100: each one's settings hold a group
 // "Unit" that starts with the units choice at `unitsRegister` and goes on with `unitBody`, and

@@ -27,30 +27,10 @@
 
 namespace {
 
-constexpr double CharacterMs = 11.0 * 1000.0 / 9600.0;
-constexpr double QuietLineMs = 5.0;
+using TBound = TBenchBound;
 
-struct TBound {
-    int exchanges = 0;
-    int bytes = 0;
-    double Ms() const { return bytes * CharacterMs + exchanges * QuietLineMs; }
-};
-
-// Each block report names its first and last address; a read reply carries address, function,
-// byte count, data and CRC; a single write and its echo are 8 bytes each.
 void AddReport(TBound& bound, const std::string& text) {
-    int first = 0, last = 0;
-    if (text.rfind("Verifying settings", 0) == 0)
-        return; // the verification's start, no exchange
-    if (std::sscanf(text.c_str(), "Reading Coils %d to %d", &first, &last) == 2 ||
-        std::sscanf(text.c_str(), "Verifying Coils %d to %d", &first, &last) == 2)
-        bound.bytes += 8 + 5 + (last - first + 1 + 7) / 8;
-    else if (std::sscanf(text.c_str(), "Reading Holding Registers %d to %d", &first, &last) == 2 ||
-             std::sscanf(text.c_str(), "Verifying Holding Registers %d to %d", &first, &last) == 2)
-        bound.bytes += 8 + 5 + 2 * (last - first + 1);
-    else
-        bound.bytes += 16; // a single write, or the commit
-    ++bound.exchanges;
+    bound.Add(text);
 }
 
 double CpuSeconds() {
@@ -60,12 +40,8 @@ double CpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Takes the worker's reports, sleeping in the event loop between them as the window does.
 void WaitUntil(const std::function<bool()>& done) {
-    QTimer tick;
-    tick.start(10);
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    BenchWaitUntil(done);
 }
 
 } // namespace

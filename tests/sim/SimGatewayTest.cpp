@@ -6,6 +6,7 @@
 
 #include <QTcpSocket>
 #include <cerrno>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <modbus/modbus.h>
 
@@ -137,4 +138,68 @@ TEST(SimGateway, CloseAfterEndsEachConnectionAfterItsRequests) {
     EXPECT_EQ(master.ReadError(1), 0);
     EXPECT_EQ(sim.Stop(), 0) << sim.Errors();
     EXPECT_EQ(sim.CountLines("closed after 2 requests"), 1) << sim.Output();
+}
+
+TEST(SimGateway, TcpAndRtuTcpServeOnTheListenHostAndRefuseMixedForms) {
+    TSimProcess tcp({"--tcp", "0", "--slave", "1", "--device-id", "18"});
+    ASSERT_EQ(tcp.Port().rfind("tcp://127.0.0.1:", 0), 0u) << tcp.Output() << tcp.Errors();
+    TTcpMaster master(tcp.Port());
+    ASSERT_TRUE(master.connected);
+    EXPECT_EQ(master.ReadError(1), 0);
+    EXPECT_EQ(master.ReadError(9), EMBXGTAR);
+
+    TSimProcess rtu({"--rtu-tcp", "0", "--listen", "::1"});
+    EXPECT_EQ(rtu.Port().rfind("rtu+tcp://[::1]:", 0), 0u) << rtu.Output() << rtu.Errors();
+    TSimProcess named({"--rtu-tcp", "0", "--listen", "localhost"});
+    EXPECT_EQ(named.Port().rfind("rtu+tcp://127.0.0.1:", 0), 0u) << named.Output() << named.Errors();
+
+    const std::vector<std::pair<QStringList, std::string>> refused{
+        {{"--tcp", "0", "--rtu-tcp", "0"}, "--tcp and --rtu-tcp are two kinds of gateway"},
+        {{"--tcp", "0", "--listen", "tcp://127.0.0.1:0"}, "names its port itself"},
+        {{"--listen", "127.0.0.1"}, "--listen takes a host address with --tcp PORT or --rtu-tcp PORT"},
+        {{"--tcp", "65536"}, "--tcp takes a port from 0 to 65535"},
+        {{"--hop-delay", "20"}, "need a gateway"},
+        {{"--tcp", "0", "--port", "COM3"}, "not a gateway"}};
+    for (const auto& [options, message] : refused) {
+        TSimProcess sim(options);
+        EXPECT_EQ(sim.Stop(), 1) << options.join(' ').toStdString();
+        EXPECT_NE(sim.Errors().find(message), std::string::npos) << sim.Errors();
+    }
+}
+
+TEST(SimGateway, HopDelayAndWireSpeedHoldEveryReplyBack) {
+    // A single read takes 15 characters on the line behind (17 ms), 125 registers 263 (301 ms).
+    TSimProcess sim({"--tcp", "0", "--hop-delay", "200", "--wire-speed", "--verbose"});
+    ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
+    {
+        TTcpMaster impatient(sim.Port());
+        modbus_set_response_timeout(impatient.ctx, 0, 150000);
+        EXPECT_EQ(impatient.ReadError(1), ETIMEDOUT);
+    }
+    TTcpMaster master(sim.Port());
+    modbus_set_response_timeout(master.ctx, 5, 0);
+    ASSERT_EQ(master.ReadError(1), 0);
+    uint16_t values[125] = {};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(modbus_read_registers(master.ctx, 0, 125, values), 125);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200 + 301));
+    EXPECT_EQ(sim.Stop(), 0) << sim.Errors();
+    // The late reply was still the unit's: it served every request.
+    EXPECT_EQ(sim.CountLines("request 01 03 00 00 00 01"), 2) << sim.Output();
+    EXPECT_EQ(sim.CountLines("stopped after 3 requests"), 1) << sim.Output();
+}
+
+TEST(SimGateway, FaultAtCloseClosesTheConnectionOfThatRequestUnserved) {
+    TSimProcess sim({"--tcp", "0", "--fault-at", "close=2", "--verbose"});
+    ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
+    TTcpMaster master(sim.Port());
+    EXPECT_EQ(master.ReadError(1), 0);
+    EXPECT_NE(master.ReadError(1), 0);
+    modbus_close(master.ctx);
+    ASSERT_EQ(modbus_connect(master.ctx), 0);
+    EXPECT_EQ(master.ReadError(1), 0);
+    EXPECT_EQ(master.ReadError(1), 0);
+    EXPECT_EQ(sim.Stop(), 0) << sim.Errors();
+    EXPECT_EQ(sim.CountLines("connection 1 closed at request 2 (fault close)"), 1) << sim.Output();
+    EXPECT_EQ(sim.CountLines("stopped after 3 requests"), 1) << sim.Output();
 }

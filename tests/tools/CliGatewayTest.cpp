@@ -6,6 +6,7 @@
 #include <QTcpServer>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
+#include <sstream>
 
 namespace {
 
@@ -125,4 +126,48 @@ TEST(CliGateway, RefusedConnectionsAndBadTargetsAreToldApart) {
     EXPECT_EQ(badPort.err, "dezadizi-cli: Not a TCP port: 99999 (use 1 to 65535)\n");
     EXPECT_EQ(Cli({"write", "tcp://127.0.0.1", "x.rur", "--timeout", "0"}).code, 2);
     EXPECT_EQ(Cli({"scan", "tcp://127.0.0.1", "--timeout", "soon"}).code, 2);
+}
+
+TEST(CliGateway, AConnectionDroppedMidWriteStopsTheRunBeforeTheCommit) {
+    TTempDir dir;
+    const std::string file = dir.Path("site.rur");
+    ASSERT_EQ(Cli({"defaults", "Z7E AHU Interface", "-o", file}).code, 0);
+    SetValue(file, "Supply Fan Maximum Speed", "66");
+    // A blank unit differs from the file in many settings: the run writes each of them.
+    const QStringList unit{"--tcp", "0", "--device", "Z7E AHU Interface", "--blank", "--verbose"};
+
+    // Where the single writes fall among a whole run's requests, the same in every run.
+    std::vector<int> writes;
+    {
+        TSimProcess sim(unit, dir.Path("config"));
+        ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
+        const TCliRun run = Cli({"write", sim.Port() + "@1", file});
+        ASSERT_EQ(run.code, 0) << run.out << run.err;
+        ASSERT_EQ(sim.Stop(), 0);
+        std::istringstream log(sim.Output());
+        int request = 0;
+        for (std::string line; std::getline(log, line);) {
+            if (line.find(": request 01 ") == std::string::npos)
+                continue;
+            ++request;
+            if (line.find(": request 01 05 ") != std::string::npos ||
+                line.find(": request 01 06 ") != std::string::npos)
+                writes.push_back(request);
+        }
+        ASSERT_GE(writes.size(), 4u) << sim.Output();
+    }
+    // The gateway drops the connection as the third write reaches it.
+    const int drop = writes[2];
+    TSimProcess sim(unit + QStringList{"--fault-at", "close=" + QString::number(drop)}, dir.Path("config"));
+    ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
+    const TCliRun run = Cli({"write", sim.Port() + "@1", file});
+    // It fails as on a pulled cable: at the write that got no reply, and sends nothing more.
+    EXPECT_EQ(run.code, 1) << run.out << run.err;
+    EXPECT_EQ(run.err.rfind("Writing ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find("Failed"), std::string::npos) << run.err;
+    EXPECT_EQ(sim.Stop(), 0) << sim.Errors();
+    EXPECT_EQ(sim.CountLines(" closed at request " + std::to_string(drop) + " (fault close)"), 1)
+        << sim.Output();
+    EXPECT_EQ(sim.CountLines(": request 01 "), drop - 1) << sim.Output();
+    EXPECT_EQ(sim.CountLines("commit (123 to holding register 9999)"), 0) << sim.Output();
 }

@@ -3,6 +3,7 @@
 #include "SimUnit.h"
 #include "modbus/Crc16.h"
 
+#include <QHostInfo>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -45,6 +46,23 @@ struct TSimGateway::TConnection {
     int64_t served = 0;
 };
 
+bool ParseListenHost(const std::string& text, QHostAddress* host) {
+    std::string name = text;
+    if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
+        name = name.substr(1, name.size() - 2);
+    if (name.empty() || name == "localhost") {
+        *host = QHostAddress(QHostAddress::LocalHost);
+        return true;
+    }
+    if (host->setAddress(QString::fromStdString(name)))
+        return true;
+    const QList<QHostAddress> found = QHostInfo::fromName(QString::fromStdString(name)).addresses();
+    if (found.isEmpty())
+        return false;
+    *host = found.front();
+    return true;
+}
+
 bool ParseListenAddress(const std::string& text, TSimGatewayOptions* options) {
     const std::string tcp = "tcp://", rtu = "rtu+tcp://";
     std::string rest;
@@ -58,14 +76,7 @@ bool ParseListenAddress(const std::string& text, TSimGatewayOptions* options) {
         return false;
     }
     const size_t colon = rest.rfind(':');
-    if (colon == std::string::npos)
-        return false;
-    std::string host = rest.substr(0, colon);
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-        host = host.substr(1, host.size() - 2);
-    if (host.empty() || host == "localhost")
-        options->host = QHostAddress(QHostAddress::LocalHost);
-    else if (!options->host.setAddress(QString::fromStdString(host)))
+    if (colon == std::string::npos || !ParseListenHost(rest.substr(0, colon), &options->host))
         return false;
     bool ok = false;
     const uint port = QString::fromStdString(rest.substr(colon + 1)).toUInt(&ok, 10);
@@ -213,14 +224,23 @@ void TSimGateway::Pump() {
     while (!FBusy && !FQueue.empty()) {
         const TRequest request = std::move(FQueue.front());
         FQueue.pop_front();
-        int32_t delayMs = 0;
-        const std::vector<uint8_t> bytes = Answer(request, &delayMs);
+        if (++FRequests == FOptions.closeAt) {
+            Log("connection " + std::to_string(request.connection) + " closed at request " +
+                std::to_string(FRequests) + " (fault close)");
+            Close(request.connection);
+            continue;
+        }
+        std::chrono::microseconds lineTime{0};
+        const std::vector<uint8_t> bytes = Answer(request, &lineTime);
+        const auto delay = std::chrono::milliseconds(FOptions.hopDelayMs) + lineTime;
+        // Whole milliseconds, the nearest: a line time rounded up each time would add up.
+        const int delayMs = static_cast<int>((delay.count() + 500) / 1000);
         if (delayMs <= 0) {
             Finish(request.connection, bytes);
             continue;
         }
         FBusy = true;
-        QTimer::singleShot(delayMs, &FServer, [this, id = request.connection, bytes] {
+        QTimer::singleShot(delayMs, Qt::PreciseTimer, &FServer, [this, id = request.connection, bytes] {
             FBusy = false;
             Finish(id, bytes);
             Pump();
@@ -228,7 +248,7 @@ void TSimGateway::Pump() {
     }
 }
 
-std::vector<uint8_t> TSimGateway::Answer(const TRequest& request, int32_t* delayMs) {
+std::vector<uint8_t> TSimGateway::Answer(const TRequest& request, std::chrono::microseconds* lineTime) {
     const uint8_t address = request.frame.front();
     if (!FOptions.rtuOverTcp && address != 0 && !HasUnit(address)) {
         const uint8_t code = FOptions.pathUnavailable ? GatewayPathUnavailable : GatewayTargetFailed;
@@ -243,7 +263,9 @@ std::vector<uint8_t> TSimGateway::Answer(const TRequest& request, int32_t* delay
         if (!answer.bytes.empty())
             reply = std::move(answer);
     }
-    *delayMs = reply.delayMs;
+    *lineTime = std::chrono::milliseconds(reply.delayMs);
+    if (FOptions.wireSpeed)
+        *lineTime += TSimPort::WireTime(request.frame.size() + reply.bytes.size());
     if (FOptions.rtuOverTcp || address == 0)
         return reply.bytes;
     return GatewayReply(request, reply.bytes);

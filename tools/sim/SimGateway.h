@@ -8,6 +8,7 @@
 
 #include <QHostAddress>
 #include <QTcpServer>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -29,10 +30,21 @@ struct TSimGatewayOptions {
     bool pathUnavailable = false;
     // Each connection is closed once this many of its requests were served (0: never).
     int64_t closeAfter = 0;
+    // The connection that sends the gateway's request number n (counted from 1 over all
+    // connections) is closed instead of the request being passed on (0: never).
+    int64_t closeAt = 0;
+    // The gateway's own delay, added to each reply.
+    int hopDelayMs = 0;
+    // Each request and reply takes the time the 9600-baud line behind the gateway would.
+    bool wireSpeed = false;
 };
 
-// "tcp://[HOST]:PORT" or "rtu+tcp://[HOST]:PORT" (HOST an address or "localhost", 127.0.0.1 when
-// left out) into `options`; false when it is neither.
+// A host address to listen on: IPv4, IPv6 (brackets allowed), or a name looked up; "" and
+// "localhost" are 127.0.0.1. False when it is none of these.
+bool ParseListenHost(const std::string& text, QHostAddress* host);
+
+// "tcp://[HOST]:PORT" or "rtu+tcp://[HOST]:PORT" (HOST as ParseListenHost takes it) into
+// `options`; false when it is neither.
 bool ParseListenAddress(const std::string& text, TSimGatewayOptions* options);
 
 class TSimGateway {
@@ -63,8 +75,9 @@ private:
     void TakeMbapRequests(TConnection& connection);
     void Queue(int connection, uint16_t transaction, std::vector<uint8_t> frame);
     void Pump();
-    // The bytes the connection gets for one request (none: no reply) and the delay before them.
-    std::vector<uint8_t> Answer(const TRequest& request, int32_t* delayMs);
+    // The bytes the connection gets for one request (none: no reply) and the time the line
+    // behind the gateway takes for them.
+    std::vector<uint8_t> Answer(const TRequest& request, std::chrono::microseconds* lineTime);
     std::vector<uint8_t> GatewayReply(const TRequest& request, const std::vector<uint8_t>& rtuReply);
     void Finish(int connection, const std::vector<uint8_t>& bytes);
     void Close(int connection);
@@ -77,5 +90,6 @@ private:
     std::map<int, std::unique_ptr<TConnection>> FConnections;
     int FNextId = 1;
     std::deque<TRequest> FQueue;
-    bool FBusy = false; // a reply waits out its delay; the next request waits for it
+    bool FBusy = false;    // a reply waits out its delay; the next request waits for it
+    int64_t FRequests = 0; // taken from the queue, over all connections
 };

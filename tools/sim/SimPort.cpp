@@ -149,7 +149,7 @@ void TSimPort::Process(const std::vector<TSimUnit*>& units, const std::vector<ui
                        Clock::time_point firstByte, int stopFd) {
     if (FWireSpeed) {
         // The master's write lands all at once; on a real line its last byte would only now arrive.
-        if (!SleepUntil(firstByte + CharacterTime * static_cast<long>(frame.size()), stopFd))
+        if (!SleepUntil(firstByte + WireTime(frame.size()), stopFd))
             return;
     }
     TSimReply reply;
@@ -172,7 +172,7 @@ bool TSimPort::Send(const std::vector<uint8_t>& bytes, int stopFd) {
         // At wire speed each byte is handed over when its last bit would have arrived.
         size_t chunk = bytes.size() - done;
         if (FWireSpeed) {
-            if (!SleepUntil(start + CharacterTime * static_cast<long>(done + 1), stopFd))
+            if (!SleepUntil(start + WireTime(done + 1), stopFd))
                 return false;
             chunk = 1;
         }

@@ -40,6 +40,10 @@ public:
     // 11 bits a character (start, 8 data, stop, and the gap of a real line rounded in) at 9600 baud.
     static constexpr std::chrono::microseconds CharacterTime{Unitmap::CharacterBits * 1'000'000 /
                                                              Unitmap::BaudRate};
+    // How long `characters` bytes take on that line; a gateway's line paces its frames alike.
+    static constexpr std::chrono::microseconds WireTime(size_t characters) {
+        return CharacterTime * static_cast<long>(characters);
+    }
 
     TSimPort() = default;
     ~TSimPort();

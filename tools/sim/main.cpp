@@ -152,8 +152,9 @@ struct TSimOptions {
     QCommandLineOption blankOption{
         QStringLiteral("blank"),
         QStringLiteral("Start with coils and registers at zero, not the device type's factory defaults.")};
-    QCommandLineOption wireSpeedOption{QStringLiteral("wire-speed"),
-                                       QStringLiteral("Pace every byte as a 9600-baud 8N1 line would.")};
+    QCommandLineOption wireSpeedOption{
+        QStringLiteral("wire-speed"),
+        QStringLiteral("Pace every byte as a 9600-baud 8N1 line would (behind a gateway: its line).")};
     QCommandLineOption faultOption{QStringLiteral("fault"),
                                    QStringLiteral("Inject a fault into this share of replies (0 to 1)."),
                                    QStringLiteral("kind=rate")};
@@ -183,14 +184,27 @@ struct TSimOptions {
         QStringLiteral("Answer this slave address (default 1). Repeat it to serve several units on the line, "
                        "each followed by its own --device, --device-id and --state."),
         QStringLiteral("n")};
+    QCommandLineOption tcpOption{
+        QStringLiteral("tcp"),
+        QStringLiteral("Serve the units behind a Modbus TCP gateway on this port (0: a free one)."),
+        QStringLiteral("port")};
+    QCommandLineOption rtuTcpOption{
+        QStringLiteral("rtu-tcp"),
+        QStringLiteral("Serve the units behind a gateway passing RTU frames over TCP on this port (0: a free "
+                       "one)."),
+        QStringLiteral("port")};
     QCommandLineOption listenOption{
         QStringLiteral("listen"),
-        QStringLiteral("Serve the units behind a network gateway instead of a comm port: tcp://[HOST]:PORT "
-                       "for Modbus TCP, rtu+tcp://[HOST]:PORT for RTU frames over TCP (port 0: a free one)."),
+        QStringLiteral("The host address the gateway of --tcp or --rtu-tcp listens on: IPv4, IPv6 or a name "
+                       "(default 127.0.0.1). Also, alone, tcp://[HOST]:PORT or rtu+tcp://[HOST]:PORT."),
         QStringLiteral("address")};
+    QCommandLineOption hopDelayOption{
+        QStringLiteral("hop-delay"),
+        QStringLiteral("The gateway's own delay, added to each reply (default 0)."), QStringLiteral("ms"),
+        QStringLiteral("0")};
     QCommandLineOption maxConnectionsOption{
         QStringLiteral("max-connections"),
-        QStringLiteral("Connections served at once with --listen (default 4); one more is closed at once."),
+        QStringLiteral("Connections a gateway serves at once (default 4); one more is closed at once."),
         QStringLiteral("n"), QStringLiteral("4")};
     QCommandLineOption dropAllOption{
         QStringLiteral("drop-all-on-overflow"),
@@ -204,12 +218,15 @@ struct TSimOptions {
                            definitionsOption, stateOption, blankOption, wireSpeedOption, faultOption,
                            faultAtOption, faultAfterOption, slowOption, seedOption, verboseOption,
                            silentCommitOption});
-        parser.addOptions({listenOption, maxConnectionsOption, dropAllOption, pathUnavailableOption});
+        parser.addOptions({tcpOption, rtuTcpOption, listenOption, hopDelayOption, maxConnectionsOption,
+                           dropAllOption, pathUnavailableOption});
     }
 };
 
 // Closes a network connection after n requests; a fault of the gateway's, not of a unit's.
 constexpr char CloseAfterFault[] = "close-after";
+// With --fault-at: closes the connection that sends the gateway's request n, instead of passing it on.
+constexpr char CloseAtFault[] = "close";
 
 // The line's faults and limits, alike for every unit on it; "" when the options are good.
 std::string SetFaults(const QCommandLineParser& parser, const TSimOptions& o, TSimUnit& unit) {
@@ -227,6 +244,8 @@ std::string SetFaults(const QCommandLineParser& parser, const TSimOptions& o, TS
     }
     for (const QString& fault : parser.values(o.faultAtOption)) {
         const QStringList parts = fault.split(QLatin1Char('='));
+        if (parts.front() == QLatin1String(CloseAtFault))
+            continue; // the gateway's, not the unit's
         bool ok = parts.size() == 2;
         const qlonglong request = ok ? parts[1].toLongLong(&ok) : 0;
         const auto kind = ok ? SimFaultFromName(parts[0].toStdString()) : std::nullopt;
@@ -261,37 +280,89 @@ std::string SetFaults(const QCommandLineParser& parser, const TSimOptions& o, TS
     return {};
 }
 
-// The gateway of --listen and its options into `gateway`; "" when they are good, or not given and
-// not needed.
+// A gateway is served instead of a comm port.
+bool GatewayWanted(const QCommandLineParser& parser, const TSimOptions& o) {
+    return parser.isSet(o.listenOption) || parser.isSet(o.tcpOption) || parser.isSet(o.rtuTcpOption);
+}
+
+// The kind, host and port of the gateway into `gateway`: --tcp or --rtu-tcp with the host of
+// --listen, or the older --listen tcp://[HOST]:PORT alone; "" when they are good.
+std::string GatewayAddress(const QCommandLineParser& parser, const TSimOptions& o,
+                           TSimGatewayOptions& gateway) {
+    const bool tcp = parser.isSet(o.tcpOption);
+    const bool rtuTcp = parser.isSet(o.rtuTcpOption);
+    const std::string listen = parser.value(o.listenOption).toStdString();
+    if (tcp && rtuTcp)
+        return "--tcp and --rtu-tcp are two kinds of gateway: give one";
+    if (listen.find("://") != std::string::npos) {
+        if (tcp || rtuTcp)
+            return "--listen tcp://... or rtu+tcp://... names its port itself: not with --tcp or --rtu-tcp";
+        if (!ParseListenAddress(listen, &gateway))
+            return "--listen takes tcp://[HOST]:PORT or rtu+tcp://[HOST]:PORT";
+        return {};
+    }
+    if (!tcp && !rtuTcp)
+        return "--listen takes a host address with --tcp PORT or --rtu-tcp PORT";
+    if (!ParseListenHost(listen, &gateway.host))
+        return "--listen takes a host address (IPv4, IPv6 or a name): " + listen;
+    bool ok = false;
+    const uint port = parser.value(tcp ? o.tcpOption : o.rtuTcpOption).toUInt(&ok, 10);
+    if (!ok || port > 65535)
+        return std::string(tcp ? "--tcp" : "--rtu-tcp") + " takes a port from 0 to 65535 (0: a free one)";
+    gateway.port = static_cast<uint16_t>(port);
+    gateway.rtuOverTcp = rtuTcp;
+    return {};
+}
+
+// The gateway's fault of --fault close-after=N or --fault-at close=N into `count`; "" when good.
+std::string GatewayFault(const QStringList& faults, const char* kind, int64_t* count, bool* given) {
+    for (const QString& fault : faults) {
+        const QStringList parts = fault.split(QLatin1Char('='));
+        if (parts.front() != QLatin1String(kind))
+            continue;
+        bool ok = false;
+        *count = parts.size() == 2 ? parts[1].toLongLong(&ok) : 0;
+        if (!ok || *count < 1)
+            return std::string(kind) + " takes a number of requests from 1";
+        *given = true;
+    }
+    return {};
+}
+
+// The gateway and its options into `gateway`; "" when they are good, or not given and not needed.
 std::string GatewayOptions(const QCommandLineParser& parser, const TSimOptions& o,
                            TSimGatewayOptions& gateway) {
-    const bool listen = parser.isSet(o.listenOption);
-    if (listen && !ParseListenAddress(parser.value(o.listenOption).toStdString(), &gateway))
-        return "--listen takes tcp://[HOST]:PORT or rtu+tcp://[HOST]:PORT";
+    const bool wanted = GatewayWanted(parser, o);
+    if (wanted) {
+        if (std::string problem = GatewayAddress(parser, o, gateway); !problem.empty())
+            return problem;
+    }
     bool ok = false;
     gateway.maxConnections = parser.value(o.maxConnectionsOption).toInt(&ok);
     if (!ok || gateway.maxConnections < 1)
         return "--max-connections takes a number from 1";
+    gateway.hopDelayMs = parser.value(o.hopDelayOption).toInt(&ok);
+    if (!ok || gateway.hopDelayMs < 0)
+        return "--hop-delay takes a number of milliseconds";
     gateway.dropAllOnOverflow = parser.isSet(o.dropAllOption);
     gateway.pathUnavailable = parser.isSet(o.pathUnavailableOption);
-    bool closeAfterGiven = false;
-    for (const QString& fault : parser.values(o.faultOption)) {
-        const QStringList parts = fault.split(QLatin1Char('='));
-        if (parts.front() != QLatin1String(CloseAfterFault))
-            continue;
-        gateway.closeAfter = parts.size() == 2 ? parts[1].toLongLong(&ok) : 0;
-        if (parts.size() != 2 || !ok || gateway.closeAfter < 1)
-            return "--fault close-after takes a number of requests from 1";
-        closeAfterGiven = true;
-    }
-    const bool gatewayOnly = parser.isSet(o.maxConnectionsOption) || gateway.dropAllOnOverflow ||
-                             gateway.pathUnavailable || closeAfterGiven;
-    if (!listen && gatewayOnly)
-        return "--max-connections, --drop-all-on-overflow, --gateway-path-unavailable and --fault "
-               "close-after need --listen";
-    if (listen &&
-        (parser.isSet(o.portOption) || parser.isSet(o.linkOption) || parser.isSet(o.wireSpeedOption)))
-        return "--port, --link and --wire-speed are for a comm port, not --listen";
+    gateway.wireSpeed = parser.isSet(o.wireSpeedOption);
+    bool faultGiven = false;
+    if (std::string problem =
+            GatewayFault(parser.values(o.faultOption), CloseAfterFault, &gateway.closeAfter, &faultGiven);
+        !problem.empty())
+        return "--fault " + problem;
+    if (std::string problem =
+            GatewayFault(parser.values(o.faultAtOption), CloseAtFault, &gateway.closeAt, &faultGiven);
+        !problem.empty())
+        return "--fault-at " + problem;
+    const bool gatewayOnly = parser.isSet(o.maxConnectionsOption) || parser.isSet(o.hopDelayOption) ||
+                             gateway.dropAllOnOverflow || gateway.pathUnavailable || faultGiven;
+    if (!wanted && gatewayOnly)
+        return "--max-connections, --hop-delay, --drop-all-on-overflow, --gateway-path-unavailable, --fault "
+               "close-after and --fault-at close need a gateway (--tcp, --rtu-tcp or --listen)";
+    if (wanted && (parser.isSet(o.portOption) || parser.isSet(o.linkOption)))
+        return "--port and --link are for a comm port, not a gateway";
     return {};
 }
 
@@ -456,9 +527,10 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "A simulated unit: a Modbus RTU slave (address 1) on a pseudo-terminal, published as a comm port;\n"
-        "with --slave, several units on one line; with --listen, units behind a network gateway.\n"
+        "with --slave, several units on one line; with --tcp or --rtu-tcp, units behind a network gateway.\n"
         "Fault kinds: no-reply, bad-crc, wrong-slave, exception, garbage, truncated, slow;\n"
-        "with --listen also close-after=n (close each connection after n requests)."));
+        "behind a gateway also --fault close-after=n (close each connection after n requests)\n"
+        "and --fault-at close=n (close the connection that sends request n, counted over all)."));
     parser.addHelpOption();
     parser.addVersionOption();
     const TSimOptions o;
@@ -498,7 +570,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const TStopHookScope stopHook({WakeLine, &stopPipe[1]});
-    if (parser.isSet(o.listenOption)) {
+    if (GatewayWanted(parser, o)) {
         const int code = ServeGateway(made, gateway, stopPipe[0]);
         if (code == 0)
             ReportStopped(made);
