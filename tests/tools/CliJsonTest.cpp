@@ -36,7 +36,7 @@ std::vector<QJsonObject> Objects(const std::string& text, const char* kind) {
     for (const std::string& line : Lines(text)) {
         const QJsonObject object = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
         EXPECT_EQ(object.value("schema").toInt(), 1) << line;
-        EXPECT_EQ(object.value("kind").toString(), kind) << line;
+        EXPECT_EQ(object.value("kind").toString().toStdString(), kind) << line;
         objects.push_back(object);
     }
     return objects;
@@ -173,4 +173,18 @@ TEST(CliJson, ReadScanAndCommissionTellWhatTheirTextTells) {
                   S(u, "port") + "@" + N(u, "address") + "  " + S(u, "device_type") + "  " + S(u, "result") +
                       "  " + N(u, "changed"));
     }
+}
+
+TEST(CliJson, AWarningIsWrittenWhenItHappensNotWhenTheCommandEnds) {
+    // Both streams into one: the order they were written in is the order of the lines.
+    std::ostringstream both;
+    const int code = RunCli({"convert", "-d", SourcePath("data/Devices.xml"), "#0",
+                             SourcePath("tests/data/golden/changed0.in.rur"), "--json"},
+                            SourcePath("data"), both, both);
+    ASSERT_EQ(code, cliOk) << both.str();
+    const std::string lines = both.str();
+    const size_t first = lines.find('\n') + 1;
+    EXPECT_EQ(S(Objects(lines.substr(0, first), "warning").at(0), "message"),
+              "Setting 'Unit Name': text cut to the 16 characters its registers hold.");
+    EXPECT_GT(Objects(lines.substr(first), "setting").size(), 100u);
 }

@@ -4,6 +4,7 @@
 #include "CliCommission.h"
 #include "CliDiff.h"
 #include "CliHistory.h"
+#include "CliJsonMessages.h"
 #include "CliOffline.h"
 #include "CliOnline.h"
 #include "CliScan.h"
@@ -19,7 +20,6 @@
 #include <QJsonObject>
 #include <algorithm>
 #include <exception>
-#include <sstream>
 
 namespace {
 
@@ -216,32 +216,6 @@ void PrintJson(const std::vector<QJsonObject>& objects, std::ostream& out) {
 
 namespace {
 
-// What a command wrote on standard error, as --json gives it: each "warning: " line a warning,
-// each run of other lines one error. A progress bar's rewritten lines keep only what was left.
-void PrintJsonMessages(const std::string& text, std::ostream& err) {
-    std::string error;
-    const auto flush = [&] {
-        if (!error.empty())
-            err << JsonLine(JsonMessage("error", error));
-        error.clear();
-    };
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        line = line.substr(line.find_last_of('\r') == std::string::npos ? 0 : line.find_last_of('\r') + 1);
-        for (size_t clear; (clear = line.find("\033[K")) != std::string::npos;)
-            line.erase(clear, 3);
-        if (line.empty())
-            continue;
-        if (line.rfind("warning: ", 0) == 0) {
-            flush();
-            err << JsonLine(JsonMessage("warning", line.substr(9)));
-        } else {
-            error += (error.empty() ? "" : "\n") + line;
-        }
-    }
-    flush();
-}
-
 int RunCommand(const std::string& command, const std::vector<std::string>& rest, const std::string& exeDir,
                std::ostream& out, std::ostream& err, bool json) {
     TCliOptions options;
@@ -310,9 +284,10 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
     }
     if (std::find(rest.begin(), rest.end(), "--json") == rest.end())
         return RunCommand(command, rest, exeDir, out, err, false);
-    // Standard error is taken whole and written as objects once the command has ended.
-    std::ostringstream messages;
-    const int status = RunCommand(command, rest, exeDir, out, messages, true);
-    PrintJsonMessages(messages.str(), err);
+    // Standard error becomes objects as the command writes it.
+    TCliJsonMessages messages(err);
+    std::ostream objects(&messages);
+    const int status = RunCommand(command, rest, exeDir, out, objects, true);
+    messages.Finish();
     return status;
 }
