@@ -35,7 +35,7 @@ const char* const UsageText =
     "  read PORT -o OUT [-d FILE] [--timeout MS]\n"
     "                       find the unit on PORT, read every setting, save or export OUT\n"
     "  write PORT IN [-d FILE] [--by-name] [--allow-out-of-range] [--all] [--no-verify]\n"
-    "                       [--timeout MS]\n"
+    "                       [--timeout MS] [--json]\n"
     "                       find the unit on PORT, read it, write what the settings file IN\n"
     "                       changes, save it and read it back to verify it\n"
     "  ports [set COMn PATH | clear COMn]\n"
@@ -84,10 +84,10 @@ const char* const UsageText =
     "  --dry-run            commission: read and report what would change, write nothing\n"
     "  --from A             scan: the first address asked (default 1)\n"
     "  --to B               scan: the last address asked (default 247)\n"
-    "  --json               every command but write: JSON Lines on standard output, one object per\n"
-    "                       line with \"schema\": 1 and a \"kind\" (device, setting, difference,\n"
-    "                       finding, entry, port, unit, result); warnings and errors as objects of\n"
-    "                       kind warning and error on standard error; -o becomes optional, and\n"
+    "  --json               JSON Lines on standard output, one object per line with \"schema\": 1\n"
+    "                       and a \"kind\" (device, setting, difference, finding, entry, port,\n"
+    "                       unit, result); warnings and errors as objects of kind warning and\n"
+    "                       error on standard error as they happen; -o becomes optional, and\n"
     "                       -o - and --csv are usage errors\n"
     "  --timeout MS         read, write, diff, commission, scan: how long to wait for a unit's reply\n"
     "                       (default 1000 ms on a serial line, 1500 ms through a gateway; scan:\n"
@@ -223,11 +223,6 @@ int RunCommand(const std::string& command, const std::vector<std::string>& rest,
         // A script is told what was wrong, not the whole usage text.
         if (!json)
             err << UsageText;
-        return cliUsage;
-    }
-    // write tells its run in words that have no objects yet.
-    if (json && command == "write") {
-        err << "dezadizi-cli: write does not take --json\n";
         return cliUsage;
     }
     if (command == "devices")
