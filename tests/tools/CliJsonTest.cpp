@@ -1,5 +1,6 @@
 // "--json": each line parsed on its own by Qt's parser and held against the human output.
 #include "Cli.h"
+#include "CliJsonMessages.h"
 #include "features/History.h"
 #include "sim/SimProcess.h"
 #include "support/TestSupport.h"
@@ -233,4 +234,22 @@ TEST(CliJson, AWarningIsWrittenWhenItHappensNotWhenTheCommandEnds) {
     EXPECT_EQ(S(Objects(lines.substr(0, first), "warning").at(0), "message"),
               "Setting 'Unit Name': text cut to the 16 characters its registers hold.");
     EXPECT_GT(Objects(lines.substr(first), "setting").size(), 100u);
+}
+
+TEST(CliJson, AProgressBarOnATerminalIsNoMessage) {
+    std::ostringstream err;
+    {
+        TCliJsonMessages messages(err);
+        std::ostream stream(&messages);
+        // As a session draws its bar when standard error is a terminal: a finished run, a warning,
+        // and a run stopped with the bar half drawn.
+        stream << "\rReading [    ] 0/8" << std::flush << "\rReading [####] 8/8" << std::flush << "\n";
+        stream << "warning: kept\n";
+        stream << "\rWriting [#   ] 2/8" << std::flush << "Write stopped.\n";
+    }
+    const std::vector<std::string> lines = Lines(err.str());
+    ASSERT_EQ(lines.size(), 2u) << err.str();
+    EXPECT_EQ(S(Objects(lines[0], "warning").at(0), "message") + "|" +
+                  S(Objects(lines[1], "error").at(0), "message"),
+              "kept|Write stopped.");
 }

@@ -6,9 +6,7 @@
 #include <string_view>
 
 void TCliJsonMessages::Finish() {
-    if (!FLine.empty())
-        TakeLine(std::move(FLine));
-    FLine.clear();
+    EndLine();
     WriteError();
 }
 
@@ -22,26 +20,33 @@ TCliJsonMessages::int_type TCliJsonMessages::overflow(int_type c) {
 
 std::streamsize TCliJsonMessages::xsputn(const char* text, std::streamsize count) {
     for (std::streamsize i = 0; i < count; ++i) {
-        if (text[i] != '\n') {
+        if (text[i] == '\r') {
+            // What follows is drawn over what came before, as a terminal shows it.
+            FLine.clear();
+            FShown = 0;
+        } else if (text[i] == '\n') {
+            EndLine();
+        } else {
             FLine += text[i];
-            continue;
         }
-        TakeLine(std::move(FLine));
-        FLine.clear();
     }
     return count;
 }
 
 int TCliJsonMessages::sync() {
-    // A flush ends what was written; a line still open (a progress bar's) is not a message yet.
+    // A flush ends what was written. What a line shows before its line break is a progress bar.
     WriteError();
+    FShown = FLine.size();
     return 0;
 }
 
+void TCliJsonMessages::EndLine() {
+    TakeLine(FLine.substr(FShown));
+    FLine.clear();
+    FShown = 0;
+}
+
 void TCliJsonMessages::TakeLine(std::string line) {
-    const size_t redrawn = line.find_last_of('\r');
-    if (redrawn != std::string::npos)
-        line.erase(0, redrawn + 1);
     for (size_t clear; (clear = line.find("\033[K")) != std::string::npos;)
         line.erase(clear, 3);
     if (line.empty())

@@ -7,8 +7,9 @@
 
 // Each "warning: " line becomes a warning object at once. Each run of other lines is one error
 // object (a message may take several lines), written as soon as it is known to be complete: at
-// the next warning, at a flush, or at the end. A progress bar's rewritten lines keep only what
-// was left.
+// the next warning, at a flush, or at the end. What a line shows (flushes) before its line break
+// is a progress bar on a terminal, no message, and is left out; after a carriage return only
+// what is drawn over the line counts.
 class TCliJsonMessages : public std::streambuf {
 public:
     explicit TCliJsonMessages(std::ostream& err) : FErr(err) {}
@@ -25,10 +26,12 @@ protected:
     int sync() override;
 
 private:
+    void EndLine();
     void TakeLine(std::string line);
     void WriteError();
 
     std::ostream& FErr;
     std::string FLine;  // the line being written
     std::string FError; // the error's lines so far
+    size_t FShown = 0;  // how much of it a flush showed before its line break
 };
