@@ -81,6 +81,34 @@ QJsonObject JsonDevice(int32_t position, const TDevice& device) {
     return object;
 }
 
+namespace {
+
+// The setting at `e` of the group at `g`, whose words `words` are.
+QJsonObject JsonSetting(const TSettings& tree, size_t g, size_t e, const std::vector<uint16_t>& words) {
+    const TGroup& group = *tree.Groups[g];
+    const TSetting& entry = *group.Settings[e];
+    QJsonObject object = JsonObject("setting");
+    object.insert("group", Q(GroupText(group, e)));
+    object.insert("name", Q(entry.Name));
+    // Group names repeat from one controller to the next: the positions tell them apart.
+    object.insert("group_index", static_cast<qint64>(g));
+    object.insert("entry_index", static_cast<qint64>(e));
+    object.insert("text", Q(entry.Text()));
+    AddValue(object, entry, tree);
+    object.insert("register_type", entry.RegisterType == rtCoil ? "coil" : "holding");
+    QJsonArray registers;
+    QJsonArray stored;
+    for (size_t i = 0; i < words.size(); ++i) {
+        registers.append(entry.FileRegister() + static_cast<int32_t>(i));
+        stored.append(words[i]);
+    }
+    object.insert("registers", registers);
+    object.insert("words", stored);
+    return object;
+}
+
+} // namespace
+
 std::vector<QJsonObject> JsonSettings(const TSettings& tree, bool fromUnit) {
     std::vector<QJsonObject> objects;
     for (size_t g = 0; g < tree.Groups.size(); ++g) {
@@ -90,27 +118,18 @@ std::vector<QJsonObject> JsonSettings(const TSettings& tree, bool fromUnit) {
             const std::vector<uint16_t> words = entry.StoredWords();
             if (words.empty() || (fromUnit && entry.InTemplate))
                 continue;
-            QJsonObject object = JsonObject("setting");
-            object.insert("group", Q(GroupText(*group, e)));
-            object.insert("name", Q(entry.Name));
-            // Group names repeat from one controller to the next: the positions tell them apart.
-            object.insert("group_index", static_cast<qint64>(g));
-            object.insert("entry_index", static_cast<qint64>(e));
-            object.insert("text", Q(entry.Text()));
-            AddValue(object, entry, tree);
-            object.insert("register_type", entry.RegisterType == rtCoil ? "coil" : "holding");
-            QJsonArray registers;
-            QJsonArray stored;
-            for (size_t i = 0; i < words.size(); ++i) {
-                registers.append(entry.FileRegister() + static_cast<int32_t>(i));
-                stored.append(words[i]);
-            }
-            object.insert("registers", registers);
-            object.insert("words", stored);
-            objects.push_back(object);
+            objects.push_back(JsonSetting(tree, g, e, words));
         }
     }
     return objects;
+}
+
+QJsonObject JsonChange(const TSettings& tree, const TDifference& change) {
+    const auto g = static_cast<size_t>(change.GroupIndex);
+    const auto e = static_cast<size_t>(change.EntryIndex);
+    QJsonObject object = JsonSetting(tree, g, e, tree.Groups[g]->Settings[e]->StoredWords());
+    object.insert("before", Q(change.A));
+    return object;
 }
 
 QJsonObject JsonDifference(const TDifference& difference) {
@@ -189,5 +208,15 @@ QJsonObject JsonMessage(const char* kind, const std::string& message) {
 QJsonObject JsonResult(const std::string& outcome) {
     QJsonObject object = JsonObject("result");
     object.insert("outcome", Q(outcome));
+    return object;
+}
+
+QJsonObject JsonWriteResult(const TRunEnd& end) {
+    QJsonObject object = JsonResult(OutcomeWord(end.Outcome));
+    object.insert("message", Q(end.Message));
+    if (end.Outcome == TOutcome::Verified)
+        object.insert("changed", static_cast<qint64>(end.Changed));
+    if (!end.Note.empty())
+        object.insert("note", Q(end.Note));
     return object;
 }

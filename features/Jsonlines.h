@@ -13,6 +13,7 @@ struct TDifference;
 struct TDefinitionFinding;
 struct THistoryEntry;
 struct TCommissionResult;
+struct TRunEnd;
 
 // The version of the objects' shape; it changes only when a field changes meaning or goes.
 constexpr int JsonSchemaVersion = 1;
@@ -28,6 +29,9 @@ QJsonObject JsonDevice(int32_t position, const TDevice& device);
 // order: its group, name, shown text, the number or choice it stands for, units and registers.
 // `fromUnit`: the tree holds a unit's values, which has no template groups.
 std::vector<QJsonObject> JsonSettings(const TSettings& tree, bool fromUnit = false);
+// A setting a write changes, as JsonSettings gives it with the value to be sent, and the text
+// the unit held before (`change`: the setting as the unit held it against `tree`).
+QJsonObject JsonChange(const TSettings& tree, const TDifference& change);
 // A line of a comparison.
 QJsonObject JsonDifference(const TDifference& difference);
 // A finding of the definition check in `file`.
@@ -44,3 +48,6 @@ QJsonObject JsonCommissionedUnit(const TCommissionResult& result);
 QJsonObject JsonMessage(const char* kind, const std::string& message);
 // The closing summary: the outcome word; callers add the counts.
 QJsonObject JsonResult(const std::string& outcome);
+// The closing summary of a write that ran: its outcome, the message the text prints, the
+// settings changed where the message counts them, and the note on what is left to do.
+QJsonObject JsonWriteResult(const TRunEnd& end);

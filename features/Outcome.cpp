@@ -111,9 +111,12 @@ TRunEnd WriteRunEnd(const TRegisterDataStore& store, const TWriteFacts& facts) {
     }
     case TOutcome::Saved:
         return RunEnd(outcome, TRegisterDataStore::OwedCommitText);
-    case TOutcome::Verified:
-        return RunEnd(outcome,
-                      "Settings written and verified (" + std::to_string(facts.Changed) + " settings).");
+    case TOutcome::Verified: {
+        TRunEnd end = RunEnd(outcome, "Settings written and verified (" + std::to_string(facts.Changed) +
+                                          " settings).");
+        end.Changed = facts.Changed;
+        return end;
+    }
     case TOutcome::Unconfirmed:
         break;
     default:

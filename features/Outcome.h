@@ -4,6 +4,7 @@
 // decided here once, for the window, the command-line tool and the record alike.
 #include "base/Messages.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,6 +49,8 @@ struct TRunEnd {
     std::string Note;
     // A mismatch: one line per setting the unit holds otherwise (the message holds them too).
     std::vector<std::string> Differences;
+    // A verified write: the settings it changed, as the message counts them.
+    size_t Changed = 0;
     TCliExit ExitStatus = cliFailed;
     // The box the window shows it in: only what went as asked is information.
     TMessageKind Kind = TMessageKind::Error;

@@ -1,5 +1,6 @@
 // "--json": each line parsed on its own by Qt's parser and held against the human output.
 #include "Cli.h"
+#include "CliJsonMessages.h"
 #include "features/History.h"
 #include "sim/SimProcess.h"
 #include "support/TestSupport.h"
@@ -36,7 +37,7 @@ std::vector<QJsonObject> Objects(const std::string& text, const char* kind) {
     for (const std::string& line : Lines(text)) {
         const QJsonObject object = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
         EXPECT_EQ(object.value("schema").toInt(), 1) << line;
-        EXPECT_EQ(object.value("kind").toString(), kind) << line;
+        EXPECT_EQ(object.value("kind").toString().toStdString(), kind) << line;
         objects.push_back(object);
     }
     return objects;
@@ -173,4 +174,82 @@ TEST(CliJson, ReadScanAndCommissionTellWhatTheirTextTells) {
                   S(u, "port") + "@" + N(u, "address") + "  " + S(u, "device_type") + "  " + S(u, "result") +
                       "  " + N(u, "changed"));
     }
+}
+
+TEST(CliJson, WriteTellsEachChangeAsTheUnitHeldItAndEndsWithTheTextsResult) {
+    TTempDir dir;
+    TSimProcess sim({"--device", "Z7E AHU Interface", "--slave", "2", "--slave", "5"}, dir.Path("config"));
+    ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
+    const std::string file = SourcePath("tests/data/golden/changed0.in.rur");
+    // The rows diff gives between the unit and the file: what the write changes.
+    const TCliRun diff = RunBuiltCli({"diff", "#0", "unit:" + sim.Port() + "@5", file}, 60000);
+    ASSERT_EQ(diff.code, 1) << diff.err;
+    std::vector<std::string> rows = Lines(diff.out);
+    // The units selector only changes how values read: it is never written.
+    const auto selector = std::find(rows.begin(), rows.end(), "Unit Settings\tDisplay Units\tm/sec\tft/min");
+    ASSERT_NE(selector, rows.end()) << diff.out;
+    rows.erase(selector);
+    const TCliRun text = RunBuiltCli({"write", sim.Port() + "@2", file}, 60000);
+    const TCliRun json = RunBuiltCli({"write", sim.Port() + "@5", file, "--json"}, 60000);
+    ASSERT_EQ(json.code, text.code) << json.err;
+    ASSERT_EQ(json.code, cliOk);
+
+    std::vector<std::string> lines = Lines(json.out);
+    ASSERT_EQ(lines.size(), rows.size() + 1) << json.out;
+    const QJsonObject result = Objects(lines.back(), "result").at(0);
+    lines.pop_back();
+    EXPECT_EQ(S(result, "message") + "\n", text.out);
+    EXPECT_EQ(S(result, "outcome") + " " + N(result, "changed"), "verified " + std::to_string(rows.size()));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const QJsonObject change = Objects(lines[i], "setting").at(0);
+        EXPECT_EQ(S(change, "group") + "\t" + S(change, "name") + "\t" + S(change, "before") + "\t" +
+                      S(change, "text"),
+                  rows[i]);
+        EXPECT_FALSE(change.value("registers").toArray().isEmpty()) << lines[i];
+    }
+    // The text's warnings, each an object.
+    std::string warnings;
+    for (const QJsonObject& warning : Objects(json.err, "warning"))
+        warnings += "warning: " + S(warning, "message") + "\n";
+    EXPECT_EQ(warnings, text.err);
+
+    // Nothing left to change: the result alone, in the text's words.
+    const TCliRun again = RunBuiltCli({"write", sim.Port() + "@5", file, "--json"}, 60000);
+    ASSERT_EQ(again.code, cliOk) << again.err;
+    const QJsonObject unchanged = Objects(Lines(again.out).at(0), "result").at(0);
+    EXPECT_EQ(Lines(again.out).size(), 1u);
+    EXPECT_EQ(S(unchanged, "outcome") + "\n" + S(unchanged, "message") + "\n",
+              "unchanged\n" + RunBuiltCli({"write", sim.Port() + "@2", file}, 60000).out);
+}
+
+TEST(CliJson, AWarningIsWrittenWhenItHappensNotWhenTheCommandEnds) {
+    // Both streams into one: the order they were written in is the order of the lines.
+    std::ostringstream both;
+    const int code = RunCli({"convert", "-d", SourcePath("data/Devices.xml"), "#0",
+                             SourcePath("tests/data/golden/changed0.in.rur"), "--json"},
+                            SourcePath("data"), both, both);
+    ASSERT_EQ(code, cliOk) << both.str();
+    const std::string lines = both.str();
+    const size_t first = lines.find('\n') + 1;
+    EXPECT_EQ(S(Objects(lines.substr(0, first), "warning").at(0), "message"),
+              "Setting 'Unit Name': text cut to the 16 characters its registers hold.");
+    EXPECT_GT(Objects(lines.substr(first), "setting").size(), 100u);
+}
+
+TEST(CliJson, AProgressBarOnATerminalIsNoMessage) {
+    std::ostringstream err;
+    {
+        TCliJsonMessages messages(err);
+        std::ostream stream(&messages);
+        // As a session draws its bar when standard error is a terminal: a finished run, a warning,
+        // and a run stopped with the bar half drawn.
+        stream << "\rReading [    ] 0/8" << std::flush << "\rReading [####] 8/8" << std::flush << "\n";
+        stream << "warning: kept\n";
+        stream << "\rWriting [#   ] 2/8" << std::flush << "Write stopped.\n";
+    }
+    const std::vector<std::string> lines = Lines(err.str());
+    ASSERT_EQ(lines.size(), 2u) << err.str();
+    EXPECT_EQ(S(Objects(lines[0], "warning").at(0), "message") + "|" +
+                  S(Objects(lines[1], "error").at(0), "message"),
+              "kept|Write stopped.");
 }

@@ -4,6 +4,7 @@
 #include "CliCommission.h"
 #include "CliDiff.h"
 #include "CliHistory.h"
+#include "CliJsonMessages.h"
 #include "CliOffline.h"
 #include "CliOnline.h"
 #include "CliScan.h"
@@ -19,7 +20,6 @@
 #include <QJsonObject>
 #include <algorithm>
 #include <exception>
-#include <sstream>
 
 namespace {
 
@@ -35,7 +35,7 @@ const char* const UsageText =
     "  read PORT -o OUT [-d FILE] [--timeout MS]\n"
     "                       find the unit on PORT, read every setting, save or export OUT\n"
     "  write PORT IN [-d FILE] [--by-name] [--allow-out-of-range] [--all] [--no-verify]\n"
-    "                       [--timeout MS]\n"
+    "                       [--timeout MS] [--json]\n"
     "                       find the unit on PORT, read it, write what the settings file IN\n"
     "                       changes, save it and read it back to verify it\n"
     "  ports [set COMn PATH | clear COMn]\n"
@@ -84,10 +84,10 @@ const char* const UsageText =
     "  --dry-run            commission: read and report what would change, write nothing\n"
     "  --from A             scan: the first address asked (default 1)\n"
     "  --to B               scan: the last address asked (default 247)\n"
-    "  --json               every command but write: JSON Lines on standard output, one object per\n"
-    "                       line with \"schema\": 1 and a \"kind\" (device, setting, difference,\n"
-    "                       finding, entry, port, unit, result); warnings and errors as objects of\n"
-    "                       kind warning and error on standard error; -o becomes optional, and\n"
+    "  --json               JSON Lines on standard output, one object per line with \"schema\": 1\n"
+    "                       and a \"kind\" (device, setting, difference, finding, entry, port,\n"
+    "                       unit, result); warnings and errors as objects of kind warning and\n"
+    "                       error on standard error as they happen; -o becomes optional, and\n"
     "                       -o - and --csv are usage errors\n"
     "  --timeout MS         read, write, diff, commission, scan: how long to wait for a unit's reply\n"
     "                       (default 1000 ms on a serial line, 1500 ms through a gateway; scan:\n"
@@ -216,32 +216,6 @@ void PrintJson(const std::vector<QJsonObject>& objects, std::ostream& out) {
 
 namespace {
 
-// What a command wrote on standard error, as --json gives it: each "warning: " line a warning,
-// each run of other lines one error. A progress bar's rewritten lines keep only what was left.
-void PrintJsonMessages(const std::string& text, std::ostream& err) {
-    std::string error;
-    const auto flush = [&] {
-        if (!error.empty())
-            err << JsonLine(JsonMessage("error", error));
-        error.clear();
-    };
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        line = line.substr(line.find_last_of('\r') == std::string::npos ? 0 : line.find_last_of('\r') + 1);
-        for (size_t clear; (clear = line.find("\033[K")) != std::string::npos;)
-            line.erase(clear, 3);
-        if (line.empty())
-            continue;
-        if (line.rfind("warning: ", 0) == 0) {
-            flush();
-            err << JsonLine(JsonMessage("warning", line.substr(9)));
-        } else {
-            error += (error.empty() ? "" : "\n") + line;
-        }
-    }
-    flush();
-}
-
 int RunCommand(const std::string& command, const std::vector<std::string>& rest, const std::string& exeDir,
                std::ostream& out, std::ostream& err, bool json) {
     TCliOptions options;
@@ -249,11 +223,6 @@ int RunCommand(const std::string& command, const std::vector<std::string>& rest,
         // A script is told what was wrong, not the whole usage text.
         if (!json)
             err << UsageText;
-        return cliUsage;
-    }
-    // write tells its run in words that have no objects yet.
-    if (json && command == "write") {
-        err << "dezadizi-cli: write does not take --json\n";
         return cliUsage;
     }
     if (command == "devices")
@@ -310,9 +279,10 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
     }
     if (std::find(rest.begin(), rest.end(), "--json") == rest.end())
         return RunCommand(command, rest, exeDir, out, err, false);
-    // Standard error is taken whole and written as objects once the command has ended.
-    std::ostringstream messages;
-    const int status = RunCommand(command, rest, exeDir, out, messages, true);
-    PrintJsonMessages(messages.str(), err);
+    // Standard error becomes objects as the command writes it.
+    TCliJsonMessages messages(err);
+    std::ostream objects(&messages);
+    const int status = RunCommand(command, rest, exeDir, out, objects, true);
+    messages.Finish();
     return status;
 }

@@ -4,6 +4,7 @@
 #include "base/Errors.h"
 #include "base/Usersettingskeys.h"
 #include "definitions/Devices.h"
+#include "features/Compare.h"
 #include "features/History.h"
 #include "features/Jsonlines.h"
 #include "features/Outcome.h"
@@ -464,6 +465,13 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         TDevice* device = session.Connect(devices, *target);
         session.AwaitRead();
         LoadCliSettingsFile(*device->Settings, options.positional[1], options, err);
+        // Taken before the run: after a mismatch the tree holds what the unit kept instead.
+        std::vector<QJsonObject> changes;
+        if (options.json) {
+            for (const TDifference& change :
+                 UnitChanges(*device->Settings, devices.Document->document_element()))
+                changes.push_back(JsonChange(*device->Settings, change));
+        }
         const TRunEnd end =
             session.Write(*device->Settings, options.all, !options.noVerify, options.positional[1]);
         if (end.Outcome == TOutcome::Stopped) {
@@ -473,6 +481,14 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         if (end.Kind == TMessageKind::Error) {
             for (const std::string& line : end.Differences)
                 err << line << "\n";
+            return end.ExitStatus;
+        }
+        if (options.json) {
+            PrintJson(changes, out);
+            out << JsonLine(JsonWriteResult(end));
+            // Not an error: what is left to do about a write that went out.
+            if (!end.Note.empty())
+                err << "warning: " << end.Note << "\n";
             return end.ExitStatus;
         }
         out << end.Message << "\n";
