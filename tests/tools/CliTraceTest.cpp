@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <gtest/gtest.h>
-#include <map>
 #include <modbus/modbus.h>
 #include <mutex>
 #include <pugixml.hpp>
@@ -47,25 +46,23 @@ public:
 private:
     void Serve() {
         // Named here, not by the code under test.
-        const std::map<int, std::string> names = {{1, "Read Coils"},
-                                                  {3, "Read Holding Registers"},
-                                                  {4, "Read Input Registers"},
-                                                  {5, "Write Single Coil"},
-                                                  {6, "Write Single Register"}};
+        const char* const names[] = {"?",
+                                     "Read Coils",
+                                     "?",
+                                     "Read Holding Registers",
+                                     "Read Input Registers",
+                                     "Write Single Coil",
+                                     "Write Single Register"};
         uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
         while (!FStop) {
             const int length = modbus_receive(FContext, query);
-            if (length <= 0) {
-                if (length < 0 && errno != ETIMEDOUT)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1)); // no master on the line
+            if (length < 0 && errno != ETIMEDOUT)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1)); // no master on the line
+            if (length <= 0)
                 continue;
-            }
-            const auto name = names.find(query[1]);
-            {
-                std::lock_guard<std::mutex> lock(FLock);
-                FRequests.push_back((name != names.end() ? name->second : "?") + " " +
-                                    std::to_string((query[2] << 8 | query[3]) + 1));
-            }
+            std::lock_guard<std::mutex> lock(FLock);
+            FRequests.push_back(std::string(names[query[1] <= 6 ? query[1] : 0]) + " " +
+                                std::to_string((query[2] << 8 | query[3]) + 1));
             modbus_reply(FContext, query, length, FMap);
         }
     }
