@@ -5,12 +5,16 @@
 // plus the 5 ms quiet-line wait before each request. Then the CPU the process uses while
 // connected and idle.
 //
-//   bench-online_run [device id, default 17] [idle seconds, default 30]
+//   bench-online_run [device id, default 17] [idle seconds, default 30] [trace file]
+//
+// With a trace file every frame goes to it as --trace writes it, to tell what the trace costs.
 #include "BenchSupport.h"
 #include "definitions/Devices.h"
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
+#include "modbus/MbusRtuMasterProtocol.h"
 #include "modbus/Registerdatastore.h"
+#include "modbus/Tracefile.h"
 #include "settings/Group.h"
 #include "settings/Setting.h"
 #include "settings/Settings.h"
@@ -64,7 +68,20 @@ int main(int argc, char* argv[]) {
     TRegisterDataStore store;
     TDevices devices(store);
     devices.LoadFromFile((bin + "/Devices.xml").toStdString());
-    TSerialManager manager(&store);
+    TTraceFile trace;
+    TSerialManager::TProtocolFactory masters;
+    if (argc > 3) {
+        if (const std::string failure = trace.Open(argv[3], true); !failure.empty()) {
+            std::fprintf(stderr, "%s\n", failure.c_str());
+            return 1;
+        }
+        masters = [&trace] {
+            auto master = std::make_unique<MbusRtuMasterProtocol>();
+            master->SetTrafficSink(&trace);
+            return master;
+        };
+    }
+    TSerialManager manager(&store, masters);
     std::mutex lock;
     std::vector<std::string> reports;
     store.OnProgress = [&](TRegisterDataStore*, const std::string& text, bool, int32_t) {

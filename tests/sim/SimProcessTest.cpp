@@ -2,12 +2,14 @@
 // pseudo-terminal, its faults as the master reports them, and its life cycle.
 #include "SimProcess.h"
 
+#include "base/Csv.h"
 #include "modbus/MbusRtuMasterProtocol.h"
 
 #include <QFileInfo>
 #include <QSettings>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <modbus/modbus.h>
 
 namespace {
@@ -59,9 +61,10 @@ TEST(SimProgram, EachFaultGivesTheMastersErrorCode) {
 TEST(SimProgram, ServesTheMasterPublishesItselfAndEndsCleanly) {
     TTempDir home;
     const std::string link = home.Path("unit-line");
-    TSimProcess sim(
-        {"--port", "COM9", "--link", QString::fromStdString(link), "--device-id", "18", "--verbose"},
-        home.Path(""));
+    const std::string trace = home.Path("trace.csv");
+    TSimProcess sim({"--port", "COM9", "--link", QString::fromStdString(link), "--device-id", "18",
+                     "--verbose", "--trace", QString::fromStdString(trace)},
+                    home.Path(""));
     ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
     EXPECT_EQ(
         QSettings(SettingsFile(home), QSettings::IniFormat).value("Ports/COM9").toString().toStdString(),
@@ -94,6 +97,18 @@ TEST(SimProgram, ServesTheMasterPublishesItselfAndEndsCleanly) {
 
     EXPECT_EQ(sim.Stop(), 0) << sim.Errors();
     EXPECT_EQ(sim.CountLines("commit (123 to holding register 9999)"), 1);
+    // The unit's side: every request received (the broadcast too), every reply sent.
+    const auto rows = ParseCsv(ReadFileText(trace));
+    ASSERT_EQ(rows.size(), 1u + 9u + 8u);
+    std::map<std::string, int> directions;
+    int commits = 0;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        ++directions[rows[i].at(2)];
+        commits += rows[i].at(2) == "received" && rows[i].at(8) == "Write Single Register" &&
+                   rows[i].at(9) == "9999" && rows[i].at(10) == "9998";
+    }
+    EXPECT_EQ(directions, (std::map<std::string, int>{{"received", 9}, {"sent", 8}}));
+    EXPECT_EQ(commits, 1);
     EXPECT_FALSE(QSettings(SettingsFile(home), QSettings::IniFormat).contains("Ports/COM9"));
     EXPECT_FALSE(std::filesystem::is_symlink(link));
 }

@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <pugixml.hpp>
+#include <regex>
 #include <sys/stat.h>
 
 namespace {
@@ -224,8 +226,10 @@ TEST(CliCommission, AMixedSiteGivesEachUnitItsResultTheExitStatusAndTheReport) {
                                       recorded(line.Port() + "@2").size(), recorded(clamping.Port()).size()};
 
     const std::string report = dir.Path("report.csv");
+    const std::string trace = dir.Path("trace.txt");
+    std::ofstream(trace) << "an earlier run's line\n";
     const CliResult run = Cli({"commission", file, line.Port() + "@1", line.Port() + "@2", line.Port() + "@3",
-                               line.Port() + "@7", clamping.Port(), "--report", report});
+                               line.Port() + "@7", clamping.Port(), "--report", report, "--trace", trace});
     EXPECT_EQ(run.code, 1) << run.out << run.err;
     const auto lines = Lines(run.out);
     ASSERT_EQ(lines.size(), 5u) << run.out;
@@ -282,6 +286,23 @@ TEST(CliCommission, AMixedSiteGivesEachUnitItsResultTheExitStatusAndTheReport) {
     EXPECT_EQ(Writes(line, 2), 3);
     EXPECT_EQ(Writes(line, 3), 0);
     EXPECT_EQ(line.CountLines("slave 2: commit (123"), 1);
+
+    // One trace of both lines' children, started afresh: every line whole and naming its target,
+    // the changed unit's writes as many as it logged.
+    std::map<std::string, int> frames;
+    std::map<std::string, int> writes;
+    static const std::regex traced(R"(^\d+ us (\S+) (sent|received|no reply) +[0-9a-f ]*\| (.*)$)");
+    for (const std::string& l : Lines(ReadFileText(trace))) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(l, match, traced)) << l;
+        ++frames[match[1]];
+        writes[match[1]] += match[2] == "sent" && match[3].str().find(", Write Single ") != std::string::npos;
+    }
+    EXPECT_EQ(frames.size(), 5u);
+    EXPECT_GT(frames[line.Port() + "@7"], 0); // its unanswered requests
+    EXPECT_EQ(writes[line.Port() + "@1"], 0);
+    EXPECT_EQ(writes[line.Port() + "@2"], 3);
+    EXPECT_EQ(writes[line.Port() + "@3"], 0);
 
     // Once the clamping unit is left out, the rest is only verified or unchanged: exit 0.
     const CliResult again = Cli({"commission", file, line.Port() + "@1", line.Port() + "@2"});

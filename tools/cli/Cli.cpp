@@ -92,6 +92,9 @@ const char* const UsageText =
     "  --timeout MS         read, write, diff, commission, scan: how long to wait for a unit's reply\n"
     "                       (default 1000 ms on a serial line, 1500 ms through a gateway; scan:\n"
     "                       50 ms, 550 ms through a gateway)\n"
+    "  --trace FILE         read, write, diff, commission, scan: log every frame sent to and received\n"
+    "                       from the units, decoded, one line each as it goes (CSV when FILE ends in\n"
+    "                       .csv); commission: every line names its target\n"
     "  --help               show this text\n"
     "  --version            show the program's version\n"
     "DEVICE is a device type's name, #N for catalogue position N, or id:N for its device_id.\n"
@@ -138,6 +141,12 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
                  : arg == "--device" ? options.device
                  : arg == "--since"  ? options.since
                                      : options.timeout) = value;
+        } else if (arg == "--trace") {
+            if (i + 1 >= args.size()) {
+                err << "dezadizi-cli: option " << arg << " needs a value\n";
+                return false;
+            }
+            options.trace = args[++i];
         } else if (arg == "--dry-run") {
             options.dryRun = true;
         } else if (arg == "--by-name") {

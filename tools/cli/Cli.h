@@ -37,6 +37,7 @@ struct TCliOptions {
     std::string since;                   // --since DATE (history)
     std::string timeout;                 // --timeout MS (the commands that talk to a unit)
     bool json = false;                   // --json: JSON Lines on standard output and standard error
+    std::string trace;                   // --trace FILE (the commands that talk to a unit)
 };
 
 // Parses "-d FILE", "-o OUT", the load options and positional arguments. Returns false (after writing a

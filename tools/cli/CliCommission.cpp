@@ -11,6 +11,7 @@
 #include "features/Jsonlines.h"
 #include "modbus/Registerdatastore.h"
 #include "modbus/SerialPort.h"
+#include "modbus/Tracefile.h"
 #include "settings/Device.h"
 #include "settings/Group.h"
 #include "settings/Setting.h"
@@ -169,6 +170,8 @@ TCommissionResult CommissionUnit(const TCliOptions& options, const TPortTarget& 
     TCommissionResult result;
     result.port = target.name;
     result.address = target.address;
+    if (link.trace)
+        link.trace->SetTarget(TargetKey(target));
     const auto start = std::chrono::steady_clock::now();
     try {
         if (CliStopRequested())
@@ -361,6 +364,9 @@ std::vector<TPortRun> StartPortRuns(const TCliOptions& options, const std::vecto
             arguments << "--allow-out-of-range";
         if (!options.timeout.empty())
             arguments << "--timeout" << QString::fromStdString(options.timeout);
+        // The parent started the file; each child appends its lines to it.
+        if (!options.trace.empty())
+            arguments << "--trace" << QString::fromStdString(options.trace);
         // The child's warnings and errors reach standard error as objects too.
         if (options.json)
             arguments << "--json";
@@ -499,6 +505,8 @@ int CliCommissionPort(const TCliOptions& options, std::ostream& out, std::ostrea
     auto link = TakeCliLink(options, err);
     if (!link)
         return cliUsage;
+    if (!OpenCliTrace(options, *link, false, err))
+        return cliFailed;
     // The units behind one gateway go one after another over its one connection.
     TCliGatewayConnections connections;
     link->connections = &connections;
@@ -537,6 +545,8 @@ int CliCommission(const TCliOptions& options, std::ostream& out, std::ostream& e
     TPerUnitValues perUnit; // by target as given
     if (const auto status = CheckBeforeAnyUnit(options, targets, units, perUnit, err))
         return *status;
+    if (TCliLink trace; !OpenCliTrace(options, trace, true, err))
+        return cliFailed;
 
     // The parent stays to the end whatever stops it: it passes the stop on and reads every child's
     // last words (a child writing to a parent gone would die of SIGPIPE between two units).

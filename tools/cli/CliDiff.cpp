@@ -76,8 +76,11 @@ int CliDiff(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         err << "usage: dezadizi-cli diff DEVICE A B [-d FILE] [--csv] [--by-name] [--timeout MS] [--json]\n";
         return DiffTrouble;
     }
-    const auto link = TakeCliLink(options, err);
+    auto link = TakeCliLink(options, err);
     if (!link)
+        return DiffTrouble;
+    // Trouble, not a difference: the exit status 1 says the two differ.
+    if (!OpenCliTrace(options, *link, true, err))
         return DiffTrouble;
     try {
         const TSide a = TakeSide(options, options.positional[1], *link, err);

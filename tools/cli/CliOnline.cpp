@@ -12,8 +12,10 @@
 #include "link/Runprogress.h"
 #include "link/Serialmanager.h"
 #include "modbus/Masterfactory.h"
+#include "modbus/MbusRtuMasterProtocol.h"
 #include "modbus/Registerdatastore.h"
 #include "modbus/SerialPort.h"
+#include "modbus/Tracefile.h"
 #include "settings/Settings.h"
 
 #include "Stopsignals.h"
@@ -115,13 +117,24 @@ std::string NoUnitBehindGateway(const TGatewayMaster& gateway, int32_t address) 
            gateway.GatewayAddress() + why;
 }
 
+// The serial master of each port opened, reporting to the trace file when there is one.
+TSerialManager::TProtocolFactory SerialMasters(const std::shared_ptr<TTraceFile>& trace) {
+    if (!trace)
+        return {};
+    return [sink = trace.get()] {
+        auto master = std::make_unique<MbusRtuMasterProtocol>();
+        master->SetTrafficSink(sink);
+        return master;
+    };
+}
+
 // One online session: the unit found on a port, its device type connected, its settings read
 // into the store of the catalogue `devices`.
 class TOnlineSession {
 public:
     TOnlineSession(const TDevices& devices, const TCliLink& link, std::ostream& err)
         : FErr(err), FBar(err, isatty(STDERR_FILENO) != 0), FLink(link), FStore(devices.Store()),
-          FManager(&FStore) {
+          FManager(&FStore, SerialMasters(link.trace)) {
         // This thread takes the reports in its own waits.
         FManager.ProcessReportsInOwnLoop();
         FManager.SetReplyTimeout(link.replyTimeoutMs);
@@ -151,6 +164,7 @@ public:
                 FGateway = FLink.connections->For(port);
             if (!FGateway)
                 FGateway = MakeGatewayMaster(port);
+            FGateway->SetTrafficSink(FLink.trace.get());
             FManager.MapPort(port.port, port, FGateway);
         } else {
             FManager.MapPort(port.port, port.name);
@@ -331,13 +345,15 @@ int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         err << "usage: dezadizi-cli read PORT -o OUT [-d FILE] [--timeout MS] [--json]\n";
         return cliUsage;
     }
-    const auto link = TakeCliLink(options, err);
+    auto link = TakeCliLink(options, err);
     if (!link)
         return cliUsage;
     int status = cliUsage;
     const auto target = ParseCliTarget(options.positional[0], err, &status);
     if (!target)
         return status;
+    if (!OpenCliTrace(options, *link, true, err))
+        return cliFailed;
     try {
         TRegisterDataStore store;
         TDevices devices(store);
@@ -429,6 +445,19 @@ std::optional<TCliLink> TakeCliLink(const TCliOptions& options, std::ostream& er
     return link;
 }
 
+bool OpenCliTrace(const TCliOptions& options, TCliLink& link, bool fresh, std::ostream& err) {
+    if (options.trace.empty())
+        return true;
+    auto trace = std::make_shared<TTraceFile>();
+    const std::string failure = trace->Open(options.trace, fresh);
+    if (!failure.empty()) {
+        err << "Cannot open the trace file " << failure << "\n";
+        return false;
+    }
+    link.trace = trace;
+    return true;
+}
+
 std::shared_ptr<TGatewayMaster> TCliGatewayConnections::For(const TPortTarget& target) {
     std::shared_ptr<TGatewayMaster>& connection = FConnections[GatewayText(target)];
     if (!connection)
@@ -450,13 +479,15 @@ int CliWrite(const TCliOptions& options, std::ostream& out, std::ostream& err) {
                "[--no-verify] [--timeout MS]\n";
         return cliUsage;
     }
-    const auto link = TakeCliLink(options, err);
+    auto link = TakeCliLink(options, err);
     if (!link)
         return cliUsage;
     int status = cliUsage;
     const auto target = ParseCliTarget(options.positional[0], err, &status);
     if (!target)
         return status;
+    if (!OpenCliTrace(options, *link, true, err))
+        return cliFailed;
     try {
         TRegisterDataStore image;
         TDevices devices(image);

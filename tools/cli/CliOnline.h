@@ -15,6 +15,7 @@
 #include <optional>
 
 class TGatewayMaster;
+class TTraceFile;
 class TDevice;
 class TDevices;
 class TRegisterDataStore;
@@ -65,6 +66,8 @@ private:
 struct TCliLink {
     int32_t replyTimeoutMs = 0;
     TCliGatewayConnections* connections = nullptr;
+    // --trace FILE: every frame of the sessions' masters; none without the option.
+    std::shared_ptr<TTraceFile> trace;
 };
 // "read PORT -o OUT": search PORT for the unit, read every setting, save or export OUT.
 int CliRead(const TCliOptions& options, std::ostream& out, std::ostream& err);
@@ -90,6 +93,10 @@ std::optional<TPortTarget> ParseCliTarget(const std::string& text, std::ostream&
 // "--timeout MS" taken into a link; nothing, after a message on err, for anything but a number
 // of milliseconds above 0.
 std::optional<TCliLink> TakeCliLink(const TCliOptions& options, std::ostream& err);
+// --trace FILE opened into `link`; `fresh` empties the file first (a commissioning run's children
+// append to the file their parent started). True without the option; false after telling on err
+// which file could not be opened and why.
+bool OpenCliTrace(const TCliOptions& options, TCliLink& link, bool fresh, std::ostream& err);
 // Whether a stop signal (SIGINT, SIGTERM, SIGHUP) was received.
 bool CliStopRequested();
 // A stop signal stops the run in progress and leaves the process running, between sessions too.

@@ -8,6 +8,7 @@
 #include "modbus/MbusMasterFunctions.h"
 #include "modbus/Registerdatastore.h"
 #include "modbus/SerialPort.h"
+#include "modbus/Tracefile.h"
 #include "modbus/Unitmap.h"
 #include "settings/Device.h"
 
@@ -57,9 +58,11 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
         return status;
     if (target->addressGiven)
         return usage();
-    const auto link = TakeCliLink(options, err);
+    auto link = TakeCliLink(options, err);
     if (!link)
         return cliUsage;
+    if (!OpenCliTrace(options, *link, true, err))
+        return cliFailed;
 
     TRegisterDataStore store;
     TDevices devices(store);
@@ -71,6 +74,7 @@ int CliScan(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     }
     const std::unique_ptr<MbusMasterFunctions> line = MakeMaster(*target);
     MbusMasterFunctions& master = *line;
+    master.SetTrafficSink(link->trace.get());
     // One request per address: a unit that does not answer the first time is not asked again.
     master.SetRetryCount(0);
     const int32_t replyWait = link->replyTimeoutMs > 0 ? link->replyTimeoutMs

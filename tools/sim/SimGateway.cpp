@@ -119,6 +119,11 @@ void TSimGateway::Log(const std::string& line) const {
         OnLog(line);
 }
 
+void TSimGateway::Trace(TTrafficDirection direction, const std::vector<uint8_t>& bytes) const {
+    ReportTraffic(FTrace, TTrafficSide::Unit, direction,
+                  FOptions.rtuOverTcp ? TTrafficFraming::Rtu : TTrafficFraming::Tcp, bytes);
+}
+
 bool TSimGateway::HasUnit(uint8_t address) const {
     for (const TSimUnit* unit : FUnits) {
         if (unit->Address() == address)
@@ -216,6 +221,13 @@ void TSimGateway::TakeMbapRequests(TConnection& connection) {
 }
 
 void TSimGateway::Queue(int connection, uint16_t transaction, std::vector<uint8_t> frame) {
+    if (FTrace != nullptr) {
+        // As it came: a Modbus TCP request with its header again.
+        Trace(TTrafficDirection::Received,
+              FOptions.rtuOverTcp
+                  ? frame
+                  : MbapFrame(transaction, frame.front(), frame.data() + 1, frame.size() - 3));
+    }
     FQueue.push_back(TRequest{connection, transaction, std::move(frame)});
 }
 
@@ -290,9 +302,11 @@ void TSimGateway::Finish(int id, const std::vector<uint8_t>& bytes) {
     if (found == FConnections.end())
         return; // closed while its request waited
     TConnection& connection = *found->second;
-    if (!bytes.empty())
+    if (!bytes.empty()) {
         connection.socket->write(reinterpret_cast<const char*>(bytes.data()),
                                  static_cast<qint64>(bytes.size()));
+        Trace(TTrafficDirection::Sent, bytes);
+    }
     ++connection.served;
     if (FOptions.closeAfter > 0 && connection.served >= FOptions.closeAfter) {
         Log("connection " + std::to_string(id) + " closed after " + std::to_string(connection.served) +

@@ -6,6 +6,8 @@
 // request at a time, on the thread of the Qt event loop it runs in.
 #include "SimPort.h"
 
+#include "modbus/Trafficframe.h"
+
 #include <QHostAddress>
 #include <QTcpServer>
 #include <chrono>
@@ -61,6 +63,8 @@ public:
 
     // Receives one line per connection event and per request the gateway answers itself.
     std::function<void(const std::string&)> OnLog;
+    // Every request taken off a connection and every reply sent on one go to `sink` (null: none).
+    void SetTrafficSink(TTrafficSink* sink) { FTrace = sink; }
 
 private:
     struct TConnection;
@@ -83,6 +87,7 @@ private:
     void Close(int connection);
     bool HasUnit(uint8_t address) const;
     void Log(const std::string& line) const;
+    void Trace(TTrafficDirection direction, const std::vector<uint8_t>& bytes) const;
 
     std::vector<TSimUnit*> FUnits;
     TSimGatewayOptions FOptions;
@@ -92,4 +97,5 @@ private:
     std::deque<TRequest> FQueue;
     bool FBusy = false;    // a reply waits out its delay; the next request waits for it
     int64_t FRequests = 0; // taken from the queue, over all connections
+    TTrafficSink* FTrace = nullptr;
 };

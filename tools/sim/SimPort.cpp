@@ -147,6 +147,7 @@ void TSimPort::Serve(const std::vector<TSimUnit*>& units, int stopFd, const std:
 
 void TSimPort::Process(const std::vector<TSimUnit*>& units, const std::vector<uint8_t>& frame,
                        Clock::time_point firstByte, int stopFd) {
+    ReportTraffic(FTrace, TTrafficSide::Unit, TTrafficDirection::Received, TTrafficFraming::Rtu, frame);
     if (FWireSpeed) {
         // The master's write lands all at once; on a real line its last byte would only now arrive.
         if (!SleepUntil(firstByte + WireTime(frame.size()), stopFd))
@@ -162,7 +163,8 @@ void TSimPort::Process(const std::vector<TSimUnit*>& units, const std::vector<ui
         return;
     if (reply.delayMs > 0 && !SleepUntil(Clock::now() + std::chrono::milliseconds(reply.delayMs), stopFd))
         return;
-    Send(reply.bytes, stopFd);
+    if (Send(reply.bytes, stopFd))
+        ReportTraffic(FTrace, TTrafficSide::Unit, TTrafficDirection::Sent, TTrafficFraming::Rtu, reply.bytes);
 }
 
 bool TSimPort::Send(const std::vector<uint8_t>& bytes, int stopFd) {

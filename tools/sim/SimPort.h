@@ -3,6 +3,7 @@
 // It cuts the byte stream into request frames (by length where the function code tells it, else
 // by a quiet line), hands them to the unit and sends the replies, optionally at the pace of a
 // real 9600-baud 8N1 line.
+#include "modbus/Trafficframe.h"
 #include "modbus/Unitmap.h"
 
 #include <chrono>
@@ -56,6 +57,8 @@ public:
     const std::string& Path() const { return FPath; }
 
     void SetWireSpeed(bool on) { FWireSpeed = on; }
+    // Every request frame taken off the line and every reply sent go to `sink` (null: none).
+    void SetTrafficSink(TTrafficSink* sink) { FTrace = sink; }
 
     // Serves requests until `stopFd` becomes readable (or fails). `idle` runs whenever the line
     // has been quiet for a while. Every unit hears every frame, as on an RS-485 line; the one
@@ -73,4 +76,5 @@ private:
     int FSlave = -1; // held open so the line survives masters coming and going
     std::string FPath;
     bool FWireSpeed = false;
+    TTrafficSink* FTrace = nullptr;
 };

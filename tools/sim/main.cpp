@@ -14,6 +14,7 @@
 #include "definitions/Devices.h"
 #include "modbus/Porttarget.h"
 #include "modbus/Registerdatastore.h"
+#include "modbus/Tracefile.h"
 #include "modbus/Unitmap.h"
 #include "settings/Device.h"
 
@@ -213,6 +214,12 @@ struct TSimOptions {
         QStringLiteral("gateway-path-unavailable"),
         QStringLiteral("An address no unit serves gets exception 10, not 11, from the tcp:// gateway.")};
 
+    QCommandLineOption traceOption{
+        QStringLiteral("trace"),
+        QStringLiteral("Log every request received and reply sent, decoded, one line each (CSV when the file "
+                       "name ends in .csv)."),
+        QStringLiteral("file")};
+
     void AddTo(QCommandLineParser& parser) const {
         parser.addOptions({slaveOption, clampOption, portOption, linkOption, deviceIdOption, deviceOption,
                            definitionsOption, stateOption, blankOption, wireSpeedOption, faultOption,
@@ -220,6 +227,7 @@ struct TSimOptions {
                            silentCommitOption});
         parser.addOptions({tcpOption, rtuTcpOption, listenOption, hopDelayOption, maxConnectionsOption,
                            dropAllOption, pathUnavailableOption});
+        parser.addOption(traceOption);
     }
 };
 
@@ -492,12 +500,21 @@ void ReportStopped(const TLineUnits& made) {
     }
 }
 
+// --trace FILE opened into `trace`; "" when it was or is not wanted.
+std::string OpenTrace(const QCommandLineParser& parser, const TSimOptions& o, TTraceFile& trace) {
+    if (!parser.isSet(o.traceOption))
+        return {};
+    const std::string failure = trace.Open(parser.value(o.traceOption).toStdString(), true);
+    return failure.empty() ? failure : "cannot open the trace file " + failure;
+}
+
 // Serves the units behind a network gateway until `stopFd` becomes readable; the exit code.
-int ServeGateway(const TLineUnits& made, const TSimGatewayOptions& options, int stopFd) {
+int ServeGateway(const TLineUnits& made, const TSimGatewayOptions& options, int stopFd, TTrafficSink* trace) {
     std::vector<TSimUnit*> units;
     for (const auto& unit : made.units)
         units.push_back(unit.get());
     TSimGateway gateway(units, options);
+    gateway.SetTrafficSink(trace);
     gateway.OnLog = [](const std::string& line) { std::cout << "dezadizi-sim: " << line << std::endl; };
     std::string error;
     if (!gateway.Listen(&error))
@@ -562,6 +579,11 @@ int main(int argc, char** argv) {
     if (const std::string problem = GatewayOptions(parser, o, gateway); !problem.empty())
         return Fail(problem);
 
+    TTraceFile trace;
+    if (const std::string problem = OpenTrace(parser, o, trace); !problem.empty())
+        return Fail(problem);
+    TTrafficSink* traceSink = trace.IsOpen() ? &trace : nullptr;
+
     // SIGINT, SIGTERM and SIGHUP (a closed terminal) end the run cleanly.
     InstallStopSignals();
     int stopPipe[2] = {-1, -1};
@@ -571,13 +593,14 @@ int main(int argc, char** argv) {
     }
     const TStopHookScope stopHook({WakeLine, &stopPipe[1]});
     if (GatewayWanted(parser, o)) {
-        const int code = ServeGateway(made, gateway, stopPipe[0]);
+        const int code = ServeGateway(made, gateway, stopPipe[0], traceSink);
         if (code == 0)
             ReportStopped(made);
         return code;
     }
     TSimPort line;
     line.SetWireSpeed(parser.isSet(o.wireSpeedOption));
+    line.SetTrafficSink(traceSink);
     if (!line.Create(&error))
         return Fail(error);
     const QString path = QString::fromStdString(line.Path());
