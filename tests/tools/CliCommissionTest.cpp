@@ -1,18 +1,22 @@
 // Commissioning and scanning against simulated lines, several units on one line.
 #include "base/Csv.h"
 #include "features/History.h"
+#include "modbus/TestPty.h"
 #include "sim/SimProcess.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
 #include <QTest>
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <modbus/modbus.h>
 #include <pugixml.hpp>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -423,18 +427,77 @@ TEST(CliScan, FindsExactlyTheUnitsOnTheLineAndCreditsNoLateReply) {
     EXPECT_EQ(scan.code, 0) << scan.err;
     EXPECT_EQ(scan.out, "2  17  Z7E AHU Interface\n5  17  Z7E AHU Interface\n9  99  unknown device id 99\n");
 
-    // Units that answer after the scan's wait are not found, and their answers are taken for
-    // no other address.
-    TSimProcess late({"--device", "Z7E AHU Interface", "--slave", "2", "--slave", "5", "--fault", "slow=1",
-                      "--slow-ms", "70"},
+    // A unit that answers only after the ordinary reply time-out is not found, and its answer,
+    // which comes in a later address's wait, is taken for no other address.
+    TSimProcess late({"--device", "Z7E AHU Interface", "--slave", "3", "--fault", "slow=1", "--slow-ms",
+                      "400", "--verbose"},
                      dir.Path("config"));
     ASSERT_FALSE(late.Port().empty()) << late.Errors();
-    const CliResult slow = Cli({"scan", late.Port(), "--from", "1", "--to", "6"});
+    const CliResult slow = Cli({"scan", late.Port(), "--from", "1", "--to", "6", "--timeout", "200"});
     EXPECT_EQ(slow.code, 0) << slow.err;
     EXPECT_EQ(slow.out, "");
+    EXPECT_EQ(late.CountLines("reply 03 04"), 1) << late.Output();
 
     EXPECT_EQ(Cli({"scan", line.Port(), "--from", "0"}).code, 2);
     EXPECT_EQ(Cli({"scan", line.Port(), "--from", "9", "--to", "3"}).code, 2);
+    const CliResult wait = Cli({"scan", line.Port(), "--wait", "9"});
+    EXPECT_EQ(wait.code, 2);
+    EXPECT_NE(wait.err.find("wait 10 to 10000 ms"), std::string::npos) << wait.err;
+}
+
+TEST(CliScan, FindsUnitsThatAnswerSlowlyOrOnceLate) {
+    TTempDir dir;
+    // Every reply 70 ms after the request, at the line's own speed.
+    TSimProcess slow({"--device", "Z7E AHU Interface", "--slave", "2", "--slave", "5", "--fault", "slow=1",
+                      "--slow-ms", "70", "--wire-speed"},
+                     dir.Path("config"));
+    ASSERT_FALSE(slow.Port().empty()) << slow.Errors();
+    const CliResult found = Cli({"scan", slow.Port(), "--from", "1", "--to", "6"});
+    EXPECT_EQ(found.code, 0) << found.err;
+    EXPECT_EQ(found.out, "2  17  Z7E AHU Interface\n5  17  Z7E AHU Interface\n");
+
+    // The first reply 120 ms late: the unit is asked once more, and listed once.
+    TSimProcess once({"--device", "Z7E AHU Interface", "--slave", "3", "--slave", "6", "--fault-at", "slow=1",
+                      "--slow-ms", "120", "--wire-speed", "--verbose"},
+                     dir.Path("config"));
+    ASSERT_FALSE(once.Port().empty()) << once.Errors();
+    const CliResult late = Cli({"scan", once.Port(), "--from", "1", "--to", "7"});
+    EXPECT_EQ(late.code, 0) << late.err;
+    EXPECT_EQ(late.out, "3  17  Z7E AHU Interface\n6  17  Z7E AHU Interface\n");
+    EXPECT_EQ(once.CountLines("slave 3: request 03 04"), 2) << once.Output();
+    EXPECT_EQ(once.CountLines("slave 6: request 06 04"), 2) << once.Output();
+}
+
+// A libmodbus unit takes the frame after a request to another address for that address's
+// reply and skips it: right behind a silent address it would skip its own request.
+TEST(CliScan, FindsALibmodbusUnitRightBehindASilentAddress) {
+    TTestPty pty;
+    modbus_mapping_t* map = modbus_mapping_new_start_address(0, 0, 0, 0, 0, 0, 0, 10);
+    ASSERT_NE(map, nullptr);
+    map->tab_input_registers[3] = 17;
+    modbus_t* unit = modbus_new_rtu("/dev/ptmx", 9600, 'N', 8, 1);
+    ASSERT_NE(unit, nullptr);
+    modbus_set_slave(unit, 2);
+    modbus_set_socket(unit, pty.master);
+    modbus_set_indication_timeout(unit, 0, 20000);
+    std::atomic<bool> stop{false};
+    std::atomic<int> answered{0};
+    std::thread server([&] {
+        uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
+        while (!stop) {
+            const int length = modbus_receive(unit, query);
+            if (length > 0 && modbus_reply(unit, query, length, map) > 0)
+                ++answered;
+        }
+    });
+    const CliResult scan = Cli({"scan", pty.path, "--from", "1", "--to", "3"});
+    stop = true;
+    server.join();
+    modbus_free(unit); // the descriptor belongs to the pty
+    modbus_mapping_free(map);
+    EXPECT_EQ(scan.code, 0) << scan.err;
+    EXPECT_EQ(scan.out, "2  17  Z7E AHU Interface\n");
+    EXPECT_EQ(answered, 1);
 }
 
 TEST(CliCommission, ASaveARunLeftOwedIsSentOnceByTheNextRunThoughNothingDiffers) {
