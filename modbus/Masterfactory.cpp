@@ -120,6 +120,15 @@ int32_t TGatewayMaster::Transaction(int32_t slave, int32_t function, const uint8
     return result;
 }
 
+int32_t TGatewayMaster::SendIgnoredFrame(int32_t listenMs) {
+    int32_t result = FTALK_ILLEGAL_STATE_ERROR;
+    FLine->Run([&](MbusTcpMasterBase& master) {
+        if (auto* rtu = dynamic_cast<MbusRtuTcpMasterProtocol*>(&master); rtu != nullptr)
+            result = rtu->SendIgnoredFrame(listenMs);
+    });
+    return result;
+}
+
 std::string TGatewayMaster::LastErrorText() const {
     std::lock_guard<std::mutex> lock(FTextLock);
     return FLastError;

@@ -32,6 +32,9 @@ public:
     int32_t Transaction(int32_t slave, int32_t function, const uint8_t* request, int32_t requestLength,
                         uint8_t* reply, int32_t replyLength) override;
 
+    // MbusRtuTcpMasterProtocol::SendIgnoredFrame on an RTU-over-TCP gateway; 2 on a Modbus TCP one.
+    int32_t SendIgnoredFrame(int32_t listenMs);
+
     // The code of the last exchange or open.
     int32_t LastCode() const { return FLastCode; }
     // "TCP/IP connection error: 10.0.0.5:502: Connection refused"; empty after a success.
