@@ -24,9 +24,9 @@ namespace {
 
 // The reply wait of a scan. At 9600 baud a one-register read is an 8-byte request (9 ms) and a
 // 7-byte reply (8 ms); 100 ms lets a unit take up to about 90 ms to turn round. A silent
-// address costs the request, the wait, a short listen for a late reply and the ignored frame
-// (MbusRtuMasterProtocol::SendIgnoredFrame) with the quiet line before each frame, about 130 ms
-// on a line: 1 to 247 in about 32 s.
+// address costs the request, the wait and the ignored frame (MbusRtuMasterProtocol::
+// SendIgnoredFrame), each frame after a quiet line of 5 ms, about 133 ms on a line: 1 to 247 in
+// about 33 s.
 constexpr int32_t DefaultScanWaitMs = 100;
 constexpr int32_t MinScanWaitMs = 10;
 constexpr int32_t MaxScanWaitMs = 10000;
