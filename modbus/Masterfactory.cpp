@@ -125,6 +125,15 @@ void TGatewayMaster::SetTrafficSink(TTrafficSink* sink) {
     FLine->Run([sink](MbusTcpMasterBase& master) { master.SetTrafficSink(sink); });
 }
 
+int32_t TGatewayMaster::SendIgnoredFrame(int32_t listenMs) {
+    int32_t result = FTALK_ILLEGAL_STATE_ERROR;
+    FLine->Run([&](MbusTcpMasterBase& master) {
+        if (auto* rtu = dynamic_cast<MbusRtuTcpMasterProtocol*>(&master); rtu != nullptr)
+            result = rtu->SendIgnoredFrame(listenMs);
+    });
+    return result;
+}
+
 std::string TGatewayMaster::LastErrorText() const {
     std::lock_guard<std::mutex> lock(FTextLock);
     return FLastError;

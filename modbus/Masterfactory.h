@@ -34,6 +34,9 @@ public:
     // Handed to the master on the connection's thread, which calls it from there.
     void SetTrafficSink(TTrafficSink* sink) override;
 
+    // MbusRtuTcpMasterProtocol::SendIgnoredFrame on an RTU-over-TCP gateway; 2 on a Modbus TCP one.
+    int32_t SendIgnoredFrame(int32_t listenMs);
+
     // The code of the last exchange or open.
     int32_t LastCode() const { return FLastCode; }
     // "TCP/IP connection error: 10.0.0.5:502: Connection refused"; empty after a success.

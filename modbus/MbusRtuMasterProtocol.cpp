@@ -56,6 +56,48 @@ int32_t MbusRtuMasterProtocol::CheckReplyFrame(const uint8_t* frame, int32_t len
     return FTALK_SUCCESS;
 }
 
+void MbusRtuMasterProtocol::IgnoredFrame(uint8_t* frame) {
+    // Some slave stacks (libmodbus among them) take the first frame after a request to another
+    // address for that address's reply and skip it unread; after a request nobody answered, they
+    // would skip the next request instead. This frame is what they skip:
+    // - its CRC is wrong, so every unit that follows the serial line rules discards it unanswered
+    //   (and it is a broadcast, which no unit answers anyway, and a read, which changes nothing);
+    // - it is 8 bytes long read either way such a stack reads: as a request (function 3: address,
+    //   function, start, count, CRC) and as a reply (function 3 with a byte count of 3), so it
+    //   takes exactly this frame and none of the request after it;
+    // - a stack that expects no reply just now drops it too: a broadcast passes its address
+    //   filter, then fails its CRC check, and does not leave it waiting for a reply.
+    const uint8_t data[] = {0x03, 0x00, 0x00, 0x00};
+    BuildFrame(frame, 0, 3, data, sizeof data);
+    frame[IgnoredFrameLength - 2] ^= 0xFF;
+    frame[IgnoredFrameLength - 1] ^= 0xFF;
+}
+
+int32_t MbusRtuMasterProtocol::SendIgnoredFrame(int32_t listenMs) {
+    if (!IsOpen())
+        return FTALK_ILLEGAL_STATE_ERROR;
+    const int32_t silentInterval =
+        static_cast<int32_t>(FSilentInterval > 0x7FFFFFFF ? 0x7FFFFFFF : FSilentInterval);
+    // Bytes already waiting are read at once: they came after the exchange gave up.
+    uint8_t heard = 0;
+    if (FPort->Read(&heard, 1, std::max(listenMs, silentInterval)) == SerialPort::Success) {
+        qCDebug(lcModbusLowLevel, "late byte %02x", heard);
+        FReplyMayBeLate = true;
+        return LateReplyHeard;
+    }
+    // The caller has listened as long as it chose; a reply later still reaches the next
+    // exchange as a frame that is not its own, which it refuses.
+    FReplyMayBeLate = false;
+    uint8_t frame[IgnoredFrameLength];
+    IgnoredFrame(frame);
+    qCDebug(lcModbusLowLevel, "send %s", Hex(frame, IgnoredFrameLength).constData());
+    const int32_t sent = FPort->Write(frame, IgnoredFrameLength, FTimeout);
+    FPort->Flush();
+    if (sent != SerialPort::Success)
+        return sent == SerialPort::Timeout ? FTALK_SEND_TIMEOUT_ERROR : FTALK_IO_ERROR;
+    return FTALK_SUCCESS;
+}
+
 int32_t MbusRtuMasterProtocol::WaitForQuietLine(int32_t quietMs, int64_t limitMs, int32_t alreadyQuietMs) {
     // Bounded as a whole: a line that never falls quiet (a second master, a floating RS-485
     // pair) must not hold the worker, and the lock it holds, forever.

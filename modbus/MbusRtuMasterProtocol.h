@@ -25,6 +25,18 @@ public:
     // function code (130), exception reply (160 OR the exception code). 0 when it is a reply.
     static int32_t CheckReplyFrame(const uint8_t* frame, int32_t length, int32_t slave, int32_t function);
 
+    // What SendIgnoredFrame returns when bytes came instead: a late reply, most likely, to the
+    // exchange before. Nothing was sent; the next exchange waits out a quiet line as usual.
+    static constexpr int32_t LateReplyHeard = 1;
+    // After an exchange that went without its reply: listens `listenMs` (at least the quiet-line
+    // interval) and, when the line stayed quiet, sends the frame of IgnoredFrame, so the next
+    // request goes out after the quiet-line interval only. 0 when it was sent, LateReplyHeard,
+    // or the code of a failed write.
+    int32_t SendIgnoredFrame(int32_t listenMs);
+    // A broadcast read of holding registers with its CRC inverted; see the .cpp for why.
+    static constexpr int32_t IgnoredFrameLength = 8;
+    static void IgnoredFrame(uint8_t* frame);
+
 protected:
     int32_t ExchangeFrame(int32_t slave, int32_t function, const uint8_t* request, int32_t requestLength,
                           uint8_t* reply, int32_t replyLength) override;

@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 #include <QLoggingCategory>
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 Q_DECLARE_LOGGING_CATEGORY(lcModbusLowLevel)
@@ -14,6 +16,25 @@ MbusRtuTcpMasterProtocol::MbusRtuTcpMasterProtocol(std::unique_ptr<TcpPort> port
 void MbusRtuTcpMasterProtocol::ReplyRejected() {
     FReplyMayBeLate = true;
     MbusTcpMasterBase::ReplyRejected();
+}
+
+int32_t MbusRtuTcpMasterProtocol::SendIgnoredFrame(int32_t listenMs) {
+    if (!IsOpen())
+        return FTALK_ILLEGAL_STATE_ERROR;
+    uint8_t heard = 0;
+    if (FReplyMayBeLate &&
+        FPort->Read(&heard, 1, TcpPort::Clock::now() + std::chrono::milliseconds(std::max(listenMs, 0))) ==
+            TcpPort::Success)
+        return MbusRtuMasterProtocol::LateReplyHeard;
+    // A reply later still reaches the next exchange as a frame that is not its own, which it
+    // refuses: the connection need not be made again for it.
+    FReplyMayBeLate = false;
+    if (const int32_t prepared = Prepare(); prepared != FTALK_SUCCESS)
+        return prepared;
+    uint8_t frame[MbusRtuMasterProtocol::IgnoredFrameLength];
+    MbusRtuMasterProtocol::IgnoredFrame(frame);
+    const int32_t sent = FPort->Write(frame, MbusRtuMasterProtocol::IgnoredFrameLength, FTimeout);
+    return sent == TcpPort::Success ? FTALK_SUCCESS : PortFailure(sent, true);
 }
 
 int32_t MbusRtuTcpMasterProtocol::ExchangeFrame(int32_t slave, int32_t function, const uint8_t* request,

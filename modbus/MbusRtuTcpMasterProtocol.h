@@ -12,6 +12,11 @@ public:
     MbusRtuTcpMasterProtocol() = default;
     explicit MbusRtuTcpMasterProtocol(std::unique_ptr<TcpPort> port);
 
+    // MbusRtuMasterProtocol::SendIgnoredFrame through the gateway: after an exchange that went
+    // without its reply, listens `listenMs` on the connection and, when nothing came, sends the
+    // ignored frame over it and keeps the connection. 0, LateReplyHeard, or the code of a failure.
+    int32_t SendIgnoredFrame(int32_t listenMs);
+
 protected:
     int32_t ExchangeFrame(int32_t slave, int32_t function, const uint8_t* request, int32_t requestLength,
                           uint8_t* reply, int32_t replyLength) override;

@@ -1,20 +1,27 @@
 // Commissioning and scanning against simulated lines, several units on one line.
 #include "base/Csv.h"
 #include "features/History.h"
+#include "modbus/TestPty.h"
 #include "sim/SimProcess.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
 #include <QTest>
 #include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <modbus/modbus.h>
 #include <pugixml.hpp>
 #include <regex>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <termios.h>
+#include <thread>
 
 namespace {
 
@@ -444,18 +451,113 @@ TEST(CliScan, FindsExactlyTheUnitsOnTheLineAndCreditsNoLateReply) {
     EXPECT_EQ(scan.code, 0) << scan.err;
     EXPECT_EQ(scan.out, "2  17  Z7E AHU Interface\n5  17  Z7E AHU Interface\n9  99  unknown device id 99\n");
 
-    // Units that answer after the scan's wait are not found, and their answers are taken for
-    // no other address.
-    TSimProcess late({"--device", "Z7E AHU Interface", "--slave", "2", "--slave", "5", "--fault", "slow=1",
-                      "--slow-ms", "70"},
+    // A unit that answers only after the ordinary reply time-out is not found, and its answer,
+    // which comes in a later address's wait, is taken for no other address.
+    TSimProcess late({"--device", "Z7E AHU Interface", "--slave", "3", "--fault", "slow=1", "--slow-ms",
+                      "400", "--verbose"},
                      dir.Path("config"));
     ASSERT_FALSE(late.Port().empty()) << late.Errors();
-    const CliResult slow = Cli({"scan", late.Port(), "--from", "1", "--to", "6"});
+    const CliResult slow = Cli({"scan", late.Port(), "--from", "1", "--to", "6", "--timeout", "200"});
     EXPECT_EQ(slow.code, 0) << slow.err;
     EXPECT_EQ(slow.out, "");
+    EXPECT_EQ(late.CountLines("reply 03 04"), 1) << late.Output();
 
     EXPECT_EQ(Cli({"scan", line.Port(), "--from", "0"}).code, 2);
     EXPECT_EQ(Cli({"scan", line.Port(), "--from", "9", "--to", "3"}).code, 2);
+    const CliResult wait = Cli({"scan", line.Port(), "--wait", "9"});
+    EXPECT_EQ(wait.code, 2);
+    EXPECT_NE(wait.err.find("wait 10 to 10000 ms"), std::string::npos) << wait.err;
+}
+
+TEST(CliScan, FindsUnitsThatAnswerSlowlyOrOnceLate) {
+    TTempDir dir;
+    // Every reply 70 ms after the request; or only the first 120 ms late, which is asked again.
+    for (const auto& [fault, requests] :
+         std::vector<std::pair<QStringList, int>>{{{"--fault", "slow=1", "--slow-ms", "70"}, 1},
+                                                  {{"--fault-at", "slow=1", "--slow-ms", "120"}, 2}}) {
+        TSimProcess sim(QStringList{"--device", "Z7E AHU Interface", "--slave", "3", "--slave", "6",
+                                    "--wire-speed", "--verbose"} +
+                            fault,
+                        dir.Path("config"));
+        ASSERT_FALSE(sim.Port().empty()) << sim.Errors();
+        const CliResult scan = Cli({"scan", sim.Port(), "--from", "1", "--to", "7"});
+        EXPECT_EQ(scan.out, "3  17  Z7E AHU Interface\n6  17  Z7E AHU Interface\n") << scan.err;
+        EXPECT_EQ(sim.CountLines("slave 6: request 06 04"), requests) << sim.Output();
+    }
+}
+
+// A libmodbus unit takes the frame after a request to another address for that address's
+// reply and skips it: right behind a silent address it would skip its own request. Alike on a
+// serial line and behind a gateway that passes RTU frames on as they are.
+TEST(CliScan, FindsALibmodbusUnitRightBehindASilentAddress) {
+    modbus_mapping_t* map = modbus_mapping_new_start_address(0, 0, 0, 0, 0, 0, 0, 10);
+    ASSERT_NE(map, nullptr);
+    map->tab_input_registers[3] = 17;
+    modbus_t* unit = modbus_new_rtu("/dev/ptmx", 9600, 'N', 8, 1);
+    ASSERT_NE(unit, nullptr);
+    modbus_set_slave(unit, 2);
+    modbus_set_indication_timeout(unit, 0, 20000);
+    TTestPty line;
+    modbus_set_socket(unit, line.master);
+    std::atomic<bool> stop{false};
+    std::atomic<int> answered{0};
+    std::thread server([&] {
+        uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
+        while (!stop) {
+            const int length = modbus_receive(unit, query);
+            if (length > 0 && modbus_reply(unit, query, length, map) > 0)
+                ++answered;
+        }
+    });
+    // A gateway that passes the bytes of each connection to the same line and back, as they are.
+    const int gateway = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(gateway, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(gateway, 4), 0);
+    ASSERT_EQ(::getsockname(gateway, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int lineEnd = ::open(line.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw{};
+    ::tcgetattr(lineEnd, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(lineEnd, TCSANOW, &raw);
+    std::thread relay([&] {
+        for (int connection = -1; !stop;) {
+            // The line is the serial scan's while no connection is open.
+            pollfd fds[3] = {
+                {gateway, POLLIN, 0}, {connection < 0 ? -1 : lineEnd, POLLIN, 0}, {connection, POLLIN, 0}};
+            if (::poll(fds, 3, 20) <= 0)
+                continue;
+            uint8_t bytes[512];
+            if (fds[0].revents != 0) {
+                ::close(connection);
+                connection = ::accept4(gateway, nullptr, nullptr, SOCK_CLOEXEC);
+            }
+            for (const auto& [from, to] : {std::pair{fds[1], connection}, std::pair{fds[2], lineEnd}}) {
+                const ssize_t n = from.revents != 0 ? ::read(from.fd, bytes, sizeof bytes) : 0;
+                if (n > 0 && to >= 0)
+                    EXPECT_EQ(::write(to, bytes, static_cast<size_t>(n)), n);
+                else if (n <= 0 && from.revents != 0 && from.fd == connection)
+                    connection = (::close(connection), -1);
+            }
+        }
+    });
+    for (const std::string& port :
+         {line.path, "rtu+tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port))}) {
+        answered = 0;
+        const CliResult scan = Cli({"scan", port, "--from", "1", "--to", "3"});
+        EXPECT_EQ(scan.out, "2  17  Z7E AHU Interface\n") << port << scan.err;
+        EXPECT_EQ(answered, 1) << port;
+    }
+    stop = true;
+    relay.join();
+    server.join();
+    ::close(lineEnd);
+    ::close(gateway);
+    modbus_free(unit); // the descriptor belongs to the pty
+    modbus_mapping_free(map);
 }
 
 TEST(CliCommission, ASaveARunLeftOwedIsSentOnceByTheNextRunThoughNothingDiffers) {

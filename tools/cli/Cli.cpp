@@ -54,7 +54,7 @@ const char* const UsageText =
     "                       its device type, read it, write what differs, save and verify it; ports\n"
     "                       and gateways run at the same time (the units behind one gateway one\n"
     "                       after another over one connection), one line per unit as it finishes\n"
-    "  scan PORT [--from A] [--to B] [--timeout MS]\n"
+    "  scan PORT [--from A] [--to B] [--wait MS] [--timeout MS]\n"
     "                       list the units answering on PORT: address, device id, device type\n"
     "  history [--port PORT] [--device DEVICE] [--since DATE] [--csv] [--report OUT.html]\n"
     "                       list the record of writes ($XDG_DATA_HOME/dezadizi/history.jsonl), oldest\n"
@@ -84,6 +84,10 @@ const char* const UsageText =
     "  --dry-run            commission: read and report what would change, write nothing\n"
     "  --from A             scan: the first address asked (default 1)\n"
     "  --to B               scan: the last address asked (default 247)\n"
+    "  --wait MS            scan: how long each address is given to answer (10 to 10000, default\n"
+    "                       100 ms; through a gateway 500 ms more for Modbus TCP, 20 ms more for\n"
+    "                       RTU over TCP); an address whose reply comes later is asked again with\n"
+    "                       the --timeout\n"
     "  --json               JSON Lines on standard output, one object per line with \"schema\": 1\n"
     "                       and a \"kind\" (device, setting, difference, finding, entry, port,\n"
     "                       unit, result); warnings and errors as objects of kind warning and\n"
@@ -91,7 +95,7 @@ const char* const UsageText =
     "                       -o - and --csv are usage errors\n"
     "  --timeout MS         read, write, diff, commission, scan: how long to wait for a unit's reply\n"
     "                       (default 1000 ms on a serial line, 1500 ms through a gateway; scan:\n"
-    "                       50 ms, 550 ms through a gateway)\n"
+    "                       an address asked again, see --wait)\n"
     "  --trace FILE         read, write, diff, commission, scan: log every frame sent to and received\n"
     "                       from the units, decoded, one line each as it goes (CSV when FILE ends in\n"
     "                       .csv); commission: every line names its target\n"
@@ -124,7 +128,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
             (arg == "-d" ? options.definitionFile : options.output) = args[++i];
         } else if (arg == "--keep" || arg == "--per-unit" || arg == "--report" || arg == "--from" ||
                    arg == "--to" || arg == "--port" || arg == "--device" || arg == "--since" ||
-                   arg == "--timeout") {
+                   arg == "--timeout" || arg == "--wait") {
             if (i + 1 >= args.size()) {
                 err << "dezadizi-cli: option " << arg << " needs a value\n";
                 return false;
@@ -140,6 +144,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, const std::string& ex
                  : arg == "--port"   ? options.port
                  : arg == "--device" ? options.device
                  : arg == "--since"  ? options.since
+                 : arg == "--wait"   ? options.wait
                                      : options.timeout) = value;
         } else if (arg == "--trace") {
             if (i + 1 >= args.size()) {

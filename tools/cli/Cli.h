@@ -36,6 +36,7 @@ struct TCliOptions {
     std::string device;                  // --device DEVICE (history)
     std::string since;                   // --since DATE (history)
     std::string timeout;                 // --timeout MS (the commands that talk to a unit)
+    std::string wait;                    // --wait MS (scan)
     bool json = false;                   // --json: JSON Lines on standard output and standard error
     std::string trace;                   // --trace FILE (the commands that talk to a unit)
 };
