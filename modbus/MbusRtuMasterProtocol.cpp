@@ -82,6 +82,7 @@ int32_t MbusRtuMasterProtocol::SendIgnoredFrame(int32_t listenMs) {
     uint8_t heard = 0;
     if (FPort->Read(&heard, 1, std::max(listenMs, silentInterval)) == SerialPort::Success) {
         qCDebug(lcModbusLowLevel, "late byte %02x", heard);
+        Report(TTrafficDirection::Received, TTrafficFraming::Rtu, &heard, 1);
         FReplyMayBeLate = true;
         return LateReplyHeard;
     }
@@ -92,6 +93,9 @@ int32_t MbusRtuMasterProtocol::SendIgnoredFrame(int32_t listenMs) {
     IgnoredFrame(frame);
     qCDebug(lcModbusLowLevel, "send %s", Hex(frame, IgnoredFrameLength).constData());
     const int32_t sent = FPort->Write(frame, IgnoredFrameLength, FTimeout);
+    // The log shows every frame that went over the line, this one too.
+    if (sent == SerialPort::Success)
+        Report(TTrafficDirection::Sent, TTrafficFraming::Rtu, frame, IgnoredFrameLength);
     FPort->Flush();
     if (sent != SerialPort::Success)
         return sent == SerialPort::Timeout ? FTALK_SEND_TIMEOUT_ERROR : FTALK_IO_ERROR;

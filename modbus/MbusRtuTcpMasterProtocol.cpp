@@ -24,8 +24,10 @@ int32_t MbusRtuTcpMasterProtocol::SendIgnoredFrame(int32_t listenMs) {
     uint8_t heard = 0;
     if (FReplyMayBeLate &&
         FPort->Read(&heard, 1, TcpPort::Clock::now() + std::chrono::milliseconds(std::max(listenMs, 0))) ==
-            TcpPort::Success)
+            TcpPort::Success) {
+        Report(TTrafficDirection::Received, TTrafficFraming::Rtu, &heard, 1);
         return MbusRtuMasterProtocol::LateReplyHeard;
+    }
     // A reply later still reaches the next exchange as a frame that is not its own, which it
     // refuses: the connection need not be made again for it.
     FReplyMayBeLate = false;
@@ -34,6 +36,9 @@ int32_t MbusRtuTcpMasterProtocol::SendIgnoredFrame(int32_t listenMs) {
     uint8_t frame[MbusRtuMasterProtocol::IgnoredFrameLength];
     MbusRtuMasterProtocol::IgnoredFrame(frame);
     const int32_t sent = FPort->Write(frame, MbusRtuMasterProtocol::IgnoredFrameLength, FTimeout);
+    if (sent == TcpPort::Success)
+        Report(TTrafficDirection::Sent, TTrafficFraming::Rtu, frame,
+               MbusRtuMasterProtocol::IgnoredFrameLength);
     return sent == TcpPort::Success ? FTALK_SUCCESS : PortFailure(sent, true);
 }
 

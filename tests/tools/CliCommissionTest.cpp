@@ -547,9 +547,17 @@ TEST(CliScan, FindsALibmodbusUnitRightBehindASilentAddress) {
     for (const std::string& port :
          {line.path, "rtu+tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port))}) {
         answered = 0;
-        const CliResult scan = Cli({"scan", port, "--from", "1", "--to", "3"});
+        TTempDir dir;
+        const CliResult scan = Cli({"scan", port, "--from", "1", "--to", "3", "--trace", dir.Path("t.txt")});
         EXPECT_EQ(scan.out, "2  17  Z7E AHU Interface\n") << port << scan.err;
         EXPECT_EQ(answered, 1) << port;
+        // The frame sent after the silent address is on the log as it went over the line.
+        const std::string trace = ReadFileText(dir.Path("t.txt"));
+        const auto silent = trace.find("no reply after");
+        ASSERT_NE(silent, std::string::npos) << trace;
+        const std::string next = trace.substr(trace.find('\n', silent) + 1, trace.find("slave 2") - silent);
+        EXPECT_NE(next.find("sent     00 03"), std::string::npos) << trace;
+        EXPECT_NE(next.find("bad CRC"), std::string::npos) << trace;
     }
     stop = true;
     relay.join();
