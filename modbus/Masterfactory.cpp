@@ -120,6 +120,11 @@ int32_t TGatewayMaster::Transaction(int32_t slave, int32_t function, const uint8
     return result;
 }
 
+void TGatewayMaster::SetTrafficSink(TTrafficSink* sink) {
+    MbusMasterFunctions::SetTrafficSink(sink);
+    FLine->Run([sink](MbusTcpMasterBase& master) { master.SetTrafficSink(sink); });
+}
+
 std::string TGatewayMaster::LastErrorText() const {
     std::lock_guard<std::mutex> lock(FTextLock);
     return FLastError;

@@ -31,6 +31,8 @@ public:
     void Close() override;
     int32_t Transaction(int32_t slave, int32_t function, const uint8_t* request, int32_t requestLength,
                         uint8_t* reply, int32_t replyLength) override;
+    // Handed to the master on the connection's thread, which calls it from there.
+    void SetTrafficSink(TTrafficSink* sink) override;
 
     // The code of the last exchange or open.
     int32_t LastCode() const { return FLastCode; }

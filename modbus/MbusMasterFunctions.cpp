@@ -1,6 +1,7 @@
 #include "modbus/MbusMasterFunctions.h"
 
 #include <algorithm>
+#include <utility>
 
 std::string ErrorText(int32_t code) {
     switch (code) {
@@ -180,4 +181,21 @@ int32_t MbusMasterFunctions::SetRetryCount(int32_t count) {
         return FTALK_ILLEGAL_STATE_ERROR;
     FRetryCount = count;
     return FTALK_SUCCESS;
+}
+
+void MbusMasterFunctions::ReportFrame(TTrafficDirection direction, TTrafficFraming framing,
+                                      std::vector<uint8_t> bytes) {
+    TTrafficSink* sink = TrafficSink();
+    if (sink == nullptr)
+        return;
+    TTrafficFrame frame;
+    frame.timeUs = TrafficNowUs();
+    frame.direction = direction;
+    frame.bytes = std::move(bytes);
+    frame.framing = framing;
+    if (direction == TTrafficDirection::Sent)
+        FLastSentUs = frame.timeUs;
+    if (direction == TTrafficDirection::NoReply)
+        frame.waitedMs = static_cast<int32_t>((frame.timeUs - FLastSentUs) / 1000);
+    sink->Frame(frame);
 }

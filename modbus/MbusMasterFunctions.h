@@ -2,6 +2,9 @@
 // The Modbus master function layer: turns the operations the program uses into request data,
 // checks the replies, and returns an error code (0 for success). It never throws.
 // Addresses are Modbus reference numbers (1 is the first object); the wire carries number - 1.
+#include "modbus/Trafficframe.h"
+
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -73,6 +76,12 @@ public:
     // 0..10; refused with 2 while the port is open.
     int32_t SetRetryCount(int32_t count);
 
+    // Every frame sent and received from now on, and every reply that did not come, goes to
+    // `sink`; null stops it. May be called from any thread, also during an exchange; the sink
+    // must outlive the exchange that may be using it.
+    virtual void SetTrafficSink(TTrafficSink* sink) { FTrafficSink.store(sink, std::memory_order_release); }
+    TTrafficSink* TrafficSink() const { return FTrafficSink.load(std::memory_order_acquire); }
+
     int32_t RetryCount() const { return FRetryCount; }
     int32_t Timeout() const { return FTimeout; }
     void SetTimeout(int32_t milliseconds) { FTimeout = milliseconds; }
@@ -82,12 +91,24 @@ protected:
     // transport must not trust what the line holds now.
     virtual void ReplyRejected() {}
 
+    // To the traffic sink, if any: with none set, one pointer test per frame is all it costs.
+    void Report(TTrafficDirection direction, TTrafficFraming framing, const uint8_t* bytes, int32_t length) {
+        if (TrafficSink() != nullptr)
+            ReportFrame(direction, framing, std::vector<uint8_t>(bytes, bytes + length));
+    }
+    // A missing reply is reported with the time since the last frame sent.
+    void ReportFrame(TTrafficDirection direction, TTrafficFraming framing, std::vector<uint8_t> bytes);
+    void ReportNoReply(TTrafficFraming framing) { ReportFrame(TTrafficDirection::NoReply, framing, {}); }
+
     int32_t FRetryCount = 0;
     int32_t FTimeout = 1000;
     uint8_t FData[260] = {};
+    std::atomic<TTrafficSink*> FTrafficSink{nullptr};
 
 private:
     int32_t ReadRegisters(int32_t function, int32_t slave, int32_t start, int16_t* values, int32_t count);
     // Checks the echo of a write reply in FData against the request data sent.
     int32_t CheckWriteEcho(int32_t slave, const uint8_t* request, bool alternativeValue);
+
+    int64_t FLastSentUs = 0;
 };

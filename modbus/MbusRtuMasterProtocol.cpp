@@ -75,6 +75,13 @@ int32_t MbusRtuMasterProtocol::WaitForQuietLine(int32_t quietMs, int64_t limitMs
     }
 }
 
+void MbusRtuMasterProtocol::ReportMissingReply(bool gotHead) {
+    // The port does not tell how much of a longer reply came; the first five bytes did.
+    if (gotHead)
+        Report(TTrafficDirection::Received, TTrafficFraming::Rtu, FFrame, 5);
+    ReportNoReply(TTrafficFraming::Rtu);
+}
+
 int32_t MbusRtuMasterProtocol::ExchangeFrame(int32_t slave, int32_t function, const uint8_t* request,
                                              int32_t requestLength, uint8_t* reply, int32_t replyLength) {
     if (requestLength < 0 || requestLength + 4 > MaxFrameLength || replyLength + 4 > MaxFrameLength)
@@ -98,6 +105,9 @@ int32_t MbusRtuMasterProtocol::ExchangeFrame(int32_t slave, int32_t function, co
 
     qCDebug(lcModbusLowLevel, "send %s", Hex(FFrame, frameLength).constData());
     const int32_t sent = FPort->Write(FFrame, frameLength, FTimeout);
+    // While the frame leaves the line, not before: the sink's time costs no wire time.
+    if (sent == SerialPort::Success)
+        Report(TTrafficDirection::Sent, TTrafficFraming::Rtu, FFrame, frameLength);
     FPort->Flush();
     if (sent != SerialPort::Success)
         return sent == SerialPort::Timeout ? FTALK_SEND_TIMEOUT_ERROR : FTALK_IO_ERROR;
@@ -106,15 +116,19 @@ int32_t MbusRtuMasterProtocol::ExchangeFrame(int32_t slave, int32_t function, co
 
     // Five bytes are the shortest reply (an exception); they tell whether more follow.
     int32_t received = FPort->Read(FFrame, 5, FTimeout);
+    const bool gotHead = received == SerialPort::Success;
     if (received == SerialPort::Success && (FFrame[1] & 0x80) == 0 && expected > 5)
         received = FPort->Read(FFrame + 5, expected - 5, FTimeout);
     if (received != SerialPort::Success) {
         qCDebug(lcModbusLowLevel, "no complete reply (port result %d)", received);
+        if (TrafficSink() != nullptr)
+            ReportMissingReply(gotHead);
         FReplyMayBeLate = true;
         return received == SerialPort::Timeout ? FTALK_REPLY_TIMEOUT_ERROR : FTALK_IO_ERROR;
     }
     const int32_t length = (FFrame[1] & 0x80) == 0 && expected > 5 ? expected : 5;
     qCDebug(lcModbusLowLevel, "recv %s", Hex(FFrame, length).constData());
+    Report(TTrafficDirection::Received, TTrafficFraming::Rtu, FFrame, length);
 
     const int32_t checked = CheckReplyFrame(FFrame, length, slave, function);
     // A spoilt frame, or another's, leaves this request's reply unaccounted for. An exception

@@ -34,6 +34,8 @@ private:
     // Throws away bytes until the line has been quiet for `quietMs`, of which `alreadyQuietMs`
     // have passed; 65 when it is not within `limitMs` in all.
     int32_t WaitForQuietLine(int32_t quietMs, int64_t limitMs, int32_t alreadyQuietMs = 0);
+    // To the traffic sink: the head of the reply when it came, and that the reply did not.
+    void ReportMissingReply(bool gotHead);
 
     uint32_t FSilentInterval = 1;
     // An exchange ended without its own reply, which may still be on its way.

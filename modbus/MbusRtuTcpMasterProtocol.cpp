@@ -34,6 +34,7 @@ int32_t MbusRtuTcpMasterProtocol::ExchangeFrame(int32_t slave, int32_t function,
     const int32_t sent = FPort->Write(FFrame, frameLength, FTimeout);
     if (sent != TcpPort::Success)
         return PortFailure(sent, true);
+    Report(TTrafficDirection::Sent, TTrafficFraming::Rtu, FFrame, frameLength);
     if (slave == 0 || replyLength <= 0)
         return FTALK_SUCCESS;
 
@@ -41,15 +42,18 @@ int32_t MbusRtuTcpMasterProtocol::ExchangeFrame(int32_t slave, int32_t function,
     const auto deadline = TcpPort::Clock::now() + std::chrono::milliseconds(FTimeout);
     // Five bytes are the shortest reply (an exception); they tell whether more follow.
     int32_t received = FPort->Read(FFrame, 5, deadline);
+    const int32_t head = received == TcpPort::Success ? 5 : 0;
     if (received == TcpPort::Success && (FFrame[1] & 0x80) == 0 && expected > 5)
         received = FPort->Read(FFrame + 5, expected - 5, deadline);
     if (received != TcpPort::Success) {
+        ReportMissingReply(FFrame, head, expected, TTrafficFraming::Rtu);
         FReplyMayBeLate = true;
         return PortFailure(received, false);
     }
     const int32_t length = (FFrame[1] & 0x80) == 0 && expected > 5 ? expected : 5;
     qCDebug(lcModbusLowLevel, "recv %s",
             QByteArray(reinterpret_cast<const char*>(FFrame), length).toHex(' ').constData());
+    Report(TTrafficDirection::Received, TTrafficFraming::Rtu, FFrame, length);
 
     const int32_t checked = MbusRtuMasterProtocol::CheckReplyFrame(FFrame, length, slave, function);
     // A spoilt frame, or another's, leaves this request's reply unaccounted for. An exception

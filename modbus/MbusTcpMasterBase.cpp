@@ -1,5 +1,7 @@
 #include "modbus/MbusTcpMasterBase.h"
 
+#include <algorithm>
+
 MbusTcpMasterBase::MbusTcpMasterBase() : FPort(std::make_unique<TcpPort>()) {}
 
 MbusTcpMasterBase::MbusTcpMasterBase(std::unique_ptr<TcpPort> port) : FPort(std::move(port)) {}
@@ -59,6 +61,18 @@ int32_t MbusTcpMasterBase::PortFailure(int32_t portResult, bool sending) {
     if (portResult == TcpPort::Timeout)
         return Fail(FTALK_SEND_TIMEOUT_ERROR);
     return Fail(FTALK_CONNECTION_WAS_CLOSED, reason);
+}
+
+void MbusTcpMasterBase::ReportMissingReply(uint8_t* frame, int32_t have, int32_t capacity,
+                                           TTrafficFraming framing) {
+    if (TrafficSink() == nullptr)
+        return;
+    const auto waiting = static_cast<int32_t>(std::min<int64_t>(FPort->Waiting(), capacity - have));
+    if (waiting > 0 && FPort->Read(frame + have, waiting, TcpPort::Clock::now()) == TcpPort::Success)
+        have += waiting;
+    if (have > 0)
+        Report(TTrafficDirection::Received, framing, frame, have);
+    ReportNoReply(framing);
 }
 
 void MbusTcpMasterBase::ReplyRejected() {

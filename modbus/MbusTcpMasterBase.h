@@ -44,6 +44,10 @@ protected:
     // Turns a failed read or write into the master's code (132, 133, 69); after all but a reply
     // time-out the connection is dropped here, so that the next request makes it again.
     int32_t PortFailure(int32_t portResult, bool sending);
+    // With a traffic sink: what came of a reply before the wait ended (`have` bytes already in
+    // `frame`, then what still waits on the connection, up to `capacity` in all), and that the
+    // reply did not come. Call before the connection is closed.
+    void ReportMissingReply(uint8_t* frame, int32_t have, int32_t capacity, TTrafficFraming framing);
     // Records the failure's words and returns `code`.
     int32_t Fail(int32_t code, const std::string& reason = {});
 

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QLoggingCategory>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 Q_DECLARE_LOGGING_CATEGORY(lcModbusLowLevel)
 
@@ -26,19 +28,34 @@ void PutWord(uint8_t* out, uint32_t value) {
 MbusTcpMasterProtocol::MbusTcpMasterProtocol(std::unique_ptr<TcpPort> port)
     : MbusTcpMasterBase(std::move(port)) {}
 
+void MbusTcpMasterProtocol::ReportReply(const uint8_t* header, int32_t length) {
+    std::vector<uint8_t> bytes(header, header + HeaderLength);
+    bytes.insert(bytes.end(), FFrame, FFrame + length);
+    ReportFrame(TTrafficDirection::Received, TTrafficFraming::Tcp, std::move(bytes));
+}
+
+void MbusTcpMasterProtocol::ReportPartialReply(const uint8_t* header, int32_t length) {
+    uint8_t frame[MaxFrameLength];
+    std::memcpy(frame, header, HeaderLength);
+    ReportMissingReply(frame, HeaderLength, HeaderLength + length, TTrafficFraming::Tcp);
+}
+
 int32_t MbusTcpMasterProtocol::ReceiveReply(int32_t slave, int32_t function, int32_t* length,
                                             TcpPort::Clock::time_point deadline) {
     for (;;) {
         uint8_t header[HeaderLength];
         const int32_t got = FPort->Read(header, HeaderLength, deadline);
         if (got != TcpPort::Success) {
+            const bool partFrame = FPort->Waiting() > 0;
+            ReportMissingReply(header, 0, HeaderLength, TTrafficFraming::Tcp);
             // Part of a frame came: where the next one starts is lost with it.
-            if (got == TcpPort::Timeout && FPort->Waiting() > 0)
+            if (got == TcpPort::Timeout && partFrame)
                 FPort->Close();
             return PortFailure(got, false);
         }
         const int32_t lengthField = Word(header + 4);
         if (Word(header + 2) != 0 || lengthField < 2 || lengthField > MaxLengthField) {
+            Report(TTrafficDirection::Received, TTrafficFraming::Tcp, header, HeaderLength);
             qCDebug(lcModbusLowLevel, "bad header %s", Hex(header, HeaderLength).constData());
             FPort->Close(); // no telling where the next frame starts
             return Fail(FTALK_INVALID_FRAME_ERROR);
@@ -46,12 +63,16 @@ int32_t MbusTcpMasterProtocol::ReceiveReply(int32_t slave, int32_t function, int
         *length = lengthField - 1;
         const int32_t body = FPort->Read(FFrame, *length, deadline);
         if (body != TcpPort::Success) {
+            if (TrafficSink() != nullptr)
+                ReportPartialReply(header, *length);
             if (body == TcpPort::Timeout)
                 FPort->Close();
             return PortFailure(body, false);
         }
         qCDebug(lcModbusLowLevel, "recv %s %s", Hex(header, HeaderLength).constData(),
                 Hex(FFrame, *length).constData());
+        if (TrafficSink() != nullptr)
+            ReportReply(header, *length);
         const uint16_t age = static_cast<uint16_t>(FTransactionId - Word(header));
         if (age == 0) {
             if (header[6] != static_cast<uint8_t>(slave) || (FFrame[0] & 0x7F) != function)
@@ -88,6 +109,7 @@ int32_t MbusTcpMasterProtocol::ExchangeFrame(int32_t slave, int32_t function, co
     const int32_t sent = FPort->Write(FFrame, requestLength + 8, FTimeout);
     if (sent != TcpPort::Success)
         return PortFailure(sent, true);
+    Report(TTrafficDirection::Sent, TTrafficFraming::Tcp, FFrame, requestLength + 8);
     // Unit 0 is the broadcast the gateway passes on; nobody answers it.
     if (slave == 0 || replyLength <= 0)
         return FTALK_SUCCESS;

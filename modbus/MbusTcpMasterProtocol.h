@@ -27,6 +27,11 @@ private:
     int32_t ReceiveReply(int32_t slave, int32_t function, int32_t* length,
                          TcpPort::Clock::time_point deadline);
 
+    // To the traffic sink (set): a whole reply, header and PDU; what came of one and that the
+    // rest did not.
+    void ReportReply(const uint8_t* header, int32_t length);
+    void ReportPartialReply(const uint8_t* header, int32_t length);
+
     uint16_t FTransactionId = 0;
     uint8_t FFrame[MaxFrameLength] = {};
 };

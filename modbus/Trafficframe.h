@@ -50,3 +50,17 @@ inline int64_t TrafficNowUs() {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
+
+// `bytes` to `sink`, stamped now; nothing without a sink.
+inline void ReportTraffic(TTrafficSink* sink, TTrafficSide side, TTrafficDirection direction,
+                          TTrafficFraming framing, const std::vector<uint8_t>& bytes) {
+    if (sink == nullptr)
+        return;
+    TTrafficFrame frame;
+    frame.timeUs = TrafficNowUs();
+    frame.direction = direction;
+    frame.bytes = bytes;
+    frame.framing = framing;
+    frame.side = side;
+    sink->Frame(frame);
+}

@@ -1,6 +1,7 @@
 #include "modbus/MbusRtuMasterProtocol.h"
 
 #include "FakeSerialPort.h"
+#include "RecordingSink.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -71,6 +72,26 @@ TEST(RtuMaster, FramesAreByteExact) {
     port->replies = {{0x01, 0x06, 0x27, 0x0E, 0x00, 0x7B, 0xA2, 0x9E}};
     ASSERT_EQ(master->WriteSingleRegister(1, 9999, 123), 0);
     EXPECT_EQ(port->written.at(4), (Bytes{0x01, 0x06, 0x27, 0x0E, 0x00, 0x7B, 0xA2, 0x9E}));
+}
+
+TEST(RtuMaster, TheTrafficSinkGetsEveryFrameAndEachReplyThatDidNotCome) {
+    auto [port, master] = MakeOpenMaster(1);
+    TRecordingSink sink;
+    master->SetTrafficSink(&sink);
+    int16_t value = 0;
+    port->replies = {HoldingReply0x1234, {0x01, 0x03, 0x02, 0x12, 0x34}};
+    ASSERT_EQ(master->ReadHoldingRegisters(1, 1, &value, 1), 0);
+    // The head of a reply and then silence, and on the repetition not even that.
+    ASSERT_EQ(master->ReadHoldingRegisters(1, 1, &value, 1), FTALK_REPLY_TIMEOUT_ERROR);
+    master->SetTrafficSink(nullptr);
+    ASSERT_EQ(master->ReadHoldingRegisters(1, 1, &value, 1), FTALK_REPLY_TIMEOUT_ERROR);
+    const std::string request =
+        "sent: slave 1, Read Holding Registers, reference 1 (wire 0), count 1, CRC ok";
+    EXPECT_EQ(
+        sink.Lines(),
+        (Calls{request, "received: slave 1, Read Holding Registers, byte count 2, data 12 34, CRC ok",
+               request, "received: slave 1, Read Holding Registers, byte count 2, data 12 34, truncated",
+               "no reply: no reply", request, "no reply: no reply"}));
 }
 
 TEST(RtuMaster, ReplyChecksComeInOrder) {

@@ -1,5 +1,7 @@
 // The network masters against a libmodbus TCP server and scripted raw servers (for what a good
 // one never sends), over loopback.
+#include "RecordingSink.h"
+#include "modbus/Masterfactory.h"
 #include "modbus/MbusRtuMasterProtocol.h"
 #include "modbus/MbusRtuTcpMasterProtocol.h"
 #include "modbus/MbusTcpMasterProtocol.h"
@@ -114,6 +116,32 @@ TEST(TcpMaster, WorksWithALibmodbusServerAndConnectsAgainAfterItDropped) {
     modbus_mapping_free(map);
 }
 
+TEST(TcpMaster, AGatewayMasterPassesItsTrafficSinkToItsConnectionsThread) {
+    modbus_mapping_t* map = modbus_mapping_new(0, 0, 32, 0);
+    int requests = 0;
+    {
+        TListener server(1, [&](int fd, int) { ServeLibmodbus(map, fd, 0, &requests); });
+        const auto target = ParsePortTarget("tcp://127.0.0.1:" + std::to_string(server.Port()));
+        TRecordingSink sink;
+        auto master = MakeMaster(*target);
+        ASSERT_EQ(OpenMaster(*master, *target), 0);
+        master->SetTrafficSink(&sink);
+        int16_t value = 0;
+        EXPECT_EQ(master->ReadHoldingRegisters(1, 2, &value, 1), 0);
+        EXPECT_EQ(master->ReadHoldingRegisters(9, 2, &value, 1), FTALK_MBUS_GATEWAY_TARGET_NO_RESPONSE);
+        master->Close();
+        EXPECT_EQ(
+            sink.Lines(),
+            (std::vector<std::string>{
+                "sent: transaction 1, unit 1, Read Holding Registers, reference 2 (wire 1), count 1",
+                "received: transaction 1, unit 1, Read Holding Registers, byte count 2, data 00 00",
+                "sent: transaction 2, unit 9, Read Holding Registers, reference 2 (wire 1), count 1",
+                "received: transaction 2, unit 9, Read Holding Registers exception, Gateway Target Device "
+                "Failed to Respond"}));
+    }
+    modbus_mapping_free(map);
+}
+
 TEST(TcpMaster, ConnectionFailuresAreCodedWithTheGatewayAndTheReason) {
     const int closedPort = TListener(0, nullptr).Port(); // nobody listens there any more
     MbusTcpMasterProtocol master;
@@ -183,10 +211,14 @@ TEST(RtuOverTcp, ALateReplyIsNotTakenForTheNextRequest) {
     MbusRtuTcpMasterProtocol master;
     master.SetTimeout(200);
     ASSERT_EQ(master.Open("127.0.0.1", server.Port()), 0);
+    TRecordingSink sink;
+    master.SetTrafficSink(&sink);
     int16_t value = 0;
     EXPECT_EQ(master.ReadHoldingRegisters(1, 1, &value, 1), 0);
     EXPECT_EQ(value, 0x1111);
     EXPECT_EQ(master.ReadHoldingRegisters(1, 1, &value, 1), FTALK_REPLY_TIMEOUT_ERROR);
+    EXPECT_EQ(sink.Lines().at(3), "no reply: no reply");
+    EXPECT_GE(sink.WaitedMs().at(3), 200);
     EXPECT_EQ(master.ReadHoldingRegisters(1, 1, &value, 1), 0);
     EXPECT_EQ(static_cast<uint16_t>(value), 0xBBBB);
 }
