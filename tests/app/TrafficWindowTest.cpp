@@ -10,27 +10,12 @@
 #include "settings/Setting_int.h"
 #include "sim/SimProcess.h"
 
-#include <QAbstractItemModel>
 #include <QRadioButton>
 #include <QSettings>
 #include <QTest>
 #include <gtest/gtest.h>
 
-namespace {
-
 constexpr int RunTimeoutMs = 60000;
-
-bool HasFunction(const QAbstractItemModel& model, const QString& name) {
-    for (int row = 0; row < model.rowCount(); ++row) {
-        for (int column = 0; column < model.columnCount(); ++column) {
-            if (model.index(row, column).data().toString() == name)
-                return true;
-        }
-    }
-    return false;
-}
-
-} // namespace
 
 TEST(TrafficWindow, ShowsTheUnitsFramesAndClearsPausesAndSavesThem) {
     ClearRememberedChoices();
@@ -43,8 +28,7 @@ TEST(TrafficWindow, ShowsTheUnitsFramesAndClearsPausesAndSavesThem) {
     rig.ClickOptionsItem(w.tbTrafficLog);
     auto* traffic = w.findChild<TfmTraffic*>("fmTraffic");
     ASSERT_NE(traffic, nullptr);
-    EXPECT_TRUE(traffic->isVisible());
-    EXPECT_FALSE(traffic->isModal());
+    EXPECT_TRUE(traffic->isVisible() && !traffic->isModal());
 
     TConnectRunnerScope scope([](TfmConnect& dialog) {
         dialog.show();
@@ -59,7 +43,13 @@ TEST(TrafficWindow, ShowsTheUnitsFramesAndClearsPausesAndSavesThem) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.btWriteSettingsNew->isEnabled(); }, RunTimeoutMs));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w.ReadCompleteTimer.isActive(); }, 1000));
     // The search asks the unit for its device type in its input registers.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return HasFunction(*traffic->Model, "Read Input Registers"); }, 5000));
+    const auto searchShown = [model = traffic->Model] {
+        for (int row = 0; row < model->rowCount(); ++row)
+            if (model->index(row, 6).data() == "Read Input Registers") // Function
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(searchShown, 5000));
 
     TTempDir dir;
     TFileDialogScope files;
@@ -67,7 +57,6 @@ TEST(TrafficWindow, ShowsTheUnitsFramesAndClearsPausesAndSavesThem) {
     QTest::mouseClick(traffic->btSaveAs, Qt::LeftButton);
     const auto rows = ParseCsv(ReadFileText(dir.Path("trace.csv")));
     ASSERT_GT(rows.size(), 2U);
-    EXPECT_EQ(rows[1][2], "sent");
     EXPECT_EQ(rows[1][8], "Read Input Registers");
 
     QTest::mouseClick(traffic->btClear, Qt::LeftButton);
@@ -84,5 +73,4 @@ TEST(TrafficWindow, ShowsTheUnitsFramesAndClearsPausesAndSavesThem) {
     EXPECT_TRUE(w.FSerialManager->TrafficLog().Frames().empty());
     traffic->Model->Update();
     EXPECT_EQ(traffic->Model->rowCount(), 0);
-    rig.window.reset();
 }
