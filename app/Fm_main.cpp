@@ -8,6 +8,7 @@
 #include "app/Fm_connect.h"
 #include "app/Fm_history.h"
 #include "app/Fm_review.h"
+#include "app/Fm_traffic.h"
 #include "app/Gradient.h"
 #include "app/Grouppage.h"
 #include "app/Messageboxes.h"
@@ -293,6 +294,10 @@ void TfmMain::CreateOptionsMenu() {
     tbReviewWrites->setChecked(ReviewWanted());
     // A preference: open whatever the window is doing.
     tbReviewWrites->setEnabled(true);
+    PopupMenu->addSeparator();
+    tbTrafficLog =
+        addItem("tbTrafficLog", "&Traffic Log...", "Every frame sent to and received from the units");
+    tbTrafficLog->setEnabled(true);
 }
 
 void TfmMain::ConnectHandlers() {
@@ -322,6 +327,7 @@ void TfmMain::ConnectHandlers() {
     connect(tbCompareFile, &QAction::triggered, this, guarded(&TfmMain::tbCompareFileClick));
     connect(tbCompareDefaults, &QAction::triggered, this, guarded(&TfmMain::tbCompareDefaultsClick));
     connect(tbHistory, &QAction::triggered, this, guarded(&TfmMain::tbHistoryClick));
+    connect(tbTrafficLog, &QAction::triggered, this, guarded(&TfmMain::tbTrafficLogClick));
     connect(&WrittenSettingsTimer, &QTimer::timeout, this, guarded(&TfmMain::WrittenSettingsTimerTimer));
     connect(&FailTimer, &QTimer::timeout, this, guarded(&TfmMain::FailTimerTimer));
     connect(&ReadCompleteTimer, &QTimer::timeout, this, guarded(&TfmMain::ReadCompleteTimerTimer));
@@ -473,6 +479,8 @@ void TfmMain::FormDestroy() {
     // A page still shown belongs to a tree about to go.
     Pages->Hide();
     FDevices.reset();
+    // It shows the manager's log.
+    delete FTraffic.data();
     // Stops every worker, which may still report through the store.
     FSerialManager.reset();
     FGateway.reset();
@@ -1092,6 +1100,17 @@ void TfmMain::tbHistoryClick() {
     FHistory = new TfmHistory(this, device->Name, std::move(history.Entries), history.Warnings);
     FHistory->setAttribute(Qt::WA_DeleteOnClose);
     FHistory->show();
+}
+
+void TfmMain::tbTrafficLogClick() {
+    // One log window: asked again, the open one comes to the front.
+    if (FTraffic == nullptr) {
+        FTraffic = new TfmTraffic(this, &FSerialManager->TrafficLog());
+        FTraffic->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    FTraffic->show();
+    FTraffic->raise();
+    FTraffic->activateWindow();
 }
 
 void TfmMain::FinishRecord() {

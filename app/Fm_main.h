@@ -29,6 +29,7 @@ class TGatewayMaster;
 class TGroupPages;
 class TfmCompare;
 class TfmHistory;
+class TfmTraffic;
 class TWriteRecord;
 struct TSnapshot;
 class TDevices;
@@ -104,6 +105,7 @@ public:
     QAction* tbCompareFile;
     QAction* tbCompareDefaults;
     QAction* tbHistory;
+    QAction* tbTrafficLog;
     QTimer WrittenSettingsTimer;
     QTimer FailTimer;
     QTimer ReadCompleteTimer;
@@ -142,6 +144,7 @@ private:
     void tbCompareDefaultsClick();
     // The record of writes to the device type open.
     void tbHistoryClick();
+    void tbTrafficLogClick();
     // Records the write run that has ended, if one is being recorded; a warning goes on the
     // status line.
     void FinishRecord();
@@ -209,6 +212,7 @@ private:
     bool FGeometryRestored = false;
     QPointer<TfmCompare> FCompare;
     QPointer<TfmHistory> FHistory;
+    QPointer<TfmTraffic> FTraffic;
     // The write run being recorded, and the settings file last loaded (the record names it).
     std::unique_ptr<TWriteRecord> FRecord;
     std::string FSettingsFile;

@@ -192,6 +192,9 @@ bool TSerialManager::OpenPort(int32_t commPort) {
         protocol = FFactory();
     if (FReplyTimeoutMs > 0)
         protocol->SetTimeout(FReplyTimeoutMs);
+    // A master that already reports elsewhere (the command line's trace file) keeps its sink.
+    if (protocol->TrafficSink() == nullptr)
+        protocol->SetTrafficSink(&FTrafficLog);
     if (!protocol->IsOpen())
         OpenProtocol(protocol.get(), commPort);
     auto thread = std::make_unique<TSerialThread>(protocol.get(), FDeviceList.get(), &FReports,
@@ -300,6 +303,9 @@ void TSerialManager::StopThread(TSerialThread* thread, bool remove) {
     }
     if (protocol && !lent)
         protocol->Close();
+    // A lent connection goes back to its owner, and may outlive this manager and its log.
+    if (protocol && lent && protocol->TrafficSink() == &FTrafficLog)
+        protocol->SetTrafficSink(nullptr);
     thread->Protocol = nullptr;
     // A search result it left behind has no one to go to.
     FReports.Discard(thread);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "link/Serialthread.h"
+#include "link/Trafficlog.h"
 #include "link/Workerreport.h"
 #include "modbus/Porttarget.h"
 
@@ -79,6 +80,8 @@ public:
     TSerialThread* FindThread(int32_t commPort) const;
 
     TDeviceList* DeviceList() const { return FDeviceList.get(); }
+    // Every frame of every port this manager opens; its times count from the manager's start.
+    TTrafficLog& TrafficLog() { return FTrafficLog; }
     int32_t CommPort() const { return FCommPort; }
 
 private:
@@ -106,6 +109,8 @@ private:
     };
     // Before the workers, which post to it until they end.
     TReportQueue FReports;
+    // Before the workers too: their masters hand it frames until they end.
+    TTrafficLog FTrafficLog;
     // Lives on the owner's thread: the wake-up of the default delivery runs there.
     std::unique_ptr<QObject> FReceiver;
     std::unique_ptr<TDeviceList> FDeviceList;

@@ -53,7 +53,7 @@ TEST_F(MainWindow, OpensWithItsCaptionsAndEverythingButConnectAndExitDisabled) {
     EXPECT_EQ(w.ProgressBar1->value(), 0);
     EXPECT_EQ(w.ProgressBar1->maximum(), 100);
     const QList<QAction*> items = w.PopupMenu->actions();
-    ASSERT_EQ(items.size(), 11);
+    ASSERT_EQ(items.size(), 13);
     EXPECT_EQ(items[0]->text(), "&Load Settings");
     EXPECT_EQ(items[1]->text(), "&Save Settings");
     EXPECT_TRUE(items[2]->isSeparator());
@@ -70,6 +70,10 @@ TEST_F(MainWindow, OpensWithItsCaptionsAndEverythingButConnectAndExitDisabled) {
     EXPECT_TRUE(items[10]->isCheckable());
     EXPECT_TRUE(items[10]->isChecked());
     EXPECT_TRUE(items[10]->isEnabled());
+    EXPECT_TRUE(items[11]->isSeparator());
+    // The log shows what goes over the line whatever the window is doing.
+    EXPECT_EQ(items[12]->text(), "&Traffic Log...");
+    EXPECT_TRUE(items[12]->isEnabled());
     for (QAction* item : {w.tbLoadSettings, w.tbSaveSettings, w.tbRestoreDefault, w.tbCompareFile,
                           w.tbCompareDefaults, w.tbHistory, w.tbWriteAll})
         EXPECT_FALSE(item->isEnabled());

@@ -115,6 +115,24 @@ TEST_F(LinkFixture, SearchFindsTheUnitsDeviceId) {
     EXPECT_TRUE(manager->HasThreadOnPort(3));
 }
 
+TEST_F(LinkFixture, MastersReportToTheTrafficLogUnlessTheyReportElsewhere) {
+    TTrafficLog own;
+    TTrafficLog* preset = nullptr;
+    MbusMasterFunctions* made = nullptr;
+    manager = std::make_unique<TSerialManager>(&store, [&] {
+        auto master = std::make_unique<TFakeSerialUnit>(unit);
+        master->SetTrafficSink(preset);
+        made = master.get();
+        return master;
+    });
+    ASSERT_TRUE(Search(3));
+    EXPECT_EQ(made->TrafficSink(), &manager->TrafficLog());
+    preset = &own;
+    ASSERT_TRUE(Search(4));
+    EXPECT_EQ(made->TrafficSink(), &own);
+    manager.reset();
+}
+
 TEST_F(LinkFixture, SearchIdsZeroAndNegative) {
     unit->inputs[4] = 0;
     auto result = Search(3);
