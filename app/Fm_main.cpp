@@ -24,6 +24,7 @@
 #include "features/Writesummary.h"
 #include "link/Devicelist.h"
 #include "link/Serialmanager.h"
+#include "link/Trafficlog.h"
 #include "modbus/Masterfactory.h"
 #include "modbus/Porttarget.h"
 #include "modbus/Registerdatastore.h"
@@ -373,7 +374,9 @@ void TfmMain::FormCreate(const std::string& definitionPath) {
     FModbusHandler = std::make_unique<TModbusHandler>();
     FStore = std::make_unique<TRegisterDataStore>(nullptr, FModbusHandler.get());
     FDevices = std::make_unique<TDevices>(*FStore);
+    FTrafficLog = std::make_unique<TTrafficLog>();
     FSerialManager = std::make_unique<TSerialManager>(FStore.get());
+    FSerialManager->SetTrafficSink(FTrafficLog.get());
     FReports = &FSerialManager->Reports();
 
     // Reports of the worker must not wait for this thread: they are queued, in order, and
@@ -1105,7 +1108,7 @@ void TfmMain::tbHistoryClick() {
 void TfmMain::tbTrafficLogClick() {
     // One log window: asked again, the open one comes to the front.
     if (FTraffic == nullptr) {
-        FTraffic = new TfmTraffic(this, &FSerialManager->TrafficLog());
+        FTraffic = new TfmTraffic(this, FTrafficLog.get());
         FTraffic->setAttribute(Qt::WA_DeleteOnClose);
     }
     FTraffic->show();

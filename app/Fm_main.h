@@ -30,6 +30,7 @@ class TGroupPages;
 class TfmCompare;
 class TfmHistory;
 class TfmTraffic;
+class TTrafficLog;
 class TWriteRecord;
 struct TSnapshot;
 class TDevices;
@@ -71,6 +72,9 @@ public:
 
     // The device type being edited, or none; read on the worker too.
     std::atomic<TDevice*> FCurrentDevice{nullptr};
+    // Every frame of every port; made before the manager, whose workers hand it frames, and
+    // gone after it.
+    std::unique_ptr<TTrafficLog> FTrafficLog;
     std::unique_ptr<TSerialManager> FSerialManager;
     // The manager's report queue, set with it. Workers post to it while the manager stops them,
     // when FSerialManager no longer points to it.

@@ -194,7 +194,7 @@ bool TSerialManager::OpenPort(int32_t commPort) {
         protocol->SetTimeout(FReplyTimeoutMs);
     // A master that already reports elsewhere (the command line's trace file) keeps its sink.
     if (protocol->TrafficSink() == nullptr)
-        protocol->SetTrafficSink(&FTrafficLog);
+        protocol->SetTrafficSink(FTrafficSink);
     if (!protocol->IsOpen())
         OpenProtocol(protocol.get(), commPort);
     auto thread = std::make_unique<TSerialThread>(protocol.get(), FDeviceList.get(), &FReports,
@@ -303,8 +303,8 @@ void TSerialManager::StopThread(TSerialThread* thread, bool remove) {
     }
     if (protocol && !lent)
         protocol->Close();
-    // A lent connection goes back to its owner, and may outlive this manager and its log.
-    if (protocol && lent && protocol->TrafficSink() == &FTrafficLog)
+    // A lent connection goes back to its owner, and may outlive this manager's sink.
+    if (protocol && lent && FTrafficSink != nullptr && protocol->TrafficSink() == FTrafficSink)
         protocol->SetTrafficSink(nullptr);
     thread->Protocol = nullptr;
     // A search result it left behind has no one to go to.

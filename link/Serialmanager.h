@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "link/Serialthread.h"
-#include "link/Trafficlog.h"
 #include "link/Workerreport.h"
 #include "modbus/Porttarget.h"
+#include "modbus/Trafficframe.h"
 
 class MbusMasterFunctions;
 class MbusSerialMasterProtocol;
@@ -80,8 +80,9 @@ public:
     TSerialThread* FindThread(int32_t commPort) const;
 
     TDeviceList* DeviceList() const { return FDeviceList.get(); }
-    // Every frame of every port this manager opens; its times count from the manager's start.
-    TTrafficLog& TrafficLog() { return FTrafficLog; }
+    // Every frame of every port opened from now on goes to `sink` (none: no cost), unless its
+    // master already reports elsewhere. The sink outlives the manager's workers.
+    void SetTrafficSink(TTrafficSink* sink) { FTrafficSink = sink; }
     int32_t CommPort() const { return FCommPort; }
 
 private:
@@ -109,8 +110,7 @@ private:
     };
     // Before the workers, which post to it until they end.
     TReportQueue FReports;
-    // Before the workers too: their masters hand it frames until they end.
-    TTrafficLog FTrafficLog;
+    TTrafficSink* FTrafficSink = nullptr;
     // Lives on the owner's thread: the wake-up of the default delivery runs there.
     std::unique_ptr<QObject> FReceiver;
     std::unique_ptr<TDeviceList> FDeviceList;

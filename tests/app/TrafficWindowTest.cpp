@@ -5,7 +5,7 @@
 #include "app/Fm_traffic.h"
 #include "app/Traffictable.h"
 #include "base/Csv.h"
-#include "link/Serialmanager.h"
+#include "link/Trafficlog.h"
 #include "settings/Device.h"
 #include "settings/Setting_int.h"
 #include "sim/SimProcess.h"
@@ -70,7 +70,7 @@ TEST(TrafficWindow, ShowsTheUnitsFramesAndClearsPausesAndSavesThem) {
     QTest::mouseClick(w.btWriteSettingsNew, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !rig.messages.messages.empty(); }, RunTimeoutMs));
     EXPECT_EQ(rig.messages.Last().rfind("Settings written and verified", 0), 0U) << rig.messages.Last();
-    EXPECT_TRUE(w.FSerialManager->TrafficLog().Frames().empty());
+    EXPECT_TRUE(w.FTrafficLog->Frames().empty());
     traffic->Model->Update();
     EXPECT_EQ(traffic->Model->rowCount(), 0);
 }

@@ -1,6 +1,7 @@
 #include "link/Serialmanager.h"
 #include "definitions/Devices.h"
 #include "link/Devicelist.h"
+#include "link/Trafficlog.h"
 #include "modbus/Registerdatastore.h"
 #include "settings/Setting.h"
 #include "settings/Settings.h"
@@ -116,6 +117,7 @@ TEST_F(LinkFixture, SearchFindsTheUnitsDeviceId) {
 }
 
 TEST_F(LinkFixture, MastersReportToTheTrafficLogUnlessTheyReportElsewhere) {
+    TTrafficLog log;
     TTrafficLog own;
     TTrafficLog* preset = nullptr;
     MbusMasterFunctions* made = nullptr;
@@ -125,8 +127,9 @@ TEST_F(LinkFixture, MastersReportToTheTrafficLogUnlessTheyReportElsewhere) {
         made = master.get();
         return master;
     });
+    manager->SetTrafficSink(&log);
     ASSERT_TRUE(Search(3));
-    EXPECT_EQ(made->TrafficSink(), &manager->TrafficLog());
+    EXPECT_EQ(made->TrafficSink(), &log);
     preset = &own;
     ASSERT_TRUE(Search(4));
     EXPECT_EQ(made->TrafficSink(), &own);
