@@ -176,14 +176,18 @@ int32_t MbusRtuMasterProtocol::ExchangeFrame(int32_t slave, int32_t function, co
     qCDebug(lcModbusLowLevel, "recv %s", Hex(FFrame, length).constData());
     Report(TTrafficDirection::Received, TTrafficFraming::Rtu, FFrame, length);
 
-    const int32_t checked = CheckReplyFrame(FFrame, length, slave, function);
-    // A spoilt frame, or another's, leaves this request's reply unaccounted for. An exception
-    // reply is this request's own.
+    return TakeReply(FFrame, length, slave, function, reply, replyLength, FReplyMayBeLate);
+}
+
+int32_t MbusRtuMasterProtocol::TakeReply(const uint8_t* frame, int32_t length, int32_t slave,
+                                         int32_t function, uint8_t* reply, int32_t replyLength,
+                                         bool& replyMayBeLate) {
+    const int32_t checked = CheckReplyFrame(frame, length, slave, function);
     if (checked == FTALK_CHECKSUM_ERROR || checked == FTALK_INVALID_FRAME_ERROR)
-        FReplyMayBeLate = true;
+        replyMayBeLate = true;
     if (checked != FTALK_SUCCESS)
         return checked;
     if (replyLength > 0)
-        std::memcpy(reply, FFrame + 2, static_cast<size_t>(replyLength));
+        std::memcpy(reply, frame + 2, static_cast<size_t>(replyLength));
     return FTALK_SUCCESS;
 }

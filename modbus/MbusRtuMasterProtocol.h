@@ -24,6 +24,11 @@ public:
     // Checks a received frame against the request, in this order: CRC (129), slave address and
     // function code (130), exception reply (160 OR the exception code). 0 when it is a reply.
     static int32_t CheckReplyFrame(const uint8_t* frame, int32_t length, int32_t slave, int32_t function);
+    // Checks a received frame and copies the `replyLength` bytes after its function code to
+    // `reply`. A spoilt frame, or another's, sets `replyMayBeLate`: this request's reply is then
+    // unaccounted for (an exception reply is this request's own).
+    static int32_t TakeReply(const uint8_t* frame, int32_t length, int32_t slave, int32_t function,
+                             uint8_t* reply, int32_t replyLength, bool& replyMayBeLate);
 
     // What SendIgnoredFrame returns when bytes came instead: a late reply, most likely, to the
     // exchange before. Nothing was sent; the next exchange waits out a quiet line as usual.

@@ -6,7 +6,6 @@
 #include <QLoggingCategory>
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 
 Q_DECLARE_LOGGING_CATEGORY(lcModbusLowLevel)
 
@@ -81,14 +80,6 @@ int32_t MbusRtuTcpMasterProtocol::ExchangeFrame(int32_t slave, int32_t function,
             QByteArray(reinterpret_cast<const char*>(FFrame), length).toHex(' ').constData());
     Report(TTrafficDirection::Received, TTrafficFraming::Rtu, FFrame, length);
 
-    const int32_t checked = MbusRtuMasterProtocol::CheckReplyFrame(FFrame, length, slave, function);
-    // A spoilt frame, or another's, leaves this request's reply unaccounted for. An exception
-    // reply is this request's own.
-    if (checked == FTALK_CHECKSUM_ERROR || checked == FTALK_INVALID_FRAME_ERROR)
-        FReplyMayBeLate = true;
-    if (checked != FTALK_SUCCESS)
-        return checked;
-    if (replyLength > 0)
-        std::memcpy(reply, FFrame + 2, static_cast<size_t>(replyLength));
-    return FTALK_SUCCESS;
+    return MbusRtuMasterProtocol::TakeReply(FFrame, length, slave, function, reply, replyLength,
+                                            FReplyMayBeLate);
 }
