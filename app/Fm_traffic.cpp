@@ -29,7 +29,7 @@ TfmTraffic::TfmTraffic(QWidget* parent, TTrafficLog* log) : QDialog(parent), FLo
     Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 4);
     Table->horizontalHeader()->setStretchLastSection(true);
     Table->horizontalHeader()->setDefaultSectionSize(90);
-    Table->setColumnWidth(2, 260);
+    Table->setColumnWidth(3, 260); // Bytes
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     btClear = buttons->addButton(QStringLiteral("Clear"), QDialogButtonBox::ActionRole);
