@@ -29,7 +29,10 @@ TfmTraffic::TfmTraffic(QWidget* parent, TTrafficLog* log) : QDialog(parent), FLo
     Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 4);
     Table->horizontalHeader()->setStretchLastSection(true);
     Table->horizontalHeader()->setDefaultSectionSize(90);
-    Table->setColumnWidth(2, 260);
+    Table->setColumnWidth(3, 260); // Bytes
+    // The longest of the names a frame of ours carries reads whole.
+    Table->setColumnWidth(
+        7, Table->fontMetrics().horizontalAdvance(QStringLiteral("Read Holding Registers")) + 16);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     btClear = buttons->addButton(QStringLiteral("Clear"), QDialogButtonBox::ActionRole);

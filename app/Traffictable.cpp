@@ -15,7 +15,8 @@ struct TColumn {
     size_t Cell;
     const char* Caption;
 };
-constexpr std::array<TColumn, 13> Columns{{{0, "Time (us)"},
+constexpr std::array<TColumn, 14> Columns{{{0, "Time (us)"},
+                                           {1, "Port"},
                                            {2, "Direction"},
                                            {3, "Bytes"},
                                            {4, "Transaction"},
@@ -29,7 +30,7 @@ constexpr std::array<TColumn, 13> Columns{{{0, "Time (us)"},
                                            {16, "CRC"},
                                            {17, "Decoding"}}};
 constexpr int TimeColumn = 0;
-constexpr int BytesColumn = 2;
+constexpr int BytesColumn = 3;
 
 } // namespace
 
@@ -63,7 +64,7 @@ QVariant TTrafficTable::headerData(int section, Qt::Orientation orientation, int
 }
 
 void TTrafficTable::Update() {
-    const std::vector<TTrafficFrame> frames = FLog->TakeSince(FSeen);
+    const std::vector<TTrafficLogFrame> frames = FLog->TakeSince(FSeen);
     if (frames.empty())
         return;
     const size_t room = TTrafficLog::Capacity - std::min(frames.size(), TTrafficLog::Capacity);
@@ -74,8 +75,8 @@ void TTrafficTable::Update() {
     }
     const int first = static_cast<int>(FRows.size());
     beginInsertRows({}, first, first + static_cast<int>(frames.size()) - 1);
-    for (const TTrafficFrame& frame : frames) {
-        const std::vector<std::string> cells = TrafficCsvCells(frame, FLog->OriginUs());
+    for (const TTrafficLogFrame& frame : frames) {
+        const std::vector<std::string> cells = TrafficCsvCells(frame, FLog->OriginUs(), frame.target);
         std::vector<QString> row;
         row.reserve(Columns.size());
         for (const TColumn& column : Columns)

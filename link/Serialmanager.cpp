@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "link/Devicelist.h"
+#include "link/Porttrafficsink.h"
 #include "modbus/Masterfactory.h"
 #include "modbus/MbusRtuMasterProtocol.h"
 #include "modbus/Registerdatastore.h"
@@ -193,8 +194,11 @@ bool TSerialManager::OpenPort(int32_t commPort) {
     if (FReplyTimeoutMs > 0)
         protocol->SetTimeout(FReplyTimeoutMs);
     // A master that already reports elsewhere (the command line's trace file) keeps its sink.
-    if (protocol->TrafficSink() == nullptr)
-        protocol->SetTrafficSink(FTrafficSink);
+    std::unique_ptr<TPortTrafficSink> traffic;
+    if (FTrafficLog != nullptr && protocol->TrafficSink() == nullptr) {
+        traffic = std::make_unique<TPortTrafficSink>(*FTrafficLog, target.name);
+        protocol->SetTrafficSink(traffic.get());
+    }
     if (!protocol->IsOpen())
         OpenProtocol(protocol.get(), commPort);
     auto thread = std::make_unique<TSerialThread>(protocol.get(), FDeviceList.get(), &FReports,
@@ -202,7 +206,7 @@ bool TSerialManager::OpenPort(int32_t commPort) {
     thread->CommPort = commPort;
     const bool isLent = lent != FConnections.end() && lent->second;
     std::lock_guard<std::mutex> lock(FThreadsLock);
-    FThreads.push_back({std::move(protocol), isLent, std::move(thread)});
+    FThreads.push_back({std::move(traffic), std::move(protocol), isLent, std::move(thread)});
     return true;
 }
 
@@ -284,6 +288,7 @@ void TSerialManager::StopThread(TSerialThread* thread, bool remove) {
     thread->Stop();
     FStopping.erase(std::find(FStopping.begin(), FStopping.end(), thread));
 
+    std::unique_ptr<TPortTrafficSink> traffic;
     std::shared_ptr<MbusMasterFunctions> protocol;
     bool lent = false;
     std::unique_ptr<TSerialThread> owned;
@@ -291,6 +296,7 @@ void TSerialManager::StopThread(TSerialThread* thread, bool remove) {
         std::lock_guard<std::mutex> lock(FThreadsLock);
         for (auto& worker : FThreads) {
             if (worker.thread.get() == thread) {
+                traffic = std::move(worker.traffic);
                 protocol = std::move(worker.protocol);
                 lent = worker.lent;
                 owned = std::move(worker.thread);
@@ -303,8 +309,8 @@ void TSerialManager::StopThread(TSerialThread* thread, bool remove) {
     }
     if (protocol && !lent)
         protocol->Close();
-    // A lent connection goes back to its owner, and may outlive this manager's sink.
-    if (protocol && lent && FTrafficSink != nullptr && protocol->TrafficSink() == FTrafficSink)
+    // A lent connection goes back to its owner, and may outlive this port's sink.
+    if (protocol && lent && traffic && protocol->TrafficSink() == traffic.get())
         protocol->SetTrafficSink(nullptr);
     thread->Protocol = nullptr;
     // A search result it left behind has no one to go to.

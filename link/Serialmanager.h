@@ -21,7 +21,9 @@ class MbusSerialMasterProtocol;
 class QObject;
 class TDevice;
 class TDeviceList;
+class TPortTrafficSink;
 class TRegisterDataStore;
+class TTrafficLog;
 
 class TSerialManager {
 public:
@@ -80,9 +82,9 @@ public:
     TSerialThread* FindThread(int32_t commPort) const;
 
     TDeviceList* DeviceList() const { return FDeviceList.get(); }
-    // Every frame of every port opened from now on goes to `sink` (none: no cost), unless its
-    // master already reports elsewhere. The sink outlives the manager's workers.
-    void SetTrafficSink(TTrafficSink* sink) { FTrafficSink = sink; }
+    // Every frame of every port opened from now on goes to `log` with the port's name (none: no
+    // cost), unless its master already reports elsewhere. The log outlives the manager's workers.
+    void SetTrafficSink(TTrafficLog* log) { FTrafficLog = log; }
     int32_t CommPort() const { return FCommPort; }
 
 private:
@@ -103,6 +105,8 @@ private:
     TPortTarget PortTarget(int32_t commPort) const;
 
     struct TWorker {
+        // The master's way to the traffic log; first, so that it outlives the master.
+        std::unique_ptr<TPortTrafficSink> traffic;
         std::shared_ptr<MbusMasterFunctions> protocol;
         // A connection lent by the owner stays open when the port closes.
         bool lent = false;
@@ -110,7 +114,7 @@ private:
     };
     // Before the workers, which post to it until they end.
     TReportQueue FReports;
-    TTrafficSink* FTrafficSink = nullptr;
+    TTrafficLog* FTrafficLog = nullptr;
     // Lives on the owner's thread: the wake-up of the default delivery runs there.
     std::unique_ptr<QObject> FReceiver;
     std::unique_ptr<TDeviceList> FDeviceList;

@@ -10,8 +10,12 @@
 TTrafficLog::TTrafficLog() : FOriginUs(TrafficNowUs()) {}
 
 void TTrafficLog::Frame(const TTrafficFrame& frame) {
+    Frame(frame, {});
+}
+
+void TTrafficLog::Frame(const TTrafficFrame& frame, const std::string& target) {
     // Copied before the lock: the exchange that reports it waits for no other thread's copy.
-    TTrafficFrame kept = frame;
+    TTrafficLogFrame kept{frame, target};
     std::lock_guard<std::mutex> lock(FLock);
     if (FPaused)
         return;
@@ -36,7 +40,7 @@ bool TTrafficLog::Paused() const {
     return FPaused;
 }
 
-std::vector<TTrafficFrame> TTrafficLog::TakeSince(uint64_t& seen) const {
+std::vector<TTrafficLogFrame> TTrafficLog::TakeSince(uint64_t& seen) const {
     std::lock_guard<std::mutex> lock(FLock);
     // FFrames holds the numbers FLast - size + 1 .. FLast.
     const uint64_t unseen = FLast > seen ? FLast - seen : 0;
@@ -45,7 +49,7 @@ std::vector<TTrafficFrame> TTrafficLog::TakeSince(uint64_t& seen) const {
     return {FFrames.end() - static_cast<std::ptrdiff_t>(count), FFrames.end()};
 }
 
-std::vector<TTrafficFrame> TTrafficLog::Frames() const {
+std::vector<TTrafficLogFrame> TTrafficLog::Frames() const {
     std::lock_guard<std::mutex> lock(FLock);
     return {FFrames.begin(), FFrames.end()};
 }
@@ -54,21 +58,21 @@ void TTrafficLog::Save(const std::string& path) const {
     std::string ending = path.size() >= 4 ? path.substr(path.size() - 4) : std::string();
     std::transform(ending.begin(), ending.end(), ending.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    const std::vector<TTrafficFrame> frames = Frames();
+    const std::vector<TTrafficLogFrame> frames = Frames();
     SaveFileContent(path, ending == ".csv" ? TrafficCsv(frames, FOriginUs) : TrafficText(frames, FOriginUs));
 }
 
-std::string TrafficCsv(const std::vector<TTrafficFrame>& frames, int64_t originUs) {
+std::string TrafficCsv(const std::vector<TTrafficLogFrame>& frames, int64_t originUs) {
     TCsvWriter csv;
     csv.AddRow(TrafficCsvHeader());
-    for (const TTrafficFrame& frame : frames)
-        csv.AddRow(TrafficCsvCells(frame, originUs));
+    for (const TTrafficLogFrame& frame : frames)
+        csv.AddRow(TrafficCsvCells(frame, originUs, frame.target));
     return csv.Text();
 }
 
-std::string TrafficText(const std::vector<TTrafficFrame>& frames, int64_t originUs) {
+std::string TrafficText(const std::vector<TTrafficLogFrame>& frames, int64_t originUs) {
     std::string text;
-    for (const TTrafficFrame& frame : frames)
-        text += TrafficLine(frame, originUs) + "\n";
+    for (const TTrafficLogFrame& frame : frames)
+        text += TrafficLine(frame, originUs, frame.target) + "\n";
     return text;
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Regenerates the README's pictures of the window in docs/screenshots: offline editing,
-# the connect dialog, and online after a read of a simulated unit. Runs everything inside
+# the connect dialog, online after a read of a simulated unit, and the traffic log of that read. Runs everything inside
 # a virtual display (Xvfb) with its own user settings, so the desktop and its settings are untouched.
 #   scripts/screenshots.sh [OUTPUT-FOLDER]
 # DEZ_FLAVOUR names the build to use (default release; werror reuses a developer's build).

@@ -45,7 +45,8 @@ TEST(TrafficWindow, ShowsTheUnitsFramesAndClearsPausesAndSavesThem) {
     // The search asks the unit for its device type in its input registers.
     const auto searchShown = [model = traffic->Model] {
         for (int row = 0; row < model->rowCount(); ++row)
-            if (model->index(row, 6).data() == "Read Input Registers") // Function
+            if (model->index(row, 7).data() == "Read Input Registers" && // Function
+                model->index(row, 1).data() == "COM3")                   // Port
                 return true;
         return false;
     };
@@ -57,6 +58,7 @@ TEST(TrafficWindow, ShowsTheUnitsFramesAndClearsPausesAndSavesThem) {
     QTest::mouseClick(traffic->btSaveAs, Qt::LeftButton);
     const auto rows = ParseCsv(ReadFileText(dir.Path("trace.csv")));
     ASSERT_GT(rows.size(), 2U);
+    EXPECT_EQ(rows[1][1], "COM3"); // target
     EXPECT_EQ(rows[1][8], "Read Input Registers");
 
     QTest::mouseClick(traffic->btClear, Qt::LeftButton);

@@ -2,6 +2,7 @@
 // the engineer, taken piecewise by the table and saved as a trace file.
 #include "link/Trafficlog.h"
 #include "base/Csv.h"
+#include "link/Porttrafficsink.h"
 #include "modbus/Trafficdecoder.h"
 #include "support/TestSupport.h"
 
@@ -25,7 +26,7 @@ TEST(TrafficLog, KeepsTheLastFramesPausesClearsAndHandsEachOnlyOnce) {
     uint64_t seen = 0;
     for (int i = 0; i < int(TTrafficLog::Capacity) + 123; ++i)
         log.Frame(Request(i));
-    std::vector<TTrafficFrame> taken = log.TakeSince(seen);
+    auto taken = log.TakeSince(seen);
     ASSERT_EQ(taken.size(), TTrafficLog::Capacity);
     EXPECT_EQ(Number(taken.front()), 123);
     EXPECT_EQ(Number(taken.back()), int(TTrafficLog::Capacity) + 122);
@@ -47,10 +48,10 @@ TEST(TrafficLog, KeepsTheLastFramesPausesClearsAndHandsEachOnlyOnce) {
     EXPECT_EQ(Number(taken[0]), 4);
 }
 
-TEST(TrafficLog, SavesCsvOrTextByTheNamesEnding) {
+TEST(TrafficLog, SavesCsvOrTextByTheNamesEndingWithEachFramesPort) {
     TTrafficLog log;
     const TTrafficFrame sent{TrafficNowUs(), TTrafficDirection::Sent, {1, 6, 0x27, 0x0e, 0, 1, 0xe2, 0x3d}};
-    log.Frame(sent);
+    TPortTrafficSink(log, "COM3").Frame(sent);
     log.Frame({sent.timeUs + 1500, TTrafficDirection::NoReply, {}, TTrafficFraming::Rtu, 1000});
     TTempDir dir;
     log.Save(dir.Path("trace.CSV"));
@@ -58,12 +59,14 @@ TEST(TrafficLog, SavesCsvOrTextByTheNamesEnding) {
     ASSERT_EQ(rows.size(), 3U);
     EXPECT_EQ(rows[0], TrafficCsvHeader());
     EXPECT_EQ(rows[1][0], std::to_string(sent.timeUs - log.OriginUs()));
+    EXPECT_EQ(rows[1][1], "COM3"); // target
     EXPECT_EQ(rows[1][9], "9999"); // reference
+    EXPECT_EQ(rows[2][1], "");
     EXPECT_EQ(rows[2][2], "no reply");
 
     log.Save(dir.Path("trace.txt"));
     const std::string text = ReadFileText(dir.Path("trace.txt"));
-    EXPECT_EQ(text.substr(0, text.find('\n')), TrafficLine(sent, log.OriginUs()));
+    EXPECT_EQ(text.substr(0, text.find('\n')), TrafficLine(sent, log.OriginUs(), "COM3"));
     EXPECT_NE(text.find("| no reply after 1000 ms\n"), std::string::npos) << text;
 }
 

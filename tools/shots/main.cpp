@@ -1,11 +1,12 @@
 // dezadizi-screenshots: drives the real window as a user would and saves the pictures the README
 // shows, so they are regenerated rather than drawn. Run by scripts/screenshots.sh under Xvfb with
-// a simulated unit published as "Comm 1".
+// a simulated unit published as "Comm 1"; the traffic log shows the frames of the connect.
 //   dezadizi-screenshots OUTPUT-FOLDER
 #include "app/Application.h"
 #include "app/Dialogs.h"
 #include "app/Fm_connect.h"
 #include "app/Fm_main.h"
+#include "app/Fm_traffic.h"
 #include "base/Messages.h"
 
 #include <QApplication>
@@ -37,6 +38,20 @@ void Connect(TfmMain& window, const std::function<int(TfmConnect&)>& choose) {
     const TConnectDialogRunner previous = SetConnectDialogRunner(choose);
     QTest::mouseClick(window.btConnectNew, Qt::LeftButton);
     SetConnectDialogRunner(previous);
+}
+
+// Options -> "Traffic Log...": the frames of the search and the read just done.
+bool SaveTrafficLog(TfmMain& window, const QDir& out) {
+    window.tbTrafficLog->trigger();
+    auto* traffic = window.findChild<TfmTraffic*>("fmTraffic");
+    if (traffic == nullptr || !QTest::qWaitForWindowExposed(traffic)) {
+        std::cerr << "dezadizi-screenshots: the traffic log did not open" << std::endl;
+        return false;
+    }
+    traffic->move(40, 40);
+    traffic->resize(1180, 560);
+    QTest::qWait(300);
+    return Save(traffic, out.filePath("traffic-log.png"));
 }
 
 } // namespace
@@ -100,6 +115,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     ok = Save(window.get(), out.filePath("window-online.png")) && ok;
+    ok = SaveTrafficLog(*window, out) && ok;
     window.reset();
     return ok ? 0 : 1;
 }
