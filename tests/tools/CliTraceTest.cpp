@@ -5,14 +5,15 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <modbus/modbus.h>
 #include <mutex>
 #include <pugixml.hpp>
 #include <regex>
 #include <sstream>
+#include <termios.h>
 #include <thread>
 #include <utility>
 
@@ -28,11 +29,19 @@ public:
         modbus_set_slave(FContext, 1);
         modbus_set_socket(FContext, FPty.master);
         modbus_set_indication_timeout(FContext, 0, 20000);
+        // The line's far end stays open between the commands' runs, so the unit waits on its
+        // time-out instead of reading a hung-up line over and over.
+        FLine = ::open(FPty.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios raw{};
+        ::tcgetattr(FLine, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(FLine, TCSANOW, &raw);
         FServer = std::thread([this] { Serve(); });
     }
     ~TLibmodbusUnit() {
         FStop = true;
         FServer.join();
+        ::close(FLine);
         modbus_free(FContext); // the descriptor belongs to the pty
         modbus_mapping_free(FMap);
     }
@@ -56,8 +65,6 @@ private:
         uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
         while (!FStop) {
             const int length = modbus_receive(FContext, query);
-            if (length < 0 && errno != ETIMEDOUT)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1)); // no master on the line
             if (length <= 0)
                 continue;
             std::lock_guard<std::mutex> lock(FLock);
@@ -68,6 +75,7 @@ private:
     }
 
     TTestPty FPty;
+    int FLine = -1;
     modbus_mapping_t* FMap = nullptr;
     modbus_t* FContext = nullptr;
     std::atomic<bool> FStop{false};
